@@ -1,0 +1,25 @@
+// The one place where "this input is damaged" is decided, so a damaged file can be traced.
+#include "base/damage.h"
+
+namespace {
+unsigned long g_count = 0;
+const char* g_file = "";
+int g_line = 0;
+}  // namespace
+
+int Damage_Note(const char* file, int line) {
+  if (g_count++ == 0) {
+    g_file = file;
+    g_line = line;
+  }
+  return -1;
+}
+
+unsigned long Damage_Count() { return g_count; }
+const char* Damage_FirstFile() { return g_file; }
+int Damage_FirstLine() { return g_line; }
+void Damage_Reset() {
+  g_count = 0;
+  g_file = "";
+  g_line = 0;
+}

@@ -1,0 +1,26 @@
+// Checked reads from standard C streams.
+#include "base/file_io.h"
+
+namespace {
+bool SeekTo(FILE* f, uint64_t offset) {
+  if (offset > 0x7FFFFFFFu) return false;  // dictionaries and catalogs are far below 2 GiB
+  return std::fseek(f, static_cast<long>(offset), SEEK_SET) == 0;
+}
+}  // namespace
+
+bool File_ReadAt(FILE* f, uint64_t offset, void* buf, size_t n) {
+  if (!SeekTo(f, offset)) return false;
+  return n == 0 || std::fread(buf, 1, n, f) == n;
+}
+
+int64_t File_Size(FILE* f) {
+  if (std::fseek(f, 0, SEEK_END) != 0) return -1;
+  long end = std::ftell(f);
+  if (end < 0) return -1;
+  std::fseek(f, 0, SEEK_SET);
+  return end;
+}
+
+bool File_WriteAll(FILE* f, const void* buf, size_t n) {
+  return n == 0 || std::fwrite(buf, 1, n, f) == n;
+}
