@@ -1,0 +1,44 @@
+// The operating-system layer: dictionary file search, file times, delete, atomic replace and
+// copy. The only module that touches the operating system; one POSIX and one Win32 build.
+#ifndef QOR3_PLATFORM_PLATFORM_H
+#define QOR3_PLATFORM_PLATFORM_H
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+
+#if defined(_WIN32)
+constexpr char kPathSeparator = '\\';
+#else
+constexpr char kPathSeparator = '/';
+#endif
+
+struct LocalTime {
+  int year;  // with century
+  int month;  // 1..12
+  int day;
+  int hour;  // 0..23
+  int minute;
+};
+
+// dir is empty or ends with the separator. Whether any file there matches "qor????.dct"
+// (case-insensitively, as the Windows file search matches).
+bool Platform_AnyDictionaryFile(const char* dir);
+// Sets present[n] = 1 for every n in 0..9999 whose "qor" + 4 digits + ".dct" exists in dir,
+// from one listing of the directory; present has 10000 entries and is not cleared here.
+void Platform_ListDictionaryFiles(const char* dir, uint8_t* present);
+// Last modification time of an open file in local time: 0, or -1 when it cannot be told.
+int Platform_FileTime(FILE* file, LocalTime* out);
+// 0 when the file is gone afterwards (deleted, or was not there), else -1.
+int Platform_DeleteFile(const char* path);
+// Renames tmp over path, replacing an existing file in one step. 0 or -1.
+int Platform_ReplaceFile(const char* tmp, const char* path);
+// Copies src over dst (an existing dst is overwritten) keeping src's modification time.
+// The copy is made in a temporary file next to dst and renamed into place, so dst is never
+// seen half-copied and a failed copy leaves the old dst intact. 0 or -1.
+int Platform_CopyFile(const char* src, const char* dst);
+// out = path + a suffix naming a temporary file in the same directory. 0, or -1 when it
+// does not fit in capacity bytes.
+int Platform_TempPathFor(const char* path, char* out, size_t capacity);
+
+#endif  // QOR3_PLATFORM_PLATFORM_H

@@ -1,0 +1,133 @@
+// The operating-system layer for POSIX systems.
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cctype>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <ctime>
+
+#include "platform/platform.h"
+
+namespace {
+
+// "qor" + 4 characters + ".dct"; with digits, *number receives their value.
+bool MatchesDictName(const char* name, bool caseInsensitive, int* number) {
+  if (std::strlen(name) != 11) return false;
+  auto eq = [&](char a, char b) {
+    return caseInsensitive ? std::tolower(static_cast<unsigned char>(a)) == b : a == b;
+  };
+  if (!eq(name[0], 'q') || !eq(name[1], 'o') || !eq(name[2], 'r')) return false;
+  if (name[7] != '.' || !eq(name[8], 'd') || !eq(name[9], 'c') || !eq(name[10], 't')) return false;
+  int n = 0;
+  for (int i = 3; i < 7; ++i) {
+    if (name[i] < '0' || name[i] > '9') {
+      n = -1;
+      break;
+    }
+    n = n * 10 + (name[i] - '0');
+  }
+  *number = n;
+  return true;
+}
+
+DIR* OpenDir(const char* dir) { return opendir(dir[0] ? dir : "."); }
+
+}  // namespace
+
+bool Platform_AnyDictionaryFile(const char* dir) {
+  DIR* d = OpenDir(dir);
+  if (!d) return false;
+  bool found = false;
+  int n;
+  while (dirent* e = readdir(d)) {
+    if (MatchesDictName(e->d_name, true, &n)) {
+      found = true;
+      break;
+    }
+  }
+  closedir(d);
+  return found;
+}
+
+void Platform_ListDictionaryFiles(const char* dir, uint8_t* present) {
+  DIR* d = OpenDir(dir);
+  if (!d) return;
+  int n;
+  // Only the lower-case names the library opens count: a file it could not open is absent.
+  while (dirent* e = readdir(d)) {
+    if (MatchesDictName(e->d_name, false, &n) && n >= 0) present[n] = 1;
+  }
+  closedir(d);
+}
+
+int Platform_FileTime(FILE* file, LocalTime* out) {
+  struct stat st;
+  if (fstat(fileno(file), &st) != 0) return -1;
+  std::tm tm;
+  time_t t = st.st_mtime;
+  if (!localtime_r(&t, &tm)) return -1;
+  *out = LocalTime{tm.tm_year + 1900, tm.tm_mon + 1, tm.tm_mday, tm.tm_hour, tm.tm_min};
+  return 0;
+}
+
+int Platform_DeleteFile(const char* path) {
+  return (unlink(path) == 0 || errno == ENOENT) ? 0 : -1;
+}
+
+int Platform_ReplaceFile(const char* tmp, const char* path) {
+  return std::rename(tmp, path) == 0 ? 0 : -1;
+}
+
+int Platform_TempPathFor(const char* path, char* out, size_t capacity) {
+  int n = std::snprintf(out, capacity, "%s.%ld.tmp", path, static_cast<long>(getpid()));
+  return (n < 0 || static_cast<size_t>(n) >= capacity) ? -1 : 0;
+}
+
+int Platform_CopyFile(const char* src, const char* dst) {
+  char tmp[1200];
+  if (Platform_TempPathFor(dst, tmp, sizeof tmp) != 0) return -1;
+  int in = open(src, O_RDONLY);
+  if (in < 0) return -1;
+  struct stat st;
+  if (fstat(in, &st) != 0) {
+    close(in);
+    return -1;
+  }
+  int out = open(tmp, O_WRONLY | O_CREAT | O_TRUNC, 0644);
+  if (out < 0) {
+    close(in);
+    return -1;
+  }
+  bool ok = true;
+  char buf[65536];
+  for (;;) {
+    ssize_t got = read(in, buf, sizeof buf);
+    if (got == 0) break;
+    if (got < 0) {
+      if (errno == EINTR) continue;
+      ok = false;
+      break;
+    }
+    for (ssize_t done = 0; done < got;) {
+      ssize_t put = write(out, buf + done, static_cast<size_t>(got - done));
+      if (put < 0 && errno == EINTR) continue;
+      if (put <= 0) {
+        ok = false;
+        break;
+      }
+      done += put;
+    }
+    if (!ok) break;
+  }
+  close(in);
+  const struct timespec times[2] = {st.st_atim, st.st_mtim};
+  if (ok && futimens(out, times) != 0) ok = false;
+  if (close(out) != 0) ok = false;
+  if (ok && std::rename(tmp, dst) != 0) ok = false;
+  if (!ok) unlink(tmp);
+  return ok ? 0 : -1;
+}

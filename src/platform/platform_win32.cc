@@ -1,0 +1,97 @@
+// The operating-system layer for Windows (ANSI file API, code page 932 paths).
+#include <windows.h>
+
+#include <io.h>
+
+#include <cstdio>
+#include <cstring>
+
+#include "platform/platform.h"
+
+namespace {
+
+bool BuildPath(const char* dir, const char* name, char* out, size_t capacity) {
+  int n = std::snprintf(out, capacity, "%s%s", dir, name);
+  return n >= 0 && static_cast<size_t>(n) < capacity;
+}
+
+// "qor" + 4 digits + ".dct" (the search already matched the pattern case-insensitively).
+int DictNumber(const char* name) {
+  if (std::strlen(name) != 11) return -1;
+  int n = 0;
+  for (int i = 3; i < 7; ++i) {
+    if (name[i] < '0' || name[i] > '9') return -1;
+    n = n * 10 + (name[i] - '0');
+  }
+  return n;
+}
+
+}  // namespace
+
+bool Platform_AnyDictionaryFile(const char* dir) {
+  char pattern[MAX_PATH + 16];
+  if (!BuildPath(dir, "qor????.dct", pattern, sizeof pattern)) return false;
+  WIN32_FIND_DATAA data;
+  HANDLE h = FindFirstFileA(pattern, &data);
+  if (h == INVALID_HANDLE_VALUE) return false;
+  FindClose(h);
+  return true;
+}
+
+void Platform_ListDictionaryFiles(const char* dir, uint8_t* present) {
+  char pattern[MAX_PATH + 16];
+  if (!BuildPath(dir, "qor????.dct", pattern, sizeof pattern)) return;
+  WIN32_FIND_DATAA data;
+  HANDLE h = FindFirstFileA(pattern, &data);
+  if (h == INVALID_HANDLE_VALUE) return;
+  do {
+    if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) continue;
+    int n = DictNumber(data.cFileName);
+    if (n >= 0) present[n] = 1;
+  } while (FindNextFileA(h, &data));
+  FindClose(h);
+}
+
+int Platform_FileTime(FILE* file, LocalTime* out) {
+  HANDLE h = reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(file)));
+  if (h == INVALID_HANDLE_VALUE) return -1;
+  FILETIME written, local;
+  SYSTEMTIME st;
+  if (!GetFileTime(h, nullptr, nullptr, &written) || !FileTimeToLocalFileTime(&written, &local) ||
+      !FileTimeToSystemTime(&local, &st)) {
+    return -1;
+  }
+  *out = LocalTime{st.wYear, st.wMonth, st.wDay, st.wHour, st.wMinute};
+  return 0;
+}
+
+int Platform_DeleteFile(const char* path) {
+  if (DeleteFileA(path)) return 0;
+  DWORD e = GetLastError();
+  return (e == ERROR_FILE_NOT_FOUND || e == ERROR_PATH_NOT_FOUND) ? 0 : -1;
+}
+
+int Platform_ReplaceFile(const char* tmp, const char* path) {
+  return MoveFileExA(tmp, path, MOVEFILE_REPLACE_EXISTING) ? 0 : -1;
+}
+
+int Platform_TempPathFor(const char* path, char* out, size_t capacity) {
+  int n = std::snprintf(out, capacity, "%s.%lu.tmp", path,
+                        static_cast<unsigned long>(GetCurrentProcessId()));
+  return (n < 0 || static_cast<size_t>(n) >= capacity) ? -1 : 0;
+}
+
+int Platform_CopyFile(const char* src, const char* dst) {
+  char tmp[MAX_PATH + 32];
+  if (Platform_TempPathFor(dst, tmp, sizeof tmp) != 0) return -1;
+  // CopyFileA keeps the source's last-write time on the copy.
+  if (!CopyFileA(src, tmp, FALSE)) {
+    DeleteFileA(tmp);
+    return -1;
+  }
+  if (!MoveFileExA(tmp, dst, MOVEFILE_REPLACE_EXISTING)) {
+    DeleteFileA(tmp);
+    return -1;
+  }
+  return 0;
+}
