@@ -1,0 +1,80 @@
+// The dictionary file format (qorNNNN.dct, and the correction file qor5001.dct): layout
+// constants, limits, and the decoded entry record shared by the reader and the builder.
+//
+// A file is a 256-byte header and seven sections back to back: 0 prefix filter, 1 suffix
+// filter, 2 region table, 3 area code set, 4 extended area code set, 5 number index and
+// number blocks, 6 entry index and entry blocks. Integers are unsigned big-endian.
+#ifndef QOR3_SEARCH_DICT_FORMAT_H
+#define QOR3_SEARCH_DICT_FORMAT_H
+
+#include <cstdint>
+
+constexpr uint32_t kDictHeaderSize = 256;
+constexpr uint32_t kDictEdition1Offset = 4;
+constexpr uint32_t kDictEdition2Offset = 8;
+constexpr uint32_t kDictSectionSizesOffset = 35;  // S0..S6, u32 each, unaligned
+constexpr int kDictSectionCount = 7;
+
+constexpr uint32_t kCorrectionDictNumber = 5001;
+constexpr uint32_t kCatalogDictNumber = 9999;
+
+// Section limits a search reads within.
+constexpr uint32_t kPrefixFilterMax = 125;      // S0: prefixes 0..999
+constexpr uint32_t kSuffixFilterMax = 12500;    // S1: v mod 100000
+constexpr uint32_t kRegionTableMax = 65002;     // S2 as the reader holds it
+constexpr uint32_t kRegionTableFileMax = 64000; // S2 as files are written and summarised
+constexpr uint32_t kAreaCodeSectionMax = 150000;  // S3, S4
+constexpr uint32_t kAreaCodeValueLimit = 100000;  // values of sections 3 and 4
+constexpr uint32_t kBlockIndexMax = 150000;       // L5, L6 (stored as u16, so 65535)
+constexpr uint32_t kCompressedBlockMax = 65000;
+constexpr uint32_t kDecompressedBlockMax = 150000;
+constexpr uint32_t kEntryBlockMax = 256;          // addressable entry blocks (group numbers)
+constexpr uint32_t kSelectedBlockMax = 256;
+constexpr uint32_t kIndexTextMax = 83;            // address texts in entry index records
+constexpr uint32_t kNumberIndexRecordSize = 10;   // u16 size, u32 first, u32 last
+
+// Entry coding: flag bits of an entry's first byte.
+constexpr uint8_t kFlagSameAddress2 = 0x01;
+constexpr uint8_t kFlagSameAddress1 = 0x02;
+constexpr uint8_t kFlagSameRegion = 0x04;
+constexpr uint8_t kFlagSamePostal = 0x08;
+constexpr uint8_t kFlagSharedName = 0x10;  // kind 2 name sharing leading characters
+constexpr uint8_t kShortNumberBit = 0x40;  // number coded as its last four digits
+constexpr uint16_t kCorrectionAddBit = 0x0800;
+constexpr uint16_t kCorrectionVersionMask = 0x07FF;
+
+// Field limits of a decoded entry (bytes, without the NUL).
+constexpr uint32_t kNameMax = 400;
+constexpr uint32_t kAddressMax = 200;
+constexpr uint32_t kRegionName1Max = 10;
+constexpr uint32_t kRegionName2Max = 40;
+constexpr uint32_t kNumberMax = (1u << 30) - 1;  // long-form numbers stay below 2^30
+
+// Code page 932: the first byte of a two-byte character.
+constexpr bool IsLeadByte(uint8_t b) { return (b >= 0x81 && b <= 0x9F) || (b >= 0xE0 && b <= 0xEF); }
+
+// The decoded form of one entry.
+struct DictEntry {
+  char regionCodeText[6];
+  uint16_t regionCode;
+  char kindText[2];
+  uint16_t kind;
+  char numberText[21];
+  uint32_t number;
+  uint32_t numberHigh;  // number div 10000 of the latest long-form number in the block
+  uint16_t lastFour;    // last four digits of the latest short-form number
+  char postalText[11];
+  uint32_t postal;
+  char name[kNameMax + 1];
+  char regionName1[kRegionName1Max + 1];
+  char regionName2[kRegionName2Max + 1];
+  char address1[kAddressMax + 1];
+  char address2[kAddressMax + 1];
+  uint16_t correctionKind;        // 1 add, 2 remove (correction file only)
+  char correctionVersionText[5];  // decimal, no leading zeros (correction file only)
+};
+
+// Prefix number of an entry number or key: the three digits after the leading zero.
+constexpr uint32_t NumberPrefix(uint32_t v) { return v < 100000000 ? v / 100000 : v / 1000000; }
+
+#endif  // QOR3_SEARCH_DICT_FORMAT_H
