@@ -1,0 +1,32 @@
+// EngineState: the one open dictionary set of the process; the handle is its address.
+#ifndef QOR3_API_ENGINE_STATE_H
+#define QOR3_API_ENGINE_STATE_H
+
+#include <cstdint>
+
+#include "base/row_list.h"
+
+constexpr uint32_t kDictNumberLimit = 5000;
+constexpr uint32_t kRegionCodeLimit = 50000;
+constexpr uint32_t kPrefixNumberLimit = 1024;
+
+struct EngineState {
+  char directory1[256];  // closed with the path separator unless empty
+  char directory2[256];
+  char correctionDirectory[256];
+  uint8_t catalog1Loaded;
+  uint8_t catalog2Loaded;
+  uint8_t correctionFilePresent;
+  // [region code (5), region name 1, region name 2, dictionary number (4)], ascending code.
+  RowList regionList;
+  // [prefix number (4), dictionary number (4), ...], ascending prefix number.
+  RowList prefixList;
+  uint8_t dictDirectory[kDictNumberLimit];  // 0 none, 1 directory 1, 2 directory 2
+  uint8_t regionCovered[kRegionCodeLimit];
+  uint16_t regionEdition[kRegionCodeLimit];  // (edition value 1 / 100) mod 10000
+};
+
+// The process's engine state (static storage, zero at load).
+EngineState* Engine_Instance();
+
+#endif  // QOR3_API_ENGINE_STATE_H
