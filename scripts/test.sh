@@ -1,0 +1,148 @@
+#!/usr/bin/env bash
+# Builds and tests everything: native build and ctest, Windows cross build, the test exe under wine.
+#
+# Usage: scripts/test.sh [--native-only]
+#   --native-only  skip the cross build and the wine run (quick local check)
+# Build trees: build/ (native) and build-win32/ (cross, with its own wine prefix inside).
+# Exits non-zero when any stage fails; later stages that do not depend on a failed one still run.
+set -uo pipefail
+
+NATIVE_ONLY=0
+for arg in "$@"; do
+  case "$arg" in
+    --native-only) NATIVE_ONLY=1 ;;
+    -h|--help) sed -n '2,7p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
+    *) echo "test.sh: unknown argument: $arg" >&2; exit 2 ;;
+  esac
+done
+
+ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+cd "$ROOT"
+NATIVE_DIR=$ROOT/build
+WIN32_DIR=$ROOT/build-win32
+JOBS=2
+
+SUMMARY=()
+FAILED=0
+STAGE_NAME=""
+STAGE_START=0
+
+stage_begin() {
+  STAGE_NAME=$1
+  STAGE_START=$SECONDS
+  echo
+  echo "==== $STAGE_NAME"
+}
+
+# stage_end STATUS [DETAIL]: STATUS is PASS, FAIL or SKIP.
+stage_end() {
+  local status=$1 detail=${2:-}
+  local line
+  line=$(printf '%-4s %-22s %4ss%s' "$status" "$STAGE_NAME" $((SECONDS - STAGE_START)) \
+         "${detail:+  ($detail)}")
+  echo "==== $line"
+  SUMMARY+=("$line")
+  [[ $status == FAIL ]] && FAILED=1
+  return 0
+}
+
+finish() {
+  echo
+  echo "==== summary"
+  local line
+  for line in "${SUMMARY[@]}"; do echo "  $line"; done
+  if [[ $FAILED -ne 0 ]]; then
+    echo "==== test.sh: FAILED"
+    exit 1
+  fi
+  echo "==== test.sh: all stages passed"
+  exit 0
+}
+
+# ---- dependencies
+stage_begin "install-deps"
+if bash "$ROOT/scripts/install-deps.sh"; then
+  stage_end PASS
+else
+  stage_end FAIL
+  finish
+fi
+
+# ---- native build
+NATIVE_BUILT=0
+stage_begin "native build"
+if cmake -S "$ROOT" -B "$NATIVE_DIR" -DQOR3_WERROR=ON &&
+   cmake --build "$NATIVE_DIR" -j"$JOBS"; then
+  NATIVE_BUILT=1
+  stage_end PASS "$NATIVE_DIR"
+else
+  stage_end FAIL
+fi
+
+# ---- cross build
+WIN32_BUILT=0
+if [[ $NATIVE_ONLY -eq 0 ]]; then
+  stage_begin "win32 build"
+  if cmake -S "$ROOT" -B "$WIN32_DIR" \
+       -DCMAKE_TOOLCHAIN_FILE="$ROOT/cmake/i686-w64-mingw32.cmake" -DQOR3_WERROR=ON &&
+     cmake --build "$WIN32_DIR" -j"$JOBS"; then
+    WIN32_BUILT=1
+    stage_end PASS "$WIN32_DIR"
+  else
+    stage_end FAIL
+  fi
+fi
+
+# ---- native tests (also checks the cross-built QOR3.DLL and test exe when they exist)
+stage_begin "native ctest"
+if [[ $NATIVE_BUILT -eq 0 ]]; then
+  stage_end SKIP "native build failed"
+elif ctest --test-dir "$NATIVE_DIR" --output-on-failure -j"$JOBS"; then
+  stage_end PASS
+else
+  stage_end FAIL
+fi
+
+# ---- the cross-built tests under wine
+if [[ $NATIVE_ONLY -eq 0 ]]; then
+  stage_begin "win32 tests (wine)"
+  TEST_EXE=$WIN32_DIR/tests/qor3_tests.exe
+  if [[ $WIN32_BUILT -eq 0 ]]; then
+    stage_end SKIP "win32 build failed"
+  elif [[ ! -f $TEST_EXE ]]; then
+    echo "missing $TEST_EXE"
+    stage_end FAIL "no test exe"
+  else
+    # A private 32-bit prefix in the build tree, no display, no Mono/Gecko install prompts.
+    export WINEPREFIX=$WIN32_DIR/wineprefix
+    export WINEARCH=win32
+    export WINEDEBUG=-all
+    export WINEDLLOVERRIDES="mscoree,mshtml="
+    unset DISPLAY WAYLAND_DISPLAY
+    wine_ok=1
+    if [[ ! -f $WINEPREFIX/system.reg ]]; then
+      echo "creating wine prefix $WINEPREFIX"
+      mkdir -p "$WINEPREFIX"
+      if ! wineboot -i </dev/null >/dev/null 2>&1 || ! wineserver -w; then
+        echo "wineboot failed"
+        wine_ok=0
+      fi
+    fi
+    if [[ $wine_ok -eq 1 ]]; then
+      # Through a pipe: wine's console then writes plain text; msvcrt's CRs are dropped.
+      (cd "$WIN32_DIR/tests" && wine "$TEST_EXE" --gtest_color=no </dev/null 2>&1) | tr -d '\r'
+      rc=${PIPESTATUS[0]}
+      wineserver -k >/dev/null 2>&1 || true
+      if [[ $rc -eq 0 ]]; then
+        stage_end PASS
+      else
+        stage_end FAIL "exit $rc"
+      fi
+    else
+      wineserver -k >/dev/null 2>&1 || true
+      stage_end FAIL "no wine prefix"
+    fi
+  fi
+fi
+
+finish
