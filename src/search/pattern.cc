@@ -1,0 +1,249 @@
+// Wildcard matching of names against name patterns, in two-byte units.
+#include "search/pattern.h"
+
+#include <cstring>
+
+namespace {
+
+constexpr uint8_t kWideLead = 0x81;
+constexpr uint8_t kAsteriskTrail = 0x96;
+constexpr uint8_t kQuestionTrail = 0x48;
+constexpr uint8_t kSpaceTrail = 0x40;
+
+CompiledPattern g_compiled;
+char g_cachedText[kPatternWidenedMax + 1];
+size_t g_cachedLength;
+uint32_t g_compileCount;
+
+bool IsLeadByte(uint8_t b) { return (b >= 0x81 && b <= 0x9F) || (b >= 0xE0 && b <= 0xEF); }
+
+// Length of a NUL-terminated text, looking at no more than limit + 1 bytes: a result above
+// limit means "longer than limit".
+size_t BoundedLength(const char* text, size_t limit) {
+  size_t n = 0;
+  while (n <= limit && text[n] != '\0') ++n;
+  return n;
+}
+
+void ClearCompiled(CompiledPattern* record) {
+  record->hasWildcard = 0;
+  record->totalLength = 0;
+  record->segmentCount = 0;
+  record->anchoredStart = 0;
+  record->anchoredEnd = 0;
+}
+
+void CloseSegment(CompiledPattern* record, uint32_t used) {
+  uint32_t k = record->segmentCount;
+  record->segments[k][used] = '\0';
+  record->segmentLengths[k] = used;
+  record->totalLength += used;
+  record->segmentCount = k + 1;
+}
+
+}  // namespace
+
+int Pattern_Compile(const char* pattern, CompiledPattern* record) {
+  ++g_compileCount;
+  ClearCompiled(record);
+  if (pattern == nullptr) return -1;
+  const size_t length = BoundedLength(pattern, kPatternWidenedMax);
+  if (length > kPatternWidenedMax) return -1;
+
+  uint32_t used = 0;  // bytes of the segment being assembled in slot segmentCount
+  for (size_t pos = 0; pos < length; pos += 2) {
+    const uint8_t b0 = static_cast<uint8_t>(pattern[pos]);
+    const uint8_t b1 = pos + 1 < length ? static_cast<uint8_t>(pattern[pos + 1]) : 0;
+    const bool asterisk = b0 == kWideLead && b1 == kAsteriskTrail;
+    if (pos == 0) record->anchoredStart = asterisk ? 0 : 1;
+    record->anchoredEnd = asterisk ? 0 : 1;
+    if (asterisk) {
+      if (used > 0) CloseSegment(record, used);
+      used = 0;
+      record->hasWildcard = 1;
+      continue;
+    }
+    // The length limit keeps both within their capacities; the test guards the invariant.
+    if (record->segmentCount >= kPatternSegmentsMax || used + 2 > kPatternSegmentMax) {
+      ClearCompiled(record);
+      return -1;
+    }
+    record->segments[record->segmentCount][used] = static_cast<char>(b0);
+    record->segments[record->segmentCount][used + 1] = static_cast<char>(b1);
+    used += 2;
+    if (b0 == kWideLead && b1 == kQuestionTrail) record->hasWildcard = 1;
+  }
+  if (used > 0) CloseSegment(record, used);
+  return 0;
+}
+
+int Pattern_CompareUnits(const char* position, const char* segment, uint32_t length) {
+  uint32_t i = 0;
+  for (; i + 1 < length; i += 2) {
+    if (static_cast<uint8_t>(segment[i]) == kWideLead &&
+        static_cast<uint8_t>(segment[i + 1]) == kQuestionTrail)
+      continue;
+    if (position[i] != segment[i] || position[i + 1] != segment[i + 1]) return -1;
+  }
+  if (i < length && position[i] != segment[i]) return -1;
+  return 0;
+}
+
+int Pattern_PlaceSegment(CompiledPattern* record, int32_t* index) {
+  const int32_t k = *index;
+  const uint32_t n = record->segmentLengths[k];
+  const int32_t latest = record->windows[k].latest;
+  for (int32_t p = record->windows[k].earliest; p <= latest; p += 2) {
+    if (Pattern_CompareUnits(record->subject + p, record->segments[k], n) != 0) continue;
+    if (k >= record->lastMiddle) return 0;
+    // Leftmost placement is final: it leaves the most room for the segments after it.
+    *index = k + 1;
+    record->windows[k + 1].earliest = p + static_cast<int32_t>(n);
+    return Pattern_PlaceSegment(record, index);
+  }
+  return -1;
+}
+
+int Pattern_MatchMiddle(CompiledPattern* record) {
+  const int32_t subjectLength = static_cast<int32_t>(record->subjectLength);
+  const int32_t count = static_cast<int32_t>(record->segmentCount);
+  // Pattern_Match calls this only with segments to place and a subject they fit in.
+  if (count == 0) return 0;
+  if (record->totalLength > record->subjectLength) return -1;
+  int32_t startBound = 0;
+  int32_t endBound = subjectLength;
+  record->firstMiddle = 0;
+  record->lastMiddle = count - 1;
+  if (record->anchoredStart) {
+    record->firstMiddle = 1;
+    startBound = static_cast<int32_t>(record->segmentLengths[0]);
+  }
+  if (record->anchoredEnd) {
+    record->lastMiddle = count - 2;
+    endBound = subjectLength - static_cast<int32_t>(record->segmentLengths[count - 1]);
+  }
+  if (record->firstMiddle > record->lastMiddle) return 0;
+
+  int32_t p = startBound;
+  for (int32_t k = record->firstMiddle; k <= record->lastMiddle; ++k) {
+    record->windows[k].earliest = p;
+    p += static_cast<int32_t>(record->segmentLengths[k]);
+  }
+  p = endBound;
+  for (int32_t k = record->lastMiddle; k >= record->firstMiddle; --k) {
+    p -= static_cast<int32_t>(record->segmentLengths[k]);
+    record->windows[k].latest = p;
+  }
+  int32_t index = record->firstMiddle;
+  return Pattern_PlaceSegment(record, &index) == 0 ? 0 : -1;
+}
+
+int Pattern_Match(const char* text, const char* pattern) {
+  if (text == nullptr || pattern == nullptr) return -1;
+  const size_t textLength = BoundedLength(text, kPatternTextMax);
+  const size_t patternLength = BoundedLength(pattern, kPatternWidenedMax);
+  if (textLength > kPatternTextMax || patternLength > kPatternWidenedMax) return -1;
+
+  if (textLength == patternLength && std::memcmp(text, pattern, textLength) == 0) return 0;
+
+  CompiledPattern* record = &g_compiled;
+  if (patternLength != g_cachedLength || std::memcmp(pattern, g_cachedText, patternLength) != 0) {
+    // On failure the record is that of the empty pattern, which the emptied cache names.
+    const int compiled = Pattern_Compile(pattern, record);
+    g_cachedLength = compiled == 0 ? patternLength : 0;
+    std::memcpy(g_cachedText, pattern, g_cachedLength);
+    g_cachedText[g_cachedLength] = '\0';
+    if (compiled != 0) return -1;
+  }
+
+  // An odd text's last byte pairs with its NUL; the pad byte keeps the subject terminated.
+  std::memcpy(record->subject, text, textLength);
+  const size_t units = (textLength + 1) & ~static_cast<size_t>(1);
+  std::memset(record->subject + textLength, 0, units - textLength + 1);
+  record->subjectLength = static_cast<uint32_t>(units);
+  const uint32_t length = record->subjectLength;
+
+  if (!record->hasWildcard) return -1;
+  if (length < record->totalLength) return -2;
+  const uint32_t count = record->segmentCount;
+  if (count == 1 && record->anchoredStart && record->anchoredEnd &&
+      record->segmentLengths[0] != length)
+    return -3;
+  if (record->anchoredStart &&
+      Pattern_CompareUnits(record->subject, record->segments[0], record->segmentLengths[0]) != 0)
+    return -4;
+  if (record->anchoredEnd) {
+    const uint32_t m = record->segmentLengths[count - 1];
+    if (Pattern_CompareUnits(record->subject + length - m, record->segments[count - 1], m) != 0)
+      return -5;
+  }
+  if (record->anchoredStart + record->anchoredEnd < count && Pattern_MatchMiddle(record) != 0)
+    return -6;
+  return 0;
+}
+
+int Pattern_IsBlank(const char* pattern) {
+  if (pattern == nullptr) return 1;
+  size_t i = 0;
+  while (pattern[i] != '\0') {
+    const uint8_t b = static_cast<uint8_t>(pattern[i]);
+    if (IsLeadByte(b)) {
+      // The pair ends at the NUL when the lead byte is the last byte; it is a literal then.
+      const uint8_t t = static_cast<uint8_t>(pattern[i + 1]);
+      const bool blank =
+          b == kWideLead && (t == kAsteriskTrail || t == kQuestionTrail || t == kSpaceTrail);
+      if (!blank) return 0;
+      i += 2;
+    } else {
+      if (b != '*' && b != '?' && b != ' ') return 0;
+      i += 1;
+    }
+  }
+  return 1;
+}
+
+int Pattern_Widen(const char* pattern, char* out, size_t outCapacity) {
+  if (out == nullptr || outCapacity == 0) return -1;
+  out[0] = '\0';
+  if (pattern == nullptr) return -1;
+  size_t n = 0;
+  size_t i = 0;
+  while (pattern[i] != '\0') {
+    const uint8_t b = static_cast<uint8_t>(pattern[i]);
+    uint8_t unit0 = b;
+    uint8_t unit1 = b;
+    size_t step = 1;
+    if (IsLeadByte(b)) {
+      unit1 = static_cast<uint8_t>(pattern[i + 1]);
+      step = 2;
+    } else if (b == '*') {
+      unit0 = kWideLead;
+      unit1 = kAsteriskTrail;
+    } else if (b == '?') {
+      unit0 = kWideLead;
+      unit1 = kQuestionTrail;
+    }
+    if (unit1 == 0) {
+      // A lone lead byte at the end: its unit's second byte is the terminating NUL.
+      if (n + 2 > outCapacity) break;
+      out[n] = static_cast<char>(unit0);
+      out[n + 1] = '\0';
+      return static_cast<int>(n + 1);
+    }
+    if (n + 3 > outCapacity) break;
+    out[n] = static_cast<char>(unit0);
+    out[n + 1] = static_cast<char>(unit1);
+    n += 2;
+    out[n] = '\0';
+    i += step;
+  }
+  if (pattern[i] != '\0') {
+    out[0] = '\0';
+    return -1;
+  }
+  return static_cast<int>(n);
+}
+
+const CompiledPattern* Pattern_Current() { return &g_compiled; }
+const char* Pattern_CachedText() { return g_cachedText; }
+uint32_t Pattern_CompileCount() { return g_compileCount; }
