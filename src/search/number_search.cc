@@ -1,0 +1,167 @@
+// Number search (mode 2): every listing that carries a number, across all dictionaries of
+// the number's prefix, with the correction file's additions and removals applied.
+#include "search/number_search.h"
+
+#include <cstdlib>
+#include <cstring>
+
+#include "base/num_text.h"
+#include "search/correction_merge.h"
+#include "search/result_builder.h"
+#include "search/search_files.h"
+
+namespace {
+
+// Compressed-block buffers of the correction file and of the dictionaries.
+uint8_t g_correctionBlocks[kCompressedBlockMax];
+uint8_t g_dictionaryBlocks[kCompressedBlockMax];
+
+constexpr uint32_t kKeyFieldWidth = sizeof(SearchRequest::key);
+
+struct CorrectionState {
+  EngineState* engine;
+  bool outOfMemory;
+};
+
+struct MatchState {
+  SearchContext* correction;
+  bool outOfMemory;
+};
+
+int KeepCorrectionIfWanted(SearchContext* c, void* user) {
+  auto* state = static_cast<CorrectionState*>(user);
+  if (c->current.number != c->keyNumber) return 0;
+  if (!SearchFiles_CorrectionApplies(state->engine, &c->current)) return 0;
+  if (SearchFiles_KeepCorrection(c) == 0) return 0;
+  state->outOfMemory = true;
+  return -1;
+}
+
+int MergeMatch(SearchContext* main, void* user) {
+  auto* state = static_cast<MatchState*>(user);
+  if (main->current.number != main->keyNumber) return 0;
+  for (;;) {
+    int step = Correction_MergeStep(&main->current, state->correction);
+    if (step == -1) return 0;
+    const DictEntry* emit = step == 0 ? &state->correction->output : &main->current;
+    if (ResultRow_Append(&main->resultRows, emit) != 0) {
+      state->outOfMemory = true;
+      return -1;
+    }
+    if (step == 1) return 0;
+  }
+}
+
+// Reads the filters, region table and area code sets of the open file; then, when the key
+// may occur, selects the entry blocks that hold it. 1 when blocks were selected.
+int SelectKeyBlocks(SearchContext* c, bool clearAreaCodes) {
+  uint8_t header[kDictHeaderSize];
+  if (Dict_ReadHeader(c, header) != 0 || Dict_ReadFilters(c) != 0 ||
+      Dict_ReadRegionTable(c) != 0) {
+    return 0;
+  }
+  if (clearAreaCodes) Dict_ClearAreaCodeSets(c);
+  if (Dict_ReadAreaCodeSets(c) != 0) return 0;
+  if (!Dict_KeyMayOccur(c)) return 0;
+  if (Dict_SelectNumberBlocks(c) != 0 || Dict_CollectGroups(c) != 0 ||
+      Dict_SelectEntryBlocks(c) != 0) {
+    return 0;
+  }
+  return 1;
+}
+
+}  // namespace
+
+int NumberSearch_NormalizeKey(const char* text, char* digits, size_t capacity) {
+  size_t n = 0;
+  for (; *text; ++text) {
+    if (*text == '-') continue;
+    if (*text < '0' || *text > '9' || n + 1 >= capacity) return -1;
+    digits[n++] = *text;
+  }
+  digits[n] = '\0';
+  return 0;
+}
+
+void NumberSearch_ListDictionaries(SearchContext* main, EngineState* engine) {
+  main->dictCount = 0;
+  const uint16_t prefix = static_cast<uint16_t>(NumberPrefix(main->keyNumber));
+  if (RowList_Rewind(&engine->prefixList) != 0) return;
+  char* f[64];
+  uint16_t n;
+  while (RowList_Next(&engine->prefixList, f, &n, 64) == 0) {
+    if (n == 0 || static_cast<uint16_t>(DecimalValue(f[0])) != prefix) continue;
+    // The list holds 200 numbers; a row can list at most the probe range's dictionaries,
+    // and any excess is left out rather than written past the list.
+    for (uint16_t i = 1; i < n && main->dictCount < 200; ++i) {
+      main->dictNumbers[main->dictCount++] = static_cast<uint16_t>(DecimalValue(f[i]));
+    }
+  }
+}
+
+int NumberSearch_CollectCorrections(SearchContext* correction, EngineState* engine) {
+  CorrectionState state{engine, false};
+  Dict_ReadEntryBlocks(correction, g_correctionBlocks, 2, KeepCorrectionIfWanted, &state);
+  return state.outOfMemory ? -1 : 0;
+}
+
+int NumberSearch_CollectMatches(SearchContext* main, SearchContext* correction) {
+  MatchState state{correction, false};
+  Dict_ReadEntryBlocks(main, g_dictionaryBlocks, 1, MergeMatch, &state);
+  return state.outOfMemory ? -1 : 0;
+}
+
+int NumberSearch_Run(EngineState* engine, SearchRequest* request) {
+  if (request->keyLength > kKeyFieldWidth) return 0;
+  char key[kKeyFieldWidth + 1];
+  std::memcpy(key, request->key, request->keyLength);
+  key[request->keyLength] = '\0';
+  char digits[kKeyFieldWidth + 1];
+  if (NumberSearch_NormalizeKey(key, digits, sizeof digits) != 0) return 0;
+  const size_t length = std::strlen(digits);
+  if (length != 9 && length != 10) return 0;
+  // Entry numbers stay below 2^30: a larger key can match nothing.
+  const uint64_t value = std::strtoull(digits, nullptr, 10);
+  if (value > kNumberMax) return 0;
+
+  SearchContext* correction = SearchContext_New();
+  SearchContext* main = correction ? SearchContext_New() : nullptr;
+  if (!main) {
+    SearchContext_Free(correction);
+    return 0;
+  }
+  bool ok = true;
+  correction->keyNumber = static_cast<uint32_t>(value);
+  if (engine->correctionFilePresent) {
+    correction->file = SearchFiles_OpenDictionary(engine->correctionDirectory,
+                                                  kCorrectionDictNumber);
+    if (correction->file) {
+      if (SelectKeyBlocks(correction, true) &&
+          NumberSearch_CollectCorrections(correction, engine) != 0) {
+        ok = false;
+      }
+      std::fclose(correction->file);
+      correction->file = nullptr;
+    }
+  }
+  Correction_Start(correction);
+
+  main->keyNumber = static_cast<uint32_t>(value);
+  NumberSearch_ListDictionaries(main, engine);
+  Dict_ClearAreaCodeSets(main);
+  for (uint16_t i = 0; ok && i < main->dictCount; ++i) {
+    main->file = SearchFiles_OpenEngineDictionary(engine, main->dictNumbers[i]);
+    if (!main->file) continue;
+    if (SelectKeyBlocks(main, false) && NumberSearch_CollectMatches(main, correction) != 0) {
+      ok = false;
+    }
+    std::fclose(main->file);
+    main->file = nullptr;
+  }
+  if (ok && Correction_Finish(correction, &main->resultRows) != 0) ok = false;
+  if (ok) Result_Build(main, request);
+
+  SearchContext_Free(main);
+  SearchContext_Free(correction);
+  return 0;
+}

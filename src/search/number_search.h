@@ -1,0 +1,19 @@
+// Number search (mode 2): every listing that carries a number, across all dictionaries of
+// the number's prefix, with the correction file's additions and removals applied.
+#ifndef QOR3_SEARCH_NUMBER_SEARCH_H
+#define QOR3_SEARCH_NUMBER_SEARCH_H
+
+#include "qor3.h"
+#include "api/engine_state.h"
+#include "search/dict_reader.h"
+
+// Always returns 0; the outcome is the request's resultCount.
+int NumberSearch_Run(EngineState* engine, SearchRequest* request);
+// Copies text to digits (capacity bytes) without its "-" separators. -1 on any other
+// character than digits and "-", or when the digits do not fit.
+int NumberSearch_NormalizeKey(const char* text, char* digits, size_t capacity);
+void NumberSearch_ListDictionaries(SearchContext* main, EngineState* engine);
+int NumberSearch_CollectCorrections(SearchContext* correction, EngineState* engine);
+int NumberSearch_CollectMatches(SearchContext* main, SearchContext* correction);
+
+#endif  // QOR3_SEARCH_NUMBER_SEARCH_H
