@@ -1,0 +1,215 @@
+// qor-mkdict: builds a dictionary file (qorNNNN.dct) or the correction file (qor5001.dct) from
+// listings in a UTF-8 TSV file.
+#include <sys/stat.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+#include <string>
+
+#include "mkdict/tsv_input.h"
+#include "search/dict_format.h"
+
+namespace {
+
+const char kHelp[] =
+    R"(Usage: qor-mkdict [options] INPUT.tsv OUTPUT_DIR
+       qor-mkdict [options] INPUT.tsv OUTPUT_FILE
+
+Builds one dictionary file from listings in a UTF-8 TSV file. With an existing directory as
+the output, the file is OUTPUT_DIR/qorNNNN.dct for --number NNNN, or OUTPUT_DIR/qor5001.dct
+with --correction; any other output is taken as the file to write (then --number is not
+given). The file is written to a temporary file beside it and renamed when complete, so on
+any error nothing is written and an existing file is left as it was.
+
+Options:
+  --number N         dictionary number, 101..4729 with last two digits 01..29 (the numbers
+                     a dictionary directory is scanned for); needed with OUTPUT_DIR
+  --correction       build the correction file qor5001.dct: the input has the columns
+                     correction and version as well
+  --edition1 YYYYMMDD
+                     edition value 1 (header offset 4); default: today's local date. The
+                     newer copy of a dictionary is the one with the larger edition value 1,
+                     then edition value 2; correction versions are compared with
+                     (edition1 / 100) mod 10000 of the installed dictionary (YYMM)
+  --edition2 N       edition value 2, 0..9999 (header offset 8); default 1
+  --area-codes FILE  area codes, one per line with their leading zero ("03", "0422",
+                     "01267"); blank lines and lines starting with # are skipped. They split
+                     result numbers into hyphenated groups; default: none
+  --extended-area-codes FILE
+                     extended values, one per line: an area code followed by the first
+                     digit after it ("0425": area code 042 when the next digit is 5)
+  --block-bytes N    target decompressed size of an entry block, 1024..150000; default
+                     32768. Raised automatically when the data needs more than 256 blocks
+  -h, --help         this text
+
+Input: a header row naming the columns, in any order, then one listing per line, fields
+separated by tabs (no quoting); blank lines are skipped.
+  kind          1 (person: the name may start with a surname and an ideographic space)
+                or 2 (business)
+  region_code   0..49999; one code always has the same region names
+  number        9 or 10 digits with a leading zero, hyphens allowed (03-1234-5678);
+                a 10-digit number must not start with 00
+  postal_code   7 digits, with or without the hyphen (123-4567)
+  name          at most 400 bytes in code page 932; must not be empty for kind 1
+  region_name1  at most 10 bytes
+  region_name2  at most 40 bytes
+  address1      at most 200 bytes; may be empty
+  address2      at most 200 bytes; may be empty
+  correction    (correction file) add or remove
+  version       (correction file) 0..2047
+
+Text is converted to code page 932. Name and address1 must consist of double-byte
+characters: ASCII letters, digits, symbols and spaces and half-width katakana become their
+full-width forms (a half-width voiced mark joins its kana: ｶﾞ becomes ガ). In every field
+U+301C becomes U+FF5E, U+2212 U+FF0D, U+2014 U+2015, U+2016 U+2225, U+00A2/A3/A5/A6/AC
+and U+203E their full-width forms, U+00A0 a space, and combining voiced marks join their
+kana. Control characters, private-use characters and characters that code page 932 cannot
+write are refused. Address2 and the region names may hold ASCII and half-width katakana.
+
+Limits: at most 256 entry blocks (each holds one region code, so at most 256 regions), a
+region table of at most 64000 bytes, at most 256 entries with the same number, at most
+49999 values in each area code list.
+)";
+
+[[noreturn]] void UsageError(const std::string& message) {
+  std::fprintf(stderr, "qor-mkdict: %s\nTry 'qor-mkdict --help'.\n", message.c_str());
+  std::exit(2);
+}
+
+bool ParseNumber(const std::string& text, uint32_t limit, uint32_t* out) {
+  if (text.empty() || text.size() > 9) return false;
+  uint32_t v = 0;
+  for (char c : text) {
+    if (c < '0' || c > '9') return false;
+    v = v * 10 + static_cast<uint32_t>(c - '0');
+  }
+  if (v > limit) return false;
+  *out = v;
+  return true;
+}
+
+bool IsScannedNumber(uint32_t n) {
+  return n / 100 >= 1 && n / 100 <= 47 && n % 100 >= 1 && n % 100 <= 29;
+}
+
+bool IsDate(uint32_t v) {
+  uint32_t month = v / 100 % 100, day = v % 100;
+  return v >= 10000000 && month >= 1 && month <= 12 && day >= 1 && day <= 31;
+}
+
+uint32_t Today() {
+  std::time_t now = std::time(nullptr);
+  std::tm* local = std::localtime(&now);
+  if (local == nullptr) return 0;
+  return static_cast<uint32_t>((local->tm_year + 1900) * 10000 + (local->tm_mon + 1) * 100 +
+                               local->tm_mday);
+}
+
+bool IsDirectory(const std::string& path) {
+  struct stat info;
+  return stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  MkDictJob job;
+  job.options.edition1 = Today();
+  job.options.edition2 = 1;
+  bool haveNumber = false;
+  uint32_t number = 0;
+  std::string positional[2];
+  int positionalCount = 0;
+
+  for (int i = 1; i < argc; ++i) {
+    std::string arg = argv[i];
+    std::string value;
+    bool inlineValue = false;
+    if (arg.rfind("--", 0) == 0 && arg.find('=') != std::string::npos) {
+      value = arg.substr(arg.find('=') + 1);
+      arg = arg.substr(0, arg.find('='));
+      inlineValue = true;
+    }
+    auto takeValue = [&]() -> std::string {
+      if (inlineValue) return value;
+      if (i + 1 >= argc) UsageError("option " + arg + " needs a value");
+      return argv[++i];
+    };
+    if (arg == "-h" || arg == "--help") {
+      std::fputs(kHelp, stdout);
+      return 0;
+    } else if (arg == "--number") {
+      std::string text = takeValue();
+      if (!ParseNumber(text, 9999, &number) || !IsScannedNumber(number)) {
+        UsageError("--number " + text +
+                   ": not a dictionary number 101..4729 with last two digits 01..29");
+      }
+      haveNumber = true;
+    } else if (arg == "--correction") {
+      if (inlineValue) UsageError("--correction takes no value");
+      job.options.correction = true;
+    } else if (arg == "--edition1") {
+      std::string text = takeValue();
+      if (text.size() != 8 || !ParseNumber(text, kMaxEdition1, &job.options.edition1) ||
+          !IsDate(job.options.edition1)) {
+        UsageError("--edition1 " + text + ": not a date YYYYMMDD");
+      }
+    } else if (arg == "--edition2") {
+      std::string text = takeValue();
+      if (!ParseNumber(text, kMaxEdition2, &job.options.edition2)) {
+        UsageError("--edition2 " + text + ": not a number from 0 to 9999");
+      }
+    } else if (arg == "--area-codes") {
+      job.areaCodesPath = takeValue();
+    } else if (arg == "--extended-area-codes") {
+      job.extendedAreaCodesPath = takeValue();
+    } else if (arg == "--block-bytes") {
+      std::string text = takeValue();
+      if (!ParseNumber(text, kDecompressedBlockMax, &job.options.blockBytes) ||
+          job.options.blockBytes < kMinBlockBytes) {
+        UsageError("--block-bytes " + text + ": not a number from 1024 to 150000");
+      }
+    } else if (arg.size() > 1 && arg[0] == '-') {
+      UsageError("unknown option " + arg);
+    } else {
+      if (positionalCount == 2) UsageError("too many arguments");
+      positional[positionalCount++] = argv[i];
+    }
+  }
+  if (positionalCount != 2) UsageError("expected INPUT.tsv and an output directory or file");
+  if (job.options.edition1 == 0) UsageError("today's date is unknown: give --edition1");
+
+  job.inputPath = positional[0];
+  const std::string& output = positional[1];
+  if (IsDirectory(output)) {
+    if (job.options.correction && haveNumber) {
+      UsageError("--number and --correction exclude each other");
+    }
+    if (!job.options.correction && !haveNumber) {
+      UsageError("an output directory needs --number (or --correction)");
+    }
+    char name[16];
+    std::snprintf(name, sizeof name, "qor%04u.dct",
+                  job.options.correction ? kCorrectionDictNumber : number);
+    job.outputPath = output;
+    if (job.outputPath.back() != '/') job.outputPath += '/';
+    job.outputPath += name;
+  } else {
+    if (haveNumber) UsageError("--number names the file in an output directory; " + output +
+                               " is not a directory");
+    job.outputPath = output;
+  }
+
+  DictBuildStats stats;
+  std::string error;
+  if (!MkDict_Run(job, &stats, &error)) {
+    std::fprintf(stderr, "qor-mkdict: %s\n", error.c_str());
+    return 1;
+  }
+  std::printf("%s: %u entries, %u regions, %u entry blocks, %u number blocks\n",
+              job.outputPath.c_str(), stats.entries, stats.regions, stats.entryBlocks,
+              stats.numberBlocks);
+  return 0;
+}

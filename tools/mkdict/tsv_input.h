@@ -1,0 +1,57 @@
+// Input of the dictionary builder: listings as UTF-8 TSV, area code lists, their validation
+// and conversion to code page 932, and the whole run from input files to a dictionary file.
+#ifndef QOR3_TOOLS_MKDICT_TSV_INPUT_H
+#define QOR3_TOOLS_MKDICT_TSV_INPUT_H
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "mkdict/dict_builder.h"
+
+// One listing as UTF-8 text fields, named like the TSV columns.
+struct TsvRow {
+  int line = 0;
+  std::string kind;         // "1" or "2"
+  std::string regionCode;   // 0..49999
+  std::string number;       // 9 or 10 digits with a leading zero, hyphens allowed
+  std::string postalCode;   // 7 digits, "NNN-NNNN" or "NNNNNNN"
+  std::string name;
+  std::string regionName1;
+  std::string regionName2;
+  std::string address1;
+  std::string address2;
+  std::string correction;   // correction file: "add" or "remove"
+  std::string version;      // correction file: 0..2047
+};
+
+// Validates and converts one row; false with "line N, field F: ..." (no line part for 0).
+bool TsvInput_ConvertRow(const TsvRow& row, bool correction, Listing* out, std::string* error);
+
+// Parses a whole TSV text: a header row naming the columns (in any order), then one listing
+// per line; blank lines are skipped, a UTF-8 byte order mark and CR before LF are accepted.
+bool TsvInput_Parse(std::string_view text, bool correction, std::vector<Listing>* out,
+                    std::string* error);
+
+// An area code list: one code per line with its leading zero ("03", "0422"); blank lines and
+// lines starting with '#' are skipped. Values are the digits after the zero.
+bool AreaCodes_Parse(std::string_view text, std::vector<uint32_t>* out, std::string* error);
+
+// Reads a whole file; false with "cannot read PATH: reason".
+bool ReadWholeFile(const std::string& path, std::string* out, std::string* error);
+
+// A run of the builder from files to a dictionary file.
+struct MkDictJob {
+  std::string inputPath;   // the TSV
+  std::string outputPath;  // the dictionary file to write
+  std::string areaCodesPath;          // empty: no area codes
+  std::string extendedAreaCodesPath;  // empty: no extended area codes
+  DictBuildOptions options;  // area code lists are added from the files
+};
+
+// Reads, checks, builds and writes; on any error nothing is written and the message names the
+// file, and for listings the line and the field.
+bool MkDict_Run(const MkDictJob& job, DictBuildStats* stats, std::string* error);
+
+#endif  // QOR3_TOOLS_MKDICT_TSV_INPUT_H
