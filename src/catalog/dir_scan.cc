@@ -1,0 +1,272 @@
+// Directory scan: which numbered dictionary files a directory holds, how each compares with
+// its catalog rows, the summary rows of new and changed files, and the correction probe.
+#include "catalog/dir_scan.h"
+
+#include <cstring>
+
+#include "base/byte_reader.h"
+#include "base/damage.h"
+#include "base/file_io.h"
+#include "base/mem.h"
+#include "base/num_text.h"
+#include "platform/platform.h"
+#include "search/dict_format.h"
+
+namespace {
+
+// File date and time of an open file as the catalog's 8- and 4-digit texts. A time the
+// system cannot tell becomes zeros, which never matches a catalogued time, so such a file is
+// judged by its edition values.
+void FileTimeTexts(FILE* file, char* date, char* time) {
+  LocalTime t{};
+  if (Platform_FileTime(file, &t) != 0) t = LocalTime{};
+  std::memcpy(date, NumText(static_cast<uint32_t>(t.year * 10000 + t.month * 100 + t.day), 8), 9);
+  std::memcpy(time, NumText(static_cast<uint32_t>(t.hour * 100 + t.minute), 4), 5);
+}
+
+void EditionTexts(const uint8_t* header, char* edition1, char* edition2) {
+  uint32_t v;
+  GetU32BE(header + kDictEdition1Offset, &v);
+  std::memcpy(edition1, NumText(v, 8), 9);
+  GetU32BE(header + kDictEdition2Offset, &v);
+  std::memcpy(edition2, NumText(v, 4), 5);
+}
+
+// One record of a dictionary's region table, checked.
+struct RegionRecord {
+  uint32_t code;
+  const char* name1;
+  const char* name2;
+};
+
+// Locates the NUL-terminated name at offset in the name area; false when it is not there.
+bool NameAt(const uint8_t* area, size_t areaSize, uint32_t offset, size_t maxLen,
+            const char** out) {
+  if (offset >= areaSize) return false;
+  ByteReader r = ByteReader_Make(area + offset, areaSize - offset);
+  size_t len;
+  return ByteReader_CString(&r, maxLen, out, &len);
+}
+
+// Checks the whole region table; on success *count records and the name area are known to
+// be readable by RegionTable_Record.
+int RegionTable_Check(const uint8_t* table, size_t size, uint32_t* count) {
+  ByteReader r = ByteReader_Make(table, size);
+  uint32_t n;
+  QOR_CHECK(ByteReader_U16(&r, &n));
+  QOR_CHECK(ByteReader_Skip(&r, size_t{n} * 8));
+  const uint8_t* area = table + r.pos;
+  const size_t areaSize = ByteReader_Left(&r);
+  ByteReader records = ByteReader_Make(table + 2, size_t{n} * 8);
+  for (uint32_t i = 0; i < n; ++i) {
+    uint32_t code, unused, offset1, offset2;
+    ByteReader_U16(&records, &code);
+    ByteReader_U16(&records, &unused);
+    ByteReader_U16(&records, &offset1);
+    ByteReader_U16(&records, &offset2);
+    const char* name;
+    QOR_CHECK(NameAt(area, areaSize, offset1, kCatalogName1Max, &name));
+    QOR_CHECK(NameAt(area, areaSize, offset2, kCatalogName2Max, &name));
+  }
+  *count = n;
+  return 0;
+}
+
+// Record i of a table that RegionTable_Check accepted.
+RegionRecord RegionTable_Record(const uint8_t* table, size_t size, uint32_t count, uint32_t i) {
+  ByteReader r = ByteReader_Make(table + 2 + size_t{i} * 8, 8);
+  uint32_t code, unused, offset1, offset2;
+  ByteReader_U16(&r, &code);
+  ByteReader_U16(&r, &unused);
+  ByteReader_U16(&r, &offset1);
+  ByteReader_U16(&r, &offset2);
+  const uint8_t* area = table + 2 + size_t{count} * 8;
+  const size_t areaSize = size - 2 - size_t{count} * 8;
+  RegionRecord rec{code, "", ""};
+  NameAt(area, areaSize, offset1, kCatalogName1Max, &rec.name1);
+  NameAt(area, areaSize, offset2, kCatalogName2Max, &rec.name2);
+  return rec;
+}
+
+int AppendSummary(const char* number, const char* date, const char* time, const char* edition1,
+                  const char* edition2, const uint8_t* filter, uint32_t filterSize,
+                  const uint8_t* table, uint32_t tableSize, uint32_t regionCount,
+                  CatalogRows* fresh) {
+  const char* dictRow[] = {number, date, time, edition1, edition2};
+  if (RowList_Append(&fresh->dictRows, dictRow, 5) != 0) return -1;
+  for (uint32_t i = 0; i < regionCount; ++i) {
+    RegionRecord rec = RegionTable_Record(table, tableSize, regionCount, i);
+    char code[6];
+    std::memcpy(code, NumText(rec.code, 5), 6);
+    const char* regionRow[] = {number, code, rec.name1, rec.name2};
+    if (RowList_Append(&fresh->regionRows, regionRow, 4) != 0) return -1;
+  }
+  for (uint32_t p = 0; p < filterSize * 8; ++p) {
+    if ((filter[p / 8] & (0x80u >> (p % 8))) == 0) continue;
+    char prefix[5];
+    std::memcpy(prefix, NumText(p, 4), 5);
+    const char* prefixRow[] = {number, prefix};
+    if (RowList_Append(&fresh->prefixRows, prefixRow, 2) != 0) return -1;
+  }
+  return 0;
+}
+
+}  // namespace
+
+void CatalogRows_Init(CatalogRows* rows) {
+  RowList_Init(&rows->dictRows);
+  RowIndex_Clear(&rows->dictIndex);
+  RowList_Init(&rows->regionRows);
+  RowIndex_Clear(&rows->regionIndex);
+  RowList_Init(&rows->prefixRows);
+  RowIndex_Clear(&rows->prefixIndex);
+}
+
+void CatalogRows_Free(CatalogRows* rows) {
+  RowIndex_Free(&rows->dictIndex);
+  RowList_Free(&rows->dictRows);
+  RowIndex_Free(&rows->regionIndex);
+  RowList_Free(&rows->regionRows);
+  RowIndex_Free(&rows->prefixIndex);
+  RowList_Free(&rows->prefixRows);
+}
+
+int Path_Join(char* out, uint32_t capacity, const char* dir, const char* name) {
+  const size_t a = std::strlen(dir), b = std::strlen(name);
+  if (a + b + 1 > capacity) return -1;
+  std::memcpy(out, dir, a);
+  std::memcpy(out + a, name, b + 1);
+  return 0;
+}
+
+void Dict_FileName(uint32_t number, char* out) {
+  std::memcpy(out, "qor", 3);
+  std::memcpy(out + 3, NumText(number, 4), 4);
+  std::memcpy(out + 7, ".dct", 5);
+}
+
+int Dict_ReadSummary(FILE* file, const char* numberText, CatalogRows* fresh) {
+  char number[5];  // copied first: the caller may pass NumText's shared buffer
+  std::memcpy(number, numberText, 4);
+  number[4] = '\0';
+  const int64_t fileSize = File_Size(file);
+  uint8_t header[kDictHeaderSize];
+  if (fileSize < kDictHeaderSize || !File_ReadAt(file, 0, header, sizeof header)) {
+    QOR_DAMAGED();
+    return 1;
+  }
+  uint32_t s0, s1, s2;
+  GetU32BE(header + kDictSectionSizesOffset, &s0);
+  GetU32BE(header + kDictSectionSizesOffset + 4, &s1);
+  GetU32BE(header + kDictSectionSizesOffset + 8, &s2);
+  if (s0 > kSummaryPrefixFilterMax || s2 > kSummaryRegionTableMax ||
+      uint64_t{kDictHeaderSize} + s0 + s1 + s2 > static_cast<uint64_t>(fileSize)) {
+    QOR_DAMAGED();
+    return 1;
+  }
+  uint8_t filter[kSummaryPrefixFilterMax];
+  if (!File_ReadAt(file, kDictHeaderSize, filter, s0)) {
+    QOR_DAMAGED();
+    return 1;
+  }
+  uint8_t* table = static_cast<uint8_t*>(Mem_Alloc(s2));
+  if (!table) return -1;
+  int result = 1;
+  uint32_t regionCount = 0;
+  if (!File_ReadAt(file, uint64_t{kDictHeaderSize} + s0 + s1, table, s2)) {
+    QOR_DAMAGED();
+  } else if (RegionTable_Check(table, s2, &regionCount) == 0) {
+    char date[9], time[5], edition1[9], edition2[5];
+    FileTimeTexts(file, date, time);
+    EditionTexts(header, edition1, edition2);
+    result = AppendSummary(number, date, time, edition1, edition2, filter, s0, table, s2,
+                           regionCount, fresh) == 0
+                 ? 0
+                 : -1;
+  }
+  Mem_Free(table);
+  return result;
+}
+
+int Dir_Scan(const char* path, CatalogRows* catalogued, CatalogRows* fresh, uint8_t* status) {
+  uint8_t* present = static_cast<uint8_t*>(Mem_AllocZeroed(kScanStatusSize, 1));
+  if (!present) return -1;
+  // One listing stands for the existence test of every probed number; when no file matches
+  // "qor????.dct" it marks nothing, so nothing is probed.
+  Platform_ListDictionaryFiles(path, present);
+  std::memset(status, kScanAbsent, kScanStatusSize);
+
+  char name[kFileNameLength + 1];
+  char full[kPathCapacity];
+  int result = 0;
+  char* f[5];
+  uint16_t count = 0;
+  RowIndex_Rewind(&catalogued->dictIndex);
+  while (result == 0 && RowIndex_Next(&catalogued->dictIndex, f, &count, 5) == 0) {
+    if (count < 5) continue;
+    const uint32_t n = DecimalValue(f[0]);
+    if (n >= kScanStatusSize || status[n] != kScanAbsent) continue;  // a repeated row
+    present[n] = 0;  // a catalogued file is never new
+    Dict_FileName(n, name);
+    FILE* file = Path_Join(full, sizeof full, path, name) == 0 ? std::fopen(full, "rb") : nullptr;
+    if (!file) {
+      status[n] = kScanMissing;
+      continue;
+    }
+    char date[9], time[5];
+    FileTimeTexts(file, date, time);
+    if (std::strcmp(date, f[1]) == 0 && std::strcmp(time, f[2]) == 0) {
+      status[n] = kScanUnchanged;
+    } else {
+      uint8_t header[kDictHeaderSize];
+      char edition1[9], edition2[5];
+      if (!File_ReadAt(file, 0, header, sizeof header)) {
+        QOR_DAMAGED();
+        status[n] = kScanMissing;
+      } else {
+        EditionTexts(header, edition1, edition2);
+        if (std::strcmp(edition1, f[3]) == 0 && std::strcmp(edition2, f[4]) == 0) {
+          status[n] = kScanUnchanged;
+        } else {
+          const int r = Dict_ReadSummary(file, NumText(n, 4), fresh);
+          if (r < 0) result = -1;
+          status[n] = r == 0 ? kScanChanged : kScanMissing;
+        }
+      }
+    }
+    std::fclose(file);
+  }
+
+  for (uint32_t i = kProbeHighFirst; result == 0 && i <= kProbeHighLast; ++i) {
+    for (uint32_t j = kProbeLowFirst; result == 0 && j <= kProbeLowLast; ++j) {
+      const uint32_t n = 100 * i + j;
+      if (!present[n]) continue;
+      Dict_FileName(n, name);
+      FILE* file = Path_Join(full, sizeof full, path, name) == 0 ? std::fopen(full, "rb") : nullptr;
+      if (!file) continue;
+      const int r = Dict_ReadSummary(file, NumText(n, 4), fresh);
+      if (r < 0) result = -1;
+      if (r == 0) status[n] = kScanChanged;
+      std::fclose(file);
+    }
+  }
+  Mem_Free(present);
+  return result;
+}
+
+int CorrectionDir_Probe(CorrectionProbe* probe, const char* path) {
+  const size_t len = strnlen(path, kPathCapacity - 1);
+  std::memcpy(probe->path, path, len);
+  probe->path[len] = '\0';
+  probe->present = 0;
+  if (len == 0) return 0;
+  char name[kFileNameLength + 1];
+  char full[kPathCapacity];
+  Dict_FileName(kCorrectionDictNumber, name);
+  if (Path_Join(full, sizeof full, probe->path, name) != 0) return 0;
+  if (FILE* file = std::fopen(full, "rb")) {
+    std::fclose(file);
+    probe->present = 1;
+  }
+  return 0;
+}

@@ -1,0 +1,87 @@
+// Directory scan: which numbered dictionary files a directory holds, how each compares with
+// its catalog rows, the summary rows of new and changed files, and the correction probe.
+#ifndef QOR3_CATALOG_DIR_SCAN_H
+#define QOR3_CATALOG_DIR_SCAN_H
+
+#include <cstdint>
+#include <cstdio>
+
+#include "base/row_index.h"
+#include "base/row_list.h"
+
+// Path buffers of the open path: 256 bytes; a directory path (closing separator included)
+// must leave room for an 11-byte file name in the catalog writer's 204-byte buffer.
+constexpr uint32_t kPathCapacity = 256;
+constexpr uint32_t kDirPathMax = 192;
+constexpr uint32_t kFileNameLength = 11;  // "qorNNNN.dct"
+
+// Scan status table, by dictionary number.
+constexpr uint32_t kScanStatusSize = 10000;
+constexpr uint8_t kScanAbsent = 0;
+constexpr uint8_t kScanUnchanged = 1;
+constexpr uint8_t kScanChanged = 2;
+constexpr uint8_t kScanMissing = 3;
+
+// The probe range 100*i + j, i = 1..47, j = 1..29.
+constexpr uint32_t kProbeHighFirst = 1, kProbeHighLast = 47;
+constexpr uint32_t kProbeLowFirst = 1, kProbeLowLast = 29;
+constexpr bool InProbeRange(uint32_t n) {
+  return n / 100 >= kProbeHighFirst && n / 100 <= kProbeHighLast && n % 100 >= kProbeLowFirst &&
+         n % 100 <= kProbeLowLast;
+}
+
+// What the summary accepts from a dictionary file.
+constexpr uint32_t kSummaryPrefixFilterMax = 128;   // S0: prefix numbers 0..1023
+constexpr uint32_t kSummaryRegionTableMax = 64000;  // S2
+
+// Region name limits of a catalog (the writer's name buffers hold 12 and 44 bytes).
+constexpr uint32_t kCatalogName1Max = 11;
+constexpr uint32_t kCatalogName2Max = 43;
+
+// Rows of one directory's three tables, each list with its sorted index.
+//   dictionary row: number (4), file date YYYYMMDD (8), file time HHMM (4),
+//                   edition value 1 (8), edition value 2 (4)
+//   region row:     dictionary number (4), region code (5), region name 1, region name 2
+//   prefix row:     dictionary number (4), prefix number (4)
+struct CatalogRows {
+  RowList dictRows;
+  RowIndex dictIndex;
+  RowList regionRows;
+  RowIndex regionIndex;
+  RowList prefixRows;
+  RowIndex prefixIndex;
+};
+
+void CatalogRows_Init(CatalogRows* rows);
+// Releases the three lists and indexes and leaves the record as after CatalogRows_Init.
+void CatalogRows_Free(CatalogRows* rows);
+
+// The correction directory probe.
+struct CorrectionProbe {
+  char path[kPathCapacity];
+  uint8_t present;  // 1 when qor5001.dct opens for reading there
+};
+
+// Fills status (kScanStatusSize entries) for the directory (ending with the separator)
+// against the catalogued rows (their dictIndex built; may be empty) and appends the
+// summaries of changed and new files to fresh, in ascending number, changed ones first.
+// A file whose summary is damaged contributes no rows: a new one stays absent, a
+// catalogued one counts as missing. Returns 0, or -1 when an allocation failed (fresh is
+// then incomplete and must not be used).
+int Dir_Scan(const char* path, CatalogRows* catalogued, CatalogRows* fresh, uint8_t* status);
+
+// Appends the dictionary row, the region rows and the prefix rows of an open dictionary
+// file. All or nothing: the file is checked completely before the first row is appended.
+// Returns 0 (rows appended), 1 (file damaged, nothing appended) or -1 (allocation failure).
+int Dict_ReadSummary(FILE* file, const char* numberText, CatalogRows* fresh);
+
+// Records the path and whether qor5001.dct opens for reading in it. Returns 0.
+int CorrectionDir_Probe(CorrectionProbe* probe, const char* path);
+
+// Joins a directory path (ending with the separator, or empty) and a file name; -1 when the
+// result does not fit in capacity bytes.
+int Path_Join(char* out, uint32_t capacity, const char* dir, const char* name);
+// "qor" + NumText(number, 4) + ".dct" into out (at least 12 bytes).
+void Dict_FileName(uint32_t number, char* out);
+
+#endif  // QOR3_CATALOG_DIR_SCAN_H

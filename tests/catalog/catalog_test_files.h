@@ -1,0 +1,185 @@
+// Test helpers for the catalog and open tests: a scratch directory, dictionary files holding
+// just what the open path reads (header, prefix filter, region table), and file times.
+#ifndef QOR3_TESTS_CATALOG_CATALOG_TEST_FILES_H
+#define QOR3_TESTS_CATALOG_CATALOG_TEST_FILES_H
+
+#include <cstdint>
+#include <ctime>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <random>
+#include <string>
+#include <vector>
+
+#if defined(_WIN32)
+#include <windows.h>
+#else
+#include <sys/stat.h>
+#include <utime.h>
+#endif
+
+#include "platform/platform.h"
+
+namespace catalog_test {
+
+// A fresh directory under the system's temporary directory, removed with its contents.
+class ScratchDir {
+ public:
+  ScratchDir() {
+    std::random_device rd;
+    path_ = std::filesystem::temp_directory_path() /
+            ("qor3-catalog-" + std::to_string(rd()) + std::to_string(rd()));
+    std::filesystem::create_directories(path_);
+  }
+  ~ScratchDir() {
+    std::error_code ec;
+    std::filesystem::remove_all(path_, ec);
+  }
+  ScratchDir(const ScratchDir&) = delete;
+  ScratchDir& operator=(const ScratchDir&) = delete;
+  // Without the closing separator.
+  std::string Str() const { return path_.string(); }
+  // With the closing separator, as the library's internal functions take it.
+  std::string Dir() const { return path_.string() + kPathSeparator; }
+  std::string File(const std::string& name) const { return (path_ / name).string(); }
+
+ private:
+  std::filesystem::path path_;
+};
+
+struct TestRegion {
+  uint16_t code;
+  std::string name1;
+  std::string name2;
+};
+
+struct TestDict {
+  uint32_t edition1 = 20020801;
+  uint32_t edition2 = 1;
+  std::vector<uint32_t> prefixes;  // set bits of the prefix filter
+  std::vector<TestRegion> regions;
+  uint32_t filterSize = 125;
+};
+
+inline void PutBE(std::vector<uint8_t>& out, size_t at, uint32_t v, int bytes) {
+  for (int i = 0; i < bytes; ++i) out[at + i] = static_cast<uint8_t>(v >> (8 * (bytes - 1 - i)));
+}
+
+// Section 2 of a dictionary file: u16 N, N records, the names (stored in reverse record
+// order, so a reader must follow the offsets).
+inline std::vector<uint8_t> RegionTableBytes(const std::vector<TestRegion>& regions) {
+  const size_t n = regions.size();
+  std::vector<uint8_t> out(2 + 8 * n);
+  PutBE(out, 0, static_cast<uint32_t>(n), 2);
+  std::vector<uint8_t> names;
+  std::vector<uint32_t> off1(n), off2(n);
+  for (size_t k = n; k-- > 0;) {
+    off2[k] = static_cast<uint32_t>(names.size());
+    names.insert(names.end(), regions[k].name2.begin(), regions[k].name2.end());
+    names.push_back(0);
+    off1[k] = static_cast<uint32_t>(names.size());
+    names.insert(names.end(), regions[k].name1.begin(), regions[k].name1.end());
+    names.push_back(0);
+  }
+  for (size_t k = 0; k < n; ++k) {
+    PutBE(out, 2 + 8 * k, regions[k].code, 2);
+    PutBE(out, 2 + 8 * k + 4, off1[k], 2);
+    PutBE(out, 2 + 8 * k + 6, off2[k], 2);
+  }
+  out.insert(out.end(), names.begin(), names.end());
+  return out;
+}
+
+// Header, section 0 (prefix filter), an empty section 1, section 2 (region table); the other
+// sections are empty.
+inline std::vector<uint8_t> DictBytes(const TestDict& d) {
+  std::vector<uint8_t> filter(d.filterSize, 0);
+  for (uint32_t p : d.prefixes) filter[p / 8] |= static_cast<uint8_t>(0x80u >> (p % 8));
+  const std::vector<uint8_t> table = RegionTableBytes(d.regions);
+  std::vector<uint8_t> out(256, 0);
+  PutBE(out, 4, d.edition1, 4);
+  PutBE(out, 8, d.edition2, 4);
+  PutBE(out, 35, static_cast<uint32_t>(filter.size()), 4);
+  PutBE(out, 39, 0, 4);
+  PutBE(out, 43, static_cast<uint32_t>(table.size()), 4);
+  out.insert(out.end(), filter.begin(), filter.end());
+  out.insert(out.end(), table.begin(), table.end());
+  return out;
+}
+
+inline void WriteBytes(const std::string& path, const std::vector<uint8_t>& bytes) {
+  std::ofstream f(path, std::ios::binary | std::ios::trunc);
+  f.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+}
+
+inline std::vector<uint8_t> ReadBytes(const std::string& path) {
+  std::ifstream f(path, std::ios::binary);
+  return std::vector<uint8_t>(std::istreambuf_iterator<char>(f), std::istreambuf_iterator<char>());
+}
+
+inline bool Exists(const std::string& path) { return std::filesystem::exists(path); }
+
+// "qorNNNN.dct"
+inline std::string DictName(uint32_t number) {
+  char buf[16];
+  std::snprintf(buf, sizeof buf, "qor%04u.dct", number);
+  return buf;
+}
+
+// Sets a file's modification time (seconds since the epoch).
+inline bool SetMTime(const std::string& path, std::time_t t) {
+#if defined(_WIN32)
+  HANDLE h = CreateFileA(path.c_str(), FILE_WRITE_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                         nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (h == INVALID_HANDLE_VALUE) return false;
+  ULARGE_INTEGER v;
+  v.QuadPart = (static_cast<uint64_t>(t) + 11644473600ull) * 10000000ull;
+  FILETIME ft{v.LowPart, v.HighPart};
+  const bool ok = SetFileTime(h, nullptr, nullptr, &ft) != 0;
+  CloseHandle(h);
+  return ok;
+#else
+  struct utimbuf times {t, t};
+  return utime(path.c_str(), &times) == 0;
+#endif
+}
+
+// A file's modification time (seconds since the epoch), or -1.
+inline std::time_t MTime(const std::string& path) {
+#if defined(_WIN32)
+  WIN32_FILE_ATTRIBUTE_DATA data;
+  if (!GetFileAttributesExA(path.c_str(), GetFileExInfoStandard, &data)) return -1;
+  ULARGE_INTEGER v;
+  v.LowPart = data.ftLastWriteTime.dwLowDateTime;
+  v.HighPart = data.ftLastWriteTime.dwHighDateTime;
+  return static_cast<std::time_t>(v.QuadPart / 10000000ull - 11644473600ull);
+#else
+  struct stat st;
+  if (stat(path.c_str(), &st) != 0) return -1;
+  return st.st_mtime;
+#endif
+}
+
+// A local time in January (no daylight saving question) as seconds since the epoch.
+inline std::time_t LocalTimeOf(int year, int month, int day, int hour, int minute) {
+  std::tm tm{};
+  tm.tm_year = year - 1900;
+  tm.tm_mon = month - 1;
+  tm.tm_mday = day;
+  tm.tm_hour = hour;
+  tm.tm_min = minute;
+  tm.tm_isdst = 0;
+  return std::mktime(&tm);
+}
+
+// Writes a dictionary file and gives it a modification time.
+inline void WriteDict(const ScratchDir& dir, uint32_t number, const TestDict& d, std::time_t t) {
+  const std::string path = dir.File(DictName(number));
+  WriteBytes(path, DictBytes(d));
+  SetMTime(path, t);
+}
+
+}  // namespace catalog_test
+
+#endif  // QOR3_TESTS_CATALOG_CATALOG_TEST_FILES_H
