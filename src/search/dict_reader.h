@@ -3,7 +3,10 @@
 //
 // Every operation checks what it reads against the file and its buffers; where the file is
 // damaged it returns -1 (through QOR_DAMAGED) and the caller stops reading that file, block
-// or entry. Nothing is ever read or written outside a buffer.
+// or entry. Nothing is ever read or written outside a buffer. A table step that fails
+// (header, filters, region table) leaves its table empty; a selection or collection step
+// that fails (number blocks, groups, entry blocks) keeps what it read safely before the
+// damage, so going on with the lists it left is harmless.
 #ifndef QOR3_SEARCH_DICT_READER_H
 #define QOR3_SEARCH_DICT_READER_H
 
@@ -49,6 +52,7 @@ struct SearchContext {
   uint16_t numberIndexLength;  // L5
   uint32_t numberDataLength;   // D5
   uint16_t entryIndexLength;   // L6
+  uint16_t entryIndexSound;    // leading bytes of the index in the scratch holding sound records
   uint8_t regionTable[kRegionTableMax];
   uint32_t regionTableLength;  // bytes of the region table held
   uint16_t regionCount;
@@ -83,11 +87,18 @@ int Dict_ReadRegionTable(SearchContext* context);
 void Dict_ClearAreaCodeSets(SearchContext* context);
 // Adds the values of sections 3 and 4 to the two sets (bits are only ever set).
 int Dict_ReadAreaCodeSets(SearchContext* context);
+// Selected blocks from section 5: records with first <= key <= last, up to the first
+// record whose first number exceeds the key.
 int Dict_SelectNumberBlocks(SearchContext* context);
+// Group numbers of every item equal to the key in the selected number blocks.
 int Dict_CollectGroups(SearchContext* context);
+// Selected blocks from section 6: each entry block whose position is in the group list,
+// once, in index order.
 int Dict_SelectEntryBlocks(SearchContext* context);
 
-// Section 6's index: reads its 6-byte head and L6 bytes of records into the scratch.
+// Section 6's index: reads its 6-byte head and L6 bytes of records into the scratch and
+// checks them. -1 when damage was met: the index is then cut before the first damaged
+// record (or the 257th), and Dict_EntryIndex walks only the records before the cut.
 int Dict_ReadEntryIndex(SearchContext* context);
 struct EntryIndexRecord {
   uint32_t compressedSize;
@@ -98,6 +109,12 @@ struct EntryIndexRecord {
 // Walks the index records held in the scratch: 1 with the next record, 0 at the end, -1
 // when a record runs past the index or holds an over-long text.
 int Dict_NextEntryIndexRecord(ByteReader* index, EntryIndexRecord* out);
+// A reader over the sound records of the index last read by Dict_ReadEntryIndex, for
+// Dict_NextEntryIndexRecord; record k of the walk is entry block (group number) k.
+ByteReader Dict_EntryIndex(const SearchContext* context);
+// Appends a group number (an entry block position) to the group list: 0, or -1 when the
+// list already holds 256 (the number is dropped).
+int Dict_AppendGroup(SearchContext* context, uint32_t group);
 
 void DictEntry_Reset(DictEntry* entry);
 // Decodes the entry at *position of block (length bytes) against the previous entry.
@@ -114,6 +131,7 @@ int UncompressBuffer(const uint8_t* source, uint32_t sourceLength, uint8_t* dest
 // kCompressedBlockMax bytes), decompress into the scratch and decode its entries, calling
 // handler after each one with the decoded entry in context->current. A block that cannot
 // be read or decompressed is skipped. handler returns 0 to go on, non-zero to stop.
+// Returns -1 when a block was skipped or cut short by a damaged entry, else 0.
 typedef int (*DictEntryHandler)(SearchContext* context, void* user);
 int Dict_ReadEntryBlocks(SearchContext* context, uint8_t* blockBuffer, int variant,
                          DictEntryHandler handler, void* user);
