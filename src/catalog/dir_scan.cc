@@ -59,7 +59,7 @@ int RegionTable_Check(const uint8_t* table, size_t size, uint32_t* count) {
   const size_t areaSize = ByteReader_Left(&r);
   ByteReader records = ByteReader_Make(table + 2, size_t{n} * 8);
   for (uint32_t i = 0; i < n; ++i) {
-    uint32_t code, unused, offset1, offset2;
+    uint32_t code = 0, unused = 0, offset1 = 0, offset2 = 0;
     ByteReader_U16(&records, &code);
     ByteReader_U16(&records, &unused);
     ByteReader_U16(&records, &offset1);
@@ -75,7 +75,7 @@ int RegionTable_Check(const uint8_t* table, size_t size, uint32_t* count) {
 // Record i of a table that RegionTable_Check accepted.
 RegionRecord RegionTable_Record(const uint8_t* table, size_t size, uint32_t count, uint32_t i) {
   ByteReader r = ByteReader_Make(table + 2 + size_t{i} * 8, 8);
-  uint32_t code, unused, offset1, offset2;
+  uint32_t code = 0, unused = 0, offset1 = 0, offset2 = 0;
   ByteReader_U16(&r, &code);
   ByteReader_U16(&r, &unused);
   ByteReader_U16(&r, &offset1);
