@@ -284,8 +284,9 @@ std::string IndexText(const std::string& text) {
   return text.substr(0, i);
 }
 
-bool BuildRegionTable(const std::vector<Listing>& entries, Bytes* out, uint32_t* regionCount,
-                      std::string* error) {
+// One region code must always come with the same names; checked in input order so that the
+// message names the first line that disagrees.
+bool CheckRegionNames(const std::vector<Listing>& entries, std::string* error) {
   std::map<uint32_t, const Listing*> regions;
   for (const Listing& e : entries) {
     auto [it, added] = regions.emplace(e.regionCode, &e);
@@ -294,12 +295,20 @@ bool BuildRegionTable(const std::vector<Listing>& entries, Bytes* out, uint32_t*
       std::string names1, names2;
       Cp932_ToUtf8(first.regionName1 + " / " + first.regionName2, &names1);
       Cp932_ToUtf8(e.regionName1 + " / " + e.regionName2, &names2);
-      *error = LinePrefix(e) + "field region_name1: region code " +
-               NumText(e.regionCode, 5) + " is named \"" + names2 + "\" here but \"" + names1 +
-               "\"" + (first.line > 0 ? " on line " + std::to_string(first.line) : "");
+      *error = LinePrefix(e) + "field region_name1: region code " + NumText(e.regionCode, 5) +
+               " is named \"" + names2 + "\" here but \"" + names1 + "\"" +
+               (first.line > 0 ? " on line " + std::to_string(first.line) : "");
       return false;
     }
   }
+  return true;
+}
+
+// Section 2: one record per region code in ascending order; equal names share one string.
+bool BuildRegionTable(const std::vector<Listing>& entries, Bytes* out, uint32_t* regionCount,
+                      std::string* error) {
+  std::map<uint32_t, const Listing*> regions;
+  for (const Listing& e : entries) regions.emplace(e.regionCode, &e);
   Bytes strings;
   std::map<std::string, uint32_t> offsets;
   auto offsetOf = [&](const std::string& name) {
@@ -455,6 +464,7 @@ bool DictBuilder_Build(std::vector<Listing> entries, const DictBuildOptions& opt
       return false;
     }
   }
+  if (!CheckRegionNames(entries, error)) return false;
   std::stable_sort(entries.begin(), entries.end(),
                    [](const Listing& a, const Listing& b) { return Listing_Compare(a, b) < 0; });
 
