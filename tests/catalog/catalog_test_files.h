@@ -63,7 +63,9 @@ struct TestDict {
 };
 
 inline void PutBE(std::vector<uint8_t>& out, size_t at, uint32_t v, int bytes) {
-  for (int i = 0; i < bytes; ++i) out[at + i] = static_cast<uint8_t>(v >> (8 * (bytes - 1 - i)));
+  for (int i = 0; i < bytes; ++i) {
+    out.at(at + i) = static_cast<uint8_t>(v >> (8 * (bytes - 1 - i)));
+  }
 }
 
 // Section 2 of a dictionary file: u16 N, N records, the names (stored in reverse record

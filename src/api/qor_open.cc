@@ -1,0 +1,157 @@
+// Qor_Open and Qor_Close: prepare the paths, refresh and load the catalogs, build the engine
+// state and hand the host its region list; release it all again.
+#include <cstring>
+
+#include "api/engine_state.h"
+#include "base/block_pool.h"
+#include "base/mem.h"
+#include "base/num_text.h"
+#include "catalog/engine_build.h"
+#include "platform/platform.h"
+#include "qor3.h"
+
+namespace {
+
+EngineState g_engine;
+
+// Copies a request path and closes it with the separator when its last byte is not one
+// (only that byte is looked at, so a two-byte character ending in 0x5C counts as closed on
+// Windows). Refuses lengths beyond the field, paths that would not leave the catalog
+// writer room for a file name, and paths with a NUL inside.
+int PreparePath(uint32_t length, const char* field, char* out) {
+  if (length > sizeof(OpenRequest::directory1)) return -1;
+  if (length != 0 && std::memchr(field, '\0', length)) return -1;
+  const bool closed = length == 0 || field[length - 1] == kPathSeparator;
+  const uint32_t total = closed ? length : length + 1;
+  if (total > kDirPathMax) return -1;
+  std::memcpy(out, field, length);
+  if (!closed) out[length] = kPathSeparator;
+  out[total] = '\0';
+  return 0;
+}
+
+struct RegionArray {
+  RegionInfo** regions;
+  BlockPool* pool;
+};
+
+void RegionArray_Free(RegionArray* array) {
+  if (array->pool) {
+    BlockPool_Free(array->pool);
+    Mem_Free(array->pool);
+  }
+  Mem_Free(array->regions);
+  array->pool = nullptr;
+  array->regions = nullptr;
+}
+
+// RegionInfo records for every row of the region list, carved from a new pool.
+int RegionArray_Build(RowList* regionList, RegionArray* array) {
+  const uint32_t count = regionList->rowCount;
+  array->regions = static_cast<RegionInfo**>(Mem_AllocZeroed(count, sizeof(RegionInfo*)));
+  array->pool = static_cast<BlockPool*>(Mem_Alloc(sizeof(BlockPool)));
+  if (!array->regions || !array->pool) {
+    Mem_Free(array->pool);
+    array->pool = nullptr;
+    RegionArray_Free(array);
+    return -1;
+  }
+  if (BlockPool_Init(array->pool) != 0) {
+    RegionArray_Free(array);
+    return -1;
+  }
+  char* f[4];
+  uint16_t n;
+  uint32_t i = 0;
+  RowList_Rewind(regionList);
+  while (i < count && RowList_Next(regionList, f, &n, 4) == 0) {
+    if (n < 4) continue;
+    RegionInfo info;
+    info.regionCode = static_cast<int32_t>(DecimalValue(f[0]));
+    info.name1Length = static_cast<uint32_t>(std::strlen(f[1]));
+    info.name1 = BlockPool_PutString(array->pool, f[1]);
+    info.name2Length = static_cast<uint32_t>(std::strlen(f[2]));
+    info.name2 = BlockPool_PutString(array->pool, f[2]);
+    info.dictNumber = static_cast<int32_t>(DecimalValue(f[3]));
+    void* copy = info.name1 && info.name2 ? BlockPool_PutBytes(array->pool, &info, sizeof info)
+                                          : nullptr;
+    if (!copy) {
+      RegionArray_Free(array);
+      return -1;
+    }
+    array->regions[i++] = static_cast<RegionInfo*>(copy);
+  }
+  return 0;
+}
+
+void FreeEngineLists(EngineState* engine) {
+  RowList_Free(&engine->regionList);
+  RowList_Free(&engine->prefixList);
+}
+
+}  // namespace
+
+EngineState* Engine_Instance() { return &g_engine; }
+
+// Everything is built aside (the catalog images, a scratch engine, the region records) and
+// only handed over once all of it succeeded, so a failed open leaves the engine and the
+// result record as they were and holds nothing.
+extern "C" QOR3_EXPORT void* QOR3_CALL Qor_Open(const OpenRequest* request, OpenResult* result) {
+  if (!request || !result) return nullptr;
+  char dir1[kPathCapacity], dir2[kPathCapacity], correction[kPathCapacity];
+  if (PreparePath(request->directory1Length, request->directory1, dir1) != 0 ||
+      PreparePath(request->directory2Length, request->directory2, dir2) != 0 ||
+      PreparePath(request->correctionDirectoryLength, request->correctionDirectory,
+                  correction) != 0) {
+    return nullptr;
+  }
+
+  DirSet* set = static_cast<DirSet*>(Mem_Alloc(sizeof(DirSet)));
+  if (!set) return nullptr;
+  EngineState* built = nullptr;
+  if (DirSet_Load(set, dir1, dir2, correction) == 0) {
+    built = static_cast<EngineState*>(Mem_AllocZeroed(1, sizeof(EngineState)));
+    if (built && Engine_Build(set, built) != 0) {
+      Mem_Free(built);
+      built = nullptr;
+    }
+  }
+  Mem_Free(set);
+  if (!built) return nullptr;
+
+  RegionArray array{nullptr, nullptr};
+  const uint32_t regionCount = built->regionList.rowCount;
+  if (regionCount != 0 && RegionArray_Build(&built->regionList, &array) != 0) {
+    FreeEngineLists(built);
+    Mem_Free(built);
+    return nullptr;
+  }
+
+  // A second open without a close releases the lists of the first.
+  FreeEngineLists(&g_engine);
+  std::memcpy(&g_engine, built, sizeof g_engine);
+  Mem_Free(built);
+
+  result->catalog1Loaded = g_engine.catalog1Loaded;
+  result->catalog2Loaded = g_engine.catalog2Loaded;
+  result->correctionFilePresent = g_engine.correctionFilePresent;
+  result->regionCount = regionCount;
+  if (regionCount != 0) {
+    result->regions = array.regions;
+    result->regionPool = array.pool;
+  }
+  return &g_engine;
+}
+
+extern "C" QOR3_EXPORT int QOR3_CALL Qor_Close(void* handle, OpenResult* result) {
+  if (result && result->regionCount != 0) {
+    RegionArray array{result->regions, result->regionPool};
+    RegionArray_Free(&array);
+    // Cleared so that a repeated close releases nothing twice.
+    result->regions = nullptr;
+    result->regionPool = nullptr;
+    result->regionCount = 0;
+  }
+  if (handle == &g_engine) FreeEngineLists(&g_engine);
+  return 0;
+}

@@ -1,0 +1,167 @@
+// Catalog refresh: brings a dictionary directory's qor9999.dct up to date with the files it
+// holds and loads it, and the pair of directories plus correction probe of one open or copy.
+#include "catalog/catalog_refresh.h"
+
+#include <cstring>
+
+#include "base/mem.h"
+#include "base/num_text.h"
+
+namespace {
+
+int BuildSorted(RowList* list, RowIndex* index, const KeySpec* keys, uint16_t count) {
+  if (RowIndex_Build(list, index, keys, count) != 0) return -1;
+  return RowIndex_Sort(index);
+}
+
+constexpr KeySpec kCataloguedDictKeys[] = {{1, 1, 1}, {2, 1, 1}, {3, 1, 1}, {4, 1, 1}, {5, 1, 1}};
+constexpr KeySpec kByFirstTwo[] = {{1, 1, 1}, {2, 1, 1}};
+constexpr KeySpec kByFirst[] = {{1, 1, 1}};
+
+uint8_t StatusOf(const uint8_t* status, const char* number) {
+  const uint32_t n = DecimalValue(number);
+  return n < kScanStatusSize ? status[n] : kScanAbsent;
+}
+
+// Appends every row of the index (in order) whose dictionary number (field 1) has the
+// wanted status. 0, or -1 when an append failed.
+int CopyRowsByIndex(RowIndex* index, const uint8_t* status, uint8_t wanted, RowList* out) {
+  char* f[5];
+  uint16_t n;
+  RowIndex_Rewind(index);
+  while (RowIndex_Next(index, f, &n, 5) == 0) {
+    if (n == 0 || StatusOf(status, f[0]) != wanted) continue;
+    if (RowList_Append(out, f, n) != 0) return -1;
+  }
+  return 0;
+}
+
+// The same for the rows of a list in list order.
+int CopyRowsByList(RowList* list, const uint8_t* status, uint8_t wanted, RowList* out) {
+  char* f[5];
+  uint16_t n;
+  if (RowList_Rewind(list) != 0) return 0;
+  while (RowList_Next(list, f, &n, 5) == 0) {
+    if (n == 0 || StatusOf(status, f[0]) != wanted) continue;
+    if (RowList_Append(out, f, n) != 0) return -1;
+  }
+  return 0;
+}
+
+int MergeTable(RowIndex* catalogued, RowList* fresh, const uint8_t* status, RowList* merged,
+               RowIndex* mergedIndex, const KeySpec* keys, uint16_t keyCount) {
+  if (CopyRowsByIndex(catalogued, status, kScanUnchanged, merged) != 0) return -1;
+  if (CopyRowsByList(fresh, status, kScanChanged, merged) != 0) return -1;
+  return BuildSorted(merged, mergedIndex, keys, keyCount);
+}
+
+}  // namespace
+
+int Catalog_ToRows(const DirCatalog* image, CatalogRows* rows) {
+  for (uint32_t i = 0; i < image->dictCount; ++i) {
+    CatalogDictRow row;
+    if (DirCatalog_DictRow(image, i, &row) != 0) break;
+    char number[5], date[9], time[5], edition1[9], edition2[5];
+    std::memcpy(number, NumText(row.number, 4), 5);
+    std::memcpy(date, NumText(row.date, 8), 9);
+    std::memcpy(time, NumText(row.time, 4), 5);
+    std::memcpy(edition1, NumText(row.edition1, 8), 9);
+    std::memcpy(edition2, NumText(row.edition2, 4), 5);
+    const char* f[] = {number, date, time, edition1, edition2};
+    if (RowList_Append(&rows->dictRows, f, 5) != 0) return -1;
+  }
+  if (BuildSorted(&rows->dictRows, &rows->dictIndex, kCataloguedDictKeys, 5) != 0) return -1;
+
+  for (uint32_t i = 0; i < image->regionCount; ++i) {
+    CatalogRegionRecord rec;
+    if (DirCatalog_RegionRecord(image, i, &rec) != 0) break;
+    char number[5], code[6];
+    std::memcpy(number, NumText(rec.dictNumber, 4), 5);
+    std::memcpy(code, NumText(rec.code, 5), 6);
+    const char* f[] = {number, code, rec.name1, rec.name2};
+    if (RowList_Append(&rows->regionRows, f, 4) != 0) return -1;
+  }
+  if (BuildSorted(&rows->regionRows, &rows->regionIndex, kByFirstTwo, 2) != 0) return -1;
+
+  PrefixCursor cursor;
+  PrefixCursor_Start(&cursor, image);
+  uint32_t prefix, n;
+  const uint8_t* dicts;
+  while (PrefixCursor_Next(&cursor, &prefix, &dicts, &n) == 0) {
+    char prefixText[5];
+    std::memcpy(prefixText, NumText(prefix, 4), 5);
+    for (uint32_t k = 0; k < n; ++k) {
+      uint16_t d;
+      GetU16BE(dicts + 2 * k, &d);
+      char number[5];
+      std::memcpy(number, NumText(d, 4), 5);
+      const char* f[] = {number, prefixText};
+      if (RowList_Append(&rows->prefixRows, f, 2) != 0) return -1;
+    }
+  }
+  return BuildSorted(&rows->prefixRows, &rows->prefixIndex, kByFirstTwo, 2);
+}
+
+int Catalog_Merge(CatalogRows* catalogued, CatalogRows* fresh, CatalogRows* merged,
+                  const uint8_t* status) {
+  bool rewrite = false;
+  for (uint32_t n = 0; n < kScanStatusSize && !rewrite; ++n) {
+    rewrite = InProbeRange(n) && (status[n] == kScanChanged || status[n] == kScanMissing);
+  }
+  if (!rewrite) return 0;
+  if (MergeTable(&catalogued->dictIndex, &fresh->dictRows, status, &merged->dictRows,
+                 &merged->dictIndex, kByFirst, 1) != 0 ||
+      MergeTable(&catalogued->regionIndex, &fresh->regionRows, status, &merged->regionRows,
+                 &merged->regionIndex, kByFirstTwo, 2) != 0 ||
+      MergeTable(&catalogued->prefixIndex, &fresh->prefixRows, status, &merged->prefixRows,
+                 &merged->prefixIndex, kByFirstTwo, 2) != 0) {
+    return -1;
+  }
+  return 1;
+}
+
+int DirCatalog_Load(DirCatalog* image, const char* path) {
+  const int answer = DirCatalog_Read(path, image);
+  if (answer == 2) return 0;
+  uint8_t* status = static_cast<uint8_t*>(Mem_Alloc(kScanStatusSize));
+  if (!status) return -1;
+  CatalogRows catalogued, fresh, merged;
+  CatalogRows_Init(&catalogued);
+  CatalogRows_Init(&fresh);
+  CatalogRows_Init(&merged);
+  int result = 0;
+  bool written = false;
+  if (answer == 0 && Catalog_ToRows(image, &catalogued) != 0) result = -1;
+  if (result == 0 && Dir_Scan(image->path, &catalogued, &fresh, status) != 0) result = -1;
+  if (result == 0) {
+    const int merge = Catalog_Merge(&catalogued, &fresh, &merged, status);
+    if (merge < 0) {
+      result = -1;
+    } else if (merge == 1) {
+      const int write = Catalog_Write(image, &merged);
+      if (write < 0) result = -1;
+      written = write == 0;
+    }
+  }
+  CatalogRows_Free(&merged);
+  CatalogRows_Free(&fresh);
+  CatalogRows_Free(&catalogued);
+  Mem_Free(status);
+  if (result != 0) return -1;
+  // Load the image from the file now on disk; when nothing was written the image already
+  // holds it (or the same answer 1 or -1 would come again).
+  if (written) {
+    char dir[kPathCapacity];
+    std::memcpy(dir, image->path, sizeof dir);
+    DirCatalog_Read(dir, image);
+  }
+  return 0;
+}
+
+int DirSet_Load(DirSet* set, const char* directory1, const char* directory2,
+                const char* correctionDirectory) {
+  if (DirCatalog_Load(&set->catalog1, directory1) != 0) return -1;
+  if (DirCatalog_Load(&set->catalog2, directory2) != 0) return -1;
+  CorrectionDir_Probe(&set->correction, correctionDirectory);
+  return 0;
+}

@@ -1,0 +1,34 @@
+// Catalog refresh: brings a dictionary directory's qor9999.dct up to date with the files it
+// holds and loads it, and the pair of directories plus correction probe of one open or copy.
+#ifndef QOR3_CATALOG_CATALOG_REFRESH_H
+#define QOR3_CATALOG_CATALOG_REFRESH_H
+
+#include <cstdint>
+
+#include "catalog/catalog_file.h"
+#include "catalog/dir_scan.h"
+
+struct DirSet {
+  DirCatalog catalog1;
+  DirCatalog catalog2;
+  CorrectionProbe correction;
+};
+
+// Refreshes and loads directory 1 and directory 2 and probes the correction directory
+// (each path empty or ending with the separator). 0, or -1 when an allocation failed.
+int DirSet_Load(DirSet* set, const char* directory1, const char* directory2,
+                const char* correctionDirectory);
+// Refreshes the directory's catalog file and leaves the image loaded from it (loaded 0 when
+// no sound catalog is there). 0, or -1 when an allocation failed (no catalog is written
+// then; the image must not be used).
+int DirCatalog_Load(DirCatalog* image, const char* path);
+// Turns the tables of a loaded image into rows and builds and sorts the three indexes.
+// 0, or -1 when an allocation failed.
+int Catalog_ToRows(const DirCatalog* image, CatalogRows* rows);
+// Merges the catalogued rows of unchanged dictionaries with the fresh rows of changed ones.
+// 1 when the catalog must be rewritten (merged rows built and indexed), 0 when it is current
+// (merged left empty), -1 when an allocation failed.
+int Catalog_Merge(CatalogRows* catalogued, CatalogRows* fresh, CatalogRows* merged,
+                  const uint8_t* status);
+
+#endif  // QOR3_CATALOG_CATALOG_REFRESH_H
