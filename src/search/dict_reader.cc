@@ -174,8 +174,11 @@ int DecodeInto(SearchContext* context, ByteReader* r, DictEntry* e, int variant)
   if (!ByteReader_U8(r, &flags)) return QOR_DAMAGED();
   // Flags use the five low bits only; a higher bit means the decoder has lost its place.
   if ((flags & 0xE0) != 0) return QOR_DAMAGED();
-  // The first entry of a block copies nothing from the (empty) previous entry.
-  if (previous.number == 0xFFFFFFFFu && (flags & 0x1F) != 0) return QOR_DAMAGED();
+  // The first entry of a block copies no field from the (empty) previous entry; it may
+  // still carry the kind-2 name bit, with a shared count of 0 (checked with the name).
+  constexpr uint8_t kSameBits =
+      kFlagSameAddress2 | kFlagSameAddress1 | kFlagSameRegion | kFlagSamePostal;
+  if (previous.number == 0xFFFFFFFFu && (flags & kSameBits) != 0) return QOR_DAMAGED();
 
   if ((flags & kFlagSamePostal) == 0) {
     uint32_t n = 0;

@@ -1,0 +1,212 @@
+// Builder and reader together: a few thousand varied listings, forced into many small blocks,
+// decode back through the reader to exactly the input in entry order, and the number index
+// leads every number to every block that holds it.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <map>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "base/damage.h"
+#include "mkdict/dict_builder.h"
+#include "search/dict_reader.h"
+#include "search/surname_table.h"
+#include "support/temp_dir.h"
+#include "support/test_dicts.h"
+
+namespace {
+
+struct Decoded {
+  uint32_t region, kind, number, postal;
+  std::string name, address1, address2, regionName1, regionName2;
+  uint32_t correctionKind;
+  std::string version;
+};
+
+// Listings in CP932 exercising every coding the builder has: repeated numbers (also across
+// blocks), runs of numbers with equal high digits (short form), table surnames, business
+// names sharing long prefixes, address text 2 sharing prefixes, several regions.
+std::vector<Listing> VariedListings(bool correction) {
+  std::mt19937 random(20240101);
+  auto pick = [&](uint32_t n) { return static_cast<uint32_t>(random() % n); };
+  const std::string given[] = {TestCp932("太郎"), TestCp932("花子"), TestCp932("一"),
+                               TestCp932("健太郎")};
+  const std::string business[] = {TestCp932("株式会社山田製作所"), TestCp932("株式会社山田商店"),
+                                  TestCp932("株式会社山田"), TestCp932("さくら歯科医院"),
+                                  TestCp932("有限会社ＡＢＣ")};
+  const std::string towns[] = {TestCp932("丸の内"), TestCp932("丸の内二丁目"), TestCp932("銀座"),
+                               TestCp932("霞が関")};
+  const struct {
+    uint32_t code;
+    std::string name1, name2;
+  } regions[] = {{13101, TestCp932("東京都"), TestCp932("千代田区")},
+                 {13102, TestCp932("東京都"), TestCp932("中央区")},
+                 {13103, TestCp932("東京都"), TestCp932("港区")}};
+  std::vector<Listing> listings;
+  std::vector<uint32_t> numbers;
+  for (int i = 0; i < 3000; ++i) {
+    Listing l;
+    const auto& region = regions[pick(3)];
+    l.regionCode = region.code;
+    l.regionName1 = region.name1;
+    l.regionName2 = region.name2;
+    l.kind = pick(4) == 0 ? 2 : 1;
+    if (!numbers.empty() && pick(8) == 0) {
+      l.number = numbers[pick(static_cast<uint32_t>(numbers.size()))];
+    } else if (pick(3) == 0) {
+      l.number = 312340000 + pick(40);  // 03-1234-00xx: one high part, short forms
+    } else {
+      l.number = pick(2) ? 312000000 + pick(1000000) : 422000000 + pick(1000000);
+    }
+    numbers.push_back(l.number);
+    l.postal = 1000000 + pick(9999);
+    if (l.kind == 1) {
+      // Mostly table surnames (coded by index), now and then a name outside the table.
+      const uint32_t s = pick(8192);
+      l.name = pick(10) == 0 ? TestCp932("ン") + given[pick(4)]
+                             : std::string(SurnameTable_Get(s), SurnameTable_Length(s)) +
+                                   given[pick(4)];
+    } else {
+      l.name = business[pick(5)];
+    }
+    l.address1 = towns[pick(4)];
+    l.address2 = std::to_string(1 + pick(3)) + "-" + std::to_string(1 + pick(12)) +
+                 (pick(5) == 0 ? "-" + std::to_string(pick(30)) : "");
+    if (correction) {
+      l.correctionAdd = pick(2) == 0;
+      l.correctionVersion = pick(2048);
+    }
+    listings.push_back(l);
+  }
+  std::stable_sort(listings.begin(), listings.end(),
+                   [](const Listing& a, const Listing& b) { return Listing_Compare(a, b) < 0; });
+  return listings;
+}
+
+struct ReadBack {
+  std::vector<Decoded> entries;
+};
+
+int Collect(SearchContext* c, void* user) {
+  const DictEntry& e = c->current;
+  static_cast<ReadBack*>(user)->entries.push_back(
+      {e.regionCode, e.kind, e.number, e.postal, e.name, e.address1, e.address2, e.regionName1,
+       e.regionName2, e.correctionKind, e.correctionVersionText});
+  return 0;
+}
+
+class DictRoundTrip : public ::testing::TestWithParam<bool> {
+ protected:
+  // Builds the listings into a file and opens a context on it with header and region table read.
+  void Open(const std::vector<Listing>& listings, bool correction) {
+    DictBuildOptions options;
+    options.edition1 = 20240101;
+    options.edition2 = 1;
+    options.correction = correction;
+    options.maxEntriesPerBlock = 13;
+    options.maxItemsPerNumberBlock = 17;
+    std::vector<uint8_t> image;
+    std::string error;
+    ASSERT_TRUE(DictBuilder_Build(listings, options, &image, &stats_, &error)) << error;
+    ASSERT_GT(stats_.entryBlocks, 200u);
+    const std::string path = dir_.File("qor0101.dct");
+    ASSERT_TRUE(DictBuilder_WriteFile(path, image, &error)) << error;
+    context_ = SearchContext_New();
+    ASSERT_NE(context_, nullptr);
+    context_->file = std::fopen(path.c_str(), "rb");
+    ASSERT_NE(context_->file, nullptr);
+    uint8_t header[256];
+    ASSERT_EQ(Dict_ReadHeader(context_, header), 0);
+    ASSERT_EQ(Dict_ReadRegionTable(context_), 0);
+  }
+
+  void TearDown() override {
+    if (context_ != nullptr) {
+      if (context_->file != nullptr) std::fclose(context_->file);
+      SearchContext_Free(context_);
+    }
+  }
+
+  ReadBack ReadSelected(int variant) {
+    ReadBack back;
+    EXPECT_EQ(Dict_SelectEntryBlocks(context_), 0);
+    EXPECT_EQ(Dict_ReadEntryBlocks(context_, blocks_.data(), variant, Collect, &back), 0);
+    return back;
+  }
+
+  TempDir dir_;
+  DictBuildStats stats_;
+  SearchContext* context_ = nullptr;
+  std::vector<uint8_t> blocks_ = std::vector<uint8_t>(kCompressedBlockMax);
+};
+
+void ExpectSame(const Decoded& d, const Listing& l, bool correction) {
+  EXPECT_EQ(d.region, l.regionCode);
+  EXPECT_EQ(d.kind, static_cast<uint32_t>(l.kind));
+  EXPECT_EQ(d.number, l.number);
+  EXPECT_EQ(d.postal, l.postal);
+  EXPECT_EQ(d.name, l.name);
+  EXPECT_EQ(d.address1, l.address1);
+  EXPECT_EQ(d.address2, l.address2);
+  EXPECT_EQ(d.regionName1, l.regionName1);
+  EXPECT_EQ(d.regionName2, l.regionName2);
+  if (correction) {
+    EXPECT_EQ(d.correctionKind, l.correctionAdd ? 1u : 2u);
+    EXPECT_EQ(d.version, std::to_string(l.correctionVersion));
+  }
+}
+
+TEST_P(DictRoundTrip, EveryBlockDecodesBackToTheListingsInEntryOrder) {
+  const bool correction = GetParam();
+  const std::vector<Listing> listings = VariedListings(correction);
+  Open(listings, correction);
+  ASSERT_LE(stats_.entryBlocks, kEntryBlockMax);
+  context_->groupCount = 0;
+  for (uint32_t k = 0; k < stats_.entryBlocks; ++k) ASSERT_EQ(Dict_AppendGroup(context_, k), 0);
+  Damage_Reset();
+  ReadBack back = ReadSelected(correction ? 2 : 1);
+  ASSERT_EQ(back.entries.size(), listings.size()) << Damage_FirstFile() << ":" << Damage_FirstLine();
+  for (size_t i = 0; i < listings.size(); ++i) {
+    SCOPED_TRACE("entry " + std::to_string(i));
+    ExpectSame(back.entries[i], listings[i], correction);
+    if (HasFailure()) return;
+  }
+}
+
+TEST_P(DictRoundTrip, TheNumberIndexFindsEveryOccurrenceOfEveryNumber) {
+  const bool correction = GetParam();
+  const std::vector<Listing> listings = VariedListings(correction);
+  Open(listings, correction);
+  std::map<uint32_t, std::vector<const Listing*>> byNumber;
+  for (const Listing& l : listings) byNumber[l.number].push_back(&l);
+  size_t repeatedAcrossBlocks = 0;
+  for (const auto& [number, holders] : byNumber) {
+    SCOPED_TRACE("number " + std::to_string(number));
+    context_->keyNumber = number;
+    ASSERT_EQ(Dict_SelectNumberBlocks(context_), 0);
+    ASSERT_EQ(Dict_CollectGroups(context_), 0);
+    ASSERT_EQ(context_->groupCount, holders.size()) << "one group number per occurrence";
+    ReadBack back = ReadSelected(correction ? 2 : 1);
+    std::vector<const Decoded*> found;
+    for (const Decoded& d : back.entries) {
+      if (d.number == number) found.push_back(&d);
+    }
+    ASSERT_EQ(found.size(), holders.size());
+    for (size_t i = 0; i < holders.size(); ++i) ExpectSame(*found[i], *holders[i], correction);
+    if (context_->selectedCount > 1) ++repeatedAcrossBlocks;
+  }
+  EXPECT_GT(repeatedAcrossBlocks, 10u) << "the data should repeat numbers across blocks";
+  // A number no listing holds selects no block or finds nothing in what it selects.
+  context_->keyNumber = 500000000;
+  ASSERT_EQ(Dict_SelectNumberBlocks(context_), 0);
+  ASSERT_EQ(Dict_CollectGroups(context_), 0);
+  EXPECT_EQ(context_->groupCount, 0u);
+}
+
+INSTANTIATE_TEST_SUITE_P(DictionaryAndCorrectionFile, DictRoundTrip, ::testing::Bool(),
+                         [](const auto& info) { return info.param ? "Correction" : "Dictionary"; });
+
+}  // namespace
