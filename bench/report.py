@@ -1,0 +1,426 @@
+#!/usr/bin/env python3
+"""Writes BENCHMARKS.md from one benchmark run: the measurement lines of every engine process
+(bench-qor, bench-sqlite, bench-cdb), the data set counts of bench-prep, the sizes and build
+times that run.sh measured and a description of the machine. Checks that the engines gave the
+same number of answers to every query; a workload where they do not is marked void.
+Exits 1 when any answer count differs."""
+
+import argparse
+import collections
+import math
+import sys
+
+ENGINES = {"qor3": "qor3", "sqlite": "SQLite", "cdb": "tinycdb"}
+WORKLOADS = [
+    ("number-hit", "number lookup, existing numbers"),
+    ("number-miss", "number lookup, absent numbers"),
+    ("name-prefix", "name search, leading literal (\"佐藤＊\"), largest region"),
+    ("name-prefix-addr1", "name search, leading literal + address-1 key, largest region"),
+    ("name-contains", "name search, name ending (\"＊子\"), largest region"),
+    ("name-contains-addr1", "name search, name ending + address-1 key, largest region"),
+    ("name-prefix-any-region", "name search, leading literal, regions drawn by listing count"),
+]
+
+
+def read_pairs(path):
+    pairs = {}
+    with open(path, encoding="utf-8") as f:
+        for line in f:
+            line = line.rstrip("\n")
+            if line and "\t" in line:
+                key, value = line.split("\t", 1)
+                pairs[key] = value
+    return pairs
+
+
+def read_measurements(path):
+    """latency[(engine, workload)] = [ns...]; counts[(engine, workload)] = {index: count};
+    rss[(engine, run)] = KiB; plans[workload] = text."""
+    latency = collections.defaultdict(list)
+    counts = collections.defaultdict(dict)
+    rss, plans = {}, {}
+    with open(path, encoding="utf-8", errors="replace") as f:
+        for line in f:
+            fields = line.rstrip("\n").split("\t")
+            if fields[0] == "#rss":
+                rss[(fields[1], fields[2])] = int(fields[3])
+            elif fields[0] == "#plan":
+                plans[fields[2]] = fields[3]
+            elif len(fields) == 5:
+                engine, workload, index, count, ns = fields
+                latency[(engine, workload)].append(int(ns))
+                counts[(engine, workload)][int(index)] = int(count)
+    return latency, counts, rss, plans
+
+
+def percentile(sorted_values, p):
+    """Nearest-rank percentile of an ascending list."""
+    if not sorted_values:
+        return float("nan")
+    rank = max(1, math.ceil(p / 100.0 * len(sorted_values)))
+    return sorted_values[rank - 1]
+
+
+def summary(values):
+    s = sorted(values)
+    total = sum(s)
+    return {
+        "n": len(s),
+        "median": percentile(s, 50),
+        "p99": percentile(s, 99),
+        "qps": len(s) / (total / 1e9) if total else float("nan"),
+    }
+
+
+def fmt_time(ns):
+    if ns != ns:
+        return "–"
+    if ns >= 1e6:
+        return "%.2f ms" % (ns / 1e6)
+    return "%.1f µs" % (ns / 1e3)
+
+
+def fmt_num(v, digits=0):
+    if v != v:
+        return "–"
+    return "{:,.{}f}".format(v, digits)
+
+
+def fmt_ratio(a, b):
+    if not b or a != a or b != b:
+        return "–"
+    return "%.2f×" % (a / b)
+
+
+def fmt_bytes(n):
+    return "{:,}".format(n) + " (%.1f MiB)" % (n / 1048576.0)
+
+
+def load_queries(path):
+    queries = []
+    with open(path, "rb") as f:
+        for raw in f:
+            fields = raw.rstrip(b"\n").split(b"\t")
+            if fields[0] == b"N":
+                queries.append("number %s" % fields[2].decode())
+            else:
+                text = "region %s, pattern %s" % (fields[2].decode(), fields[4].decode())
+                if fields[6]:
+                    text += ", address-1 key %s" % fields[6].decode()
+                queries.append(text)
+    return queries
+
+
+def main():
+    ap = argparse.ArgumentParser(description=__doc__)
+    ap.add_argument("--measurements", required=True)
+    ap.add_argument("--stats", required=True, help="bench-prep's data set counts")
+    ap.add_argument("--run", required=True, help="run.sh's sizes, build times and parameters")
+    ap.add_argument("--machine", required=True)
+    ap.add_argument("--queries", required=True)
+    ap.add_argument("--chart", required=True, help="chart path relative to the output")
+    ap.add_argument("--out", required=True)
+    args = ap.parse_args()
+
+    latency, counts, rss, plans = read_measurements(args.measurements)
+    stats = read_pairs(args.stats)
+    run = read_pairs(args.run)
+    machine = read_pairs(args.machine)
+    queries = load_queries(args.queries)
+
+    # Answer counts: every engine that ran a workload against qor3's counts.
+    mismatches = collections.defaultdict(list)
+    for (engine, workload), per_query in counts.items():
+        if engine == "qor3" or ("qor3", workload) not in counts:
+            continue
+        ours = counts[("qor3", workload)]
+        for index, count in per_query.items():
+            if ours.get(index) != count:
+                mismatches[workload].append((index, engine, ours.get(index), count))
+    answers = {w: sum(c.values()) for (e, w), c in counts.items() if e == "qor3"}
+
+    out = []
+    w = out.append
+    w("# Benchmarks")
+    w("")
+    w("qor3 against what a user would pick instead for the same two questions: SQLite (one "
+      "indexed table) and tinycdb (a constant database keyed by number), on the same generated "
+      "listings, on the same machine, in one run of `bash bench/run.sh`. Every figure below "
+      "comes from that one run; the file and the chart are regenerated by it.")
+    w("")
+    w("## Machine")
+    w("")
+    for key in ["cpu", "cores", "memory", "kernel", "compiler", "sqlite", "tinycdb",
+                "load_before", "load_after", "date"]:
+        if key in machine:
+            w("- %s: %s" % (key.replace("_", " "), machine[key]))
+    w("")
+    w("## Data set")
+    w("")
+    if run.get("generated") == "yes":
+        w("Generated by `tools/gen_sample.py --seed %s --listings %s --prefectures %s "
+          "--corrections-share %s`." % (run.get("seed"), run.get("listings"),
+                                        run.get("prefectures"), run.get("corrections_share")))
+    else:
+        w("An existing data set, `%s` (not made by this run)." % run.get("data"))
+    w("")
+    listings = int(stats["listings_answered"])
+    rows = [
+        ("dictionaries", stats["dictionaries"]),
+        ("regions (municipality codes)", stats["regions"]),
+        ("listings in the dictionaries", fmt_num(int(stats["listings_in_dictionaries"]))),
+        ("correction file entries", fmt_num(int(stats["corrections"]))),
+        ("additions applied", fmt_num(int(stats["corrections_added"]))),
+        ("removals applied (listings removed)", "%s (%s)" % (
+            fmt_num(int(stats["corrections_removals_applied"])),
+            fmt_num(int(stats["corrections_listings_removed"])))),
+        ("corrections ignored: version below the edition stamp",
+         fmt_num(int(stats["corrections_outdated"]))),
+        ("corrections ignored: region not installed", fmt_num(int(stats["corrections_uncovered"]))),
+        ("additions equal to a listing / removals matching none", "%s / %s" % (
+            stats["corrections_additions_present"], stats["corrections_removals_unmatched"])),
+        ("listings answered (corrections applied)", fmt_num(listings)),
+        ("kind-2 (business) listings", "%s (%.1f%%)" % (
+            fmt_num(int(stats["kind2_listings"])), 100.0 * int(stats["kind2_listings"]) / listings)),
+        ("listings sharing their number with another", "%s (%.1f%%)" % (
+            fmt_num(int(stats["listings_sharing_a_number"])),
+            100.0 * int(stats["listings_sharing_a_number"]) / listings)),
+        ("distinct numbers", fmt_num(int(stats["distinct_numbers"]))),
+        ("largest region", "%s %s, %s listings" % (
+            stats["largest_region"], stats["largest_region_name"],
+            fmt_num(int(stats["largest_region_listings"])))),
+    ]
+    w("| | |")
+    w("|---|---|")
+    for k, v in rows:
+        w("| %s | %s |" % (k, v))
+    w("")
+    w("SQLite and tinycdb hold the listings that qor3 answers with: bench-prep applies the "
+      "correction file by the engine's rules (a correction counts when a dictionary lists its "
+      "region and the region's edition stamp, (edition value 1 / 100) mod 10000, is not above "
+      "its version; a removal drops every listing equal in region code, address texts, name, "
+      "number and kind; an addition equal to a listing adds nothing). The answer counts below "
+      "check that qor3 agrees.")
+    w("")
+
+    w("## Method")
+    w("")
+    w("- Release build (`-O2`, no sanitizers); bench-qor links `libqor3.so` and uses only "
+      "`include/qor3.h` (`Qor_Open`, `Qor_Search`, `Qor_MemRelease`, `Qor_Close`).")
+    w("- One process per engine and workload group (numbers, names, opens), run one after the "
+      "other; peak resident memory is that process's `ru_maxrss`.")
+    w("- Every query runs twice: a warm-up pass (page cache warm, counts recorded), then the "
+      "measured pass, timed one query at a time with `steady_clock`. Median and p99 are "
+      "nearest-rank over the measured pass; QPS is queries divided by their summed time.")
+    w("- A search includes reading every answer as a host does (each text of every result; "
+      "SQLite: `sqlite3_step` and every column's text; tinycdb: every record read out) and, "
+      "for qor3, `Qor_MemRelease`.")
+    w("- Queries come from bench-prep with seed %s: %s existing and %s absent numbers "
+      "(absent: an existing number with its last four digits redrawn until no listing has it), "
+      "and %s queries of each name workload, patterns made from real names of the data set. "
+      "Name searches take both kinds (kind filter 3)." % (
+          run.get("seed"), fmt_num(int(run.get("number_queries", 0))),
+          fmt_num(int(run.get("number_queries", 0))), run.get("name_queries")))
+    w("- SQLite: one table `listing` (9 columns, texts UTF-8), indexes on `number` and "
+      "`(region_code, name)`, default page cache, read-only connection, prepared statements "
+      "`WHERE number = ?1` and `WHERE region_code = ?1 AND name GLOB ?2 [AND address1 GLOB ?3]`. "
+      "Plans SQLite chose (with the first query's values bound):")
+    for workload, plan in sorted(plans.items()):
+        w("  - %s: `%s`" % (workload, plan))
+    w("- tinycdb: key = the number's digits, one record per listing (its nine fields as UTF-8 "
+      "text), `cdb_findinit`/`cdb_findnext`, every record read with `cdb_read`.")
+    w("- `Qor_Open`: %s opens of each kind after one untimed open; \"current\" reopens with an "
+      "up-to-date catalog, \"no catalog\" deletes `qor9999.dct` before each open (outside the "
+      "clock), so the open scans every dictionary and writes the catalog again. `Qor_Close` is "
+      "outside the clock." % run.get("open_iterations"))
+    w("- Other work on the machine during the run shows in the load averages above; the "
+      "figures are what this run measured, not a best of several runs.")
+    w("")
+
+    w("## Results")
+    w("")
+    w("![latency distributions](%s)" % args.chart)
+    w("")
+    w("### Searches")
+    w("")
+    w("Ratios are qor3's figure divided by the peer's (below 1 is better for latency, above 1 "
+      "better for QPS).")
+    w("")
+    w("| workload | engine | queries | answers | median | p99 | QPS |")
+    w("|---|---|---:|---:|---:|---:|---:|")
+    summaries = {k: summary(v) for k, v in latency.items()}
+    for workload, title in WORKLOADS:
+        if ("qor3", workload) not in summaries:
+            continue
+        void = workload in mismatches
+        label = title + (" **(VOID: answer counts differ)**" if void else "")
+        ours = summaries[("qor3", workload)]
+        first = True
+        for engine in ["qor3", "sqlite", "cdb"]:
+            s = summaries.get((engine, workload))
+            if not s:
+                continue
+            w("| %s | %s | %s | %s | %s | %s | %s |" % (
+                label if first else "", ENGINES[engine], fmt_num(s["n"]),
+                fmt_num(sum(counts[(engine, workload)].values())),
+                fmt_time(s["median"]), fmt_time(s["p99"]), fmt_num(s["qps"])))
+            first = False
+        for engine in ["sqlite", "cdb"]:
+            s = summaries.get((engine, workload))
+            if s:
+                w("| | qor3 ÷ %s | | | %s | %s | %s |" % (
+                    ENGINES[engine], fmt_ratio(ours["median"], s["median"]),
+                    fmt_ratio(ours["p99"], s["p99"]), fmt_ratio(ours["qps"], s["qps"])))
+    w("")
+    if mismatches:
+        w("**Answer counts differ** (these comparisons are void):")
+        w("")
+        for workload, items in sorted(mismatches.items()):
+            w("- %s: %d queries differ; first ones:" % (workload, len(items)))
+            for index, engine, ours, theirs in sorted(items)[:10]:
+                w("  - query %d (%s): qor3 %s, %s %s" % (
+                    index, queries[index] if index < len(queries) else "?", ours,
+                    ENGINES[engine], theirs))
+        w("")
+    else:
+        w("Answer counts agree: every engine returned the same number of answers to every "
+          "query (%s queries compared)." % fmt_num(
+              sum(len(c) for (e, wl), c in counts.items() if e != "qor3")))
+        w("")
+
+    w("### Qor_Open")
+    w("")
+    w("| open | dictionaries | regions | opens | median | p99 |")
+    w("|---|---:|---:|---:|---:|---:|")
+    for label, dicts in [("main", run.get("dictionaries")), ("open100", run.get("open_dicts"))]:
+        for kind, title in [("open-current", "current catalogs"),
+                            ("open-no-catalog", "no catalog (full refresh)")]:
+            key = ("qor3", "%s-%s" % (kind, label))
+            if key not in summaries:
+                continue
+            s = summaries[key]
+            regions = max(counts[key].values()) if counts[key] else 0
+            w("| %s | %s | %s | %s | %s | %s |" % (title, dicts, regions, s["n"],
+                                                   fmt_time(s["median"]), fmt_time(s["p99"])))
+    w("")
+    w("No peer is timed here: SQLite and tinycdb open one file and read nothing until the "
+      "first query.")
+    w("")
+
+    w("### Building")
+    w("")
+    mk_s = float(run["mkdict_seconds"])
+    tsv_bytes = int(run["tsv_bytes"])
+    base = int(stats["listings_in_dictionaries"])
+    w("| build | input | seconds | listings/s | TSV MB/s |")
+    w("|---|---|---:|---:|---:|")
+    w("| qor-mkdict, %s dictionaries + correction file (one process per file, sequential) "
+      "| %s listings, %s bytes of TSV | %.2f | %s | %.1f |" % (
+          stats["dictionaries"], fmt_num(base + int(stats["corrections"])),
+          fmt_num(tsv_bytes), mk_s, fmt_num((base + int(stats["corrections"])) / mk_s),
+          tsv_bytes / mk_s / 1e6))
+    sq_s = float(stats["sqlite_build_seconds"])
+    cdb_s = float(stats["cdb_build_seconds"])
+    w("| SQLite: insert in one transaction, then both indexes | %s listings (parsed) | %.2f "
+      "| %s | |" % (fmt_num(listings), sq_s, fmt_num(listings / sq_s)))
+    w("| tinycdb | %s listings (parsed) | %.2f | %s | |" % (
+        fmt_num(listings), cdb_s, fmt_num(listings / cdb_s)))
+    w("| qor3 ÷ SQLite (seconds) | | %s | | |" % fmt_ratio(mk_s, sq_s))
+    w("")
+    w("qor-mkdict's time includes reading and checking the UTF-8 TSV and converting it to code "
+      "page 932; the SQLite and tinycdb times start from listings already parsed in memory "
+      "(bench-prep parsed the same TSV in %s s)." % stats["tsv_read_seconds"])
+    if run.get("mkdict_identical") is not None:
+        w("The dictionaries built and timed here are %s to the generator's." % (
+            "byte-identical" if run["mkdict_identical"] == "yes" else "**not** byte-identical"))
+    w("")
+
+    w("### Bytes on disk")
+    w("")
+    qor_dict = int(run["qor3_dict_bytes"])
+    qor_all = qor_dict + int(run["qor3_catalog_bytes"]) + int(run["qor3_correction_bytes"])
+    sqlite_bytes = int(run["sqlite_bytes"])
+    w("| form | bytes | ÷ SQLite |")
+    w("|---|---:|---:|")
+    for title, n in [
+        ("TSV (UTF-8), all dictionaries and the correction file", tsv_bytes),
+        ("TSV, `gzip -9`", int(run["tsv_gzip_bytes"])),
+        ("qor3 dictionaries (%s files)" % stats["dictionaries"], qor_dict),
+        ("qor3 set: dictionaries + catalog + correction file", qor_all),
+        ("SQLite database (table + 2 indexes)", sqlite_bytes),
+        ("tinycdb database", int(run["cdb_bytes"])),
+    ]:
+        w("| %s | %s | %.1f%% |" % (title, fmt_bytes(n), 100.0 * n / sqlite_bytes))
+    w("")
+
+    w("### Peak resident memory")
+    w("")
+    w("| process | peak RSS |")
+    w("|---|---:|")
+    for (engine, name), kib in sorted(rss.items()):
+        w("| %s %s | %.1f MiB |" % (ENGINES.get(engine, engine), name, kib / 1024.0))
+    w("")
+
+    w("## Targets")
+    w("")
+    w("| target | measured | |")
+    w("|---|---|---|")
+    checks = []
+    for workload in ["number-hit", "number-miss"]:
+        s = summaries.get(("qor3", workload))
+        if s:
+            checks.append(("warm number search median ≤ 1 ms (%s)" % workload,
+                           fmt_time(s["median"]), s["median"] <= 1e6))
+    s = summaries.get(("qor3", "name-prefix"))
+    if s:
+        checks.append(("name search median, leading literal, 50,000-listing region ≤ 20 ms "
+                       "(largest region here: %s listings)" % fmt_num(
+                           int(stats["largest_region_listings"])),
+                       fmt_time(s["median"]), s["median"] <= 20e6))
+    s = summaries.get(("qor3", "open-current-open100"))
+    if s:
+        checks.append(("Qor_Open, current catalogs, 100 dictionaries ≤ 10 ms (%s here)" %
+                       run.get("open_dicts"), fmt_time(s["median"]), s["median"] <= 10e6))
+    checks.append(("qor3 dictionaries ≤ 40% of the SQLite bytes",
+                   "%.1f%% (whole set: %.1f%%)" % (100.0 * qor_dict / sqlite_bytes,
+                                                   100.0 * qor_all / sqlite_bytes),
+                   qor_dict <= 0.4 * sqlite_bytes))
+    for title, measured, ok in checks:
+        w("| %s | %s | %s |" % (title, measured, "met" if ok else "**missed**"))
+    w("")
+
+    notes = run.get("notes_file")
+    if notes:
+        try:
+            with open(notes, encoding="utf-8") as f:
+                text = f.read().strip()
+            if text:
+                w(text)
+                w("")
+        except OSError:
+            pass
+
+    w("## Reproducing")
+    w("")
+    w("    bash scripts/install-deps.sh   # once: compilers, SQLite, tinycdb, matplotlib")
+    w("    bash bench/run.sh              # %s listings by default; --listings N, --seed S" %
+      fmt_num(1000000))
+    w("")
+    w("`bash bench/run.sh --help` lists the options. The run builds into `build-bench/`, "
+      "keeps its data set and raw measurements in `build-bench/bench-data/` (`measurements.tsv` "
+      "holds every query's time and answer count), and rewrites this file and `%s`." %
+      args.chart)
+    w("")
+
+    with open(args.out, "w", encoding="utf-8") as f:
+        f.write("\n".join(out))
+    for workload, items in sorted(mismatches.items()):
+        for index, engine, ours, theirs in sorted(items)[:20]:
+            print("report: %s query %d (%s): qor3 %s, %s %s" % (
+                workload, index, queries[index] if index < len(queries) else "?", ours,
+                ENGINES[engine], theirs), file=sys.stderr)
+    return 1 if mismatches else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())

@@ -1,0 +1,173 @@
+#!/usr/bin/env bash
+# Benchmarks qor3 against SQLite and tinycdb on one generated data set and regenerates
+# BENCHMARKS.md and bench/latency.png from that one run.
+#
+# Usage: bash bench/run.sh [options]
+#   --listings N        listings to generate (default 1000000)
+#   --seed S            seed of the generator and of the query sets (default 1)
+#   --number-queries N  existing and, as many, absent numbers (default 10000)
+#   --name-queries N    queries of each name workload (default 200)
+#   --open-iterations N timed opens of each kind (default 100)
+#   --open-dicts N      dictionaries of the open benchmark's second set (default 100)
+#   --data DIR          use an existing generated set (tsv/, dict/, corrections/)
+#   --build DIR         build tree (default build-bench/)
+#   --no-report         measure only; leave BENCHMARKS.md and the chart as they are
+# Needs what scripts/install-deps.sh installs. Not part of the test run: it takes minutes.
+set -euo pipefail
+
+ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+LISTINGS=1000000
+SEED=1
+NUMBER_QUERIES=10000
+NAME_QUERIES=200
+OPEN_ITERATIONS=100
+OPEN_DICTS=100
+PREFECTURES=13,14,27
+CORRECTIONS_SHARE=0.01
+DATA=""
+BUILD=$ROOT/build-bench
+REPORT=1
+while [[ $# -gt 0 ]]; do
+  case "$1" in
+    --listings) LISTINGS=$2; shift 2 ;;
+    --seed) SEED=$2; shift 2 ;;
+    --number-queries) NUMBER_QUERIES=$2; shift 2 ;;
+    --name-queries) NAME_QUERIES=$2; shift 2 ;;
+    --open-iterations) OPEN_ITERATIONS=$2; shift 2 ;;
+    --open-dicts) OPEN_DICTS=$2; shift 2 ;;
+    --data) DATA=$2; shift 2 ;;
+    --build) BUILD=$2; shift 2 ;;
+    --no-report) REPORT=0; shift ;;
+    -h|--help) sed -n '2,17p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
+    *) echo "run.sh: unknown argument: $1" >&2; exit 2 ;;
+  esac
+done
+
+WORK=$BUILD/bench-data
+RUN=$WORK/run.tsv          # parameters, sizes and build times for the report
+M=$WORK/measurements.tsv   # every engine process appends its lines here
+mkdir -p "$WORK"
+: > "$RUN"
+: > "$M"
+note() { printf '%s\t%s\n' "$1" "$2" >> "$RUN"; }
+now() { date +%s.%N; }
+log() { echo "== bench: $*"; }
+LOAD_BEFORE=$(cut -d' ' -f1-3 /proc/loadavg)
+
+log "building Release into $BUILD"
+cmake -S "$ROOT" -B "$BUILD" -DCMAKE_BUILD_TYPE=Release -DCMAKE_CXX_FLAGS_RELEASE="-O2 -DNDEBUG" \
+  -DCMAKE_C_FLAGS_RELEASE="-O2 -DNDEBUG" -DQOR3_BENCH=ON -DQOR3_TESTS=OFF \
+  -DQOR3_FAULT_INJECTION=OFF -DQOR3_SANITIZE=OFF > "$WORK/cmake.log"
+cmake --build "$BUILD" -j2 --target qor3 qor-mkdict bench-prep bench-qor bench-sqlite bench-cdb \
+  > "$WORK/build.log"
+MKDICT=$BUILD/tools/qor-mkdict
+B=$BUILD/bench
+
+if [[ -z $DATA ]]; then
+  DATA=$WORK/set
+  log "generating $LISTINGS listings (seed $SEED, prefectures $PREFECTURES)"
+  rm -rf "$DATA"
+  python3 "$ROOT/tools/gen_sample.py" --seed "$SEED" --listings "$LISTINGS" \
+    --prefectures "$PREFECTURES" --corrections-share "$CORRECTIONS_SHARE" --out "$DATA" \
+    --mkdict "$MKDICT" > "$WORK/gen.log"
+  note generated yes
+fi
+note data "$DATA"
+note seed "$SEED"
+note listings "$LISTINGS"
+note prefectures "$PREFECTURES"
+note corrections_share "$CORRECTIONS_SHARE"
+note number_queries "$NUMBER_QUERIES"
+note name_queries "$NAME_QUERIES"
+note open_iterations "$OPEN_ITERATIONS"
+
+# The qor3 set is built again here, file by file with the generator's options, to time
+# qor-mkdict; the result must equal the generator's files byte for byte.
+QOR=$WORK/qor
+rm -rf "$QOR"
+mkdir -p "$QOR/dict" "$QOR/corrections"
+header_u32() { od -An -tu1 -j"$2" -N4 "$1" | awk '{print $1*16777216 + $2*65536 + $3*256 + $4}'; }
+log "timing qor-mkdict"
+identical=yes
+start=$(now)
+for tsv in "$DATA"/tsv/qor*.tsv; do
+  name=$(basename "$tsv" .tsv)
+  if [[ $name == qor5001 ]]; then
+    source=$DATA/corrections/qor5001.dct
+    out=(--correction "$tsv" "$QOR/corrections")
+  else
+    source=$DATA/dict/$name.dct
+    out=(--number "$((10#${name#qor}))" "$tsv" "$QOR/dict")
+  fi
+  "$MKDICT" --edition1 "$(header_u32 "$source" 4)" --edition2 "$(header_u32 "$source" 8)" \
+    --area-codes "$ROOT/data/area_codes.txt" \
+    --extended-area-codes "$ROOT/data/extended_area_codes.txt" "${out[@]}" > /dev/null
+done
+end=$(now)
+note mkdict_seconds "$(awk -v a="$start" -v b="$end" 'BEGIN {printf "%.3f", b - a}')"
+for f in "$DATA"/dict/qor*.dct "$DATA"/corrections/qor5001.dct; do
+  case $f in */qor9999.dct) continue ;; esac
+  rel=${f#"$DATA"/}
+  cmp -s "$f" "$QOR/$rel" || { identical=no; echo "run.sh: $rel differs from the generator's" >&2; }
+done
+note mkdict_identical "$identical"
+DICTS=$(ls "$QOR"/dict/qor*.dct | wc -l)
+note dictionaries "$DICTS"
+
+log "building SQLite, tinycdb, the queries and the $OPEN_DICTS-dictionary open set"
+"$B/bench-prep" --tsv "$DATA/tsv" --dict "$QOR/dict" --sqlite "$WORK/listings.sqlite" \
+  --cdb "$WORK/listings.cdb" --queries "$WORK/queries.tsv" --stats "$WORK/stats.tsv" \
+  --seed "$SEED" --number-queries "$NUMBER_QUERIES" --name-queries "$NAME_QUERIES" \
+  --open-set "$WORK/open100" --open-dicts "$OPEN_DICTS" \
+  --area-codes "$ROOT/data/area_codes.txt" \
+  --extended-area-codes "$ROOT/data/extended_area_codes.txt"
+note open_dicts "$(ls "$WORK"/open100/qor*.dct | wc -l)"
+
+size() { stat -c %s "$@" | awk '{s += $1} END {print s + 0}'; }
+note tsv_bytes "$(size "$DATA"/tsv/qor*.tsv)"
+note tsv_gzip_bytes "$(cat "$DATA"/tsv/qor*.tsv | gzip -9 | wc -c)"
+note sqlite_bytes "$(size "$WORK/listings.sqlite")"
+note cdb_bytes "$(size "$WORK/listings.cdb")"
+note qor3_correction_bytes "$(size "$QOR/corrections/qor5001.dct")"
+
+log "number lookups"
+"$B/bench-qor" numbers "$WORK/queries.tsv" "$QOR/dict" "$QOR/corrections" "$M"
+"$B/bench-sqlite" numbers "$WORK/listings.sqlite" "$WORK/queries.tsv" "$M"
+"$B/bench-cdb" numbers "$WORK/listings.cdb" "$WORK/queries.tsv" "$M"
+log "name searches"
+"$B/bench-qor" names "$WORK/queries.tsv" "$QOR/dict" "$QOR/corrections" "$M"
+"$B/bench-sqlite" names "$WORK/listings.sqlite" "$WORK/queries.tsv" "$M"
+log "opens"
+"$B/bench-qor" open "$QOR/dict" "$QOR/corrections" "$OPEN_ITERATIONS" main "$M"
+"$B/bench-qor" open "$WORK/open100" "$QOR/corrections" "$OPEN_ITERATIONS" open100 "$M"
+note qor3_dict_bytes "$(size "$QOR"/dict/qor[0-8]*.dct)"
+note qor3_catalog_bytes "$(size "$QOR/dict/qor9999.dct")"
+
+MACHINE=$WORK/machine.tsv
+{
+  printf 'cpu\t%s\n' "$(lscpu | sed -n 's/^Model name: *//p' | head -1)"
+  printf 'cores\t%s\n' "$(nproc)"
+  printf 'memory\t%s MiB\n' "$(awk '/MemTotal/ {print int($2 / 1024)}' /proc/meminfo)"
+  printf 'kernel\t%s\n' "$(uname -sr)"
+  printf 'compiler\t%s\n' "$(c++ --version | head -1)"
+  printf 'sqlite\t%s\n' "$(sed -n 's/^sqlite_version\t//p' "$WORK/stats.tsv")"
+  printf 'tinycdb\t%s\n' "$(dpkg-query -W -f='${Version}' libcdb-dev 2>/dev/null || echo unknown)"
+  printf 'load_before\t%s (1, 5, 15 min)\n' "$LOAD_BEFORE"
+  printf 'load_after\t%s\n' "$(cut -d' ' -f1-3 /proc/loadavg)"
+  printf 'date\t%s\n' "$(date -u '+%Y-%m-%d %H:%M UTC')"
+} > "$MACHINE"
+
+if [[ $REPORT -eq 0 ]]; then
+  log "measurements in $M (no report written)"
+  exit 0
+fi
+note notes_file "$ROOT/bench/notes.md"
+log "writing BENCHMARKS.md and bench/latency.png"
+status=0
+python3 "$ROOT/bench/report.py" --measurements "$M" --stats "$WORK/stats.tsv" --run "$RUN" \
+  --machine "$MACHINE" --queries "$WORK/queries.tsv" --chart bench/latency.png \
+  --out "$ROOT/BENCHMARKS.md" || status=$?
+/usr/bin/python3 "$ROOT/bench/plot.py" --measurements "$M" --out "$ROOT/bench/latency.png" \
+  --title "qor3 vs SQLite vs tinycdb, $LISTINGS listings, seed $SEED"
+[[ $status -eq 0 ]] || echo "run.sh: answer counts differ between engines; see BENCHMARKS.md" >&2
+exit $status
