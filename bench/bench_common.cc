@@ -104,8 +104,15 @@ long Bench_PeakRssKiB() {
   return usage.ru_maxrss;
 }
 
-void Bench_WritePeakRss(std::FILE* out, const char* engine, const char* runName) {
-  std::fprintf(out, "#rss\t%s\t%s\t%ld\n", engine, runName, Bench_PeakRssKiB());
+void Bench_WritePeakRss(std::FILE* out, const char* engine, const std::string& runName) {
+  std::fprintf(out, "#rss\t%s\t%s\t%ld\n", engine, runName.c_str(), Bench_PeakRssKiB());
+}
+
+std::string Bench_RunName(const char* what, const std::string& queryPath) {
+  size_t slash = queryPath.find_last_of('/');
+  std::string stem = queryPath.substr(slash == std::string::npos ? 0 : slash + 1);
+  if (stem.size() > 4 && stem.compare(stem.size() - 4, 4, ".tsv") == 0) stem.resize(stem.size() - 4);
+  return stem == "queries" ? std::string(what) : std::string(what) + ", " + stem;
 }
 
 std::FILE* Bench_OpenOutput(const char* path) {

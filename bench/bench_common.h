@@ -62,7 +62,11 @@ bool Bench_Measure(std::FILE* out, const char* engine, const std::vector<BenchQu
 }
 
 // The closing line of a run: "#rss TAB engine TAB run name TAB KiB".
-void Bench_WritePeakRss(std::FILE* out, const char* engine, const char* runName);
+void Bench_WritePeakRss(std::FILE* out, const char* engine, const std::string& runName);
+
+// A run's name for the memory table: what it measures, and the query file's name when that
+// is not the first data set's "queries.tsv" ("names", "names, big-queries").
+std::string Bench_RunName(const char* what, const std::string& queryPath);
 
 // Opens the measurement file for appending; exits the program with a message on failure.
 std::FILE* Bench_OpenOutput(const char* path);

@@ -52,7 +52,7 @@ int main(int argc, char** argv) {
     g_sink = g_sink + bytes;
     return count;
   });
-  Bench_WritePeakRss(out, "cdb", "numbers");
+  Bench_WritePeakRss(out, "cdb", Bench_RunName("numbers", argv[3]));
   std::fclose(out);
   cdb_free(&db);
   close(fd);

@@ -21,6 +21,8 @@ PANELS = [
     ("name-contains", "name: ending (*X)"),
     ("name-contains-addr1", "name: ending + address 1"),
     ("name-prefix-any-region", "name: leading literal, any region"),
+    ("big-name-prefix", "name: leading literal, ~50,000-listing region"),
+    ("big-name-contains", "name: ending (*X), ~50,000-listing region"),
     ("open-current-open100", "Qor_Open, current catalogs"),
     ("open-no-catalog-open100", "Qor_Open, no catalog"),
 ]

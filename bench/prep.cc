@@ -28,10 +28,12 @@ namespace fs = std::filesystem;
 const char kUsage[] =
     "usage: bench-prep --tsv DIR --dict DIR --sqlite FILE --cdb FILE --queries FILE\n"
     "                  --stats FILE [--seed N] [--number-queries N] [--name-queries N]\n"
+    "                  [--workload-prefix TEXT]\n"
     "                  [--open-set DIR --open-dicts N [--area-codes FILE]\n"
     "                   [--extended-area-codes FILE]]\n"
     "  --tsv      the generator's TSV files: qorNNNN.tsv, qor5001.tsv (corrections)\n"
     "  --dict     the dictionaries built from them (their edition values are read)\n"
+    "  --workload-prefix  put before every workload name (a second data set's queries)\n"
     "  --open-set write the listings again as N dictionaries for the open benchmark\n";
 
 [[noreturn]] void Fail(const std::string& message) {
@@ -249,6 +251,7 @@ int main(int argc, char** argv) {
   plan.nameQueries = static_cast<uint32_t>(number("name-queries", 200));
   std::vector<BenchQuery> queries;
   BenchData_MakeQueries(listings, plan, &queries);
+  for (BenchQuery& q : queries) q.workload = args["workload-prefix"] + q.workload;
   std::string error;
   if (!Bench_WriteQueries(args["queries"], queries, &error)) Fail(error);
 

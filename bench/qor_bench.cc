@@ -95,7 +95,7 @@ int RunSearches(const char* what, const char* queryPath, const std::string& dict
   char type = std::strcmp(what, "numbers") == 0 ? 'N' : 'S';
   bool stable = Bench_Measure(out, "qor3", queries, type,
                               [&](const BenchQuery& q) { return Search(handle, q); });
-  Bench_WritePeakRss(out, "qor3", what);
+  Bench_WritePeakRss(out, "qor3", Bench_RunName(what, queryPath));
   std::fclose(out);
   Qor_Close(handle, &openResult);
   return stable ? 0 : 1;
@@ -135,7 +135,7 @@ int RunOpens(const std::string& dictDir, const std::string& correctionDir, int i
       if (handle) Qor_Close(handle, &result);
     }
   }
-  Bench_WritePeakRss(out, "qor3", (std::string("open-") + label).c_str());
+  Bench_WritePeakRss(out, "qor3", std::string("open-") + label);
   std::fclose(out);
   return 0;
 }

@@ -9,6 +9,8 @@
 #   --name-queries N    queries of each name workload (default 200)
 #   --open-iterations N timed opens of each kind (default 100)
 #   --open-dicts N      dictionaries of the open benchmark's second set (default 100)
+#   --big-listings N    listings of the second data set, one prefecture (31) whose largest
+#                       region gets about 22% of them (default 225000: about 50,000)
 #   --data DIR          use an existing generated set (tsv/, dict/, corrections/)
 #   --build DIR         build tree (default build-bench/)
 #   --no-report         measure only; leave BENCHMARKS.md and the chart as they are
@@ -22,6 +24,8 @@ NUMBER_QUERIES=10000
 NAME_QUERIES=200
 OPEN_ITERATIONS=100
 OPEN_DICTS=100
+BIG_LISTINGS=225000
+BIG_PREFECTURES=31
 PREFECTURES=13,14,27
 CORRECTIONS_SHARE=0.01
 DATA=""
@@ -35,10 +39,11 @@ while [[ $# -gt 0 ]]; do
     --name-queries) NAME_QUERIES=$2; shift 2 ;;
     --open-iterations) OPEN_ITERATIONS=$2; shift 2 ;;
     --open-dicts) OPEN_DICTS=$2; shift 2 ;;
+    --big-listings) BIG_LISTINGS=$2; shift 2 ;;
     --data) DATA=$2; shift 2 ;;
     --build) BUILD=$2; shift 2 ;;
     --no-report) REPORT=0; shift ;;
-    -h|--help) sed -n '2,17p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
+    -h|--help) sed -n '2,19p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
     *) echo "run.sh: unknown argument: $1" >&2; exit 2 ;;
   esac
 done
@@ -130,6 +135,20 @@ note sqlite_bytes "$(size "$WORK/listings.sqlite")"
 note cdb_bytes "$(size "$WORK/listings.cdb")"
 note qor3_correction_bytes "$(size "$QOR/corrections/qor5001.dct")"
 
+# The second data set: one small prefecture, so that one region holds about 50,000 listings
+# (the 1,000,000 listings of the first set give its largest region about 15,000).
+BIG=$WORK/big
+log "generating $BIG_LISTINGS listings in prefecture $BIG_PREFECTURES (name searches in a large region)"
+rm -rf "$BIG"
+python3 "$ROOT/tools/gen_sample.py" --seed "$SEED" --listings "$BIG_LISTINGS" \
+  --prefectures "$BIG_PREFECTURES" --corrections-share "$CORRECTIONS_SHARE" --out "$BIG" \
+  --mkdict "$MKDICT" > "$WORK/gen-big.log"
+"$B/bench-prep" --tsv "$BIG/tsv" --dict "$BIG/dict" --sqlite "$WORK/big.sqlite" \
+  --cdb "$WORK/big.cdb" --queries "$WORK/big-queries.tsv" --stats "$WORK/big-stats.tsv" \
+  --seed "$SEED" --number-queries 0 --name-queries "$NAME_QUERIES" --workload-prefix big-
+note big_listings "$BIG_LISTINGS"
+note big_prefectures "$BIG_PREFECTURES"
+
 log "number lookups"
 "$B/bench-qor" numbers "$WORK/queries.tsv" "$QOR/dict" "$QOR/corrections" "$M"
 "$B/bench-sqlite" numbers "$WORK/listings.sqlite" "$WORK/queries.tsv" "$M"
@@ -137,6 +156,8 @@ log "number lookups"
 log "name searches"
 "$B/bench-qor" names "$WORK/queries.tsv" "$QOR/dict" "$QOR/corrections" "$M"
 "$B/bench-sqlite" names "$WORK/listings.sqlite" "$WORK/queries.tsv" "$M"
+"$B/bench-qor" names "$WORK/big-queries.tsv" "$BIG/dict" "$BIG/corrections" "$M"
+"$B/bench-sqlite" names "$WORK/big.sqlite" "$WORK/big-queries.tsv" "$M"
 log "opens"
 "$B/bench-qor" open "$QOR/dict" "$QOR/corrections" "$OPEN_ITERATIONS" main "$M"
 "$B/bench-qor" open "$WORK/open100" "$QOR/corrections" "$OPEN_ITERATIONS" open100 "$M"
@@ -165,7 +186,8 @@ note notes_file "$ROOT/bench/notes.md"
 log "writing BENCHMARKS.md and bench/latency.png"
 status=0
 python3 "$ROOT/bench/report.py" --measurements "$M" --stats "$WORK/stats.tsv" --run "$RUN" \
-  --machine "$MACHINE" --queries "$WORK/queries.tsv" --chart bench/latency.png \
+  --machine "$MACHINE" --queries "$WORK/queries.tsv" --big-stats "$WORK/big-stats.tsv" \
+  --big-queries "$WORK/big-queries.tsv" --chart bench/latency.png \
   --out "$ROOT/BENCHMARKS.md" || status=$?
 /usr/bin/python3 "$ROOT/bench/plot.py" --measurements "$M" --out "$ROOT/bench/latency.png" \
   --title "qor3 vs SQLite vs tinycdb, $LISTINGS listings, seed $SEED"

@@ -125,7 +125,7 @@ int main(int argc, char** argv) {
     Bind(statement, q, &addressGlob);
     return Collect(statement);
   });
-  Bench_WritePeakRss(out, "sqlite", argv[1]);
+  Bench_WritePeakRss(out, "sqlite", Bench_RunName(argv[1], argv[3]));
   std::fclose(out);
   sqlite3_finalize(byNumber);
   sqlite3_finalize(byName);
