@@ -9,7 +9,7 @@ PACKAGES=(
   g++-mingw-w64-i686 g++-mingw-w64-i686-posix gcc-mingw-w64-i686-posix libz-mingw-w64-dev
   wine wine32:i386
   libcli11-dev nlohmann-json3-dev mecab-ipadic
-  clang libclang-rt-14-dev valgrind libsqlite3-dev libcdb-dev
+  clang libclang-rt-14-dev valgrind libsqlite3-dev libcdb-dev python3-matplotlib
 )
 
 SUDO=()
