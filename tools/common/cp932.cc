@@ -340,7 +340,11 @@ bool Cp932_FromUtf8(std::string_view utf8, bool fullWidth, std::string* out, std
   return true;
 }
 
-bool Cp932_ToUtf8(std::string_view cp932, std::string* out) {
+namespace {
+
+// Decodes cp932 into out; a character that does not decode fails the whole text, or with
+// lossy becomes U+FFFD.
+bool ToUtf8(std::string_view cp932, bool lossy, std::string* out) {
   out->clear();
   size_t i = 0;
   while (i < cp932.size()) {
@@ -351,13 +355,26 @@ bool Cp932_ToUtf8(std::string_view cp932, std::string* out) {
       ++i;
       continue;
     }
-    if (cp932.size() - i < length) return false;
-    char32_t cp;
-    if (!DecodeRaw(cp932.substr(i, length), &cp)) return false;
+    char32_t cp = 0xFFFD;
+    if (cp932.size() - i < length) length = cp932.size() - i;
+    if (!DecodeRaw(cp932.substr(i, length), &cp)) {
+      if (!lossy) return false;
+      cp = 0xFFFD;
+    }
     Utf8_Append(cp, out);
     i += length;
   }
   return true;
+}
+
+}  // namespace
+
+bool Cp932_ToUtf8(std::string_view cp932, std::string* out) { return ToUtf8(cp932, false, out); }
+
+std::string Cp932_ToUtf8Lossy(std::string_view cp932) {
+  std::string out;
+  ToUtf8(cp932, true, &out);
+  return out;
 }
 
 bool Cp932_IsDoubleByte(std::string_view cp932) {

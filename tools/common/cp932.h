@@ -31,6 +31,8 @@ bool Cp932_FromUtf8(std::string_view utf8, bool fullWidth, std::string* out, std
 
 // Code page 932 to UTF-8; false for a byte sequence that is not code page 932 text.
 bool Cp932_ToUtf8(std::string_view cp932, std::string* out);
+// The same for display: what is not code page 932 text (damaged data) becomes U+FFFD.
+std::string Cp932_ToUtf8Lossy(std::string_view cp932);
 
 // True when every character of the code page 932 text is a two-byte character whose first
 // byte lies in 0x81..0x9F or 0xE0..0xEF.

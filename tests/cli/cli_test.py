@@ -1,0 +1,336 @@
+#!/usr/bin/env python3
+"""End-to-end tests of the qor command on a tiny dictionary set built with qor-mkdict from
+the listings in data/: exit codes and messages, table/TSV/JSON output, check and inspect.
+
+Usage: cli_test.py --qor PATH --mkdict PATH [unittest options]"""
+import argparse
+import json
+import os
+import shutil
+import struct
+import subprocess
+import sys
+import tempfile
+import unicodedata
+import unittest
+
+DATA = os.path.join(os.path.dirname(os.path.abspath(__file__)), "data")
+QOR = ""
+MKDICT = ""
+
+
+def run(*args, env_dir=None, extra_env=None):
+    env = dict(os.environ)
+    env.pop("QOR_DIR", None)
+    if env_dir is not None:
+        env["QOR_DIR"] = env_dir
+    if extra_env:
+        env.update(extra_env)
+    p = subprocess.run([QOR, *args], capture_output=True, env=env, timeout=60)
+    return p.returncode, p.stdout.decode("utf-8"), p.stderr.decode("utf-8")
+
+
+def width(text):
+    return sum(2 if unicodedata.east_asian_width(c) in "WF" else 1 for c in text)
+
+
+def mkdict(tsv, out, *options):
+    p = subprocess.run([MKDICT, *options, "--edition1", "20200115", "--area-codes",
+                        os.path.join(DATA, "area_codes.txt"), os.path.join(DATA, tsv), out],
+                       capture_output=True, timeout=60)
+    if p.returncode != 0:
+        raise RuntimeError(p.stderr.decode())
+
+
+def section_starts(image):
+    sizes = struct.unpack(">7I", image[35:63])
+    starts = [256]
+    for s in sizes:
+        starts.append(starts[-1] + s)
+    return starts
+
+
+class CliTest(unittest.TestCase):
+    @classmethod
+    def setUpClass(cls):
+        cls.tmp = tempfile.mkdtemp(prefix="qor_cli_")
+        cls.dict_dir = os.path.join(cls.tmp, "dict")
+        cls.corr_dir = os.path.join(cls.tmp, "corr")
+        os.makedirs(cls.dict_dir)
+        os.makedirs(cls.corr_dir)
+        mkdict("listings.tsv", cls.dict_dir, "--number", "1301")
+        mkdict("corrections.tsv", cls.corr_dir, "--correction")
+        cls.dict_file = os.path.join(cls.dict_dir, "qor1301.dct")
+        # The first open writes the directory's catalog qor9999.dct.
+        code, _, err = run("regions", "--dir", cls.dict_dir)
+        if code != 0:
+            raise RuntimeError(err)
+
+    @classmethod
+    def tearDownClass(cls):
+        shutil.rmtree(cls.tmp)
+
+    def qor(self, *args, **kw):
+        return run(*args, "--dir", self.dict_dir, "--corrections", self.corr_dir, **kw)
+
+    def damaged_copy(self, name, change):
+        with open(self.dict_file, "rb") as f:
+            image = bytearray(f.read())
+        image = change(image)
+        path = os.path.join(self.tmp, name)
+        with open(path, "wb") as f:
+            f.write(image)
+        return path
+
+
+class ExitCodes(CliTest):
+    def test_found_is_0_and_nothing_is_1(self):
+        code, out, _ = self.qor("number", "03-3211-1111")
+        self.assertEqual(code, 0)
+        self.assertIn("山田　太郎", out)
+        code, out, err = self.qor("number", "03-9999-0000")
+        self.assertEqual(code, 1)
+        self.assertEqual(out, "")
+        self.assertIn("nothing found", err)
+        code, _, _ = self.qor("name", "--region", "13113", "山田*")
+        self.assertEqual(code, 1)
+
+    def test_bad_keys_are_errors(self):
+        for key, message in [("12345", "5 digits"), ("03-ABCD-1111", "only digits"),
+                             ("03 3211 1111", "only digits"), ("3211111111", "starts with 0"),
+                             ("033211111122", "12 digits")]:
+            code, out, err = self.qor("number", key)
+            self.assertEqual(code, 2, key)
+            self.assertEqual(out, "")
+            self.assertIn("bad number '%s'" % key, err)
+            self.assertIn(message, err)
+
+    def test_unknown_region_blank_pattern_and_bad_kind(self):
+        code, _, err = self.qor("name", "--region", "27100", "山田*")
+        self.assertEqual(code, 2)
+        self.assertIn("unknown region 27100", err)
+        for pattern in ["*", "? ＊", "　", ""]:
+            code, _, err = self.qor("name", "--region", "13101", pattern)
+            self.assertEqual(code, 2, repr(pattern))
+            self.assertIn("is blank", err)
+        code, _, err = self.qor("name", "--region", "13101", "--kind", "4", "山田*")
+        self.assertEqual(code, 2)
+        self.assertIn("--kind", err)
+        code, _, err = self.qor("name", "--region", "50000", "山田*")
+        self.assertEqual(code, 2)
+
+    def test_missing_directories_are_errors(self):
+        missing = os.path.join(self.tmp, "missing")
+        code, _, err = run("number", "03-3211-1111", "--dir", missing)
+        self.assertEqual(code, 2)
+        self.assertIn("dictionary directory %s does not exist" % missing, err)
+        code, _, err = run("regions", "--dir", self.dict_dir, "--dir2", missing)
+        self.assertEqual(code, 2)
+        self.assertIn(missing, err)
+        code, _, err = run("regions", "--dir", self.dict_dir, "--corrections", missing)
+        self.assertEqual(code, 2)
+        self.assertIn("correction directory", err)
+        empty = os.path.join(self.tmp, "empty")
+        os.makedirs(empty, exist_ok=True)
+        code, _, err = run("regions", "--dir", empty)
+        self.assertEqual(code, 2)
+        self.assertIn("no dictionaries", err)
+
+    def test_overlong_request_texts_are_errors(self):
+        code, _, err = self.qor("name", "--region", "13101", "山" * 81)
+        self.assertEqual(code, 2)
+        self.assertIn("at most 160", err)
+        code, _, err = self.qor("name", "--region", "13101", "--address1", "丸" * 41, "山田*")
+        self.assertEqual(code, 2)
+        self.assertIn("at most 80", err)
+
+    def test_help_for_every_command(self):
+        for command in [[], ["number"], ["name"], ["regions"], ["install"], ["inspect"],
+                        ["check"]]:
+            code, out, _ = run(*command, "--help")
+            self.assertEqual(code, 0, command)
+            self.assertIn("Usage:", out)
+        code, _, _ = run()
+        self.assertEqual(code, 2)
+        code, _, _ = run("frobnicate")
+        self.assertEqual(code, 2)
+
+
+class Searches(CliTest):
+    def test_number_search_json_holds_every_field(self):
+        code, out, _ = self.qor("number", "0422512345", "--json")
+        self.assertEqual(code, 0)
+        rows = json.loads(out)
+        self.assertEqual(rows, [{
+            "number": "0422-51-2345", "name": "高橋　美咲", "kind": 1,
+            "postal_code": "150-0041", "region_code": "13113", "region_name1": "東京都",
+            "region_name2": "渋谷区", "address1": "神南", "address2": "2-2-2"}])
+
+    def test_number_held_by_two_listings(self):
+        code, out, _ = self.qor("number", "03-3211-4444", "--json")
+        self.assertEqual(code, 0)
+        names = [r["name"] for r in json.loads(out)]
+        self.assertEqual(names, ["株式会社山田商店", "山田商店　配送センター"])
+        code, out, _ = self.qor("number", "03-9999-0000", "--json")
+        self.assertEqual((code, json.loads(out)), (1, []))
+
+    def test_corrections_add_and_remove(self):
+        code, out, _ = self.qor("name", "--region", "13101", "山田*", "--json")
+        self.assertEqual(code, 0)
+        names = [r["name"] for r in json.loads(out)]
+        # The addition 山田　次郎 (丸の内 ３丁目) sorts after the other two of 丸の内.
+        self.assertEqual(names, ["山田　太郎", "山田　花子", "山田　次郎", "山田商店　配送センター"])
+        code, _, _ = self.qor("number", "03-3461-2222")
+        self.assertEqual(code, 1)
+        code, out, _ = run("number", "03-3461-2222", "--dir", self.dict_dir,
+                           "--corrections", self.tmp)
+        self.assertEqual(code, 0)
+        self.assertIn("鈴木　一", out)
+
+    def test_name_filters(self):
+        code, out, _ = self.qor("name", "--region", "13101", "*山田*", "--kind", "2", "--tsv")
+        self.assertEqual(code, 0)
+        lines = out.splitlines()
+        self.assertEqual(lines[0].split("\t")[:3], ["number", "name", "kind"])
+        self.assertEqual([l.split("\t")[1] for l in lines[1:]],
+                         ["株式会社山田商店", "山田商店　配送センター"])
+        code, out, _ = self.qor("name", "--region", "13101", "*山田*", "--address1", "丸の",
+                                "--address2", "２", "--json")
+        self.assertEqual([r["name"] for r in json.loads(out)], ["山田　花子"])
+        # ASCII input is widened, as the builder stores names.
+        code, out, _ = self.qor("name", "--region", "13101", "ABC*", "--json")
+        self.assertEqual([r["name"] for r in json.loads(out)], ["ＡＢＣ歯科クリニック"])
+
+    def test_default_set_comes_from_qor_dir(self):
+        code, out, _ = run("regions", "--json", env_dir=self.dict_dir)
+        self.assertEqual(code, 0)
+        self.assertEqual([(r["region_code"], r["region_name2"], r["dict_number"])
+                          for r in json.loads(out)],
+                         [("13101", "千代田区", 1301), ("13113", "渋谷区", 1301)])
+
+
+class TableOutput(CliTest):
+    def assert_aligned(self, out, headings):
+        lines = out.splitlines()
+        header = lines[0]
+        starts = [width(header[:header.index(h)]) for h in headings]
+        self.assertEqual(set(lines[1]) - {" "}, {"-"})
+        for line in lines[2:]:
+            # Cut each line at the display columns where the headings start: every cut
+            # must fall on a column start (a non-space after two spaces).
+            columns = []
+            col = 0
+            for i, c in enumerate(line):
+                if col in starts and (i == 0 or line[i - 1] == " ") and c != " ":
+                    columns.append(col)
+                col += width(c)
+            for s in starts:
+                if s <= width(line):
+                    self.assertIn(s, columns, "line %r: no column at %d" % (line, s))
+
+    def test_full_width_text_is_aligned(self):
+        code, out, _ = self.qor("name", "--region", "13101", "*田*")
+        self.assertEqual(code, 0)
+        self.assert_aligned(out, ["number", "name", "kind", "postal", "region", "address 1",
+                                  "address 2"])
+        # The widest name sets the column: "山田商店　配送センター" is 22 columns wide.
+        lines = out.splitlines()
+        self.assertEqual(width(lines[0][:lines[0].index("kind")]),
+                         len("03-3211-1111  ") + 22 + 2)
+
+    def test_regions_table(self):
+        code, out, _ = self.qor("regions")
+        self.assertEqual(code, 0)
+        self.assert_aligned(out, ["region", "region name 1", "region name 2", "dictionary"])
+        self.assertEqual(len(out.splitlines()), 4)
+
+
+class CheckAndInspect(CliTest):
+    def test_check_passes_on_good_files(self):
+        code, out, _ = run("check", self.dict_dir)
+        self.assertEqual(code, 0, out)
+        self.assertIn("qor1301.dct: ok (10 entries", out)
+        self.assertIn("qor9999.dct: ok", out)
+        code, out, _ = run("check", os.path.join(self.corr_dir, "qor5001.dct"))
+        self.assertEqual(code, 0, out)
+        code, out, _ = run("check", "-q", self.dict_dir)
+        self.assertEqual((code, out), (0, ""))
+
+    def test_check_reports_a_flipped_entry_block(self):
+        def flip(image):
+            starts = section_starts(image)
+            (l6,) = struct.unpack(">H", image[starts[6]:starts[6] + 2])
+            data = starts[6] + 6 + l6
+            for i in range(data + 10, data + 16):
+                image[i] ^= 0xFF
+            return image
+        path = self.damaged_copy("flipped.dct", flip)
+        code, out, _ = run("check", path)
+        self.assertEqual(code, 1)
+        self.assertIn("section 6, entry block 0: does not decompress", out)
+
+    def test_check_reports_a_truncated_file(self):
+        path = self.damaged_copy("truncated.dct", lambda image: image[:-40])
+        code, out, _ = run("check", path)
+        self.assertEqual(code, 1)
+        self.assertIn("header: sections end at byte", out)
+        self.assertIn("truncated", out)
+        path = self.damaged_copy("stub.dct", lambda image: image[:100])
+        code, out, _ = run("check", path)
+        self.assertEqual(code, 1)
+        self.assertIn("shorter than its 256-byte header", out)
+
+    def test_check_reports_a_wrong_index_and_a_bad_catalog(self):
+        def shift_first_number(image):
+            starts = section_starts(image)
+            at = starts[5] + 6 + 2  # first number of number block 0
+            (first,) = struct.unpack(">I", image[at:at + 4])
+            image[at:at + 4] = struct.pack(">I", first + 1)
+            return image
+        path = self.damaged_copy("index.dct", shift_first_number)
+        code, out, _ = run("check", path)
+        self.assertEqual(code, 1)
+        self.assertIn("number block 0: first item", out)
+        bad = os.path.join(self.tmp, "badcat")
+        os.makedirs(bad, exist_ok=True)
+        with open(os.path.join(self.dict_dir, "qor9999.dct"), "rb") as f:
+            catalog = bytearray(f.read())
+        catalog[12:16] = struct.pack(">I", 60000)  # dictionary table size beyond the file
+        with open(os.path.join(bad, "qor9999.dct"), "wb") as f:
+            f.write(catalog)
+        code, out, _ = run("check", bad)
+        self.assertEqual(code, 1)
+        self.assertIn("qor9999.dct: catalog: damaged", out)
+
+    def test_check_errors(self):
+        code, _, err = run("check", os.path.join(self.tmp, "nothing-here"))
+        self.assertEqual(code, 2)
+        self.assertIn("does not exist", err)
+        code, _, err = run("check", self.tmp)
+        self.assertEqual(code, 2)
+        self.assertIn("no qorNNNN.dct files", err)
+
+    def test_inspect_lists_sections_blocks_and_entries(self):
+        code, out, _ = run("inspect", self.dict_file)
+        self.assertEqual(code, 0)
+        self.assertIn("edition value 1: 20200115", out)
+        self.assertIn("entry blocks: 2, entries: 10", out)
+        self.assertNotIn("山田　太郎", out)
+        self.assertIn("problems: none", out)
+        code, out, _ = run("inspect", "--entries", self.dict_file)
+        self.assertIn("0332111111  1     山田　太郎", out)
+        code, out, _ = run("inspect", "--entries", os.path.join(self.corr_dir, "qor5001.dct"))
+        self.assertIn("correction file", out)
+        self.assertIn("remove 2001", out)
+        code, out, _ = run("inspect", os.path.join(self.dict_dir, "qor9999.dct"))
+        self.assertIn("catalog file", out)
+        self.assertIn("1301        20", out)
+
+
+if __name__ == "__main__":
+    parser = argparse.ArgumentParser()
+    parser.add_argument("--qor", required=True)
+    parser.add_argument("--mkdict", required=True)
+    args, rest = parser.parse_known_args()
+    QOR, MKDICT = args.qor, args.mkdict
+    unittest.main(argv=[sys.argv[0], *rest], verbosity=2)

@@ -1,0 +1,428 @@
+// qor: the command-line tool over the five exported functions of qor3 (searches, the region
+// list, installing dictionaries) and the data maintainer's inspect and check of dictionary
+// and catalog files. Input and output are UTF-8; the library works in code page 932.
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <CLI/CLI.hpp>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "common/cp932.h"
+#include "qor/dict_check.h"
+#include "qor/output.h"
+#include "qor3.h"
+
+#ifndef QOR3_DEFAULT_DICT_DIR
+#define QOR3_DEFAULT_DICT_DIR ""
+#endif
+#ifndef QOR3_DEFAULT_CORRECTION_DIR
+#define QOR3_DEFAULT_CORRECTION_DIR ""
+#endif
+
+namespace {
+
+constexpr int kExitFound = 0;
+constexpr int kExitNothing = 1;
+constexpr int kExitError = 2;
+
+// A request or usage error: the message goes to stderr and the tool exits with status 2.
+struct QorError {
+  std::string message;
+};
+
+[[noreturn]] void Fail(const std::string& message) { throw QorError{message}; }
+
+bool IsDirectory(const std::string& path) {
+  struct stat info;
+  return stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
+}
+
+// The dictionary set of one command: two dictionary directories and the correction
+// directory. The default is QOR_DIR for all three roles, else the bundled sample set.
+struct SetOptions {
+  std::string dir;
+  std::string dir2;
+  std::string corrections;
+  bool dirGiven = false;
+  bool correctionsGiven = false;
+};
+
+struct FormatOptions {
+  bool json = false;
+  bool tsv = false;
+  OutputFormat Format() const {
+    return json ? OutputFormat::kJson : tsv ? OutputFormat::kTsv : OutputFormat::kTable;
+  }
+};
+
+void AddSetOptions(CLI::App* command, SetOptions* set) {
+  command->add_option("--dir", set->dir,
+                      "dictionary directory 1 (default: $QOR_DIR, else the bundled sample set)");
+  command->add_option("--dir2", set->dir2, "dictionary directory 2 (default: none)");
+  command->add_option("--corrections", set->corrections,
+                      "directory holding the correction file qor5001.dct (default: the "
+                      "dictionary directory given by $QOR_DIR, else the sample set's)");
+}
+
+void AddFormatOptions(CLI::App* command, FormatOptions* format) {
+  auto* json = command->add_flag("--json", format->json, "write a JSON array");
+  command->add_flag("--tsv", format->tsv, "write tab-separated values")->excludes(json);
+}
+
+void ResolveSet(CLI::App* command, SetOptions* set) {
+  set->dirGiven = command->count("--dir") > 0;
+  set->correctionsGiven = command->count("--corrections") > 0;
+  const char* env = std::getenv("QOR_DIR");
+  const bool fromEnv = env != nullptr && *env != '\0';
+  if (!set->dirGiven) set->dir = fromEnv ? env : QOR3_DEFAULT_DICT_DIR;
+  if (!set->correctionsGiven) {
+    set->corrections = set->dirGiven || fromEnv ? set->dir : QOR3_DEFAULT_CORRECTION_DIR;
+  }
+}
+
+void CheckDirectory(const std::string& path, const char* role, bool defaulted) {
+  if (path.empty()) return;
+  if (!IsDirectory(path)) {
+    std::string message = std::string(role) + " " + path + " does not exist";
+    if (defaulted) {
+      message += " (the bundled sample set is made by 'cmake --build build --target "
+                 "sample_dicts'; or give --dir or set QOR_DIR)";
+    }
+    Fail(message);
+  }
+  if (path.size() > 191) Fail(std::string(role) + " " + path + ": path longer than 191 bytes");
+}
+
+void SetPath(const std::string& path, uint32_t* length, char* field) {
+  *length = static_cast<uint32_t>(path.size());
+  std::memcpy(field, path.data(), path.size());
+}
+
+// An open dictionary set: Qor_Open on construction, Qor_Close on destruction.
+class OpenSet {
+ public:
+  explicit OpenSet(const SetOptions& set) {
+    CheckDirectory(set.dir, "dictionary directory", !set.dirGiven);
+    CheckDirectory(set.dir2, "dictionary directory 2", false);
+    CheckDirectory(set.corrections, "correction directory", !set.correctionsGiven);
+    OpenRequest request;
+    std::memset(&request, 0, sizeof request);
+    SetPath(set.dir, &request.directory1Length, request.directory1);
+    SetPath(set.dir2, &request.directory2Length, request.directory2);
+    SetPath(set.corrections, &request.correctionDirectoryLength, request.correctionDirectory);
+    std::memset(&result_, 0, sizeof result_);
+    handle_ = Qor_Open(&request, &result_);
+    if (handle_ == nullptr) {
+      Fail("no dictionaries and no correction file in " + set.dir +
+           (set.dir2.empty() ? "" : " or " + set.dir2));
+    }
+  }
+  ~OpenSet() { Qor_Close(handle_, &result_); }
+  OpenSet(const OpenSet&) = delete;
+  OpenSet& operator=(const OpenSet&) = delete;
+
+  void* handle() const { return handle_; }
+  const OpenResult& result() const { return result_; }
+  bool HasRegion(uint32_t code) const {
+    for (uint32_t i = 0; i < result_.regionCount; ++i) {
+      if (static_cast<uint32_t>(result_.regions[i]->regionCode) == code) return true;
+    }
+    return false;
+  }
+
+ private:
+  void* handle_ = nullptr;
+  OpenResult result_;
+};
+
+std::string Text(const char* text, uint32_t length) {
+  return Cp932_ToUtf8Lossy(std::string_view(text, length));
+}
+
+std::string Digits(uint32_t value, int width) {
+  char text[16];
+  std::snprintf(text, sizeof text, "%0*u", width, value);
+  return text;
+}
+
+// Runs the request and writes its results; the exit status says whether any was found.
+int SearchAndWrite(const OpenSet& set, SearchRequest* request, const FormatOptions& format) {
+  Qor_Search(set.handle(), request);
+  OutputTable table;
+  table.columns = {{"number", "number"},         {"name", "name"},
+                   {"kind", "kind", true},       {"postal", "postal_code"},
+                   {"region", "region_code"},    {"region name 1", "region_name1"},
+                   {"region name 2", "region_name2"}, {"address 1", "address1"},
+                   {"address 2", "address2"}};
+  for (uint32_t i = 0; i < request->resultCount; ++i) {
+    const SearchResult& r = *request->results[i];
+    table.rows.push_back({Text(r.number, r.numberLength), Text(r.name, r.nameLength),
+                          std::to_string(r.entryKind),
+                          Text(r.postalCode, r.postalCodeLength),
+                          Digits(static_cast<uint32_t>(r.regionCode), 5),
+                          Text(r.regionName1, r.regionName1Length),
+                          Text(r.regionName2, r.regionName2Length),
+                          Text(r.address1, r.address1Length),
+                          Text(r.address2, r.address2Length)});
+  }
+  const uint32_t count = request->resultCount;
+  Qor_MemRelease(request);
+  if (count == 0 && format.Format() == OutputFormat::kTable) {
+    std::fprintf(stderr, "qor: nothing found\n");
+    return kExitNothing;
+  }
+  Output_Write(table, format.Format(), stdout);
+  return count > 0 ? kExitFound : kExitNothing;
+}
+
+// A national number: 9 or 10 digits starting with 0, hyphens allowed.
+void CheckKey(const std::string& key) {
+  std::string digits;
+  for (char c : key) {
+    if (c >= '0' && c <= '9') {
+      digits += c;
+    } else if (c != '-') {
+      Fail("bad number '" + key + "': only digits and hyphens are allowed (03-1234-5678)");
+    }
+  }
+  if (digits.size() != 9 && digits.size() != 10) {
+    Fail("bad number '" + key + "': " + std::to_string(digits.size()) +
+         " digits, a number has 9 or 10 (03-1234-5678)");
+  }
+  if (digits[0] != '0') Fail("bad number '" + key + "': a number starts with 0");
+  if (key.size() > sizeof(SearchRequest::key)) {
+    Fail("bad number '" + key + "': longer than 40 characters");
+  }
+}
+
+int RunNumber(const SetOptions& setOptions, const std::string& key, const FormatOptions& format) {
+  CheckKey(key);
+  OpenSet set(setOptions);
+  SearchRequest request;
+  std::memset(&request, 0, sizeof request);
+  request.mode = 2;
+  request.keyLength = static_cast<uint32_t>(key.size());
+  std::memcpy(request.key, key.data(), key.size());
+  return SearchAndWrite(set, &request, format);
+}
+
+// A UTF-8 request text in code page 932, within its field of the request.
+std::string RequestText(const std::string& utf8, bool fullWidth, size_t capacity,
+                        const char* what) {
+  std::string cp932, error;
+  if (!Cp932_FromUtf8(utf8, fullWidth, &cp932, &error)) {
+    Fail(std::string(what) + " '" + utf8 + "': " + error);
+  }
+  if (cp932.size() > capacity) {
+    Fail(std::string(what) + " '" + utf8 + "': " + std::to_string(cp932.size()) +
+         " bytes in code page 932, at most " + std::to_string(capacity));
+  }
+  return cp932;
+}
+
+// Blank: nothing but wildcards and spaces (ASCII or full-width), which the library answers
+// with nothing at all.
+bool IsBlankPattern(const std::string& utf8) {
+  std::u32string points;
+  std::string error;
+  if (!Utf8_Decode(utf8, &points, &error)) return false;
+  for (char32_t cp : points) {
+    if (cp != '*' && cp != '?' && cp != ' ' && cp != 0xFF0A && cp != 0xFF1F && cp != 0x3000) {
+      return false;
+    }
+  }
+  return true;
+}
+
+struct NameOptions {
+  uint32_t region = 0;
+  std::string pattern;
+  std::string address1;
+  std::string address2;
+  uint32_t kind = 3;
+};
+
+int RunName(const SetOptions& setOptions, const NameOptions& name, const FormatOptions& format) {
+  if (IsBlankPattern(name.pattern)) {
+    Fail("pattern '" + name.pattern + "' is blank: it needs at least one character besides "
+         "the wildcards * ? and spaces");
+  }
+  SearchRequest request;
+  std::memset(&request, 0, sizeof request);
+  // Names and address text 1 are stored in full-width forms, so ASCII input is widened too.
+  const std::string pattern =
+      RequestText(name.pattern, true, sizeof request.namePattern, "pattern");
+  const std::string address1 =
+      RequestText(name.address1, true, sizeof request.address1, "--address1");
+  const std::string address2 =
+      RequestText(name.address2, false, sizeof request.address2, "--address2");
+  OpenSet set(setOptions);
+  if (!set.HasRegion(name.region)) {
+    Fail("unknown region " + Digits(name.region, 5) + ": the dictionary set does not cover it "
+         "('qor regions' lists the regions)");
+  }
+  request.mode = 1;
+  request.kindFilter = name.kind;
+  request.regionCode = name.region;
+  request.namePatternLength = static_cast<uint32_t>(pattern.size());
+  std::memcpy(request.namePattern, pattern.data(), pattern.size());
+  request.address1Length = static_cast<uint32_t>(address1.size());
+  std::memcpy(request.address1, address1.data(), address1.size());
+  request.address2Length = static_cast<uint32_t>(address2.size());
+  std::memcpy(request.address2, address2.data(), address2.size());
+  return SearchAndWrite(set, &request, format);
+}
+
+int RunRegions(const SetOptions& setOptions, const FormatOptions& format) {
+  OpenSet set(setOptions);
+  OutputTable table;
+  table.columns = {{"region", "region_code"},
+                   {"region name 1", "region_name1"},
+                   {"region name 2", "region_name2"},
+                   {"dictionary", "dict_number", true}};
+  const OpenResult& result = set.result();
+  for (uint32_t i = 0; i < result.regionCount; ++i) {
+    const RegionInfo& r = *result.regions[i];
+    table.rows.push_back({Digits(static_cast<uint32_t>(r.regionCode), 5),
+                          Text(r.name1, r.name1Length), Text(r.name2, r.name2Length),
+                          Digits(static_cast<uint32_t>(r.dictNumber), 4)});
+  }
+  Output_Write(table, format.Format(), stdout);
+  return result.regionCount > 0 ? kExitFound : kExitNothing;
+}
+
+struct InstallOptions {
+  std::string from;
+  std::string to;
+  std::vector<uint32_t> numbers;
+};
+
+int RunInstall(const InstallOptions& install) {
+  CheckDirectory(install.from, "source directory", false);
+  CheckDirectory(install.to, "destination directory", false);
+  std::vector<int32_t> numbers;
+  for (uint32_t n : install.numbers) {
+    const std::string file = install.from + "/qor" + Digits(n, 4) + ".dct";
+    struct stat info;
+    if (stat(file.c_str(), &info) != 0) Fail("dictionary " + file + " does not exist");
+    numbers.push_back(static_cast<int32_t>(n));
+  }
+  int32_t copied = Qor_CopyDic(install.from.data(), static_cast<int32_t>(install.from.size()),
+                               install.to.data(), static_cast<int32_t>(install.to.size()),
+                               numbers.data(), static_cast<int32_t>(numbers.size()));
+  std::printf("installed %d of %zu dictionaries into %s\n", copied, numbers.size(),
+              install.to.c_str());
+  if (copied != static_cast<int32_t>(numbers.size())) {
+    std::fprintf(stderr, "qor: %zu dictionaries could not be copied\n",
+                 numbers.size() - static_cast<size_t>(copied < 0 ? 0 : copied));
+    return copied > 0 ? kExitFound : kExitError;
+  }
+  return kExitFound;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  CLI::App app{"qor: searches qor3 dictionary sets, installs dictionaries, inspects and checks "
+               "dictionary files.\nTexts are UTF-8. Exit status: 0 something found, 1 nothing "
+               "found, 2 error."};
+  app.require_subcommand(1);
+
+  SetOptions set;
+  FormatOptions format;
+  std::string key;
+  CLI::App* number = app.add_subcommand("number", "who has this telephone number");
+  number->add_option("KEY", key, "9 or 10 digits with a leading zero, hyphens allowed")
+      ->required();
+  AddSetOptions(number, &set);
+  AddFormatOptions(number, &format);
+
+  NameOptions name;
+  CLI::App* nameCommand = app.add_subcommand(
+      "name", "which listings of a region have a name like PATTERN");
+  nameCommand->add_option("--region", name.region, "five-digit region code (qor regions)")
+      ->required()
+      ->check(CLI::Range(0u, 49999u));
+  nameCommand
+      ->add_option("PATTERN", name.pattern,
+                   "the name; * stands for any run of characters, ? for one character")
+      ->required();
+  nameCommand->add_option("--address1", name.address1, "leading text of address text 1");
+  nameCommand->add_option("--address2", name.address2, "leading text of address text 2");
+  nameCommand->add_option("--kind", name.kind, "1 persons, 2 businesses, 3 both (default)")
+      ->check(CLI::IsMember({1u, 2u, 3u}));
+  AddSetOptions(nameCommand, &set);
+  AddFormatOptions(nameCommand, &format);
+
+  CLI::App* regions = app.add_subcommand("regions", "the regions the dictionary set covers");
+  AddSetOptions(regions, &set);
+  AddFormatOptions(regions, &format);
+
+  InstallOptions install;
+  CLI::App* installCommand = app.add_subcommand(
+      "install", "copy dictionaries qorNNNN.dct into a dictionary directory and rebuild its "
+                 "catalog");
+  installCommand->add_option("--from", install.from, "source directory")->required();
+  installCommand->add_option("--to", install.to, "destination directory")->required();
+  installCommand->add_option("NUMBER", install.numbers, "dictionary numbers (NNNN)")
+      ->required()
+      ->check(CLI::Range(1u, 4999u));
+
+  std::string inspectFile;
+  bool entries = false;
+  CLI::App* inspect = app.add_subcommand(
+      "inspect", "what a dictionary (qorNNNN.dct, qor5001.dct) or catalog (qor9999.dct) holds");
+  inspect->add_option("FILE", inspectFile, "the file")->required();
+  inspect->add_flag("--entries", entries, "list every entry too");
+
+  std::string checkPath;
+  bool quiet = false;
+  CLI::App* check = app.add_subcommand(
+      "check", "check every block, limit, offset and the entry order of dictionary and "
+               "catalog files; exit 1 when a problem is found");
+  check->add_option("PATH", checkPath, "a file, or a directory (its qor*.dct files)")
+      ->required();
+  check->add_flag("-q,--quiet", quiet, "report problems only");
+
+  try {
+    app.parse(argc, argv);
+  } catch (const CLI::ParseError& e) {
+    return app.exit(e) == 0 ? 0 : kExitError;
+  }
+
+  try {
+    if (*number) {
+      ResolveSet(number, &set);
+      return RunNumber(set, key, format);
+    }
+    if (*nameCommand) {
+      ResolveSet(nameCommand, &set);
+      return RunName(set, name, format);
+    }
+    if (*regions) {
+      ResolveSet(regions, &set);
+      return RunRegions(set, format);
+    }
+    if (*installCommand) return RunInstall(install);
+    if (*inspect) {
+      std::string error;
+      if (!Inspect_File(inspectFile, entries, stdout, &error)) Fail(error);
+      return kExitFound;
+    }
+    if (*check) {
+      std::string error;
+      const bool progress = isatty(STDERR_FILENO) == 1;
+      int problems = Check_Path(checkPath, quiet, progress, stdout, &error);
+      if (problems < 0) Fail(error);
+      return problems == 0 ? kExitFound : kExitNothing;
+    }
+  } catch (const QorError& e) {
+    std::fprintf(stderr, "qor: %s\n", e.message.c_str());
+    return kExitError;
+  }
+  return kExitError;
+}
