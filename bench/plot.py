@@ -23,8 +23,8 @@ PANELS = [
     ("name-prefix-any-region", "name: leading literal, any region"),
     ("big-name-prefix", "name: leading literal, ~50,000-listing region"),
     ("big-name-contains", "name: ending (*X), ~50,000-listing region"),
-    ("open-current-open100", "Qor_Open, current catalogs"),
-    ("open-no-catalog-open100", "Qor_Open, no catalog"),
+    ("open-current-open100", "Qor_Open, current catalogs, 100 dictionaries"),
+    ("open-no-catalog-open100", "Qor_Open, no catalog, 100 dictionaries"),
 ]
 
 

@@ -127,6 +127,7 @@ def main():
     ap.add_argument("--queries", required=True)
     ap.add_argument("--big-stats", help="bench-prep's counts of the second data set")
     ap.add_argument("--big-queries", help="the second data set's query file")
+    ap.add_argument("--notes", help="hand-written notes on the run, put before Reproducing")
     ap.add_argument("--chart", required=True, help="chart path relative to the output")
     ap.add_argument("--out", required=True)
     args = ap.parse_args()
@@ -419,7 +420,7 @@ def main():
         w("| %s | %s | %s |" % (title, measured, "met" if ok else "**missed**"))
     w("")
 
-    notes = run.get("notes_file")
+    notes = args.notes
     if notes:
         try:
             with open(notes, encoding="utf-8") as f:

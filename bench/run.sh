@@ -14,6 +14,8 @@
 #   --data DIR          use an existing generated set (tsv/, dict/, corrections/)
 #   --build DIR         build tree (default build-bench/)
 #   --no-report         measure only; leave BENCHMARKS.md and the chart as they are
+#   --report-only       measure nothing; rewrite BENCHMARKS.md and the chart from the last
+#                       run's files in the build tree (after editing bench/notes.md)
 # Needs what scripts/install-deps.sh installs. Not part of the test run: it takes minutes.
 set -euo pipefail
 
@@ -31,6 +33,7 @@ CORRECTIONS_SHARE=0.01
 DATA=""
 BUILD=$ROOT/build-bench
 REPORT=1
+REPORT_ONLY=0
 while [[ $# -gt 0 ]]; do
   case "$1" in
     --listings) LISTINGS=$2; shift 2 ;;
@@ -43,7 +46,8 @@ while [[ $# -gt 0 ]]; do
     --data) DATA=$2; shift 2 ;;
     --build) BUILD=$2; shift 2 ;;
     --no-report) REPORT=0; shift ;;
-    -h|--help) sed -n '2,19p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
+    --report-only) REPORT_ONLY=1; shift ;;
+    -h|--help) sed -n '2,21p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
     *) echo "run.sh: unknown argument: $1" >&2; exit 2 ;;
   esac
 done
@@ -51,6 +55,26 @@ done
 WORK=$BUILD/bench-data
 RUN=$WORK/run.tsv          # parameters, sizes and build times for the report
 M=$WORK/measurements.tsv   # every engine process appends its lines here
+MACHINE=$WORK/machine.tsv
+
+write_report() {
+  echo "== bench: writing BENCHMARKS.md and bench/latency.png"
+  local status=0 listings
+  listings=$(sed -n 's/^listings\t//p' "$RUN")
+  python3 "$ROOT/bench/report.py" --measurements "$M" --stats "$WORK/stats.tsv" --run "$RUN" \
+    --machine "$MACHINE" --queries "$WORK/queries.tsv" --big-stats "$WORK/big-stats.tsv" \
+    --big-queries "$WORK/big-queries.tsv" --notes "$ROOT/bench/notes.md" \
+    --chart bench/latency.png --out "$ROOT/BENCHMARKS.md" || status=$?
+  /usr/bin/python3 "$ROOT/bench/plot.py" --measurements "$M" --out "$ROOT/bench/latency.png" \
+    --title "qor3 vs SQLite vs tinycdb, $listings listings"
+  [[ $status -eq 0 ]] || echo "run.sh: answer counts differ between engines; see BENCHMARKS.md" >&2
+  return $status
+}
+
+if [[ $REPORT_ONLY -eq 1 ]]; then
+  write_report
+  exit $?
+fi
 mkdir -p "$WORK"
 : > "$RUN"
 : > "$M"
@@ -164,7 +188,6 @@ log "opens"
 note qor3_dict_bytes "$(size "$QOR"/dict/qor[0-8]*.dct)"
 note qor3_catalog_bytes "$(size "$QOR/dict/qor9999.dct")"
 
-MACHINE=$WORK/machine.tsv
 {
   printf 'cpu\t%s\n' "$(lscpu | sed -n 's/^Model name: *//p' | head -1)"
   printf 'cores\t%s\n' "$(nproc)"
@@ -182,14 +205,4 @@ if [[ $REPORT -eq 0 ]]; then
   log "measurements in $M (no report written)"
   exit 0
 fi
-note notes_file "$ROOT/bench/notes.md"
-log "writing BENCHMARKS.md and bench/latency.png"
-status=0
-python3 "$ROOT/bench/report.py" --measurements "$M" --stats "$WORK/stats.tsv" --run "$RUN" \
-  --machine "$MACHINE" --queries "$WORK/queries.tsv" --big-stats "$WORK/big-stats.tsv" \
-  --big-queries "$WORK/big-queries.tsv" --chart bench/latency.png \
-  --out "$ROOT/BENCHMARKS.md" || status=$?
-/usr/bin/python3 "$ROOT/bench/plot.py" --measurements "$M" --out "$ROOT/bench/latency.png" \
-  --title "qor3 vs SQLite vs tinycdb, $LISTINGS listings, seed $SEED"
-[[ $status -eq 0 ]] || echo "run.sh: answer counts differ between engines; see BENCHMARKS.md" >&2
-exit $status
+write_report
