@@ -171,7 +171,7 @@ def main():
     w("## Machine")
     w("")
     for key in ["cpu", "cores", "memory", "kernel", "compiler", "sqlite", "tinycdb",
-                "load_before", "load_after", "date"]:
+                "load_before", "load_after", "date", "source"]:
         if key in machine:
             w("- %s: %s" % (key.replace("_", " "), machine[key]))
     w("")

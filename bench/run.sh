@@ -199,6 +199,10 @@ note qor3_catalog_bytes "$(size "$QOR/dict/qor9999.dct")"
   printf 'load_before\t%s (1, 5, 15 min)\n' "$LOAD_BEFORE"
   printf 'load_after\t%s\n' "$(cut -d' ' -f1-3 /proc/loadavg)"
   printf 'date\t%s\n' "$(date -u '+%Y-%m-%d %H:%M UTC')"
+  if commit=$(git -C "$ROOT" rev-parse --short HEAD 2>/dev/null); then
+    [[ -z $(git -C "$ROOT" status --porcelain --untracked-files=no) ]] || commit+=" with local changes"
+    printf 'source\t%s\n' "commit $commit"
+  fi
 } > "$MACHINE"
 
 if [[ $REPORT -eq 0 ]]; then
