@@ -445,6 +445,9 @@ def main():
 
     with open(args.out, "w", encoding="utf-8") as f:
         f.write("\n".join(out))
+    compared = sum(len(c) for (e, wl), c in counts.items() if e != "qor3")
+    if not mismatches:
+        print("report: answer counts agree across engines (%d queries compared)" % compared)
     for workload, items in sorted(mismatches.items()):
         for index, engine, ours, theirs in sorted(items)[:20]:
             print("report: %s query %d (%s): qor3 %s, %s %s" % (
