@@ -1,11 +1,23 @@
 // Fuzzes the pattern matcher with arbitrary text and pattern bytes, widened and not.
 #include <cstdint>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 #include <vector>
 
 #include "fuzz_support.h"
 #include "search/pattern.h"
+
+extern "C" int LLVMFuzzerInitialize(int*, char***) {
+  if (Fuzz_SeedDir()) {
+    const std::string name = Fuzz_Cp932("佐藤　太郎", true);
+    Fuzz_WriteSeed("ascii", Fuzz_Join({}, {name, "*"}, {}));
+    Fuzz_WriteSeed("full-width", Fuzz_Join({}, {name, Fuzz_Cp932("佐藤＊？郎", false)}, {}));
+    Fuzz_WriteSeed("mixed", Fuzz_Join({}, {name, Fuzz_Cp932("?藤*", false)}, {}));
+    std::exit(0);
+  }
+  return 0;
+}
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   std::string text = Fuzz_TakeText(&data, &size);

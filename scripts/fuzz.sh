@@ -3,13 +3,16 @@
 #
 # Usage: scripts/fuzz.sh [SECONDS] [TARGET...]
 #   SECONDS  time per target (default 60); TARGET names like pattern_fuzzer (default: all)
-# Corpora live in build-fuzz/corpus/TARGET (seeded from fuzz/seeds/TARGET when present);
-# crashes are written to build-fuzz/findings/. Exits non-zero when any target finds a fault.
+# The build tree is build-fuzz/ (or $QOR3_FUZZ_BUILD). Corpora live in BUILD/corpus/TARGET,
+# seeded by each target itself (run with QOR3_FUZZ_SEEDS=DIR it writes its seeds, made with
+# the dictionary builder from sample listings, and exits); crashes are written to
+# BUILD/findings/. Targets run one after another at low priority. Exits non-zero when any
+# target finds a fault.
 set -euo pipefail
 ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 SECONDS_PER_TARGET=${1:-60}
 shift || true
-BUILD=$ROOT/build-fuzz
+BUILD=${QOR3_FUZZ_BUILD:-$ROOT/build-fuzz}
 
 cmake -S "$ROOT" -B "$BUILD" -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ \
   -DQOR3_FUZZ=ON -DQOR3_TESTS=OFF -DCMAKE_BUILD_TYPE=RelWithDebInfo > "$BUILD.configure.log"
@@ -25,9 +28,14 @@ status=0
 for t in "${targets[@]}"; do
   corpus=$BUILD/corpus/$t
   mkdir -p "$corpus"
-  [[ -d $ROOT/fuzz/seeds/$t ]] && cp -n "$ROOT/fuzz/seeds/$t"/* "$corpus"/ 2>/dev/null || true
+  if ! QOR3_FUZZ_SEEDS=$corpus "$BUILD/fuzz/$t" > "$BUILD/$t.seeds.log" 2>&1; then
+    cat "$BUILD/$t.seeds.log"
+    echo "==== $t: FAIL (seeds not written)"
+    status=1
+    continue
+  fi
   echo "==== $t: ${SECONDS_PER_TARGET}s"
-  if "$BUILD/fuzz/$t" -max_total_time="$SECONDS_PER_TARGET" -print_final_stats=1 \
+  if nice "$BUILD/fuzz/$t" -max_total_time="$SECONDS_PER_TARGET" -print_final_stats=1 \
        -artifact_prefix="$BUILD/findings/$t-" -timeout=10 -rss_limit_mb=2048 \
        "$corpus" > "$BUILD/$t.log" 2>&1; then
     grep -E 'stat::number_of_executed_units|cov:' "$BUILD/$t.log" | tail -2
