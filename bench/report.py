@@ -385,10 +385,17 @@ def main():
 
     w("### Peak resident memory")
     w("")
-    w("| process | peak RSS |")
-    w("|---|---:|")
-    for (engine, name), kib in sorted(rss.items()):
-        w("| %s %s | %.1f MiB |" % (ENGINES.get(engine, engine), name, kib / 1024.0))
+    w("| run | engine | peak RSS | qor3 ÷ this |")
+    w("|---|---|---:|---:|")
+    runs = sorted({name for _, name in rss}, key=lambda n: (n.startswith("open"), n))
+    for name in runs:
+        ours = rss.get(("qor3", name))
+        for engine in ["qor3", "sqlite", "cdb"]:
+            kib = rss.get((engine, name))
+            if kib is None:
+                continue
+            ratio = fmt_ratio(ours, kib) if ours and engine != "qor3" else ""
+            w("| %s | %s | %.1f MiB | %s |" % (name, ENGINES[engine], kib / 1024.0, ratio))
     w("")
 
     w("## Targets")
