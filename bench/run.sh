@@ -92,13 +92,17 @@ cmake --build "$BUILD" -j2 --target qor3 qor-mkdict bench-prep bench-qor bench-s
 MKDICT=$BUILD/tools/qor-mkdict
 B=$BUILD/bench
 
+# generate DIR LISTINGS PREFECTURES: a data set made by the sample generator.
+generate() {
+  log "generating $2 listings (seed $SEED, prefectures $3)"
+  rm -rf "$1"
+  python3 "$ROOT/tools/gen_sample.py" --seed "$SEED" --listings "$2" --prefectures "$3" \
+    --corrections-share "$CORRECTIONS_SHARE" --out "$1" --mkdict "$MKDICT" > "$1.log"
+}
+
 if [[ -z $DATA ]]; then
   DATA=$WORK/set
-  log "generating $LISTINGS listings (seed $SEED, prefectures $PREFECTURES)"
-  rm -rf "$DATA"
-  python3 "$ROOT/tools/gen_sample.py" --seed "$SEED" --listings "$LISTINGS" \
-    --prefectures "$PREFECTURES" --corrections-share "$CORRECTIONS_SHARE" --out "$DATA" \
-    --mkdict "$MKDICT" > "$WORK/gen.log"
+  generate "$DATA" "$LISTINGS" "$PREFECTURES"
   note generated yes
 fi
 note data "$DATA"
@@ -162,11 +166,7 @@ note qor3_correction_bytes "$(size "$QOR/corrections/qor5001.dct")"
 # The second data set: one small prefecture, so that one region holds about 50,000 listings
 # (the 1,000,000 listings of the first set give its largest region about 15,000).
 BIG=$WORK/big
-log "generating $BIG_LISTINGS listings in prefecture $BIG_PREFECTURES (name searches in a large region)"
-rm -rf "$BIG"
-python3 "$ROOT/tools/gen_sample.py" --seed "$SEED" --listings "$BIG_LISTINGS" \
-  --prefectures "$BIG_PREFECTURES" --corrections-share "$CORRECTIONS_SHARE" --out "$BIG" \
-  --mkdict "$MKDICT" > "$WORK/gen-big.log"
+generate "$BIG" "$BIG_LISTINGS" "$BIG_PREFECTURES"
 "$B/bench-prep" --tsv "$BIG/tsv" --dict "$BIG/dict" --sqlite "$WORK/big.sqlite" \
   --cdb "$WORK/big.cdb" --queries "$WORK/big-queries.tsv" --stats "$WORK/big-stats.tsv" \
   --seed "$SEED" --number-queries 0 --name-queries "$NAME_QUERIES" --workload-prefix big-
