@@ -145,7 +145,7 @@ class ExitCodes(CliTest):
         self.assertIn("at most 80", err)
 
     def test_help_for_every_command(self):
-        for command in [[], ["number"], ["name"], ["regions"], ["install"], ["inspect"],
+        for command in [[], ["number"], ["name"], ["regions"], ["inspect"],
                         ["check"]]:
             code, out, _ = run(*command, "--help")
             self.assertEqual(code, 0, command)

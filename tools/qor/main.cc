@@ -1,6 +1,6 @@
-// qor: the command-line tool over the five exported functions of qor3 (searches, the region
-// list, installing dictionaries) and the data maintainer's inspect and check of dictionary
-// and catalog files. Input and output are UTF-8; the library works in code page 932.
+// qor: the command-line tool over the exported functions of qor3 (the two searches and the
+// region list) and the data maintainer's inspect and check of dictionary and catalog files.
+// Input and output are UTF-8; the library works in code page 932.
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -295,39 +295,10 @@ int RunRegions(const SetOptions& setOptions, const FormatOptions& format) {
   return result.regionCount > 0 ? kExitFound : kExitNothing;
 }
 
-struct InstallOptions {
-  std::string from;
-  std::string to;
-  std::vector<uint32_t> numbers;
-};
-
-int RunInstall(const InstallOptions& install) {
-  CheckDirectory(install.from, "source directory", false);
-  CheckDirectory(install.to, "destination directory", false);
-  std::vector<int32_t> numbers;
-  for (uint32_t n : install.numbers) {
-    const std::string file = install.from + "/qor" + Digits(n, 4) + ".dct";
-    struct stat info;
-    if (stat(file.c_str(), &info) != 0) Fail("dictionary " + file + " does not exist");
-    numbers.push_back(static_cast<int32_t>(n));
-  }
-  int32_t copied = Qor_CopyDic(install.from.data(), static_cast<int32_t>(install.from.size()),
-                               install.to.data(), static_cast<int32_t>(install.to.size()),
-                               numbers.data(), static_cast<int32_t>(numbers.size()));
-  std::printf("installed %d of %zu dictionaries into %s\n", copied, numbers.size(),
-              install.to.c_str());
-  if (copied != static_cast<int32_t>(numbers.size())) {
-    std::fprintf(stderr, "qor: %zu dictionaries could not be copied\n",
-                 numbers.size() - static_cast<size_t>(copied < 0 ? 0 : copied));
-    return copied > 0 ? kExitFound : kExitError;
-  }
-  return kExitFound;
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
-  CLI::App app{"qor: searches qor3 dictionary sets, installs dictionaries, inspects and checks "
+  CLI::App app{"qor: searches qor3 dictionary sets, inspects and checks "
                "dictionary files.\nTexts are UTF-8. Exit status: 0 something found, 1 nothing "
                "found, 2 error."};
   app.require_subcommand(1);
@@ -361,16 +332,6 @@ int main(int argc, char** argv) {
   CLI::App* regions = app.add_subcommand("regions", "the regions the dictionary set covers");
   AddSetOptions(regions, &set);
   AddFormatOptions(regions, &format);
-
-  InstallOptions install;
-  CLI::App* installCommand = app.add_subcommand(
-      "install", "copy dictionaries qorNNNN.dct into a dictionary directory and rebuild its "
-                 "catalog");
-  installCommand->add_option("--from", install.from, "source directory")->required();
-  installCommand->add_option("--to", install.to, "destination directory")->required();
-  installCommand->add_option("NUMBER", install.numbers, "dictionary numbers (NNNN)")
-      ->required()
-      ->check(CLI::Range(1u, 4999u));
 
   std::string inspectFile;
   bool entries = false;
@@ -407,7 +368,6 @@ int main(int argc, char** argv) {
       ResolveSet(regions, &set);
       return RunRegions(set, format);
     }
-    if (*installCommand) return RunInstall(install);
     if (*inspect) {
       std::string error;
       if (!Inspect_File(inspectFile, entries, stdout, &error)) Fail(error);
