@@ -116,7 +116,14 @@ class ExitCodes(CliTest):
         code, _, err = self.qor("name", "--region", "13101", "--kind", "4", "山田*")
         self.assertEqual(code, 2)
         self.assertIn("--kind", err)
-        code, _, err = self.qor("name", "--region", "50000", "山田*")
+        for region in ["50000", "0x10", "131010", "-1"]:
+            code, _, err = self.qor("name", "--region", region, "山田*")
+            self.assertEqual(code, 2, region)
+            self.assertIn("bad region code", err)
+        # Leading zeros are decimal, as qor regions prints codes (never octal).
+        code, _, err = self.qor("name", "--region", "010", "山田*")
+        self.assertIn("unknown region 00010", err)
+        code, out, _ = self.qor("name", "--region", "013101", "山田*")
         self.assertEqual(code, 2)
 
     def test_missing_directories_are_errors(self):

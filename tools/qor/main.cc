@@ -239,14 +239,24 @@ bool IsBlankPattern(const std::string& utf8) {
 }
 
 struct NameOptions {
-  uint32_t region = 0;
+  std::string region;
   std::string pattern;
   std::string address1;
   std::string address2;
   uint32_t kind = 3;
 };
 
+// A region code in decimal (leading zeros as qor regions shows them, never octal).
+uint32_t ParseRegion(const std::string& text) {
+  if (text.empty() || text.size() > 5 || text.find_first_not_of("0123456789") != std::string::npos ||
+      std::stoul(text) > 49999) {
+    Fail("bad region code '" + text + "': expected a number from 0 to 49999 (01101, 13101)");
+  }
+  return static_cast<uint32_t>(std::stoul(text));
+}
+
 int RunName(const SetOptions& setOptions, const NameOptions& name, const FormatOptions& format) {
+  const uint32_t region = ParseRegion(name.region);
   if (IsBlankPattern(name.pattern)) {
     Fail("pattern '" + name.pattern + "' is blank: it needs at least one character besides "
          "the wildcards * ? and spaces");
@@ -261,13 +271,13 @@ int RunName(const SetOptions& setOptions, const NameOptions& name, const FormatO
   const std::string address2 =
       RequestText(name.address2, false, sizeof request.address2, "--address2");
   OpenSet set(setOptions);
-  if (!set.HasRegion(name.region)) {
-    Fail("unknown region " + Digits(name.region, 5) + ": the dictionary set does not cover it "
+  if (!set.HasRegion(region)) {
+    Fail("unknown region " + Digits(region, 5) + ": the dictionary set does not cover it "
          "('qor regions' lists the regions)");
   }
   request.mode = 1;
   request.kindFilter = name.kind;
-  request.regionCode = name.region;
+  request.regionCode = region;
   request.namePatternLength = static_cast<uint32_t>(pattern.size());
   std::memcpy(request.namePattern, pattern.data(), pattern.size());
   request.address1Length = static_cast<uint32_t>(address1.size());
@@ -315,9 +325,8 @@ int main(int argc, char** argv) {
   NameOptions name;
   CLI::App* nameCommand = app.add_subcommand(
       "name", "which listings of a region have a name like PATTERN");
-  nameCommand->add_option("--region", name.region, "five-digit region code (qor regions)")
-      ->required()
-      ->check(CLI::Range(0u, 49999u));
+  nameCommand->add_option("--region", name.region, "region code, 0 to 49999 (qor regions)")
+      ->required();
   nameCommand
       ->add_option("PATTERN", name.pattern,
                    "the name; * stands for any run of characters, ? for one character")
