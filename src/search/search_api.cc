@@ -8,7 +8,10 @@
 #include "search/number_search.h"
 
 extern "C" QOR3_EXPORT int QOR3_CALL Qor_Search(void* handle, SearchRequest* request) {
+  if (request == nullptr) return 0;
   request->resultCount = 0;
+  // A failed open gives the host a null handle; searching with it finds nothing.
+  if (handle == nullptr) return 0;
   auto* engine = static_cast<EngineState*>(handle);
   switch (request->mode) {
     case 1:
@@ -21,7 +24,7 @@ extern "C" QOR3_EXPORT int QOR3_CALL Qor_Search(void* handle, SearchRequest* req
 }
 
 extern "C" QOR3_EXPORT int QOR3_CALL Qor_MemRelease(SearchRequest* request) {
-  if (request->resultCount == 0) return 0;
+  if (request == nullptr || request->resultCount == 0) return 0;
   BlockPool_Free(request->resultPool);
   Mem_Free(request->resultPool);
   Mem_Free(request->results);
