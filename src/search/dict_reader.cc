@@ -20,6 +20,8 @@ namespace {
 
 // Compressed number blocks are read here (process-wide: the reader is not reentrant).
 uint8_t g_numberBlock[kCompressedBlockMax];
+// Whether the last UncompressBuffer failed for want of memory.
+bool g_uncompressOutOfMemory;
 // Names of the last successful region lookup; empty until one succeeds.
 char g_regionName1[kRegionName1Max + 1];
 char g_regionName2[kRegionName2Max + 1];
@@ -102,6 +104,7 @@ int LoadBlock(SearchContext* context, int section, uint16_t indexLength,
   uint32_t length = 0;
   if (UncompressBuffer(buffer, block.size, context->scratch, kDecompressedBlockMax, &length) !=
       0) {
+    if (UncompressBuffer_OutOfMemory()) context->outOfMemory = 1;
     return -1;
   }
   context->scratchLength = length;
@@ -646,11 +649,14 @@ int DictEntry_Decode(SearchContext* context, const uint8_t* block, uint32_t leng
   return 0;
 }
 
+bool UncompressBuffer_OutOfMemory() { return g_uncompressOutOfMemory; }
+
 void Dict_LookupRegion(SearchContext* context) { LookupRegion(context, &context->current); }
 
 int UncompressBuffer(const uint8_t* source, uint32_t sourceLength, uint8_t* destination,
                      uint32_t capacity, uint32_t* lengthOut) {
   // The steps of zlib's uncompress, with inflate's memory taken from Mem_Alloc.
+  g_uncompressOutOfMemory = false;
   z_stream stream;
   std::memset(&stream, 0, sizeof stream);
   stream.zalloc = ZAlloc;
@@ -659,14 +665,22 @@ int UncompressBuffer(const uint8_t* source, uint32_t sourceLength, uint8_t* dest
   stream.avail_in = sourceLength;
   stream.next_out = destination;
   stream.avail_out = capacity;
-  if (inflateInit(&stream) != Z_OK) return -1;
+  const int init = inflateInit(&stream);
+  if (init != Z_OK) {
+    g_uncompressOutOfMemory = init == Z_MEM_ERROR;
+    return -1;
+  }
   int status = inflate(&stream, Z_FINISH);
   uint32_t produced = static_cast<uint32_t>(stream.total_out);
   inflateEnd(&stream);
   if (status != Z_STREAM_END) {
     // Out of memory is not damage; anything else (bad data, a stream cut short, output
     // beyond the capacity) means the block does not decompress and is skipped.
-    if (status != Z_MEM_ERROR) QOR_DAMAGED();
+    if (status == Z_MEM_ERROR) {
+      g_uncompressOutOfMemory = true;
+    } else {
+      QOR_DAMAGED();
+    }
     return -1;
   }
   if (lengthOut != nullptr) *lengthOut = produced;

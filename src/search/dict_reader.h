@@ -59,6 +59,9 @@ struct SearchContext {
   uint16_t groups[256];
   uint16_t groupCount;
   uint32_t sectionSizes[kDictSectionCount];
+  // Set when a block could not be decompressed for want of memory: what was read from this
+  // context is then incomplete, and the search must not report it.
+  uint8_t outOfMemory;
 
   // Correction merge state (correction context only).
   uint16_t additionsActive;
@@ -124,8 +127,12 @@ void DictEntry_Reset(DictEntry* entry);
 int DictEntry_Decode(SearchContext* context, const uint8_t* block, uint32_t length,
                      uint32_t* position, int variant);
 void Dict_LookupRegion(SearchContext* context);
+// zlib decompression into destination (capacity bytes): 0 with the length produced, or -1
+// when the source does not decompress within the capacity or zlib gets no memory (the last
+// is told apart by UncompressBuffer_OutOfMemory until the next call).
 int UncompressBuffer(const uint8_t* source, uint32_t sourceLength, uint8_t* destination,
                      uint32_t capacity, uint32_t* lengthOut);
+bool UncompressBuffer_OutOfMemory();
 
 // The common loop: for each selected entry block, read it into blockBuffer (at least
 // kCompressedBlockMax bytes), decompress into the scratch and decode its entries, calling

@@ -218,6 +218,7 @@ int NameSearch_Run(EngineState* engine, SearchRequest* request) {
       }
       std::fclose(correction->file);
       correction->file = nullptr;
+      if (correction->outOfMemory) ok = false;
     }
   }
 
@@ -234,6 +235,7 @@ int NameSearch_Run(EngineState* engine, SearchRequest* request) {
       }
       std::fclose(main->file);
       main->file = nullptr;
+      if (main->outOfMemory) ok = false;
     }
   }
   if (ok) Result_Build(main, request);

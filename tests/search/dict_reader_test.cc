@@ -1086,6 +1086,33 @@ TEST_F(DictFileTest, RandomBytesInEverySectionReadWithoutHarm) {
   }
 }
 
+#if defined(QOR3_FAULT_INJECTION)
+// A block that inflate cannot get memory for is skipped like a damaged one, but the context
+// says so: the search must not report the rest as the whole answer.
+TEST_F(DictFileTest, ABlockSkippedForWantOfMemoryMarksTheContext) {
+  File f = OpenImage(image_);
+  ASSERT_TRUE(f);
+  c_->file = f.get();
+  c_->keyNumber = 5000;
+  uint8_t header[kDictHeaderSize];
+  ASSERT_EQ(Dict_ReadHeader(c_.get(), header), 0);
+  ASSERT_EQ(Dict_SelectNumberBlocks(c_.get()), 0);
+  ASSERT_EQ(Dict_CollectGroups(c_.get()), 0);
+  ASSERT_EQ(Dict_SelectEntryBlocks(c_.get()), 0);
+  EXPECT_EQ(c_->outOfMemory, 0);
+  Mem_FailFrom(1);
+  int status = 0;
+  EXPECT_TRUE(ReadNumbers(c_.get(), 0, &status).empty());
+  Mem_ResetFaults();
+  EXPECT_EQ(status, -1);
+  EXPECT_EQ(c_->outOfMemory, 1);
+  c_->outOfMemory = 0;
+  EXPECT_EQ(ReadNumbers(c_.get()), (std::vector<uint32_t>{1000, 5000, 5000, 5000, 5000}));
+  EXPECT_EQ(c_->outOfMemory, 0);
+  c_->file = nullptr;
+}
+#endif
+
 TEST(UncompressBufferTest, DecompressesWithinTheCapacityOnly) {
   Bytes raw(1000);
   for (size_t i = 0; i < raw.size(); ++i) raw[i] = static_cast<uint8_t>(i * 7);
@@ -1123,10 +1150,14 @@ TEST(UncompressBufferTest, AllocationFailureFailsCleanly) {
     EXPECT_EQ(Mem_LiveBlocks(), live);
     if (r == 0) {
       EXPECT_EQ(out, raw);
+      EXPECT_FALSE(UncompressBuffer_OutOfMemory());
       break;
     }
     EXPECT_EQ(r, -1);
+    EXPECT_TRUE(UncompressBuffer_OutOfMemory());
   }
+  EXPECT_EQ(UncompressBuffer(raw.data(), 100, out.data(), 500, nullptr), -1);
+  EXPECT_FALSE(UncompressBuffer_OutOfMemory()) << "damage is not a want of memory";
   Mem_FailFrom(1);
   EXPECT_EQ(SearchContext_New(), nullptr);
   Mem_ResetFaults();
