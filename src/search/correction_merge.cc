@@ -68,6 +68,10 @@ void Correction_Start(SearchContext* c) {
     c->pendingAdditionValid = 0;
     RowList_Rewind(&c->resultRows);
   }
+  Correction_StartDeletions(c);
+}
+
+void Correction_StartDeletions(SearchContext* c) {
   c->deletionsActive = c->secondRows.rowCount > 0 ? 1 : 0;
   if (c->deletionsActive) {
     DictEntry_Reset(&c->pendingDeletion);

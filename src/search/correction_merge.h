@@ -13,6 +13,10 @@ int DictEntry_Compare(const DictEntry* a, const DictEntry* b);
 // Arms the merge from the correction context's additions (resultRows) and deletions
 // (secondRows) lists.
 void Correction_Start(SearchContext* correction);
+// Rewinds the deletions alone. The hits of one dictionary are one ascending run; a search
+// that reads several dictionaries starts the deletions again for each, so that a deletion
+// also removes its entry from a dictionary read after one whose hits went past it.
+void Correction_StartDeletions(SearchContext* correction);
 // For one accepted dictionary entry: 0 = emit correction->output first and call again with
 // the same entry; 1 = emit the entry; -1 = drop it.
 int Correction_MergeStep(const DictEntry* entry, SearchContext* correction);

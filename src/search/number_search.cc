@@ -73,6 +73,7 @@ int SelectKeyBlocks(SearchContext* c, bool clearAreaCodes) {
 }  // namespace
 
 int NumberSearch_NormalizeKey(const char* text, char* digits, size_t capacity) {
+  if (capacity == 0) return -1;  // not even the NUL fits
   size_t n = 0;
   for (; *text; ++text) {
     if (*text == '-') continue;
@@ -83,20 +84,26 @@ int NumberSearch_NormalizeKey(const char* text, char* digits, size_t capacity) {
   return 0;
 }
 
-void NumberSearch_ListDictionaries(SearchContext* main, EngineState* engine) {
+uint32_t NumberSearch_ListDictionaries(SearchContext* main, EngineState* engine, uint32_t first) {
   main->dictCount = 0;
   const uint16_t prefix = static_cast<uint16_t>(NumberPrefix(main->keyNumber));
-  if (RowList_Rewind(&engine->prefixList) != 0) return;
-  char* f[64];
-  uint16_t n;
-  while (RowList_Next(&engine->prefixList, f, &n, 64) == 0) {
-    if (n == 0 || static_cast<uint16_t>(DecimalValue(f[0])) != prefix) continue;
-    // The list holds 200 numbers; a row can list at most the probe range's dictionaries,
-    // and any excess is left out rather than written past the list.
-    for (uint16_t i = 1; i < n && main->dictCount < 200; ++i) {
-      main->dictNumbers[main->dictCount++] = static_cast<uint16_t>(DecimalValue(f[i]));
+  const uint32_t capacity = sizeof main->dictNumbers / sizeof main->dictNumbers[0];
+  uint32_t listed = 0;
+  // The rows are walked through their links: a row can hold far more fields than an array
+  // of field pointers on the stack would.
+  for (uint8_t* link = engine->prefixList.firstRow; link != nullptr; link = RowLink_Next(link)) {
+    uint8_t* block = RowLink_Block(link);
+    const uint16_t n = RowBlock_FieldCount(block);
+    if (n == 0 || static_cast<uint16_t>(DecimalValue(RowBlock_Field(block, 0))) != prefix) {
+      continue;
+    }
+    for (uint16_t i = 1; i < n; ++i, ++listed) {
+      if (listed < first || main->dictCount >= capacity) continue;
+      main->dictNumbers[main->dictCount++] =
+          static_cast<uint16_t>(DecimalValue(RowBlock_Field(block, i)));
     }
   }
+  return listed;
 }
 
 int NumberSearch_CollectCorrections(SearchContext* correction, EngineState* engine) {
@@ -106,6 +113,7 @@ int NumberSearch_CollectCorrections(SearchContext* correction, EngineState* engi
 }
 
 int NumberSearch_CollectMatches(SearchContext* main, SearchContext* correction) {
+  Correction_StartDeletions(correction);
   MatchState state{correction, false};
   Dict_ReadEntryBlocks(main, g_dictionaryBlocks, 1, MergeMatch, &state);
   return state.outOfMemory ? -1 : 0;
@@ -142,21 +150,28 @@ int NumberSearch_Run(EngineState* engine, SearchRequest* request) {
       }
       std::fclose(correction->file);
       correction->file = nullptr;
+      if (correction->outOfMemory) ok = false;
     }
   }
   Correction_Start(correction);
 
   main->keyNumber = static_cast<uint32_t>(value);
-  NumberSearch_ListDictionaries(main, engine);
   Dict_ClearAreaCodeSets(main);
-  for (uint16_t i = 0; ok && i < main->dictCount; ++i) {
-    main->file = SearchFiles_OpenEngineDictionary(engine, main->dictNumbers[i]);
-    if (!main->file) continue;
-    if (SelectKeyBlocks(main, false) && NumberSearch_CollectMatches(main, correction) != 0) {
-      ok = false;
+  // The list holds 200 numbers; a prefix with more dictionaries is visited 200 at a time.
+  for (uint32_t first = 0; ok;) {
+    const uint32_t listed = NumberSearch_ListDictionaries(main, engine, first);
+    for (uint16_t i = 0; ok && i < main->dictCount; ++i) {
+      main->file = SearchFiles_OpenEngineDictionary(engine, main->dictNumbers[i]);
+      if (!main->file) continue;
+      if (SelectKeyBlocks(main, false) && NumberSearch_CollectMatches(main, correction) != 0) {
+        ok = false;
+      }
+      std::fclose(main->file);
+      main->file = nullptr;
+      if (main->outOfMemory) ok = false;
     }
-    std::fclose(main->file);
-    main->file = nullptr;
+    first += main->dictCount;
+    if (main->dictCount == 0 || first >= listed) break;
   }
   if (ok && Correction_Finish(correction, &main->resultRows) != 0) ok = false;
   if (ok) Result_Build(main, request);

@@ -12,7 +12,10 @@ int NumberSearch_Run(EngineState* engine, SearchRequest* request);
 // Copies text to digits (capacity bytes) without its "-" separators. -1 on any other
 // character than digits and "-", or when the digits do not fit.
 int NumberSearch_NormalizeKey(const char* text, char* digits, size_t capacity);
-void NumberSearch_ListDictionaries(SearchContext* main, EngineState* engine);
+// Fills the dictionary number list with the dictionaries listed for the key's prefix, from
+// position first of that listing on, as many as the list holds; returns how many the
+// listing has in all.
+uint32_t NumberSearch_ListDictionaries(SearchContext* main, EngineState* engine, uint32_t first);
 int NumberSearch_CollectCorrections(SearchContext* correction, EngineState* engine);
 int NumberSearch_CollectMatches(SearchContext* main, SearchContext* correction);
 

@@ -1,0 +1,145 @@
+// End-to-end search tests: an opened dictionary set, requests and checked results.
+#include "support/search_session.h"
+
+#include <cstring>
+
+#include "base/mem.h"
+#include "support/test_dicts.h"
+
+namespace {
+
+void SetText(uint32_t* length, char* field, size_t width, std::string_view text) {
+  EXPECT_LE(text.size(), width) << "request text wider than its field";
+  *length = static_cast<uint32_t>(text.size());
+  std::memcpy(field, text.data(), text.size() < width ? text.size() : width);
+}
+
+// The result text after checking it against its length.
+std::string Text(const char* text, uint32_t length, const char* what) {
+  if (text == nullptr) {
+    ADD_FAILURE() << what << " is a null pointer";
+    return "";
+  }
+  EXPECT_EQ(std::strlen(text), length) << what << " length";
+  return TestUtf8(text);
+}
+
+SearchResult** const kMarkerResults = reinterpret_cast<SearchResult**>(uintptr_t{0x5EA5C0DE});
+BlockPool* const kMarkerPool = reinterpret_cast<BlockPool*>(uintptr_t{0x0B10C500});
+
+}  // namespace
+
+void PrintTo(const Hit& h, std::ostream* out) {
+  *out << "{" << h.kind << " " << h.region << " " << h.number << " " << h.postal << " \""
+       << h.name << "\" \"" << h.regionName1 << "\" \"" << h.regionName2 << "\" \""
+       << h.address1 << "\" \"" << h.address2 << "\"}";
+}
+
+std::vector<std::string> Names(const std::vector<Hit>& hits) {
+  std::vector<std::string> out;
+  for (const Hit& h : hits) out.push_back(h.name);
+  return out;
+}
+
+std::vector<std::string> Numbers(const std::vector<Hit>& hits) {
+  std::vector<std::string> out;
+  for (const Hit& h : hits) out.push_back(h.number);
+  return out;
+}
+
+SearchRequest NumberRequest(std::string_view key) {
+  SearchRequest r;
+  std::memset(&r, 0, sizeof r);
+  r.mode = 2;
+  SetText(&r.keyLength, r.key, sizeof r.key, key);
+  return r;
+}
+
+SearchRequest NameRequestCp932(uint32_t region, std::string_view pattern, uint32_t kind) {
+  SearchRequest r;
+  std::memset(&r, 0, sizeof r);
+  r.mode = 1;
+  r.regionCode = region;
+  r.kindFilter = kind;
+  SetText(&r.namePatternLength, r.namePattern, sizeof r.namePattern, pattern);
+  return r;
+}
+
+SearchRequest NameRequest(uint32_t region, std::string_view pattern, uint32_t kind,
+                          std::string_view address1, std::string_view address2) {
+  SearchRequest r = NameRequestCp932(region, TestCp932(pattern), kind);
+  SetText(&r.address1Length, r.address1, sizeof r.address1, TestCp932(address1, true));
+  SetText(&r.address2Length, r.address2, sizeof r.address2, TestCp932(address2));
+  return r;
+}
+
+std::vector<Hit> Search(void* handle, SearchRequest request) {
+  const long live = Mem_LiveBlocks();
+  EXPECT_EQ(Qor_Search(handle, &request), 0);
+  std::vector<Hit> hits;
+  for (uint32_t i = 0; i < request.resultCount; ++i) {
+    const SearchResult* r = request.results[i];
+    if (r == nullptr) {
+      ADD_FAILURE() << "result " << i << " is a null pointer";
+      continue;
+    }
+    Hit h;
+    h.kind = r->entryKind;
+    h.region = r->regionCode;
+    h.number = Text(r->number, r->numberLength, "number");
+    h.postal = Text(r->postalCode, r->postalCodeLength, "postal code");
+    h.name = Text(r->name, r->nameLength, "name");
+    h.regionName1 = Text(r->regionName1, r->regionName1Length, "region name 1");
+    h.regionName2 = Text(r->regionName2, r->regionName2Length, "region name 2");
+    h.address1 = Text(r->address1, r->address1Length, "address text 1");
+    h.address2 = Text(r->address2, r->address2Length, "address text 2");
+    hits.push_back(h);
+  }
+  EXPECT_EQ(Qor_MemRelease(&request), 0);
+  EXPECT_EQ(Mem_LiveBlocks(), live) << "blocks left allocated by the search";
+  return hits;
+}
+
+::testing::AssertionResult FindsNothing(void* handle, SearchRequest request) {
+  request.resultCount = 7;
+  request.results = kMarkerResults;
+  request.resultPool = kMarkerPool;
+  const long live = Mem_LiveBlocks();
+  if (Qor_Search(handle, &request) != 0) return ::testing::AssertionFailure() << "return value";
+  if (request.resultCount != 0) {
+    const uint32_t count = request.resultCount;
+    Qor_MemRelease(&request);
+    return ::testing::AssertionFailure() << count << " results";
+  }
+  if (request.results != kMarkerResults || request.resultPool != kMarkerPool) {
+    return ::testing::AssertionFailure() << "results or resultPool changed";
+  }
+  if (Mem_LiveBlocks() != live) return ::testing::AssertionFailure() << "blocks left allocated";
+  SearchRequest before = request;
+  if (Qor_MemRelease(&request) != 0 || std::memcmp(&before, &request, sizeof request) != 0) {
+    return ::testing::AssertionFailure() << "Qor_MemRelease changed the request";
+  }
+  return ::testing::AssertionSuccess();
+}
+
+SearchTest::~SearchTest() { Close(); }
+
+void* SearchTest::Open(bool withDirectory2, bool withCorrections) {
+  Close();
+  OpenRequest r;
+  std::memset(&r, 0, sizeof r);
+  SetText(&r.directory1Length, r.directory1, sizeof r.directory1, d1_.path());
+  if (withDirectory2) SetText(&r.directory2Length, r.directory2, sizeof r.directory2, d2_.path());
+  if (withCorrections) {
+    SetText(&r.correctionDirectoryLength, r.correctionDirectory, sizeof r.correctionDirectory,
+            d3_.path());
+  }
+  handle_ = Qor_Open(&r, &open_);
+  EXPECT_NE(handle_, nullptr) << "the dictionary set does not open";
+  return handle_;
+}
+
+void SearchTest::Close() {
+  if (handle_ != nullptr) Qor_Close(handle_, &open_);
+  handle_ = nullptr;
+}
