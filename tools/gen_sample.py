@@ -602,10 +602,45 @@ def main(argv):
         json.dump(manifest, f, ensure_ascii=False, indent=2)
         f.write("\n")
     finished = time.monotonic()
-    print("gen_sample: %d listings in %d dictionaries, %d corrections; generated in %.1f s, "
-          "built in %.1f s" % (generated, len(dictionaries), len(corrections),
-                               generated_at - started, finished - generated_at))
+    print("gen_sample: %d listings in %d dictionar%s, %d corrections; generated in %.1f s, "
+          "built in %.1f s" % (generated, len(dictionaries), "y" if len(dictionaries) == 1
+                               else "ies", len(corrections), generated_at - started,
+                               finished - generated_at))
     return 0
+
+
+TRADE_WORDS = ("歯科", "内科", "医院", "建設", "工務店", "商店", "薬局", "不動産", "株式会社")
+
+
+def name_patterns(regions, listings_by_region, applied):
+    """Name searches with known answers in the example regions: the region's most common
+    surname followed by "*", and "*" + a trade word + "*"; matches counts the entries of
+    both kinds that the engine returns, corrections applied."""
+    out = []
+    for region in regions:
+        code = "%05d" % region["code"]
+        listings = listings_by_region[code]
+        surnames = {}
+        for e in listings:
+            if e.kind == 1:
+                surname = e.name.split(IDEOGRAPHIC_SPACE)[0]
+                surnames[surname] = surnames.get(surname, 0) + 1
+        words = {w: sum(1 for e in listings if e.kind == 2 and w in e.name) for w in TRADE_WORDS}
+        tests = []
+        if surnames:
+            top = max(surnames, key=lambda s: (surnames[s], s))
+            tests.append((top + "*", lambda name, t=top: name.startswith(t)))
+        word = max(TRADE_WORDS, key=lambda w: words[w])
+        if words[word]:
+            tests.append(("*" + word + "*", lambda name, w=word: w in name))
+        region_corrections = [(e, a) for e, a, _ in applied if e.region == code]
+        removed = {e.key() for e, a in region_corrections if a == "remove"}
+        for pattern, test in tests:
+            matches = sum(1 for e in listings if test(e.name) and e.key() not in removed)
+            matches += sum(1 for e, a in region_corrections if a == "add" and test(e.name))
+            out.append({"region": region["code"], "pattern": pattern, "kind": 3,
+                        "matches": matches})
+    return out
 
 
 def listing_record(e, munis):
@@ -697,8 +732,7 @@ def build_manifest(args, stamp, dictionaries, listings_by_region, corrections, m
             "numbers": examples_single,
             "shared_numbers": examples_shared,
             "regions": example_regions,
-            "name_patterns": [{"region": r["code"], "pattern": p}
-                              for r in example_regions[:3] for p in ("佐藤*", "*歯科*")],
+            "name_patterns": name_patterns(example_regions, listings_by_region, applied),
         },
     }
 
