@@ -26,12 +26,11 @@ import bisect
 import json
 import math
 import os
+import random
 import re
 import subprocess
 import sys
 import time
-
-import random
 
 ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 DATA_DIR = os.path.join(ROOT, "data")
@@ -374,7 +373,7 @@ class Progress:
             sys.stderr.flush()
 
 
-def make_corrections(ref, gen, seed, stamp, count, listings_by_region, munis):
+def make_corrections(gen, seed, stamp, count, listings_by_region, munis):
     """Correction entries: removals of existing listings, new listings and moves (a removal
     and an addition of the same name). Returns [(listing, action, version)]."""
     rng = random.Random("%d:corrections" % seed)
@@ -579,8 +578,7 @@ def main(argv):
         dictionaries.append((number, run, listings))
 
     share_count = round(args.listings * args.corrections_share)
-    corrections = make_corrections(ref, gen, args.seed, stamp, share_count, listings_by_region,
-                                   munis)
+    corrections = make_corrections(gen, args.seed, stamp, share_count, listings_by_region, munis)
     write_tsv(os.path.join(tsv_dir, "qor5001.tsv"), [c[0] for c in corrections], munis,
               [(c[1], c[2]) for c in corrections])
     generated_at = time.monotonic()
