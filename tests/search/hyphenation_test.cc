@@ -2,14 +2,12 @@
 // national format libphonenumber gives for every number of data/hyphenation_expectations.tsv.
 #include <gtest/gtest.h>
 
-#include <cstring>
 #include <map>
 #include <string>
 #include <vector>
 
 #include "mkdict/tsv_input.h"
-#include "qor3.h"
-#include "support/temp_dir.h"
+#include "support/search_session.h"
 #include "support/test_dicts.h"
 
 namespace {
@@ -45,8 +43,8 @@ std::string Digits(const std::string& text) {
 }
 
 // One dictionary holding every expected number as a listing named 山田 太郎 in one region,
-// built with the shipped area code sets, opened through Qor_Open.
-class ShippedAreaCodes : public ::testing::Test {
+// built with the shipped area code sets and opened through Qor_Open.
+class ShippedAreaCodes : public SearchTest {
  protected:
   void SetUp() override {
     for (const std::string& line : DataLines("hyphenation_expectations.tsv")) {
@@ -71,45 +69,15 @@ class ShippedAreaCodes : public ::testing::Test {
       l.address1 = "丸の内";
       listings.push_back(l);
     }
-    ASSERT_FALSE(WriteTestDict(dir_.path(), listings, options).empty());
-
-    OpenRequest request{};
-    request.directory1Length = static_cast<uint32_t>(dir_.path().size());
-    std::memcpy(request.directory1, dir_.path().data(), dir_.path().size());
-    handle_ = Qor_Open(&request, &open_);
-    ASSERT_NE(handle_, nullptr);
+    ASSERT_FALSE(WriteTestDict(d1_.path(), listings, options).empty());
+    ASSERT_NE(Open(false, false), nullptr);
   }
 
-  void TearDown() override {
-    if (handle_ != nullptr) Qor_Close(handle_, &open_);
-  }
-
-  // Runs the request and returns the hyphenated numbers of its results.
-  std::vector<std::string> Numbers(SearchRequest* request) {
-    Qor_Search(handle_, request);
-    std::vector<std::string> numbers;
-    for (uint32_t i = 0; i < request->resultCount; ++i) {
-      numbers.push_back(request->results[i]->number);
-    }
-    Qor_MemRelease(request);
-    return numbers;
-  }
-
-  TempDir dir_;
   std::map<std::string, std::string> expected_;  // number digits -> national format
-  OpenResult open_{};
-  void* handle_ = nullptr;
 };
 
 TEST_F(ShippedAreaCodes, EveryNameSearchResultIsHyphenatedAsLibphonenumberDoes) {
-  SearchRequest request{};
-  request.mode = 1;
-  request.kindFilter = 3;
-  request.regionCode = 13101;
-  const std::string pattern = TestCp932("山田*");
-  request.namePatternLength = static_cast<uint32_t>(pattern.size());
-  std::memcpy(request.namePattern, pattern.data(), pattern.size());
-  std::vector<std::string> numbers = Numbers(&request);
+  std::vector<std::string> numbers = Numbers(Name(13101, "山田*"));
   ASSERT_EQ(numbers.size(), expected_.size());
   int wrong = 0;
   for (const std::string& shown : numbers) {
@@ -128,11 +96,7 @@ TEST_F(ShippedAreaCodes, NumberSearchesByEitherKeyFormShowTheNationalFormat) {
   for (const auto& [digits, display] : expected_) {
     if (i++ % 50 != 0) continue;
     for (const std::string& key : {digits, display}) {
-      SearchRequest request{};
-      request.mode = 2;
-      request.keyLength = static_cast<uint32_t>(key.size());
-      std::memcpy(request.key, key.data(), key.size());
-      EXPECT_EQ(Numbers(&request), std::vector<std::string>{display}) << key;
+      EXPECT_EQ(Numbers(Number(key)), std::vector<std::string>{display}) << key;
     }
   }
 }
