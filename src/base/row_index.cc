@@ -119,6 +119,11 @@ int RowIndex_Sort(RowIndex* index) {
   }
 }
 
+int RowIndex_BuildSorted(RowList* list, RowIndex* index, const KeySpec* keys, uint16_t count) {
+  if (RowIndex_Build(list, index, keys, count) != 0) return -1;
+  return RowIndex_Sort(index);
+}
+
 int RowIndex_Rewind(RowIndex* index) {
   index->position = 0;
   return 0;

@@ -32,6 +32,8 @@ int RowIndex_Free(RowIndex* index);
 // -1 when an allocation fails (the index is then freed). Leaves the list's cursor at the end.
 int RowIndex_Build(RowList* list, RowIndex* index, const KeySpec* keys, uint16_t count);
 int RowIndex_Sort(RowIndex* index);
+// RowIndex_Build, then RowIndex_Sort. 0, or -1 when the build failed.
+int RowIndex_BuildSorted(RowList* list, RowIndex* index, const KeySpec* keys, uint16_t count);
 // 1 when the rows at sorted positions i < j are out of order, else 0.
 int RowIndex_Compare(const RowIndex* index, uint32_t i, uint32_t j);
 void RowIndex_Swap(RowIndex* index, uint32_t i, uint32_t j);

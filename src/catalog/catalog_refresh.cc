@@ -9,11 +9,6 @@
 
 namespace {
 
-int BuildSorted(RowList* list, RowIndex* index, const KeySpec* keys, uint16_t count) {
-  if (RowIndex_Build(list, index, keys, count) != 0) return -1;
-  return RowIndex_Sort(index);
-}
-
 constexpr KeySpec kCataloguedDictKeys[] = {{1, 1, 1}, {2, 1, 1}, {3, 1, 1}, {4, 1, 1}, {5, 1, 1}};
 constexpr KeySpec kByFirstTwo[] = {{1, 1, 1}, {2, 1, 1}};
 constexpr KeySpec kByFirst[] = {{1, 1, 1}};
@@ -52,7 +47,7 @@ int MergeTable(RowIndex* catalogued, RowList* fresh, const uint8_t* status, RowL
                RowIndex* mergedIndex, const KeySpec* keys, uint16_t keyCount) {
   if (CopyRowsByIndex(catalogued, status, kScanUnchanged, merged) != 0) return -1;
   if (CopyRowsByList(fresh, status, kScanChanged, merged) != 0) return -1;
-  return BuildSorted(merged, mergedIndex, keys, keyCount);
+  return RowIndex_BuildSorted(merged, mergedIndex, keys, keyCount);
 }
 
 }  // namespace
@@ -70,7 +65,9 @@ int Catalog_ToRows(const DirCatalog* image, CatalogRows* rows) {
     const char* f[] = {number, date, time, edition1, edition2};
     if (RowList_Append(&rows->dictRows, f, 5) != 0) return -1;
   }
-  if (BuildSorted(&rows->dictRows, &rows->dictIndex, kCataloguedDictKeys, 5) != 0) return -1;
+  if (RowIndex_BuildSorted(&rows->dictRows, &rows->dictIndex, kCataloguedDictKeys, 5) != 0) {
+    return -1;
+  }
 
   for (uint32_t i = 0; i < image->regionCount; ++i) {
     CatalogRegionRecord rec;
@@ -81,7 +78,9 @@ int Catalog_ToRows(const DirCatalog* image, CatalogRows* rows) {
     const char* f[] = {number, code, rec.name1, rec.name2};
     if (RowList_Append(&rows->regionRows, f, 4) != 0) return -1;
   }
-  if (BuildSorted(&rows->regionRows, &rows->regionIndex, kByFirstTwo, 2) != 0) return -1;
+  if (RowIndex_BuildSorted(&rows->regionRows, &rows->regionIndex, kByFirstTwo, 2) != 0) {
+    return -1;
+  }
 
   PrefixCursor cursor;
   PrefixCursor_Start(&cursor, image);
@@ -99,7 +98,7 @@ int Catalog_ToRows(const DirCatalog* image, CatalogRows* rows) {
       if (RowList_Append(&rows->prefixRows, f, 2) != 0) return -1;
     }
   }
-  return BuildSorted(&rows->prefixRows, &rows->prefixIndex, kByFirstTwo, 2);
+  return RowIndex_BuildSorted(&rows->prefixRows, &rows->prefixIndex, kByFirstTwo, 2);
 }
 
 int Catalog_Merge(CatalogRows* catalogued, CatalogRows* fresh, CatalogRows* merged,

@@ -35,11 +35,6 @@ void CopyPath(char* out, const char* path) {
   out[len] = '\0';
 }
 
-int BuildSorted(RowList* list, RowIndex* index, const KeySpec* keys, uint16_t count) {
-  if (RowIndex_Build(list, index, keys, count) != 0) return -1;
-  return RowIndex_Sort(index);
-}
-
 int CollectCopies(const DirCatalog* image, const char* tag, RowList* copies) {
   if (!image->loaded) return 0;
   for (uint32_t i = 0; i < image->dictCount; ++i) {
@@ -103,7 +98,7 @@ int CollectPrefixes(const DirCatalog* image, uint8_t tag, const EngineState* eng
 int SelectCopies(const DirSet* set, EngineState* engine, BuildWork* work) {
   if (CollectCopies(&set->catalog1, "1", &work->copies) != 0 ||
       CollectCopies(&set->catalog2, "2", &work->copies) != 0 ||
-      BuildSorted(&work->copies, &work->copyIndex, kCopyKeys, 4) != 0) {
+      RowIndex_BuildSorted(&work->copies, &work->copyIndex, kCopyKeys, 4) != 0) {
     return -1;
   }
   std::memset(engine->dictDirectory, 0, sizeof engine->dictDirectory);
@@ -126,7 +121,7 @@ int SelectCopies(const DirSet* set, EngineState* engine, BuildWork* work) {
 int BuildRegions(const DirSet* set, EngineState* engine, BuildWork* work) {
   if (CollectRegions(&set->catalog1, 1, engine, &work->regions) != 0 ||
       CollectRegions(&set->catalog2, 2, engine, &work->regions) != 0 ||
-      BuildSorted(&work->regions, &work->regionIndex, kRegionKeys, 1) != 0) {
+      RowIndex_BuildSorted(&work->regions, &work->regionIndex, kRegionKeys, 1) != 0) {
     return -1;
   }
   std::memset(engine->regionCovered, 0, sizeof engine->regionCovered);
@@ -150,7 +145,7 @@ int BuildRegions(const DirSet* set, EngineState* engine, BuildWork* work) {
 int BuildPrefixes(const DirSet* set, EngineState* engine, BuildWork* work) {
   if (CollectPrefixes(&set->catalog1, 1, engine, &work->prefixes) != 0 ||
       CollectPrefixes(&set->catalog2, 2, engine, &work->prefixes) != 0 ||
-      BuildSorted(&work->prefixes, &work->prefixIndex, kPrefixKeys, 2) != 0) {
+      RowIndex_BuildSorted(&work->prefixes, &work->prefixIndex, kPrefixKeys, 2) != 0) {
     return -1;
   }
   char* f[2];
