@@ -6,6 +6,7 @@
 #include "base/block_pool.h"
 #include "base/mem.h"
 #include "base/num_text.h"
+#include "catalog/dir_scan.h"
 #include "catalog/engine_build.h"
 #include "platform/platform.h"
 #include "qor3.h"
@@ -13,22 +14,6 @@
 namespace {
 
 EngineState g_engine;
-
-// Copies a request path and closes it with the separator when its last byte is not one
-// (only that byte is looked at, so a two-byte character ending in 0x5C counts as closed on
-// Windows). Refuses lengths beyond the field, paths that would not leave the catalog
-// writer room for a file name, and paths with a NUL inside.
-int PreparePath(uint32_t length, const char* field, char* out) {
-  if (length > sizeof(OpenRequest::directory1)) return -1;
-  if (length != 0 && std::memchr(field, '\0', length)) return -1;
-  const bool closed = length == 0 || field[length - 1] == kPathSeparator;
-  const uint32_t total = closed ? length : length + 1;
-  if (total > kDirPathMax) return -1;
-  std::memcpy(out, field, length);
-  if (!closed) out[length] = kPathSeparator;
-  out[total] = '\0';
-  return 0;
-}
 
 struct RegionArray {
   RegionInfo** regions;
@@ -99,10 +84,12 @@ EngineState* Engine_Instance() { return &g_engine; }
 extern "C" QOR3_EXPORT void* QOR3_CALL Qor_Open(const OpenRequest* request, OpenResult* result) {
   if (!request || !result) return nullptr;
   char dir1[kPathCapacity], dir2[kPathCapacity], correction[kPathCapacity];
-  if (PreparePath(request->directory1Length, request->directory1, dir1) != 0 ||
-      PreparePath(request->directory2Length, request->directory2, dir2) != 0 ||
-      PreparePath(request->correctionDirectoryLength, request->correctionDirectory,
-                  correction) != 0) {
+  // Path_Prepare refuses a length beyond the field before reading it.
+  static_assert(kDirPathMax <= sizeof(OpenRequest::directory1));
+  if (Path_Prepare(request->directory1, request->directory1Length, dir1) != 0 ||
+      Path_Prepare(request->directory2, request->directory2Length, dir2) != 0 ||
+      Path_Prepare(request->correctionDirectory, request->correctionDirectoryLength,
+                   correction) != 0) {
     return nullptr;
   }
 

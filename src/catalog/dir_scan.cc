@@ -131,6 +131,18 @@ void CatalogRows_Free(CatalogRows* rows) {
   RowList_Free(&rows->prefixRows);
 }
 
+int Path_Prepare(const char* bytes, uint32_t length, char* out) {
+  if (length > kDirPathMax) return -1;
+  if (length != 0 && std::memchr(bytes, '\0', length)) return -1;
+  const bool closed = length == 0 || bytes[length - 1] == kPathSeparator;
+  const uint32_t total = closed ? length : length + 1;
+  if (total > kDirPathMax) return -1;
+  std::memcpy(out, bytes, length);
+  if (!closed) out[length] = kPathSeparator;
+  out[total] = '\0';
+  return 0;
+}
+
 int Path_Join(char* out, uint32_t capacity, const char* dir, const char* name) {
   const size_t a = std::strlen(dir), b = std::strlen(name);
   if (a + b + 1 > capacity) return -1;

@@ -78,6 +78,13 @@ int Dict_ReadSummary(FILE* file, const char* numberText, CatalogRows* fresh);
 // Records the path and whether qor5001.dct opens for reading in it. Returns 0.
 int CorrectionDir_Probe(CorrectionProbe* probe, const char* path);
 
+// Copies a directory path given as length bytes (not NUL-terminated) into out (at least
+// kPathCapacity bytes) and closes it with the separator when its last byte is not one (only
+// that byte is looked at, so a two-byte character ending in 0x5C counts as closed on
+// Windows). Refuses, with -1 and before reading any byte, a length that leaves no room for
+// the separator within kDirPathMax, and a path with a NUL inside or longer than
+// kDirPathMax once closed. Length 0 gives the empty path.
+int Path_Prepare(const char* bytes, uint32_t length, char* out);
 // Joins a directory path (ending with the separator, or empty) and a file name; -1 when the
 // result does not fit in capacity bytes.
 int Path_Join(char* out, uint32_t capacity, const char* dir, const char* name);
