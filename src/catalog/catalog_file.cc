@@ -372,6 +372,11 @@ int Catalog_WriteFile(const char* dir, const uint8_t* header, const PackedTable*
 }
 
 int Catalog_Write(const DirCatalog* image, CatalogRows* rows) {
+  return Catalog_WriteRows(image->path, rows, Catalog_PackRegionTable, Catalog_PackPrefixTable);
+}
+
+int Catalog_WriteRows(const char* dir, CatalogRows* rows, CatalogRegionPacker packRegions,
+                      CatalogPrefixPacker packPrefixes) {
   uint8_t* header = static_cast<uint8_t*>(Mem_Alloc(kCatalogHeaderSize));
   PackedTable* dict = static_cast<PackedTable*>(Mem_Alloc(sizeof(PackedTable)));
   PackedRegionTable* region =
@@ -381,10 +386,10 @@ int Catalog_Write(const DirCatalog* image, CatalogRows* rows) {
   if (header && dict && region && prefix) {
     result = 1;
     if (Catalog_PackDictTable(&rows->dictIndex, dict) == 0 &&
-        Catalog_PackRegionTable(&rows->regionIndex, region) == 0 &&
-        Catalog_PackPrefixTable(&rows->prefixIndex, prefix) == 0) {
+        packRegions(&rows->regionIndex, region) == 0 &&
+        packPrefixes(&rows->prefixIndex, prefix) == 0) {
       Catalog_MakeHeader(header, dict, region, prefix);
-      if (Catalog_WriteFile(image->path, header, dict, region, prefix) == 0) result = 0;
+      if (Catalog_WriteFile(dir, header, dict, region, prefix) == 0) result = 0;
     }
   }
   Mem_Free(prefix);

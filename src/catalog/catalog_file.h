@@ -136,5 +136,12 @@ int Catalog_WriteFile(const char* dir, const uint8_t* header, const PackedTable*
 // writer's limits, or a file error: the old catalog is kept); -1 when the write buffers
 // cannot be allocated (old catalog kept).
 int Catalog_Write(const DirCatalog* image, CatalogRows* rows);
+// Catalog_Write for rows whose region and prefix tables have other column orders: the
+// dictionary table is packed with Catalog_PackDictTable, the other two with the packers
+// given. Same answers.
+using CatalogRegionPacker = int (*)(RowIndex* index, PackedRegionTable* table);
+using CatalogPrefixPacker = int (*)(RowIndex* index, PackedTable* table);
+int Catalog_WriteRows(const char* dir, CatalogRows* rows, CatalogRegionPacker packRegions,
+                      CatalogPrefixPacker packPrefixes);
 
 #endif  // QOR3_CATALOG_CATALOG_FILE_H
