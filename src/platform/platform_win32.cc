@@ -84,8 +84,16 @@ int Platform_TempPathFor(const char* path, char* out, size_t capacity) {
 int Platform_CopyFile(const char* src, const char* dst) {
   char tmp[MAX_PATH + 32];
   if (Platform_TempPathFor(dst, tmp, sizeof tmp) != 0) return -1;
-  // CopyFileA keeps the source's last-write time on the copy.
+  // CopyFileA keeps the source's last-write time on the copy. It also copies the attributes:
+  // a read-only source (a file on a CD) would give a read-only copy that the next install
+  // could not replace, so that attribute is cleared.
   if (!CopyFileA(src, tmp, FALSE)) {
+    DeleteFileA(tmp);
+    return -1;
+  }
+  const DWORD attributes = GetFileAttributesA(tmp);
+  if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY) &&
+      !SetFileAttributesA(tmp, attributes & ~DWORD{FILE_ATTRIBUTE_READONLY})) {
     DeleteFileA(tmp);
     return -1;
   }
