@@ -1,0 +1,51 @@
+// Dictionary copy (Qor_CopyDic): installs numbered dictionary files from a source directory
+// into a destination directory and rebuilds the destination's catalog, taking the rows of
+// the copied dictionaries from the source's catalog and keeping those of all others.
+//
+// The copy's rows are held in a CatalogRows record, in layouts of their own:
+//   dictionary row: number (4), file date (8), file time (8), edition 1 (8), edition 2 (8)
+//   region row:     region code (5), region name 1, region name 2, dictionary number (4)
+//   prefix row:     prefix number (4), dictionary number (4)
+#ifndef QOR3_COPY_COPY_DIC_H
+#define QOR3_COPY_COPY_DIC_H
+
+#include <cstdint>
+
+#include "base/row_index.h"
+#include "base/row_list.h"
+#include "catalog/catalog_file.h"
+#include "catalog/dir_scan.h"
+
+// Copied-dictionary marks, by dictionary number; numbers from 5000 up are never marked.
+constexpr uint32_t kCopyMarkCount = 5000;
+
+// Which rows of an image a collect step takes.
+enum CopySelection {
+  kCopyUnmarked = 0,  // rows of dictionaries not copied (the destination's own)
+  kCopyMarked = 1,    // rows of copied dictionaries (the source's)
+};
+
+// Append, in the image's stored order, every row of one table whose dictionary number has
+// the wanted mark. A record the checked image access refuses ends the walk. 0, or -1 when
+// an append failed.
+int CopyDic_CollectDictRows(RowList* rows, const DirCatalog* image, CopySelection selection,
+                            const uint8_t* marked);
+int CopyDic_CollectRegionRows(RowList* rows, const DirCatalog* image, CopySelection selection,
+                              const uint8_t* marked);
+int CopyDic_CollectPrefixRows(RowList* rows, const DirCatalog* image, CopySelection selection,
+                              const uint8_t* marked);
+
+// Pack the copy's region rows and prefix rows (walking the index in order) into the catalog
+// format exactly as the refresh's packers do. Sorted by prefix number, the prefix rows give
+// one group per prefix number (a group is closed after 255 dictionary numbers and the
+// prefix continues in another). 0, or -1 when a row is malformed or does not fit.
+int CopyDic_PackRegionTable(RowIndex* index, PackedRegionTable* table);
+int CopyDic_PackPrefixTable(RowIndex* index, PackedTable* table);
+
+// Refreshes both directories (prepared paths), merges their catalogs with the copied
+// dictionaries marked and writes the destination's catalog. 0 when written or deleted; 1
+// when the refreshed destination catalog was kept (rows beyond the writer's limits, or a
+// file error); -1 when an allocation failed (the refreshed catalogs are kept).
+int CopyDic_RebuildCatalog(const char* source, const char* destination, const uint8_t* copied);
+
+#endif  // QOR3_COPY_COPY_DIC_H
