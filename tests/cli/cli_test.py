@@ -152,7 +152,7 @@ class ExitCodes(CliTest):
         self.assertIn("at most 80", err)
 
     def test_help_for_every_command(self):
-        for command in [[], ["number"], ["name"], ["regions"], ["inspect"],
+        for command in [[], ["number"], ["name"], ["regions"], ["install"], ["inspect"],
                         ["check"]]:
             code, out, _ = run(*command, "--help")
             self.assertEqual(code, 0, command)
@@ -214,6 +214,33 @@ class Searches(CliTest):
         self.assertEqual([(r["region_code"], r["region_name2"], r["dict_number"])
                           for r in json.loads(out)],
                          [("13101", "千代田区", 1301), ("13113", "渋谷区", 1301)])
+
+
+class Install(CliTest):
+    def test_install_copies_and_catalogs(self):
+        target = tempfile.mkdtemp(dir=self.tmp)
+        code, out, err = run("install", "--from", self.dict_dir, "--to", target, "1301")
+        self.assertEqual(code, 0, err)
+        self.assertIn("installed 1 of 1 dictionaries", out)
+        self.assertTrue(os.path.exists(os.path.join(target, "qor9999.dct")))
+        code, out, _ = run("number", "03-3211-1111", "--dir", target, "--json")
+        self.assertEqual((code, [r["name"] for r in json.loads(out)]), (0, ["山田　太郎"]))
+        code, out, _ = run("check", target)
+        self.assertEqual(code, 0, out)
+
+    def test_install_errors(self):
+        target = tempfile.mkdtemp(dir=self.tmp)
+        for number, message in [("1302", "qor1302.dct does not exist"),
+                                ("0130", "bad dictionary number '0130'"),
+                                ("5001", "bad dictionary number"), ("13x1", "bad dictionary")]:
+            code, out, err = run("install", "--from", self.dict_dir, "--to", target, number)
+            self.assertEqual(code, 2, number)
+            self.assertIn(message, err)
+        self.assertEqual(os.listdir(target), [])
+        code, _, err = run("install", "--from", self.dict_dir, "--to",
+                           os.path.join(self.tmp, "missing"), "1301")
+        self.assertEqual(code, 2)
+        self.assertIn("destination directory", err)
 
 
 class TableOutput(CliTest):

@@ -1,10 +1,13 @@
-// qor: the command-line tool over the exported functions of qor3 (the two searches and the
-// region list) and the data maintainer's inspect and check of dictionary and catalog files.
-// Input and output are UTF-8; the library works in code page 932.
+// qor: the command-line tool over the five exported functions of qor3 (the two searches, the
+// region list, installing dictionaries) and the data maintainer's inspect and check of
+// dictionary and catalog files. Input and output are UTF-8; the library works in code page
+// 932.
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <CLI/CLI.hpp>
+
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -39,6 +42,12 @@ struct QorError {
 bool IsDirectory(const std::string& path) {
   struct stat info;
   return stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
+}
+
+bool IsReadableFile(const std::string& path) {
+  struct stat info;
+  return stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode) &&
+         access(path.c_str(), R_OK) == 0;
 }
 
 // The dictionary set of one command: two dictionary directories and the correction
@@ -305,10 +314,53 @@ int RunRegions(const SetOptions& setOptions, const FormatOptions& format) {
   return result.regionCount > 0 ? kExitFound : kExitNothing;
 }
 
+struct InstallOptions {
+  std::string from;
+  std::string to;
+  std::vector<std::string> numbers;
+};
+
+// A dictionary number that a directory scan finds: 0101..4729 with last two digits 01..29.
+uint32_t ParseDictNumber(const std::string& text) {
+  const bool digits = !text.empty() && text.size() <= 4 &&
+                      text.find_first_not_of("0123456789") == std::string::npos;
+  const uint32_t n = digits ? static_cast<uint32_t>(std::stoul(text)) : 0;
+  if (!digits || n / 100 < 1 || n / 100 > 47 || n % 100 < 1 || n % 100 > 29) {
+    Fail("bad dictionary number '" + text + "': expected 0101..4729 with last two digits "
+         "01..29");
+  }
+  return n;
+}
+
+int RunInstall(const InstallOptions& install) {
+  CheckDirectory(install.from, "source directory", false);
+  CheckDirectory(install.to, "destination directory", false);
+  std::vector<int32_t> numbers;
+  for (const std::string& text : install.numbers) {
+    const uint32_t n = ParseDictNumber(text);
+    const std::string file = install.from + "/qor" + Digits(n, 4) + ".dct";
+    if (!IsReadableFile(file)) Fail("dictionary " + file + " does not exist");
+    numbers.push_back(static_cast<int32_t>(n));
+  }
+  // The library's limit for one call.
+  if (numbers.size() > 300) Fail("at most 300 dictionaries per install");
+  const int32_t copied =
+      Qor_CopyDic(install.from.data(), static_cast<int32_t>(install.from.size()),
+                  install.to.data(), static_cast<int32_t>(install.to.size()), numbers.data(),
+                  static_cast<int32_t>(numbers.size()));
+  std::printf("installed %d of %zu dictionaries into %s\n", copied, numbers.size(),
+              install.to.c_str());
+  if (copied != static_cast<int32_t>(numbers.size())) {
+    Fail(std::to_string(numbers.size() - static_cast<size_t>(std::max(copied, 0))) +
+         " could not be copied into " + install.to);
+  }
+  return kExitFound;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
-  CLI::App app{"qor: searches qor3 dictionary sets, inspects and checks "
+  CLI::App app{"qor: searches qor3 dictionary sets, installs dictionaries, inspects and checks "
                "dictionary files.\nTexts are UTF-8. Exit status: 0 something found, 1 nothing "
                "found, 2 error."};
   app.require_subcommand(1);
@@ -341,6 +393,15 @@ int main(int argc, char** argv) {
   CLI::App* regions = app.add_subcommand("regions", "the regions the dictionary set covers");
   AddSetOptions(regions, &set);
   AddFormatOptions(regions, &format);
+
+  InstallOptions install;
+  CLI::App* installCommand = app.add_subcommand(
+      "install", "copy dictionaries qorNNNN.dct into a dictionary directory and rebuild its "
+                 "catalog");
+  installCommand->add_option("--from", install.from, "source directory")->required();
+  installCommand->add_option("--to", install.to, "destination directory")->required();
+  installCommand->add_option("NUMBER", install.numbers, "dictionary numbers (0101, 1301, ...)")
+      ->required();
 
   std::string inspectFile;
   bool entries = false;
@@ -377,6 +438,7 @@ int main(int argc, char** argv) {
       ResolveSet(regions, &set);
       return RunRegions(set, format);
     }
+    if (*installCommand) return RunInstall(install);
     if (*inspect) {
       std::string error;
       if (!Inspect_File(inspectFile, entries, stdout, &error)) Fail(error);
