@@ -131,10 +131,34 @@ void CatalogRows_Free(CatalogRows* rows) {
   RowList_Free(&rows->prefixRows);
 }
 
+namespace {
+
+// Code page 932: a byte that can follow a lead byte as the second byte of a character.
+constexpr bool IsTrailByte(uint8_t b) { return b >= 0x40 && b <= 0xFC && b != 0x7F; }
+
+// Whether the last character of the path is the separator, the path walked by code page 932
+// characters from its first byte: 表 (0x95 0x5C) or ソ (0x83 0x5C) is one character and does
+// not close a path, as the Windows file API reads it. ('/' is never a second byte.)
+bool EndsWithSeparator(const char* bytes, uint32_t length) {
+  bool closed = false;
+  for (uint32_t i = 0; i < length; ++i) {
+    const uint8_t b = static_cast<uint8_t>(bytes[i]);
+    if (IsLeadByte(b) && i + 1 < length && IsTrailByte(static_cast<uint8_t>(bytes[i + 1]))) {
+      ++i;
+      closed = false;
+    } else {
+      closed = bytes[i] == kPathSeparator;
+    }
+  }
+  return closed;
+}
+
+}  // namespace
+
 int Path_Prepare(const char* bytes, uint32_t length, char* out) {
   if (length > kDirPathMax) return -1;
   if (length != 0 && std::memchr(bytes, '\0', length)) return -1;
-  const bool closed = length == 0 || bytes[length - 1] == kPathSeparator;
+  const bool closed = length == 0 || EndsWithSeparator(bytes, length);
   const uint32_t total = closed ? length : length + 1;
   if (total > kDirPathMax) return -1;
   std::memcpy(out, bytes, length);

@@ -79,9 +79,9 @@ int Dict_ReadSummary(FILE* file, const char* numberText, CatalogRows* fresh);
 int CorrectionDir_Probe(CorrectionProbe* probe, const char* path);
 
 // Copies a directory path given as length bytes (not NUL-terminated) into out (at least
-// kPathCapacity bytes) and closes it with the separator when its last byte is not one (only
-// that byte is looked at, so a two-byte character ending in 0x5C counts as closed on
-// Windows). Refuses, with -1 and before reading any byte, a length that leaves no room for
+// kPathCapacity bytes) and closes it with the separator unless its last code page 932
+// character is one (a two-byte character ending in 0x5C, such as 表, does not close it).
+// Refuses, with -1 and before reading any byte, a length that leaves no room for
 // the separator within kDirPathMax, and a path with a NUL inside or longer than
 // kDirPathMax once closed. Length 0 gives the empty path.
 int Path_Prepare(const char* bytes, uint32_t length, char* out);

@@ -386,7 +386,7 @@ TEST_F(QorOpenTest, ADamagedDictionaryFileContributesNothing) {
   EXPECT_EQ(MTime(catalog), kT0);
 }
 
-TEST_F(QorOpenTest, ClosesPathsWithTheSeparatorTestingOnlyTheLastByte) {
+TEST_F(QorOpenTest, ClosesPathsWithTheSeparatorByCodePage932Characters) {
   MakeCorrection(d3_);
   std::string dir1 = d1_.Dir();
   Paths(dir1, "", d3_.Str());
@@ -394,11 +394,11 @@ TEST_F(QorOpenTest, ClosesPathsWithTheSeparatorTestingOnlyTheLastByte) {
   EXPECT_EQ(std::string(Engine_Instance()->directory1), dir1);  // no second separator
   EXPECT_EQ(std::string(Engine_Instance()->correctionDirectory), d3_.Dir());
 
-  // A two-byte character whose second byte is the separator byte ends the path.
-  const std::string odd = d1_.Str() + "\x95" + kPathSeparator;
+  // A two-byte character whose second byte is 0x5C (表) does not close the path.
+  const std::string odd = d1_.Str() + "\x95\x5C";
   Paths(odd, "", d3_.Str());
   ASSERT_NE(Open(), nullptr);
-  EXPECT_EQ(std::string(Engine_Instance()->directory1), odd);
+  EXPECT_EQ(std::string(Engine_Instance()->directory1), odd + kPathSeparator);
 }
 
 TEST_F(QorOpenTest, RefusesPathsBeyondTheLimits) {
