@@ -7,7 +7,7 @@ export DEBIAN_FRONTEND=noninteractive
 PACKAGES=(
   cmake g++ make python3 zlib1g-dev googletest libgtest-dev
   g++-mingw-w64-i686 g++-mingw-w64-i686-posix gcc-mingw-w64-i686-posix libz-mingw-w64-dev
-  wine wine32:i386
+  wine wine32:i386 locales
   libcli11-dev nlohmann-json3-dev mecab-ipadic
   clang libclang-rt-14-dev valgrind libsqlite3-dev libcdb-dev python3-matplotlib
 )
