@@ -336,6 +336,34 @@ class CheckAndInspect(CliTest):
         self.assertEqual(code, 1)
         self.assertIn("qor9999.dct: catalog: damaged", out)
 
+    def test_check_reports_entries_out_of_order(self):
+        def swap_entry_blocks(image):
+            # Swap the two entry blocks and their index records: every block still decodes,
+            # but the region 13113 entries now come before the 13101 ones.
+            starts = section_starts(image)
+            s6 = starts[6]
+            (l6,) = struct.unpack(">H", image[s6:s6 + 2])
+            index = bytes(image[s6 + 6:s6 + 6 + l6])
+            records, pos = [], 0
+            while pos < len(index):
+                end = index.index(b"\0", index.index(b"\0", pos + 4) + 1) + 1
+                records.append(index[pos:end])
+                pos = end
+            self.assertEqual(len(records), 2)
+            sizes = [struct.unpack(">H", r[:2])[0] for r in records]
+            data = s6 + 6 + l6
+            blocks = [bytes(image[data:data + sizes[0]]),
+                      bytes(image[data + sizes[0]:data + sizes[0] + sizes[1]])]
+            image[s6 + 6:s6 + 6 + l6] = records[1] + records[0]
+            image[data:data + sum(sizes)] = blocks[1] + blocks[0]
+            return image
+        path = self.damaged_copy("swapped.dct", swap_entry_blocks)
+        code, out, _ = run("check", path)
+        self.assertEqual(code, 1)
+        self.assertIn("entry block 1: index record out of order", out)
+        self.assertIn("entry block 1, entry 0: out of entry order", out)
+        self.assertIn("has no item in the number index", out)
+
     def test_check_errors(self):
         code, _, err = run("check", os.path.join(self.tmp, "nothing-here"))
         self.assertEqual(code, 2)

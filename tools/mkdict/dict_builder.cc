@@ -271,19 +271,6 @@ std::vector<Range> PlanNumberBlocks(const std::vector<NumberItem>& items, uint32
   return ranges;
 }
 
-// Index texts are cut to the longest head of at most kIndexTextMax bytes that ends on a
-// character boundary. Search keys are at most 80 bytes, so a cut text still compares with any
-// key as the whole text does.
-std::string IndexText(const std::string& text) {
-  size_t i = 0;
-  while (i < text.size()) {
-    size_t length = IsLeadByte(static_cast<uint8_t>(text[i])) ? 2 : 1;
-    if (i + length > kIndexTextMax) break;
-    i += length;
-  }
-  return text.substr(0, i);
-}
-
 // One region code must always come with the same names; checked in input order so that the
 // message names the first line that disagrees.
 bool CheckRegionNames(const std::vector<Listing>& entries, std::string* error) {
@@ -377,6 +364,19 @@ bool TooLong(const std::string& text, uint32_t limit, const char* field, std::st
 }
 
 }  // namespace
+
+// Index texts are cut to the longest head of at most kIndexTextMax bytes that ends on a
+// character boundary. Search keys are at most 80 bytes, so a cut text still compares with any
+// key as the whole text does.
+std::string DictBuilder_IndexText(const std::string& text) {
+  size_t i = 0;
+  while (i < text.size()) {
+    size_t length = IsLeadByte(static_cast<uint8_t>(text[i])) ? 2 : 1;
+    if (i + length > kIndexTextMax) break;
+    i += length;
+  }
+  return text.substr(0, i);
+}
 
 std::string Listing_NumberText(uint32_t number) {
   char text[24];
@@ -586,9 +586,9 @@ bool DictBuilder_Build(std::vector<Listing> entries, const DictBuildOptions& opt
   for (const CodedBlock& block : entryBlocks) {
     PutU16(&entryIndex, static_cast<uint32_t>(block.compressed.size()));
     PutU16(&entryIndex, entries[block.range.begin].regionCode);
-    PutText(&entryIndex, IndexText(entries[block.range.begin].address1));
+    PutText(&entryIndex, DictBuilder_IndexText(entries[block.range.begin].address1));
     PutU8(&entryIndex, 0);
-    PutText(&entryIndex, IndexText(entries[block.range.end - 1].address1));
+    PutText(&entryIndex, DictBuilder_IndexText(entries[block.range.end - 1].address1));
     PutU8(&entryIndex, 0);
     entryData.insert(entryData.end(), block.compressed.begin(), block.compressed.end());
   }

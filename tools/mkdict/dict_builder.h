@@ -64,6 +64,10 @@ int Listing_Compare(const Listing& a, const Listing& b);
 // The number text of a number value: ten digits from 100000000 up, else nine.
 std::string Listing_NumberText(uint32_t number);
 
+// The address text 1 of an entry as the entry index records it: the longest head of at most
+// 83 bytes (kIndexTextMax) that ends on a character boundary.
+std::string DictBuilder_IndexText(const std::string& text);
+
 // Builds the file image. false with a message when a listing is invalid ("line N, field ...")
 // or the data cannot fit in one dictionary; the image is then unspecified.
 bool DictBuilder_Build(std::vector<Listing> listings, const DictBuildOptions& options,

@@ -19,6 +19,7 @@
 #include "base/file_io.h"
 #include "catalog/catalog_file.h"
 #include "common/cp932.h"
+#include "mkdict/dict_builder.h"
 #include "qor/output.h"
 #include "search/correction_merge.h"
 #include "search/dict_reader.h"
@@ -95,17 +96,6 @@ std::string Code(uint32_t v, int width) {
   char text[16];
   std::snprintf(text, sizeof text, "%0*u", width, v);
   return text;
-}
-
-// The head of an index text as the builder cuts it: at most 83 bytes, whole characters.
-std::string IndexHead(const char* text) {
-  size_t n = std::strlen(text), i = 0;
-  while (i < n) {
-    size_t length = IsLeadByte(static_cast<uint8_t>(text[i])) ? 2 : 1;
-    if (i + length > kIndexTextMax) break;
-    i += length;
-  }
-  return std::string(text, i);
 }
 
 bool FilterHas(const uint8_t* filter, uint32_t size, uint32_t bit) {
@@ -392,8 +382,8 @@ void WalkEntries(SearchContext* c, DictWalk* walk, const std::vector<uint8_t>& f
       }
       const DictEntry& e = c->current;
       const std::string entryPlace = place + ", entry " + std::to_string(info.entries);
-      if (info.entries == 0) firstText = IndexHead(e.address1);
-      lastText = IndexHead(e.address1);
+      if (info.entries == 0) firstText = DictBuilder_IndexText(e.address1);
+      lastText = DictBuilder_IndexText(e.address1);
       if (e.regionCode != info.region) {
         Report(walk, entryPlace, "region code " + Code(e.regionCode, 5) + " in a block of " +
                                      Code(info.region, 5));
