@@ -186,7 +186,8 @@ class Searches(CliTest):
         self.assertEqual(code, 0)
         names = [r["name"] for r in json.loads(out)]
         # The addition 山田　次郎 (丸の内 ３丁目) sorts after the other two of 丸の内.
-        self.assertEqual(names, ["山田　太郎", "山田　花子", "山田　次郎", "山田商店　配送センター"])
+        self.assertEqual(names, ["山田　太郎", "山田　花子", "山田　次郎",
+                                 "山田商店　配送センター"])
         code, _, _ = self.qor("number", "03-3461-2222")
         self.assertEqual(code, 1)
         code, out, _ = run("number", "03-3461-2222", "--dir", self.dict_dir,

@@ -30,8 +30,8 @@ constexpr uint32_t kSectionHead = 6;
 constexpr uint32_t kMaxReported = 50;  // problems listed per file; the rest are counted
 
 const char* const kSectionNames[kDictSectionCount] = {
-    "prefix filter", "suffix filter", "region table", "area codes", "extended area codes",
-    "number index",  "entry section"};
+    "prefix filter",       "suffix filter", "region table", "area codes",
+    "extended area codes", "number index",  "entry section"};
 
 struct Problem {
   std::string place;
@@ -113,13 +113,14 @@ bool ReadSection(SearchContext* c, int section, uint64_t at, uint32_t n,
 void WalkRegions(SearchContext* c, DictWalk* walk) {
   Damage_Reset();
   if (Dict_ReadRegionTable(c) != 0) {
-    Report(walk, "section 2", "region table of " + std::to_string(c->sectionSizes[2]) +
-                                  " bytes does not hold its records" + DamageSite());
+    Report(walk, "section 2",
+           "region table of " + std::to_string(c->sectionSizes[2]) +
+               " bytes does not hold its records" + DamageSite());
     return;
   }
   if (c->sectionSizes[2] > kRegionTableFileMax) {
-    Report(walk, "section 2", "region table of " + std::to_string(c->sectionSizes[2]) +
-                                  " bytes, at most 64000");
+    Report(walk, "section 2",
+           "region table of " + std::to_string(c->sectionSizes[2]) + " bytes, at most 64000");
   }
   ByteReader r = ByteReader_Make(c->regionTable, c->regionTableLength);
   ByteReader_Skip(&r, 2);
@@ -138,10 +139,14 @@ void WalkRegions(SearchContext* c, DictWalk* walk) {
     size_t l1 = 0, l2 = 0;
     bool ok1 = ByteReader_Skip(&n1, o1) && ByteReader_CString(&n1, kRegionName1Max, &t1, &l1);
     bool ok2 = ByteReader_Skip(&n2, o2) && ByteReader_CString(&n2, kRegionName2Max, &t2, &l2);
-    if (!ok1) Report(walk, place, "region name 1 at offset " + std::to_string(o1) +
-                                      " is not a text of at most 10 bytes in the string area");
-    if (!ok2) Report(walk, place, "region name 2 at offset " + std::to_string(o2) +
-                                      " is not a text of at most 40 bytes in the string area");
+    if (!ok1)
+      Report(walk, place,
+             "region name 1 at offset " + std::to_string(o1) +
+                 " is not a text of at most 10 bytes in the string area");
+    if (!ok2)
+      Report(walk, place,
+             "region name 2 at offset " + std::to_string(o2) +
+                 " is not a text of at most 40 bytes in the string area");
     if (code >= 50000) Report(walk, place, "region code " + std::to_string(code) + " >= 50000");
     for (const RegionRecord& other : walk->regions) {
       if (other.code == code) {
@@ -149,8 +154,8 @@ void WalkRegions(SearchContext* c, DictWalk* walk) {
         break;
       }
     }
-    walk->regions.push_back({code, ok1 ? Utf8(std::string(t1, l1)) : "?",
-                             ok2 ? Utf8(std::string(t2, l2)) : "?"});
+    walk->regions.push_back(
+        {code, ok1 ? Utf8(std::string(t1, l1)) : "?", ok2 ? Utf8(std::string(t2, l2)) : "?"});
   }
 }
 
@@ -169,15 +174,15 @@ void WalkAreaCodes(SearchContext* c, int section, uint32_t* count, DictWalk* wal
   ByteReader r = ByteReader_Make(bytes.data(), bytes.size());
   ByteReader_U16(&r, count);
   if (2 + uint64_t{*count} * 3 != size) {
-    Report(walk, place, std::to_string(*count) + " values do not fill its " +
-                            std::to_string(size) + " bytes");
+    Report(walk, place,
+           std::to_string(*count) + " values do not fill its " + std::to_string(size) + " bytes");
   }
   for (uint32_t i = 0; i < *count; ++i) {
     uint32_t v = 0;
     if (!ByteReader_U24(&r, &v)) break;
     if (v >= kAreaCodeValueLimit) {
-      Report(walk, place, "value " + std::to_string(i) + " is " + std::to_string(v) +
-                              ", at most 99999");
+      Report(walk, place,
+             "value " + std::to_string(i) + " is " + std::to_string(v) + ", at most 99999");
     }
   }
 }
@@ -189,8 +194,8 @@ bool ReadBlockSection(SearchContext* c, int section, DictWalk* walk, uint32_t* i
   const std::string place = "section " + std::to_string(section);
   const uint32_t size = c->sectionSizes[section];
   std::vector<uint8_t> head;
-  if (size < kSectionHead || !ReadSection(c, section, Dict_SectionStart(c, section),
-                                          kSectionHead, &head)) {
+  if (size < kSectionHead ||
+      !ReadSection(c, section, Dict_SectionStart(c, section), kSectionHead, &head)) {
     Report(walk, place, "too short for its 6-byte head");
     return false;
   }
@@ -198,31 +203,32 @@ bool ReadBlockSection(SearchContext* c, int section, DictWalk* walk, uint32_t* i
   ByteReader_U16(&r, indexLength);
   ByteReader_U32(&r, dataLength);
   if (kSectionHead + uint64_t{*indexLength} > size) {
-    Report(walk, place, "index of " + std::to_string(*indexLength) + " bytes runs past the " +
-                            std::to_string(size) + "-byte section");
+    Report(walk, place,
+           "index of " + std::to_string(*indexLength) + " bytes runs past the " +
+               std::to_string(size) + "-byte section");
     return false;
   }
   const uint64_t data = size - kSectionHead - *indexLength;
   if (*dataLength != data) {
-    Report(walk, place, "block data length " + std::to_string(*dataLength) + ", the section " +
-                            "holds " + std::to_string(data));
+    Report(walk, place,
+           "block data length " + std::to_string(*dataLength) + ", the section " + "holds " +
+               std::to_string(data));
   }
-  return ReadSection(c, section, Dict_SectionStart(c, section) + kSectionHead, *indexLength,
-                     index);
+  return ReadSection(c, section, Dict_SectionStart(c, section) + kSectionHead, *indexLength, index);
 }
 
 // Reads and decompresses one block of section 5 or 6; false (reported) when it cannot.
-bool LoadBlock(SearchContext* c, int section, uint32_t indexLength, uint64_t offset,
-               uint32_t size, std::vector<uint8_t>* out, const std::string& place,
-               DictWalk* walk) {
+bool LoadBlock(SearchContext* c, int section, uint32_t indexLength, uint64_t offset, uint32_t size,
+               std::vector<uint8_t>* out, const std::string& place, DictWalk* walk) {
   if (size > kCompressedBlockMax) {
     Report(walk, place, "compressed size " + std::to_string(size) + ", at most 65000");
     return false;
   }
   const uint64_t start = Dict_SectionStart(c, section) + kSectionHead + indexLength + offset;
   if (start + size > Dict_SectionStart(c, section + 1)) {
-    Report(walk, place, "block at " + std::to_string(offset) + " (" + std::to_string(size) +
-                            " bytes) runs past its section");
+    Report(walk, place,
+           "block at " + std::to_string(offset) + " (" + std::to_string(size) +
+               " bytes) runs past its section");
     return false;
   }
   std::vector<uint8_t> compressed(size);
@@ -233,10 +239,9 @@ bool LoadBlock(SearchContext* c, int section, uint32_t indexLength, uint64_t off
   out->assign(kDecompressedBlockMax, 0);
   uint32_t length = 0;
   Damage_Reset();
-  if (UncompressBuffer(compressed.data(), size, out->data(), kDecompressedBlockMax, &length) !=
-      0) {
-    Report(walk, place, "does not decompress (damaged zlib stream, or over 150000 bytes)" +
-                            DamageSite());
+  if (UncompressBuffer(compressed.data(), size, out->data(), kDecompressedBlockMax, &length) != 0) {
+    Report(walk, place,
+           "does not decompress (damaged zlib stream, or over 150000 bytes)" + DamageSite());
     return false;
   }
   out->resize(length);
@@ -256,8 +261,9 @@ void WalkNumberIndex(SearchContext* c, DictWalk* walk, std::vector<Occurrence>* 
   std::vector<uint8_t> index;
   if (!ReadBlockSection(c, 5, walk, &indexLength, &dataLength, &index)) return;
   if (indexLength % kNumberIndexRecordSize != 0) {
-    Report(walk, "section 5", "index of " + std::to_string(indexLength) +
-                                  " bytes is not a whole number of 10-byte records");
+    Report(walk, "section 5",
+           "index of " + std::to_string(indexLength) +
+               " bytes is not a whole number of 10-byte records");
   }
   ByteReader r = ByteReader_Make(index.data(), index.size());
   uint64_t offset = 0;
@@ -272,8 +278,10 @@ void WalkNumberIndex(SearchContext* c, DictWalk* walk, std::vector<Occurrence>* 
     NumberBlock info{size, first, last, 0};
     if (first > last) Report(walk, place, "first number above last number");
     if (k > 0 && first < previousLast) {
-      Report(walk, place, "first number " + NumberText(first) + " below the last number of "
-                              "the block before");
+      Report(walk, place,
+             "first number " + NumberText(first) +
+                 " below the last number of "
+                 "the block before");
     }
     previousLast = last;
     if (LoadBlock(c, 5, indexLength, offset, size, &block, place, walk)) {
@@ -295,8 +303,8 @@ void WalkNumberIndex(SearchContext* c, DictWalk* walk, std::vector<Occurrence>* 
         }
         sum += delta;
         if (info.items == 0 && sum != first) {
-          Report(walk, place, "first item " + std::to_string(sum) + ", the index says " +
-                                  NumberText(first));
+          Report(walk, place,
+                 "first item " + std::to_string(sum) + ", the index says " + NumberText(first));
         }
         if (sum > last) {
           Report(walk, place + ", byte " + std::to_string(at),
@@ -307,8 +315,9 @@ void WalkNumberIndex(SearchContext* c, DictWalk* walk, std::vector<Occurrence>* 
         items->push_back({static_cast<uint32_t>(sum), group});
       }
       if (info.items > 0 && sum != last) {
-        Report(walk, place, "last item " + NumberText(static_cast<uint32_t>(sum)) +
-                                ", the index says " + NumberText(last));
+        Report(walk, place,
+               "last item " + NumberText(static_cast<uint32_t>(sum)) + ", the index says " +
+                   NumberText(last));
       }
       if (info.items == 0) Report(walk, place, "holds no item");
     }
@@ -316,8 +325,9 @@ void WalkNumberIndex(SearchContext* c, DictWalk* walk, std::vector<Occurrence>* 
     walk->numberBlocks.push_back(info);
   }
   if (offset != dataLength && offset <= dataLength) {
-    Report(walk, "section 5", "blocks take " + std::to_string(offset) + " of the " +
-                                  std::to_string(dataLength) + " bytes of block data");
+    Report(walk, "section 5",
+           "blocks take " + std::to_string(offset) + " of the " + std::to_string(dataLength) +
+               " bytes of block data");
   }
 }
 
@@ -330,18 +340,18 @@ void WalkEntries(SearchContext* c, DictWalk* walk, const std::vector<uint8_t>& f
   if (!ReadBlockSection(c, 6, walk, &indexLength, &dataLength, &index)) return;
   Damage_Reset();
   if (Dict_ReadEntryIndex(c) != 0) {
-    Report(walk, "section 6", "entry index damaged at byte " +
-                                  std::to_string(c->entryIndexSound) + " (" +
-                                  "a record runs past the index, holds a text over 83 bytes, "
-                                  "has a block past the section or is the 257th)" +
-                                  DamageSite());
+    Report(walk, "section 6",
+           "entry index damaged at byte " + std::to_string(c->entryIndexSound) + " (" +
+               "a record runs past the index, holds a text over 83 bytes, "
+               "has a block past the section or is the 257th)" +
+               DamageSite());
   }
   // The sound records, copied: decoding reuses the context's scratch that holds them.
   ByteReader r = Dict_EntryIndex(c);
   EntryIndexRecord record;
   while (Dict_NextEntryIndexRecord(&r, &record) == 1) {
-    walk->entryBlocks.push_back({record.compressedSize, record.regionCode, record.firstText,
-                                 record.lastText, 0, 0, false});
+    walk->entryBlocks.push_back(
+        {record.compressedSize, record.regionCode, record.firstText, record.lastText, 0, 0, false});
   }
   const int variant = walk->correction ? 2 : 1;
   const uint8_t* prefix = filters.data();
@@ -374,8 +384,9 @@ void WalkEntries(SearchContext* c, DictWalk* walk, const std::vector<uint8_t>& f
       if (DictEntry_Decode(c, block.data(), static_cast<uint32_t>(block.size()), &position,
                            variant) != 0) {
         if (position < block.size()) {
-          Report(walk, place + ", entry " + std::to_string(info.entries) + " at byte " +
-                           std::to_string(entryAt),
+          Report(walk,
+                 place + ", entry " + std::to_string(info.entries) + " at byte " +
+                     std::to_string(entryAt),
                  "damaged entry; the rest of the block is lost" + DamageSite());
         }
         break;
@@ -385,24 +396,24 @@ void WalkEntries(SearchContext* c, DictWalk* walk, const std::vector<uint8_t>& f
       if (info.entries == 0) firstText = DictBuilder_IndexText(e.address1);
       lastText = DictBuilder_IndexText(e.address1);
       if (e.regionCode != info.region) {
-        Report(walk, entryPlace, "region code " + Code(e.regionCode, 5) + " in a block of " +
-                                     Code(info.region, 5));
+        Report(walk, entryPlace,
+               "region code " + Code(e.regionCode, 5) + " in a block of " + Code(info.region, 5));
       }
       bool known = false;
       for (const RegionRecord& region : walk->regions) known = known || region.code == e.regionCode;
       if (!known) {
-        Report(walk, entryPlace, "region code " + Code(e.regionCode, 5) +
-                                     " missing from the region table");
+        Report(walk, entryPlace,
+               "region code " + Code(e.regionCode, 5) + " missing from the region table");
       }
       if (haveLast && DictEntry_Compare(last.get(), &e) > 0) {
-        Report(walk, entryPlace, "out of entry order (region code, address 1, address 2, "
-                                 "name, number, kind)");
+        Report(walk, entryPlace,
+               "out of entry order (region code, address 1, address 2, "
+               "name, number, kind)");
       }
       const uint32_t p = NumberPrefix(e.number), s = e.number % 100000;
-      if (!FilterHas(prefix, c->sectionSizes[0], p) ||
-          !FilterHas(suffix, c->sectionSizes[1], s)) {
-        Report(walk, entryPlace, "number " + std::string(e.numberText) +
-                                     " missing from the prefix or suffix filter");
+      if (!FilterHas(prefix, c->sectionSizes[0], p) || !FilterHas(suffix, c->sectionSizes[1], s)) {
+        Report(walk, entryPlace,
+               "number " + std::string(e.numberText) + " missing from the prefix or suffix filter");
       }
       occurrences->push_back({e.number, k});
       *last = e;
@@ -418,8 +429,9 @@ void WalkEntries(SearchContext* c, DictWalk* walk, const std::vector<uint8_t>& f
     }
   }
   if (offset != dataLength && offset <= dataLength) {
-    Report(walk, "section 6", "blocks take " + std::to_string(offset) + " of the " +
-                                  std::to_string(dataLength) + " bytes of block data");
+    Report(walk, "section 6",
+           "blocks take " + std::to_string(offset) + " of the " + std::to_string(dataLength) +
+               " bytes of block data");
   }
 }
 
@@ -434,14 +446,16 @@ void CrossCheck(std::vector<Occurrence> items, std::vector<Occurrence> entries, 
   std::set_difference(items.begin(), items.end(), entries.begin(), entries.end(),
                       std::back_inserter(stray));
   for (const Occurrence& o : missing) {
-    Report(walk, "section 5", "number " + NumberText(o.number) + " of entry block " +
-                                  std::to_string(o.block) + " has no item in the number index");
+    Report(walk, "section 5",
+           "number " + NumberText(o.number) + " of entry block " + std::to_string(o.block) +
+               " has no item in the number index");
   }
   for (const Occurrence& o : stray) {
     // Items of a block that could not be read to its end were reported with the block.
     if (o.block < walk->entryBlocks.size() && !walk->entryBlocks[o.block].complete) continue;
-    Report(walk, "section 5", "item " + NumberText(o.number) + " names entry block " +
-                                  std::to_string(o.block) + ", which holds no such entry");
+    Report(walk, "section 5",
+           "item " + NumberText(o.number) + " names entry block " + std::to_string(o.block) +
+               ", which holds no such entry");
   }
 }
 
@@ -476,26 +490,26 @@ bool WalkDictionary(const std::string& path, bool correction, const EntryVisitor
   if (headerResult != 0) {
     uint64_t end = kDictHeaderSize;
     for (uint32_t size : walk->sizes) end += size;
-    Report(walk, "header", walk->fileSize < kDictHeaderSize
-                               ? "file of " + std::to_string(walk->fileSize) +
-                                     " bytes is shorter than its 256-byte header"
-                               : "sections end at byte " + std::to_string(end) +
-                                     ", past the end of the file (" +
-                                     std::to_string(walk->fileSize) + " bytes): truncated?");
+    Report(walk, "header",
+           walk->fileSize < kDictHeaderSize
+               ? "file of " + std::to_string(walk->fileSize) +
+                     " bytes is shorter than its 256-byte header"
+               : "sections end at byte " + std::to_string(end) + ", past the end of the file (" +
+                     std::to_string(walk->fileSize) + " bytes): truncated?");
   } else {
     const uint64_t end = Dict_SectionStart(c, kDictSectionCount);
     if (end < walk->fileSize) {
-      Report(walk, "header", std::to_string(walk->fileSize - end) +
-                                 " bytes after the last section");
+      Report(walk, "header",
+             std::to_string(walk->fileSize - end) + " bytes after the last section");
     }
     if (walk->edition1 > 99999999) Report(walk, "header", "edition value 1 has more than 8 digits");
     if (walk->edition2 > 9999) Report(walk, "header", "edition value 2 has more than 4 digits");
     std::vector<uint8_t> filters(kPrefixFilterMax + kSuffixFilterMax, 0);
     Damage_Reset();
     if (Dict_ReadFilters(c) != 0) {
-      Report(walk, "sections 0 and 1", "filters of " + std::to_string(walk->sizes[0]) + " and " +
-                                           std::to_string(walk->sizes[1]) +
-                                           " bytes (at most 125 and 12500)" + DamageSite());
+      Report(walk, "sections 0 and 1",
+             "filters of " + std::to_string(walk->sizes[0]) + " and " +
+                 std::to_string(walk->sizes[1]) + " bytes (at most 125 and 12500)" + DamageSite());
     }
     std::memcpy(filters.data(), c->prefixFilter, kPrefixFilterMax);
     std::memcpy(filters.data() + kPrefixFilterMax, c->suffixFilter, kSuffixFilterMax);
@@ -507,9 +521,9 @@ bool WalkDictionary(const std::string& path, bool correction, const EntryVisitor
     WalkEntries(c, walk, filters, &entries, visit);
     for (const Occurrence& o : items) {
       if (o.block >= walk->entryBlocks.size()) {
-        Report(walk, "section 5", "item " + NumberText(o.number) + " names entry block " +
-                                      std::to_string(o.block) + " of " +
-                                      std::to_string(walk->entryBlocks.size()));
+        Report(walk, "section 5",
+               "item " + NumberText(o.number) + " names entry block " + std::to_string(o.block) +
+                   " of " + std::to_string(walk->entryBlocks.size()));
       }
     }
     CrossCheck(std::move(items), std::move(entries), walk);
@@ -538,8 +552,8 @@ std::string BaseName(const std::string& path) {
   return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
-bool WalkCatalog(const std::string& path, std::unique_ptr<DirCatalog>* imageOut,
-                 CatalogWalk* walk, std::string* error) {
+bool WalkCatalog(const std::string& path, std::unique_ptr<DirCatalog>* imageOut, CatalogWalk* walk,
+                 std::string* error) {
   if (BaseName(path) != "qor9999.dct") {
     *error = path + ": a catalog file is read only under its name qor9999.dct";
     return false;
@@ -553,8 +567,10 @@ bool WalkCatalog(const std::string& path, std::unique_ptr<DirCatalog>* imageOut,
     return false;
   }
   if (read != 0) {
-    Report(p, "catalog", "damaged: a table size does not fit the file or the image, or a "
-                         "table does not parse" + DamageSite());
+    Report(p, "catalog",
+           "damaged: a table size does not fit the file or the image, or a "
+           "table does not parse" +
+               DamageSite());
   }
   for (uint32_t i = 0; i < image->dictCount; ++i) {
     CatalogDictRow row;
@@ -626,7 +642,8 @@ void WriteProblems(const std::vector<Problem>& problems, uint64_t count, FILE* o
     return;
   }
   std::fprintf(out, "problems: %llu\n", static_cast<unsigned long long>(count));
-  for (const Problem& p : problems) std::fprintf(out, "  %s: %s\n", p.place.c_str(), p.what.c_str());
+  for (const Problem& p : problems)
+    std::fprintf(out, "  %s: %s\n", p.place.c_str(), p.what.c_str());
   if (count > problems.size()) {
     std::fprintf(out, "  ... and %llu more\n",
                  static_cast<unsigned long long>(count - problems.size()));
@@ -675,7 +692,8 @@ void InspectDictionary(const std::string& path, const DictWalk& walk,
   std::fprintf(out, "regions: %zu\n", walk.regions.size());
   OutputTable regions;
   regions.columns = {{"region", ""}, {"region name 1", ""}, {"region name 2", ""}};
-  for (const RegionRecord& r : walk.regions) regions.rows.push_back({Code(r.code, 5), r.name1, r.name2});
+  for (const RegionRecord& r : walk.regions)
+    regions.rows.push_back({Code(r.code, 5), r.name1, r.name2});
   Indent(regions, out);
   std::fprintf(out, "area codes: %u, extended area codes: %u\n", walk.areaCodes,
                walk.extendedAreaCodes);
@@ -691,9 +709,8 @@ void InspectDictionary(const std::string& path, const DictWalk& walk,
   std::fprintf(out, "entry blocks: %zu, entries: %llu\n", walk.entryBlocks.size(),
                static_cast<unsigned long long>(walk.entries));
   OutputTable blocks;
-  blocks.columns = {{"block", ""},      {"compressed", ""},      {"decompressed", ""},
-                    {"region", ""},     {"entries", ""},         {"first address 1", ""},
-                    {"last address 1", ""}};
+  blocks.columns = {{"block", ""},   {"compressed", ""},      {"decompressed", ""},  {"region", ""},
+                    {"entries", ""}, {"first address 1", ""}, {"last address 1", ""}};
   for (size_t k = 0; k < walk.entryBlocks.size(); ++k) {
     const EntryBlock& b = walk.entryBlocks[k];
     blocks.rows.push_back({std::to_string(k), std::to_string(b.size),
@@ -704,8 +721,8 @@ void InspectDictionary(const std::string& path, const DictWalk& walk,
   if (!entries.empty()) {
     std::fprintf(out, "entries:\n");
     OutputTable table;
-    table.columns = {{"block", ""},   {"number", ""},    {"kind", ""},      {"name", ""},
-                     {"postal", ""},  {"region", ""},    {"address 1", ""}, {"address 2", ""}};
+    table.columns = {{"block", ""},  {"number", ""}, {"kind", ""},      {"name", ""},
+                     {"postal", ""}, {"region", ""}, {"address 1", ""}, {"address 2", ""}};
     if (walk.correction) table.columns.push_back({"correction", ""});
     table.rows = entries;
     Indent(table, out);
@@ -717,8 +734,11 @@ void InspectCatalog(const std::string& path, const CatalogWalk& walk, FILE* out)
   std::fprintf(out, "%s: catalog file\n", path.c_str());
   std::fprintf(out, "dictionaries: %zu\n", walk.dicts.size());
   OutputTable dicts;
-  dicts.columns = {{"dictionary", ""}, {"file date", ""}, {"file time", ""},
-                   {"edition 1", ""},  {"edition 2", ""}};
+  dicts.columns = {{"dictionary", ""},
+                   {"file date", ""},
+                   {"file time", ""},
+                   {"edition 1", ""},
+                   {"edition 2", ""}};
   for (const CatalogDictRow& d : walk.dicts) {
     dicts.rows.push_back({Code(d.number, 4), std::to_string(d.date), Code(d.time, 4),
                           std::to_string(d.edition1), std::to_string(d.edition2)});
@@ -726,8 +746,8 @@ void InspectCatalog(const std::string& path, const CatalogWalk& walk, FILE* out)
   Indent(dicts, out);
   std::fprintf(out, "regions: %zu\n", walk.regions.size());
   OutputTable regions;
-  regions.columns = {{"region", ""}, {"region name 1", ""}, {"region name 2", ""},
-                     {"dictionary", ""}};
+  regions.columns = {
+      {"region", ""}, {"region name 1", ""}, {"region name 2", ""}, {"dictionary", ""}};
   for (const CatalogRegionRecord& r : walk.regions) {
     regions.rows.push_back({Code(r.code, 5), Utf8(r.name1), Utf8(r.name2), Code(r.dictNumber, 4)});
   }
@@ -774,9 +794,9 @@ int CheckFile(const std::string& path, bool quiet, FILE* out, std::string* error
     std::fprintf(out, "%s: %s: %s\n", path.c_str(), p.place.c_str(), p.what.c_str());
   }
   if (problems->problemCount > problems->problems.size()) {
-    std::fprintf(out, "%s: ... and %llu more problems\n", path.c_str(),
-                 static_cast<unsigned long long>(problems->problemCount -
-                                                 problems->problems.size()));
+    std::fprintf(
+        out, "%s: ... and %llu more problems\n", path.c_str(),
+        static_cast<unsigned long long>(problems->problemCount - problems->problems.size()));
   }
   return static_cast<int>(std::min<uint64_t>(problems->problemCount, 1u << 30));
 }
@@ -784,9 +804,9 @@ int CheckFile(const std::string& path, bool quiet, FILE* out, std::string* error
 void ShowProgress(size_t done, size_t total, const std::string& name) {
   constexpr int kBar = 30;
   const int filled = total == 0 ? kBar : static_cast<int>(done * kBar / total);
-  std::fprintf(stderr, "\r[%s%s] %zu/%zu %-16s", std::string(static_cast<size_t>(filled), '#').c_str(),
-               std::string(static_cast<size_t>(kBar - filled), '.').c_str(), done, total,
-               name.c_str());
+  std::fprintf(
+      stderr, "\r[%s%s] %zu/%zu %-16s", std::string(static_cast<size_t>(filled), '#').c_str(),
+      std::string(static_cast<size_t>(kBar - filled), '.').c_str(), done, total, name.c_str());
   std::fflush(stderr);
 }
 
@@ -800,7 +820,8 @@ bool IsDictFileName(const std::string& name) {
       name.compare(7, 4, ".dct") != 0) {
     return false;
   }
-  return std::all_of(name.begin() + 3, name.begin() + 7, [](char c) { return c >= '0' && c <= '9'; });
+  return std::all_of(name.begin() + 3, name.begin() + 7,
+                     [](char c) { return c >= '0' && c <= '9'; });
 }
 
 }  // namespace
@@ -818,9 +839,8 @@ bool Inspect_File(const std::string& path, bool entries, FILE* out, std::string*
   EntryVisitor visit;
   if (entries) {
     visit = [&](const DictEntry& e, uint32_t block) {
-      rows.push_back({std::to_string(block), e.numberText, e.kindText, Utf8(e.name),
-                      e.postalText, std::string(e.regionCodeText), Utf8(e.address1),
-                      Utf8(e.address2)});
+      rows.push_back({std::to_string(block), e.numberText, e.kindText, Utf8(e.name), e.postalText,
+                      std::string(e.regionCodeText), Utf8(e.address1), Utf8(e.address2)});
       if (walk.correction) {
         rows.back().push_back(std::string(e.correctionKind == 1 ? "add " : "remove ") +
                               e.correctionVersionText);

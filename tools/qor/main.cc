@@ -6,7 +6,6 @@
 #include <unistd.h>
 
 #include <CLI/CLI.hpp>
-
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
@@ -46,8 +45,7 @@ bool IsDirectory(const std::string& path) {
 
 bool IsReadableFile(const std::string& path) {
   struct stat info;
-  return stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode) &&
-         access(path.c_str(), R_OK) == 0;
+  return stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode) && access(path.c_str(), R_OK) == 0;
 }
 
 // The dictionary set of one command: two dictionary directories and the correction
@@ -98,8 +96,9 @@ void CheckDirectory(const std::string& path, const char* role, bool defaulted) {
   if (!IsDirectory(path)) {
     std::string message = std::string(role) + " " + path + " does not exist";
     if (defaulted) {
-      message += " (the bundled sample set is made by 'cmake --build build --target "
-                 "sample_dicts'; or give --dir or set QOR_DIR)";
+      message +=
+          " (the bundled sample set is made by 'cmake --build build --target "
+          "sample_dicts'; or give --dir or set QOR_DIR)";
     }
     Fail(message);
   }
@@ -162,21 +161,22 @@ std::string Digits(uint32_t value, int width) {
 int SearchAndWrite(const OpenSet& set, SearchRequest* request, const FormatOptions& format) {
   Qor_Search(set.handle(), request);
   OutputTable table;
-  table.columns = {{"number", "number"},         {"name", "name"},
-                   {"kind", "kind", true},       {"postal", "postal_code"},
-                   {"region", "region_code"},    {"region name 1", "region_name1"},
-                   {"region name 2", "region_name2"}, {"address 1", "address1"},
+  table.columns = {{"number", "number"},
+                   {"name", "name"},
+                   {"kind", "kind", true},
+                   {"postal", "postal_code"},
+                   {"region", "region_code"},
+                   {"region name 1", "region_name1"},
+                   {"region name 2", "region_name2"},
+                   {"address 1", "address1"},
                    {"address 2", "address2"}};
   for (uint32_t i = 0; i < request->resultCount; ++i) {
     const SearchResult& r = *request->results[i];
-    table.rows.push_back({Text(r.number, r.numberLength), Text(r.name, r.nameLength),
-                          std::to_string(r.entryKind),
-                          Text(r.postalCode, r.postalCodeLength),
-                          Digits(static_cast<uint32_t>(r.regionCode), 5),
-                          Text(r.regionName1, r.regionName1Length),
-                          Text(r.regionName2, r.regionName2Length),
-                          Text(r.address1, r.address1Length),
-                          Text(r.address2, r.address2Length)});
+    table.rows.push_back(
+        {Text(r.number, r.numberLength), Text(r.name, r.nameLength), std::to_string(r.entryKind),
+         Text(r.postalCode, r.postalCodeLength), Digits(static_cast<uint32_t>(r.regionCode), 5),
+         Text(r.regionName1, r.regionName1Length), Text(r.regionName2, r.regionName2Length),
+         Text(r.address1, r.address1Length), Text(r.address2, r.address2Length)});
   }
   const uint32_t count = request->resultCount;
   Qor_MemRelease(request);
@@ -257,8 +257,8 @@ struct NameOptions {
 
 // A region code in decimal (leading zeros as qor regions shows them, never octal).
 uint32_t ParseRegion(const std::string& text) {
-  if (text.empty() || text.size() > 5 || text.find_first_not_of("0123456789") != std::string::npos ||
-      std::stoul(text) > 49999) {
+  if (text.empty() || text.size() > 5 ||
+      text.find_first_not_of("0123456789") != std::string::npos || std::stoul(text) > 49999) {
     Fail("bad region code '" + text + "': expected a number from 0 to 49999 (01101, 13101)");
   }
   return static_cast<uint32_t>(std::stoul(text));
@@ -267,7 +267,8 @@ uint32_t ParseRegion(const std::string& text) {
 int RunName(const SetOptions& setOptions, const NameOptions& name, const FormatOptions& format) {
   const uint32_t region = ParseRegion(name.region);
   if (IsBlankPattern(name.pattern)) {
-    Fail("pattern '" + name.pattern + "' is blank: it needs at least one character besides "
+    Fail("pattern '" + name.pattern +
+         "' is blank: it needs at least one character besides "
          "the wildcards * ? and spaces");
   }
   SearchRequest request;
@@ -281,7 +282,8 @@ int RunName(const SetOptions& setOptions, const NameOptions& name, const FormatO
       RequestText(name.address2, false, sizeof request.address2, "--address2");
   OpenSet set(setOptions);
   if (!set.HasRegion(region)) {
-    Fail("unknown region " + Digits(region, 5) + ": the dictionary set does not cover it "
+    Fail("unknown region " + Digits(region, 5) +
+         ": the dictionary set does not cover it "
          "('qor regions' lists the regions)");
   }
   request.mode = 1;
@@ -326,7 +328,8 @@ uint32_t ParseDictNumber(const std::string& text) {
                       text.find_first_not_of("0123456789") == std::string::npos;
   const uint32_t n = digits ? static_cast<uint32_t>(std::stoul(text)) : 0;
   if (!digits || n / 100 < 1 || n / 100 > 47 || n % 100 < 1 || n % 100 > 29) {
-    Fail("bad dictionary number '" + text + "': expected 0101..4729 with last two digits "
+    Fail("bad dictionary number '" + text +
+         "': expected 0101..4729 with last two digits "
          "01..29");
   }
   return n;
@@ -344,10 +347,9 @@ int RunInstall(const InstallOptions& install) {
   }
   // The library's limit for one call.
   if (numbers.size() > 300) Fail("at most 300 dictionaries per install");
-  const int32_t copied =
-      Qor_CopyDic(install.from.data(), static_cast<int32_t>(install.from.size()),
-                  install.to.data(), static_cast<int32_t>(install.to.size()), numbers.data(),
-                  static_cast<int32_t>(numbers.size()));
+  const int32_t copied = Qor_CopyDic(install.from.data(), static_cast<int32_t>(install.from.size()),
+                                     install.to.data(), static_cast<int32_t>(install.to.size()),
+                                     numbers.data(), static_cast<int32_t>(numbers.size()));
   std::printf("installed %d of %zu dictionaries into %s\n", copied, numbers.size(),
               install.to.c_str());
   if (copied != static_cast<int32_t>(numbers.size())) {
@@ -360,23 +362,23 @@ int RunInstall(const InstallOptions& install) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  CLI::App app{"qor: searches qor3 dictionary sets, installs dictionaries, inspects and checks "
-               "dictionary files.\nTexts are UTF-8. Exit status: 0 something found, 1 nothing "
-               "found, 2 error."};
+  CLI::App app{
+      "qor: searches qor3 dictionary sets, installs dictionaries, inspects and checks "
+      "dictionary files.\nTexts are UTF-8. Exit status: 0 something found, 1 nothing "
+      "found, 2 error."};
   app.require_subcommand(1);
 
   SetOptions set;
   FormatOptions format;
   std::string key;
   CLI::App* number = app.add_subcommand("number", "who has this telephone number");
-  number->add_option("KEY", key, "9 or 10 digits with a leading zero, hyphens allowed")
-      ->required();
+  number->add_option("KEY", key, "9 or 10 digits with a leading zero, hyphens allowed")->required();
   AddSetOptions(number, &set);
   AddFormatOptions(number, &format);
 
   NameOptions name;
-  CLI::App* nameCommand = app.add_subcommand(
-      "name", "which listings of a region have a name like PATTERN");
+  CLI::App* nameCommand =
+      app.add_subcommand("name", "which listings of a region have a name like PATTERN");
   nameCommand->add_option("--region", name.region, "region code, 0 to 49999 (qor regions)")
       ->required();
   nameCommand
@@ -396,8 +398,9 @@ int main(int argc, char** argv) {
 
   InstallOptions install;
   CLI::App* installCommand = app.add_subcommand(
-      "install", "copy dictionaries qorNNNN.dct into a dictionary directory and rebuild its "
-                 "catalog");
+      "install",
+      "copy dictionaries qorNNNN.dct into a dictionary directory and rebuild its "
+      "catalog");
   installCommand->add_option("--from", install.from, "source directory")->required();
   installCommand->add_option("--to", install.to, "destination directory")->required();
   installCommand->add_option("NUMBER", install.numbers, "dictionary numbers (0101, 1301, ...)")
@@ -412,11 +415,11 @@ int main(int argc, char** argv) {
 
   std::string checkPath;
   bool quiet = false;
-  CLI::App* check = app.add_subcommand(
-      "check", "check every block, limit, offset and the entry order of dictionary and "
-               "catalog files; exit 1 when a problem is found");
-  check->add_option("PATH", checkPath, "a file, or a directory (its qor*.dct files)")
-      ->required();
+  CLI::App* check =
+      app.add_subcommand("check",
+                         "check every block, limit, offset and the entry order of dictionary and "
+                         "catalog files; exit 1 when a problem is found");
+  check->add_option("PATH", checkPath, "a file, or a directory (its qor*.dct files)")->required();
   check->add_flag("-q,--quiet", quiet, "report problems only");
 
   try {

@@ -11,8 +11,8 @@
 enum class OutputFormat { kTable, kTsv, kJson };
 
 struct OutputColumn {
-  std::string heading;  // table and TSV heading
-  std::string key;      // JSON member name
+  std::string heading;   // table and TSV heading
+  std::string key;       // JSON member name
   bool numeric = false;  // a JSON number rather than a string
 };
 
