@@ -3,8 +3,8 @@
 # on it: a number search, a name search and the start of the region list.
 #
 # Usage: scripts/demo.sh
-# Needs cmake, g++, python3, zlib, CLI11 and nlohmann-json; when any is missing it runs
-# scripts/install-deps.sh (Debian 12, through apt). QOR3_BUILD_DIR overrides build/.
+# Needs cmake, g++, python3, zlib, GoogleTest, CLI11 and nlohmann-json; when any is missing,
+# it runs scripts/install-deps.sh (Debian 12, through apt). QOR3_BUILD_DIR overrides build/.
 set -euo pipefail
 
 ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
@@ -14,7 +14,8 @@ missing=0
 for tool in cmake g++ make python3; do
   command -v "$tool" >/dev/null 2>&1 || missing=1
 done
-for header in /usr/include/zlib.h /usr/include/CLI/CLI.hpp /usr/include/nlohmann/json.hpp; do
+for header in /usr/include/zlib.h /usr/include/gtest/gtest.h /usr/include/CLI/CLI.hpp \
+              /usr/include/nlohmann/json.hpp; do
   [[ -f $header ]] || missing=1
 done
 if [[ $missing -ne 0 ]]; then
