@@ -6,6 +6,7 @@ Usage: cli_test.py --qor PATH --mkdict PATH [unittest options]"""
 import argparse
 import json
 import os
+import pty
 import shutil
 import struct
 import subprocess
@@ -364,6 +365,36 @@ class CheckAndInspect(CliTest):
         self.assertIn("entry block 1: index record out of order", out)
         self.assertIn("entry block 1, entry 0: out of entry order", out)
         self.assertIn("has no item in the number index", out)
+
+    def test_check_progress_bar_only_on_a_terminal(self):
+        code, _, err = run("check", self.dict_dir)
+        self.assertEqual((code, err), (0, ""))
+        # With a pseudo-terminal as standard error the bar is drawn there and cleared at
+        # the end; the report on standard output is unchanged.
+        master, slave = pty.openpty()
+        try:
+            p = subprocess.run([QOR, "check", self.dict_dir], stdout=subprocess.PIPE,
+                               stderr=slave, timeout=60)
+            os.close(slave)
+            slave = -1
+            bar = b""
+            while True:
+                try:
+                    chunk = os.read(master, 4096)
+                except OSError:
+                    break
+                if not chunk:
+                    break
+                bar += chunk
+        finally:
+            os.close(master)
+            if slave >= 0:
+                os.close(slave)
+        self.assertEqual(p.returncode, 0)
+        self.assertIn(b"] 0/2 qor1301.dct", bar)
+        self.assertTrue(bar.rstrip(b" ").endswith(b"\r"))
+        self.assertIn(b"qor1301.dct: ok", p.stdout)
+        self.assertNotIn(b"[", p.stdout)
 
     def test_check_errors(self):
         code, _, err = run("check", os.path.join(self.tmp, "nothing-here"))
