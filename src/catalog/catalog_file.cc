@@ -293,31 +293,47 @@ int Catalog_PackDictTable(RowIndex* index, PackedTable* table) {
 }
 
 int Catalog_PackRegionTable(RowIndex* index, PackedRegionTable* table) {
+  return Catalog_PackRegionRows(index, table, RegionRowColumns{1, 2, 3, 0});
+}
+
+int Catalog_PackPrefixTable(RowIndex* index, PackedTable* table) {
+  return Catalog_PackPrefixRows(index, table, PrefixRowColumns{1, 0});
+}
+
+int Catalog_PackRegionRows(RowIndex* index, PackedRegionTable* table, RegionRowColumns columns) {
   PackedRegionTable_Clear(table);
   RegionPackState state;
   RegionPack_Start(&state);
   RowIndex_Rewind(index);
-  char* f[4];
+  constexpr uint16_t kFields = 4;
+  if (columns.code >= kFields || columns.name1 >= kFields || columns.name2 >= kFields ||
+      columns.dictNumber >= kFields) {
+    return -1;
+  }
+  char* f[kFields];
   uint16_t n;
-  while (RowIndex_Next(index, f, &n, 4) == 0) {
-    if (n < 4 || Catalog_PackRegionRecord(table, &state, DecimalValue(f[1]), f[2], f[3],
-                                          DecimalValue(f[0])) != 0) {
+  while (RowIndex_Next(index, f, &n, kFields) == 0) {
+    if (n < kFields ||
+        Catalog_PackRegionRecord(table, &state, DecimalValue(f[columns.code]), f[columns.name1],
+                                 f[columns.name2], DecimalValue(f[columns.dictNumber])) != 0) {
       return -1;
     }
   }
   return 0;
 }
 
-int Catalog_PackPrefixTable(RowIndex* index, PackedTable* table) {
+int Catalog_PackPrefixRows(RowIndex* index, PackedTable* table, PrefixRowColumns columns) {
   PackedTable_Clear(table);
   PrefixPackState state;
   PrefixPack_Start(&state);
   RowIndex_Rewind(index);
-  char* f[2];
+  constexpr uint16_t kFields = 2;
+  if (columns.prefix >= kFields || columns.dictNumber >= kFields) return -1;
+  char* f[kFields];
   uint16_t n;
-  while (RowIndex_Next(index, f, &n, 2) == 0) {
-    if (n < 2 ||
-        Catalog_PackPrefixEntry(table, &state, DecimalValue(f[1]), DecimalValue(f[0])) != 0) {
+  while (RowIndex_Next(index, f, &n, kFields) == 0) {
+    if (n < kFields || Catalog_PackPrefixEntry(table, &state, DecimalValue(f[columns.prefix]),
+                                               DecimalValue(f[columns.dictNumber])) != 0) {
       return -1;
     }
   }

@@ -92,9 +92,9 @@ struct PackedRegionTable {
 void PackedTable_Clear(PackedTable* table);
 void PackedRegionTable_Clear(PackedRegionTable* table);
 
-// Record-by-record packing, for packers whose rows have other column orders. A record whose
-// names break the limits, or that does not fit the buffers, is refused with -1 (the table
-// is then unusable for writing).
+// Record-by-record packing, under the row packers below. A record whose names break the
+// limits, or that does not fit the buffers, is refused with -1 (the table is then unusable
+// for writing).
 struct RegionPackState {
   bool started;
   uint32_t name1Offset;
@@ -123,6 +123,16 @@ int Catalog_PackPrefixEntry(PackedTable* table, PrefixPackState* state, uint32_t
 int Catalog_PackDictTable(RowIndex* index, PackedTable* table);
 int Catalog_PackRegionTable(RowIndex* index, PackedRegionTable* table);
 int Catalog_PackPrefixTable(RowIndex* index, PackedTable* table);
+// The region and prefix packers for rows of any column order: the field numbers (from 0) at
+// which the rows hold each value. Same answers.
+struct RegionRowColumns {
+  uint16_t code, name1, name2, dictNumber;
+};
+struct PrefixRowColumns {
+  uint16_t prefix, dictNumber;
+};
+int Catalog_PackRegionRows(RowIndex* index, PackedRegionTable* table, RegionRowColumns columns);
+int Catalog_PackPrefixRows(RowIndex* index, PackedTable* table, PrefixRowColumns columns);
 void Catalog_MakeHeader(uint8_t* header, const PackedTable* dict, const PackedRegionTable* region,
                         const PackedTable* prefix);
 // Writes dir + "qor9999.dct" through a temporary file in the same directory renamed over

@@ -128,35 +128,11 @@ int CopyDic_CollectPrefixRows(RowList* rows, const DirCatalog* image, CopySelect
 }
 
 int CopyDic_PackRegionTable(RowIndex* index, PackedRegionTable* table) {
-  PackedRegionTable_Clear(table);
-  RegionPackState state;
-  RegionPack_Start(&state);
-  RowIndex_Rewind(index);
-  char* f[4];
-  uint16_t n;
-  while (RowIndex_Next(index, f, &n, 4) == 0) {
-    if (n < 4 || Catalog_PackRegionRecord(table, &state, DecimalValue(f[0]), f[1], f[2],
-                                          DecimalValue(f[3])) != 0) {
-      return -1;
-    }
-  }
-  return 0;
+  return Catalog_PackRegionRows(index, table, RegionRowColumns{0, 1, 2, 3});
 }
 
 int CopyDic_PackPrefixTable(RowIndex* index, PackedTable* table) {
-  PackedTable_Clear(table);
-  PrefixPackState state;
-  PrefixPack_Start(&state);
-  RowIndex_Rewind(index);
-  char* f[2];
-  uint16_t n;
-  while (RowIndex_Next(index, f, &n, 2) == 0) {
-    if (n < 2 ||
-        Catalog_PackPrefixEntry(table, &state, DecimalValue(f[0]), DecimalValue(f[1])) != 0) {
-      return -1;
-    }
-  }
-  return 0;
+  return Catalog_PackPrefixRows(index, table, PrefixRowColumns{0, 1});
 }
 
 int CopyDic_RebuildCatalog(const char* source, const char* destination, const uint8_t* copied) {

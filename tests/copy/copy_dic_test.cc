@@ -162,8 +162,10 @@ class OpenedSet {
     std::memcpy(request.key, number.data(), number.size());
     return Run(&request);
   }
-  // Names of the region's listings matching the pattern.
-  std::vector<std::string> ByName(uint32_t region, const std::string& patternUtf8) {
+  // Names (or, with numbers, the number digits) of the region's listings matching the
+  // pattern.
+  std::vector<std::string> ByName(uint32_t region, const std::string& patternUtf8,
+                                  bool numbers = false) {
     SearchRequest request{};
     request.mode = 1;
     request.kindFilter = 3;
@@ -171,34 +173,19 @@ class OpenedSet {
     const std::string pattern = TestCp932(patternUtf8, true);
     request.namePatternLength = static_cast<uint32_t>(pattern.size());
     std::memcpy(request.namePattern, pattern.data(), pattern.size());
-    return Run(&request);
-  }
-  // Number digits of the region's listings matching the pattern.
-  std::vector<std::string> NumbersByName(uint32_t region, const std::string& patternUtf8) {
-    SearchRequest request{};
-    request.mode = 1;
-    request.kindFilter = 3;
-    request.regionCode = region;
-    const std::string pattern = TestCp932(patternUtf8, true);
-    request.namePatternLength = static_cast<uint32_t>(pattern.size());
-    std::memcpy(request.namePattern, pattern.data(), pattern.size());
-    std::vector<std::string> out;
-    Qor_Search(handle_, &request);
-    for (uint32_t i = 0; i < request.resultCount; ++i)
-      out.push_back(Digits(request.results[i]->number));
-    Qor_MemRelease(&request);
-    return out;
+    return Run(&request, numbers);
   }
 
  private:
-  std::vector<std::string> Run(SearchRequest* request) {
-    std::vector<std::string> names;
+  std::vector<std::string> Run(SearchRequest* request, bool numbers = false) {
+    std::vector<std::string> out;
     Qor_Search(handle_, request);
     for (uint32_t i = 0; i < request->resultCount; ++i) {
-      names.push_back(TestUtf8(request->results[i]->name));
+      const SearchResult* r = request->results[i];
+      out.push_back(numbers ? Digits(r->number) : TestUtf8(r->name));
     }
     Qor_MemRelease(request);
-    return names;
+    return out;
   }
 
   OpenResult result_{};
@@ -263,7 +250,7 @@ TEST_F(CopyDicTest, AnOpenAfterTheCopyKeepsTheCatalogAndFindsTheCopiedListings) 
   EXPECT_EQ(set.ByNumber("0452000001"), (std::vector<std::string>{"鈴木花子"}));
   EXPECT_TRUE(set.ByNumber("0312340001").empty());  // the replaced edition's listing
   EXPECT_TRUE(set.ByNumber("0482000001").empty());  // not copied
-  EXPECT_EQ(set.NumbersByName(13101, "山田*"), (std::vector<std::string>{"0312340002"}));
+  EXPECT_EQ(set.ByName(13101, "山田*", true), (std::vector<std::string>{"0312340002"}));
   EXPECT_EQ(set.ByName(12101, "佐藤*"), (std::vector<std::string>{"佐藤三郎"}));
   EXPECT_TRUE(set.ByName(13101, "古川*").empty());
 }
