@@ -396,6 +396,16 @@ class CheckAndInspect(CliTest):
         self.assertIn(b"qor1301.dct: ok", p.stdout)
         self.assertNotIn(b"[", p.stdout)
 
+    def test_check_reports_stray_filter_bits(self):
+        def set_prefix_999(image):
+            image[256 + 999 // 8] |= 0x80 >> (999 % 8)
+            return image
+        path = self.damaged_copy("filter.dct", set_prefix_999)
+        code, out, _ = run("check", path)
+        self.assertEqual(code, 1)
+        self.assertIn("section 0: 1 bits set that no number of the file has, the first for 999",
+                      out)
+
     def test_check_errors(self):
         code, _, err = run("check", os.path.join(self.tmp, "nothing-here"))
         self.assertEqual(code, 2)

@@ -459,6 +459,42 @@ void CrossCheck(std::vector<Occurrence> items, std::vector<Occurrence> entries, 
   }
 }
 
+// Every bit of the two filters stands for a number of the file (a stray bit makes a search
+// read the file's indexes for nothing, and means the filter is not the file's own). Only
+// checked when every entry block was read whole.
+void CheckFilterBits(const std::vector<uint8_t>& filters, const std::vector<Occurrence>& entries,
+                     DictWalk* walk) {
+  for (const EntryBlock& block : walk->entryBlocks) {
+    if (!block.complete) return;
+  }
+  std::vector<uint8_t> prefixes(kPrefixFilterMax * 8, 0), suffixes(kSuffixFilterMax * 8, 0);
+  for (const Occurrence& o : entries) {
+    const uint32_t p = NumberPrefix(o.number);
+    if (p < prefixes.size()) prefixes[p] = 1;
+    suffixes[o.number % 100000] = 1;
+  }
+  const struct {
+    const uint8_t* bits;
+    uint32_t size;
+    const std::vector<uint8_t>* used;
+    const char* place;
+  } sets[] = {{filters.data(), std::min(walk->sizes[0], kPrefixFilterMax), &prefixes, "section 0"},
+              {filters.data() + kPrefixFilterMax, std::min(walk->sizes[1], kSuffixFilterMax),
+               &suffixes, "section 1"}};
+  for (const auto& set : sets) {
+    uint32_t stray = 0, first = 0;
+    for (uint32_t bit = 0; bit < set.size * 8; ++bit) {
+      if (FilterHas(set.bits, set.size, bit) && !(*set.used)[bit]) {
+        if (stray++ == 0) first = bit;
+      }
+    }
+    if (stray > 0) {
+      Report(walk, set.place, std::to_string(stray) + " bits set that no number of the file " +
+                                  "has, the first for " + std::to_string(first));
+    }
+  }
+}
+
 bool WalkDictionary(const std::string& path, bool correction, const EntryVisitor& visit,
                     DictWalk* walk, std::string* error) {
   FILE* file = std::fopen(path.c_str(), "rb");
@@ -526,6 +562,7 @@ bool WalkDictionary(const std::string& path, bool correction, const EntryVisitor
                    " of " + std::to_string(walk->entryBlocks.size()));
       }
     }
+    CheckFilterBits(filters, entries, walk);
     CrossCheck(std::move(items), std::move(entries), walk);
   }
   SearchContext_Free(c);
