@@ -55,10 +55,13 @@ void Platform_ListDictionaryFiles(const char* dir, uint8_t* present) {
 int Platform_FileTime(FILE* file, LocalTime* out) {
   HANDLE h = reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(file)));
   if (h == INVALID_HANDLE_VALUE) return -1;
-  FILETIME written, local;
-  SYSTEMTIME st;
-  if (!GetFileTime(h, nullptr, nullptr, &written) || !FileTimeToLocalFileTime(&written, &local) ||
-      !FileTimeToSystemTime(&local, &st)) {
+  // With the zone's rule for the file's own date, summer time included, as localtime does;
+  // FileTimeToLocalFileTime applies today's offset, which would move the time of every file
+  // by an hour whenever summer time starts or ends.
+  FILETIME written;
+  SYSTEMTIME utc, st;
+  if (!GetFileTime(h, nullptr, nullptr, &written) || !FileTimeToSystemTime(&written, &utc) ||
+      !SystemTimeToTzSpecificLocalTime(nullptr, &utc, &st)) {
     return -1;
   }
   *out = LocalTime{st.wYear, st.wMonth, st.wDay, st.wHour, st.wMinute};

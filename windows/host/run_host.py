@@ -5,12 +5,13 @@ answer files byte for byte. Under wine the session runs twice: qor3_host.exe loa
 with LoadLibraryA, qor3_host_linked.exe is linked with the import library.
 
 Usage: run_host.py --mkdict TOOL --data DIR --native-host EXE --native-library LIB
-                   --work-dir DIR [--win32-dir DIR] [--cp932-tests EXE] [--native-only]
+                   --work-dir DIR [--win32-dir DIR] [--windows-tests EXE] [--native-only]
                    [--skip-missing]
   --win32-dir     cross build tree holding QOR3.DLL and both host programs (wine prefix
                   inside)
-  --cp932-tests   the cross-built test exe: its code page 932 path tests run under wine
-                  with the Japanese code page as well
+  --windows-tests the cross-built test exe: its code page 932 path tests and its file time
+                  test run under wine as well, with the Japanese code page and a zone
+                  with summer time (Europe/Berlin)
   --native-only   run the native session only
   --skip-missing  exit 77 (a skipped test) when the cross build or wine is missing
 Under wine the host runs with the Japanese ANSI code page (932) as on the hosts' machines,
@@ -113,7 +114,7 @@ def main():
     parser.add_argument("--native-library", required=True)
     parser.add_argument("--work-dir", required=True)
     parser.add_argument("--win32-dir")
-    parser.add_argument("--cp932-tests")
+    parser.add_argument("--windows-tests")
     parser.add_argument("--native-only", action="store_true")
     parser.add_argument("--skip-missing", action="store_true")
     args = parser.parse_args()
@@ -125,7 +126,7 @@ def main():
             hosts = [os.path.join(args.win32_dir, exe)
                      for exe in ("qor3_host.exe", "qor3_host_linked.exe")]
             dll = os.path.join(args.win32_dir, "QOR3.DLL")
-            wanted = [*hosts, dll] + ([args.cp932_tests] if args.cp932_tests else [])
+            wanted = [*hosts, dll] + ([args.windows_tests] if args.windows_tests else [])
             absent = [p for p in wanted if not os.path.isfile(p)]
             absent += [t for t in ("wine", "wineboot", "wineserver") if not shutil.which(t)]
             missing = ", ".join(absent)
@@ -159,14 +160,15 @@ def main():
             show_difference(native, wine)
             return 1
     print(f"run_host: all sessions passed, answers identical ({len(native)} bytes)")
-    if args.cp932_tests:
-        command = ["wine", args.cp932_tests, "--gtest_color=no",
-                   "--gtest_filter=Cp932Path.*:*Cp932DirectoryTest.*"]
-        print(f"run_host: {' '.join(command)}", flush=True)
-        done = subprocess.run(command, cwd=os.path.dirname(args.cp932_tests), env=env,
-                              stdin=subprocess.DEVNULL, timeout=TIMEOUT)
+    if args.windows_tests:
+        command = ["wine", args.windows_tests, "--gtest_color=no",
+                   "--gtest_filter=Cp932Path.*:*Cp932DirectoryTest.*:PlatformFileTimeTest.*"]
+        print(f"run_host: TZ=Europe/Berlin {' '.join(command)}", flush=True)
+        done = subprocess.run(command, cwd=os.path.dirname(args.windows_tests),
+                              env=dict(env, TZ="Europe/Berlin"), stdin=subprocess.DEVNULL,
+                              timeout=TIMEOUT)
         if done.returncode != 0:
-            print(f"run_host: the code page 932 path tests failed (exit {done.returncode})")
+            print(f"run_host: the Windows path and file time tests failed (exit {done.returncode})")
             return 1
     return 0
 
