@@ -5,6 +5,7 @@
 
 #include <cerrno>
 #include <chrono>
+#include <ctime>
 #include <cstdlib>
 #include <cstring>
 
@@ -96,6 +97,12 @@ uint64_t Bench_NowNs() {
   return static_cast<uint64_t>(std::chrono::duration_cast<std::chrono::nanoseconds>(
                                    std::chrono::steady_clock::now().time_since_epoch())
                                    .count());
+}
+
+uint64_t Bench_CpuNs() {
+  struct timespec t;
+  if (clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t) != 0) return 0;
+  return static_cast<uint64_t>(t.tv_sec) * 1000000000u + static_cast<uint64_t>(t.tv_nsec);
 }
 
 long Bench_PeakRssKiB() {

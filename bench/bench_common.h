@@ -29,14 +29,19 @@ bool Bench_ReadQueries(const std::string& path, std::vector<BenchQuery>* queries
                        std::string* error);
 
 uint64_t Bench_NowNs();
+// CPU time of this process so far (user and system), ns. On a machine shared with other work
+// the wall-clock time of a query includes the time the process waited for a core; its CPU
+// time does not.
+uint64_t Bench_CpuNs();
 // Peak resident set of this process so far, KiB (getrusage ru_maxrss).
 long Bench_PeakRssKiB();
 
 // Runs every query of the given type twice: a warm-up pass that brings the files into the
 // page cache and records the answer counts, then the measured pass, timed query by query.
-// Writes one line per measured query, "engine TAB workload TAB index TAB count TAB ns", where
-// index is the query's position in the query file, so runs of different engines can be
-// joined. A count that differs between the two passes is reported on stderr and makes the
+// Writes one line per measured query, "engine TAB workload TAB index TAB count TAB ns TAB
+// cpu ns", where index is the query's position in the query file, so runs of different engines
+// can be joined. The CPU clock is read outside the wall-clock window, so its figure includes
+// the reading of the wall clock and part of its own. A count that differs between the two passes is reported on stderr and makes the
 // result false. run(query) returns the number of answers.
 template <typename Run>
 bool Bench_Measure(std::FILE* out, const char* engine, const std::vector<BenchQuery>& queries,
@@ -48,15 +53,17 @@ bool Bench_Measure(std::FILE* out, const char* engine, const std::vector<BenchQu
   bool stable = true;
   for (size_t i = 0; i < queries.size(); ++i) {
     if (queries[i].type != type) continue;
+    uint64_t cpuStart = Bench_CpuNs();
     uint64_t start = Bench_NowNs();
     uint32_t count = run(queries[i]);
     uint64_t ns = Bench_NowNs() - start;
+    uint64_t cpu = Bench_CpuNs() - cpuStart;
     if (count != warm[i]) {
       std::fprintf(stderr, "%s: query %zu answered %u, then %u\n", engine, i, warm[i], count);
       stable = false;
     }
-    std::fprintf(out, "%s\t%s\t%zu\t%u\t%llu\n", engine, queries[i].workload.c_str(), i, count,
-                 static_cast<unsigned long long>(ns));
+    std::fprintf(out, "%s\t%s\t%zu\t%u\t%llu\t%llu\n", engine, queries[i].workload.c_str(), i,
+                 count, static_cast<unsigned long long>(ns), static_cast<unsigned long long>(cpu));
   }
   return stable;
 }

@@ -39,7 +39,7 @@ def main():
     with open(args.measurements, encoding="utf-8", errors="replace") as f:
         for line in f:
             fields = line.rstrip("\n").split("\t")
-            if len(fields) == 5 and not fields[0].startswith("#"):
+            if len(fields) >= 5 and not fields[0].startswith("#"):
                 latency[(fields[0], fields[1])].append(int(fields[4]) / 1e6)
 
     panels = [p for p in PANELS if any((e, p[0]) in latency for e, _, _ in ENGINES)]

@@ -126,12 +126,14 @@ int RunOpens(const std::string& dictDir, const std::string& correctionDir, int i
         return 1;
       }
       std::memset(&result, 0, sizeof result);
+      uint64_t cpuStart = Bench_CpuNs();
       uint64_t start = Bench_NowNs();
       handle = Qor_Open(&request, &result);
       uint64_t ns = Bench_NowNs() - start;
+      uint64_t cpu = Bench_CpuNs() - cpuStart;
       uint32_t regions = handle ? result.regionCount : 0;
-      std::fprintf(out, "qor3\t%s\t%d\t%u\t%llu\n", workload.c_str(), i, regions,
-                   static_cast<unsigned long long>(ns));
+      std::fprintf(out, "qor3\t%s\t%d\t%u\t%llu\t%llu\n", workload.c_str(), i, regions,
+                   static_cast<unsigned long long>(ns), static_cast<unsigned long long>(cpu));
       if (handle) Qor_Close(handle, &result);
     }
   }

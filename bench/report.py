@@ -41,9 +41,11 @@ def read_pairs(path):
 
 
 def read_measurements(path):
-    """latency[(engine, workload)] = [ns...]; counts[(engine, workload)] = {index: count};
-    rss[(engine, run)] = KiB; plans[workload] = text."""
+    """latency[(engine, workload)] = [ns...]; cpu[(engine, workload)] = [CPU ns...];
+    counts[(engine, workload)] = {index: count}; rss[(engine, run)] = KiB;
+    plans[workload] = text."""
     latency = collections.defaultdict(list)
+    cpu = collections.defaultdict(list)
     counts = collections.defaultdict(dict)
     rss, plans = {}, {}
     with open(path, encoding="utf-8", errors="replace") as f:
@@ -53,11 +55,13 @@ def read_measurements(path):
                 rss[(fields[1], fields[2])] = int(fields[3])
             elif fields[0] == "#plan":
                 plans[fields[2]] = fields[3]
-            elif len(fields) == 5:
-                engine, workload, index, count, ns = fields
+            elif len(fields) >= 5:
+                engine, workload, index, count, ns = fields[:5]
                 latency[(engine, workload)].append(int(ns))
+                if len(fields) > 5:
+                    cpu[(engine, workload)].append(int(fields[5]))
                 counts[(engine, workload)][int(index)] = int(count)
-    return latency, counts, rss, plans
+    return latency, cpu, counts, rss, plans
 
 
 def percentile(sorted_values, p):
@@ -68,7 +72,7 @@ def percentile(sorted_values, p):
     return sorted_values[rank - 1]
 
 
-def summary(values):
+def summary(values, cpu_values):
     s = sorted(values)
     total = sum(s)
     return {
@@ -76,6 +80,7 @@ def summary(values):
         "median": percentile(s, 50),
         "p99": percentile(s, 99),
         "qps": len(s) / (total / 1e9) if total else float("nan"),
+        "cpu": percentile(sorted(cpu_values), 50),
     }
 
 
@@ -132,7 +137,7 @@ def main():
     ap.add_argument("--out", required=True)
     args = ap.parse_args()
 
-    latency, counts, rss, plans = read_measurements(args.measurements)
+    latency, cpu, counts, rss, plans = read_measurements(args.measurements)
     stats = read_pairs(args.stats)
     run = read_pairs(args.run)
     machine = read_pairs(args.machine)
@@ -243,6 +248,12 @@ def main():
     w("- Every query runs twice: a warm-up pass (page cache warm, counts recorded), then the "
       "measured pass, timed one query at a time with `steady_clock`. Median and p99 are "
       "nearest-rank over the measured pass; QPS is queries divided by their summed time.")
+    w("- The machine is shared: other builds ran during the run (see the load averages above; "
+      "2 cores). A query's wall-clock time then includes the time its process waited for a "
+      "core, so each query's CPU time (`CLOCK_PROCESS_CPUTIME_ID`, user and system, read just "
+      "outside the wall-clock window, so it carries about a microsecond of clock reading) is "
+      "recorded too; the \"CPU median\" column is the median of those, the closest figure here "
+      "to an idle machine's latency.")
     w("- A search includes reading every answer as a host does (each text of every result; "
       "SQLite: `sqlite3_step` and every column's text; tinycdb: every record read out) and, "
       "for qor3, `Qor_MemRelease`.")
@@ -277,9 +288,9 @@ def main():
     w("Ratios are qor3's figure divided by the peer's (below 1 is better for latency, above 1 "
       "better for QPS).")
     w("")
-    w("| workload | engine | queries | answers | median | p99 | QPS |")
-    w("|---|---|---:|---:|---:|---:|---:|")
-    summaries = {k: summary(v) for k, v in latency.items()}
+    w("| workload | engine | queries | answers | median | p99 | QPS | CPU median |")
+    w("|---|---|---:|---:|---:|---:|---:|---:|")
+    summaries = {k: summary(v, cpu.get(k, [])) for k, v in latency.items()}
     for workload, title in workloads:
         if ("qor3", workload) not in summaries:
             continue
@@ -291,17 +302,19 @@ def main():
             s = summaries.get((engine, workload))
             if not s:
                 continue
-            w("| %s | %s | %s | %s | %s | %s | %s |" % (
+            w("| %s | %s | %s | %s | %s | %s | %s | %s |" % (
                 label if first else "", ENGINES[engine], fmt_num(s["n"]),
                 fmt_num(sum(counts[(engine, workload)].values())),
-                fmt_time(s["median"]), fmt_time(s["p99"]), fmt_num(s["qps"])))
+                fmt_time(s["median"]), fmt_time(s["p99"]), fmt_num(s["qps"]),
+                fmt_time(s["cpu"])))
             first = False
         for engine in ["sqlite", "cdb"]:
             s = summaries.get((engine, workload))
             if s:
-                w("| | qor3 ÷ %s | | | %s | %s | %s |" % (
+                w("| | qor3 ÷ %s | | | %s | %s | %s | %s |" % (
                     ENGINES[engine], fmt_ratio(ours["median"], s["median"]),
-                    fmt_ratio(ours["p99"], s["p99"]), fmt_ratio(ours["qps"], s["qps"])))
+                    fmt_ratio(ours["p99"], s["p99"]), fmt_ratio(ours["qps"], s["qps"]),
+                    fmt_ratio(ours["cpu"], s["cpu"])))
     w("")
     if mismatches:
         w("**Answer counts differ** (these comparisons are void):")
@@ -320,8 +333,8 @@ def main():
 
     w("### Qor_Open")
     w("")
-    w("| open | dictionaries | regions | opens | median | p99 |")
-    w("|---|---:|---:|---:|---:|---:|")
+    w("| open | dictionaries | regions | opens | median | p99 | CPU median |")
+    w("|---|---:|---:|---:|---:|---:|---:|")
     for label, dicts in [("main", run.get("dictionaries")), ("open100", run.get("open_dicts"))]:
         for kind, title in [("open-current", "current catalogs"),
                             ("open-no-catalog", "no catalog (full refresh)")]:
@@ -330,8 +343,9 @@ def main():
                 continue
             s = summaries[key]
             regions = max(counts[key].values()) if counts[key] else 0
-            w("| %s | %s | %s | %s | %s | %s |" % (title, dicts, regions, s["n"],
-                                                   fmt_time(s["median"]), fmt_time(s["p99"])))
+            w("| %s | %s | %s | %s | %s | %s | %s |" % (
+                title, dicts, regions, s["n"], fmt_time(s["median"]), fmt_time(s["p99"]),
+                fmt_time(s["cpu"])))
     w("")
     w("No peer is timed here: SQLite and tinycdb open one file and read nothing until the "
       "first query.")
@@ -400,31 +414,34 @@ def main():
 
     w("## Targets")
     w("")
-    w("| target | measured | |")
-    w("|---|---|---|")
+    w("Judged on the wall-clock median this run measured; the CPU-time median beside it.")
+    w("")
+    w("| target | measured | CPU median | |")
+    w("|---|---|---|---|")
     checks = []
     for workload in ["number-hit", "number-miss"]:
         s = summaries.get(("qor3", workload))
         if s:
             checks.append(("warm number search median ≤ 1 ms (%s)" % workload,
-                           fmt_time(s["median"]), s["median"] <= 1e6))
+                           fmt_time(s["median"]), fmt_time(s["cpu"]), s["median"] <= 1e6))
     target_set = big if ("qor3", "big-name-prefix") in summaries else stats
     s = summaries.get(("qor3", "big-name-prefix" if target_set is big else "name-prefix"))
     if s:
         checks.append(("name search median, leading literal, 50,000-listing region ≤ 20 ms "
                        "(region of %s listings here)" % fmt_num(
                            int(target_set["largest_region_listings"])),
-                       fmt_time(s["median"]), s["median"] <= 20e6))
+                       fmt_time(s["median"]), fmt_time(s["cpu"]), s["median"] <= 20e6))
     s = summaries.get(("qor3", "open-current-open100"))
     if s:
         checks.append(("Qor_Open, current catalogs, 100 dictionaries ≤ 10 ms (%s here)" %
-                       run.get("open_dicts"), fmt_time(s["median"]), s["median"] <= 10e6))
+                       run.get("open_dicts"), fmt_time(s["median"]), fmt_time(s["cpu"]),
+                       s["median"] <= 10e6))
     checks.append(("qor3 dictionaries ≤ 40% of the SQLite bytes",
                    "%.1f%% (whole set: %.1f%%)" % (100.0 * qor_dict / sqlite_bytes,
                                                    100.0 * qor_all / sqlite_bytes),
-                   qor_dict <= 0.4 * sqlite_bytes))
-    for title, measured, ok in checks:
-        w("| %s | %s | %s |" % (title, measured, "met" if ok else "**missed**"))
+                   "", qor_dict <= 0.4 * sqlite_bytes))
+    for title, measured, cpu_median, ok in checks:
+        w("| %s | %s | %s | %s |" % (title, measured, cpu_median, "met" if ok else "**missed**"))
     w("")
 
     notes = args.notes
