@@ -93,11 +93,12 @@ if [[ $NATIVE_ONLY -eq 0 ]]; then
   fi
 fi
 
-# ---- native tests (also checks the cross-built QOR3.DLL and test exe when they exist)
+# ---- native tests (also checks the cross-built QOR3.DLL and test exe when they exist; the
+# host program under wine is a stage of its own)
 stage_begin "native ctest"
 if [[ $NATIVE_BUILT -eq 0 ]]; then
   stage_end SKIP "native build failed"
-elif ctest --test-dir "$NATIVE_DIR" --output-on-failure -j"$JOBS"; then
+elif ctest --test-dir "$NATIVE_DIR" --output-on-failure -j"$JOBS" -LE wine; then
   stage_end PASS
 else
   stage_end FAIL
@@ -141,6 +142,28 @@ if [[ $NATIVE_ONLY -eq 0 ]]; then
     else
       wineserver -k >/dev/null 2>&1 || true
       stage_end FAIL "no wine prefix"
+    fi
+  fi
+fi
+
+# ---- the host program on QOR3.DLL under wine (loaded and linked), its answers held byte for
+# byte to those of the same program on the native library
+if [[ $NATIVE_ONLY -eq 0 ]]; then
+  stage_begin "win32 host (wine)"
+  if [[ $NATIVE_BUILT -eq 0 || $WIN32_BUILT -eq 0 ]]; then
+    stage_end SKIP "a build failed"
+  else
+    python3 "$ROOT/windows/host/run_host.py" --mkdict "$NATIVE_DIR/tools/qor-mkdict" \
+      --data "$ROOT/windows/host/data" --native-host "$NATIVE_DIR/windows/host/qor3_host" \
+      --native-library "$NATIVE_DIR/libqor3.so" --win32-dir "$WIN32_DIR" \
+      --windows-tests "$WIN32_DIR/tests/qor3_tests.exe" \
+      --work-dir "$NATIVE_DIR/windows/host/stage" </dev/null 2>&1 | tr -d '\r'
+    rc=${PIPESTATUS[0]}
+    WINEPREFIX=$WIN32_DIR/wineprefix wineserver -k >/dev/null 2>&1 || true
+    if [[ $rc -eq 0 ]]; then
+      stage_end PASS
+    else
+      stage_end FAIL "exit $rc"
     fi
   fi
 fi
