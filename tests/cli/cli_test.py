@@ -289,8 +289,13 @@ class CheckAndInspect(CliTest):
         self.assertIn("qor9999.dct: ok", out)
         code, out, _ = run("check", os.path.join(self.corr_dir, "qor5001.dct"))
         self.assertEqual(code, 0, out)
-        code, out, _ = run("check", "-q", self.dict_dir)
+        code, out, _ = run("check", "-q", self.dict_dir, self.corr_dir)
         self.assertEqual((code, out), (0, ""))
+        flipped = self.damaged_copy("stub2.dct", lambda image: image[:300])
+        code, out, _ = run("check", "-q", self.dict_dir, flipped)
+        self.assertEqual(code, 1)
+        self.assertEqual(out.count("\n"), 1)
+        self.assertIn("stub2.dct: header:", out)
 
     def test_check_reports_a_flipped_entry_block(self):
         def flip(image):

@@ -413,13 +413,14 @@ int main(int argc, char** argv) {
   inspect->add_option("FILE", inspectFile, "the file")->required();
   inspect->add_flag("--entries", entries, "list every entry too");
 
-  std::string checkPath;
+  std::vector<std::string> checkPaths;
   bool quiet = false;
   CLI::App* check =
       app.add_subcommand("check",
                          "check every block, limit, offset and the entry order of dictionary and "
                          "catalog files; exit 1 when a problem is found");
-  check->add_option("PATH", checkPath, "a file, or a directory (its qor*.dct files)")->required();
+  check->add_option("PATH", checkPaths, "files, or directories (their qorNNNN.dct files)")
+      ->required();
   check->add_flag("-q,--quiet", quiet, "report problems only");
 
   try {
@@ -448,10 +449,14 @@ int main(int argc, char** argv) {
       return kExitFound;
     }
     if (*check) {
-      std::string error;
       const bool progress = isatty(STDERR_FILENO) == 1;
-      int problems = Check_Path(checkPath, quiet, progress, stdout, &error);
-      if (problems < 0) Fail(error);
+      int problems = 0;
+      for (const std::string& path : checkPaths) {
+        std::string error;
+        const int found = Check_Path(path, quiet, progress, stdout, &error);
+        if (found < 0) Fail(error);
+        problems += found;
+      }
       return problems == 0 ? kExitFound : kExitNothing;
     }
   } catch (const QorError& e) {
