@@ -440,6 +440,8 @@ TEST_F(CopyDicTest, AReadOnlySourceFileCanBeInstalledTwice) {
   const std::string file = src_.File(DictName(103));
   fs::permissions(file, fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read);
   EXPECT_EQ(CopyDic(src_.path(), dst_.path(), {103}), 1);
+  EXPECT_NE(fs::status(dst_.File(DictName(103))).permissions() & fs::perms::owner_write,
+            fs::perms::none);
   EXPECT_EQ(CopyDic(src_.path(), dst_.path(), {103}), 1);
   fs::permissions(file, fs::perms::owner_all);
   EXPECT_EQ(ReadBytes(dst_.File(DictName(103))), ReadBytes(file));
