@@ -410,7 +410,11 @@ int main(int argc, char** argv) {
   bool entries = false;
   CLI::App* inspect = app.add_subcommand(
       "inspect", "what a dictionary (qorNNNN.dct, qor5001.dct) or catalog (qor9999.dct) holds");
-  inspect->add_option("FILE", inspectFile, "the file")->required();
+  inspect
+      ->add_option("FILE", inspectFile,
+                   "the file; one named qor5001.dct is read as the correction file, one named "
+                   "qor9999.dct or starting with ABCD as a catalog")
+      ->required();
   inspect->add_flag("--entries", entries, "list every entry too");
 
   std::vector<std::string> checkPaths;
@@ -419,7 +423,10 @@ int main(int argc, char** argv) {
       app.add_subcommand("check",
                          "check every block, limit, offset and the entry order of dictionary and "
                          "catalog files; exit 1 when a problem is found");
-  check->add_option("PATH", checkPaths, "files, or directories (their qorNNNN.dct files)")
+  check
+      ->add_option("PATH", checkPaths,
+                   "files, or directories (their qorNNNN.dct files); files are told apart as "
+                   "for inspect")
       ->required();
   check->add_flag("-q,--quiet", quiet, "report problems only");
 
