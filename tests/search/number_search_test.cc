@@ -201,6 +201,10 @@ TEST_F(NumberSearchTest, NumbersAreHyphenatedByTheAreaCodeSets) {
   EXPECT_EQ(Numbers(Number("0425551234")), (std::vector<std::string>{"0425-55-1234"}));
   // No probe matches: the plain digits.
   EXPECT_EQ(Numbers(Number("0711112222")), (std::vector<std::string>{"0711112222"}));
+  // The sets are read at every search: with 031234 listed too, its probe comes first.
+  o.areaCodes = {"03", "031234"};
+  WriteTestDict(d1_.path(), {Entry("0312345678", "二")}, o);
+  EXPECT_EQ(Numbers(Number("0312345678")), (std::vector<std::string>{"031234-5678"}));
 }
 
 TEST_F(NumberSearchTest, EveryResultFieldIsFilledAndEmptyFieldsAreEmptyTexts) {
