@@ -21,6 +21,18 @@ int64_t File_Size(FILE* f) {
   return end;
 }
 
+#if defined(QOR3_FAULT_INJECTION)
+namespace {
+unsigned long g_writesLeft = 0;  // writes that still succeed, plus one; 0: no failing
+}  // namespace
+
+void File_FailWritesFrom(unsigned long failAt) { g_writesLeft = failAt; }
+#endif
+
 bool File_WriteAll(FILE* f, const void* buf, size_t n) {
+#if defined(QOR3_FAULT_INJECTION)
+  if (g_writesLeft == 1) return false;
+  if (g_writesLeft > 1) --g_writesLeft;
+#endif
   return n == 0 || std::fwrite(buf, 1, n, f) == n;
 }

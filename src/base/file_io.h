@@ -14,4 +14,10 @@ int64_t File_Size(FILE* f);
 // Writes all n bytes; false on a short write.
 bool File_WriteAll(FILE* f, const void* buf, size_t n);
 
+#if defined(QOR3_FAULT_INJECTION)
+// Test hook for a full disk: the File_WriteAll call numbered failAt (1 = the next one) and
+// every one after it write nothing and fail. failAt 0 turns failing off.
+void File_FailWritesFrom(unsigned long failAt);
+#endif
+
 #endif  // QOR3_BASE_FILE_IO_H

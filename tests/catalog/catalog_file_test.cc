@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "base/file_io.h"
 #include "base/mem.h"
 #include "catalog/catalog_test_files.h"
 
@@ -205,6 +206,32 @@ TEST(CatalogWrite, FailedRenameRemovesTheTemporaryFile) {
                           std::filesystem::directory_iterator()),
             1);
 }
+
+#if defined(QOR3_FAULT_INJECTION)
+TEST(CatalogWrite, AFullDiskAtAnyWriteKeepsTheOldCatalogAndLeavesNoTemporaryFile) {
+  ScratchDir dir;
+  WriteBytes(dir.File("qor9999.dct"), ExampleCatalog());
+  Rows r;
+  r.Dict({"0101", "20020825", "1230", "20020801", "0002"});
+  r.Region({"0101", "13101", "AB", "CDE"});
+  r.Prefix({"0101", "0312"});
+  r.Index();
+  Image img(dir.Dir());
+  // The catalog is written in eight pieces; the disk fills up before each of them in turn.
+  for (unsigned long failAt = 1; failAt <= 8; ++failAt) {
+    File_FailWritesFrom(failAt);
+    EXPECT_EQ(Catalog_Write(img.image, &r.rows), 1) << "write " << failAt;
+    File_FailWritesFrom(0);
+    EXPECT_EQ(ReadBytes(dir.File("qor9999.dct")), ExampleCatalog()) << "write " << failAt;
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.Str()),
+                            std::filesystem::directory_iterator()),
+              1)
+        << "write " << failAt;
+  }
+  EXPECT_EQ(Catalog_Write(img.image, &r.rows), 0);
+  EXPECT_NE(ReadBytes(dir.File("qor9999.dct")), ExampleCatalog());
+}
+#endif
 
 TEST(CatalogWrite, NoDictionaryRowsDeletesTheCatalog) {
   ScratchDir dir;
