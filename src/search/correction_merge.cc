@@ -21,8 +21,9 @@ void CopyField(char (&dst)[N], const char* src) {
   dst[n] = '\0';
 }
 
-// Loads the list's next row into the pending entry; false at the end of the list.
-bool LoadNext(RowList* list, DictEntry* pending) {
+}  // namespace
+
+bool Correction_NextRow(RowList* list, DictEntry* pending) {
   char* f[kResultRowFields];
   uint16_t n;
   if (RowList_Next(list, f, &n, kResultRowFields) != 0) return false;
@@ -39,9 +40,11 @@ bool LoadNext(RowList* list, DictEntry* pending) {
   return true;
 }
 
+namespace {
+
 // Loads the next addition after one was consumed.
 void AdvanceAddition(SearchContext* c) {
-  if (LoadNext(&c->resultRows, &c->pendingAddition)) {
+  if (Correction_NextRow(&c->resultRows, &c->pendingAddition)) {
     c->pendingAdditionValid = 1;
   } else {
     c->pendingAdditionValid = 0;
@@ -83,7 +86,7 @@ int Correction_MergeStep(const DictEntry* entry, SearchContext* c) {
   if (c->additionsActive) {
     if (c->pendingAddition.regionCodeText[0] == '\0') {
       c->pendingAdditionValid = 0;
-      if (!LoadNext(&c->resultRows, &c->pendingAddition)) {
+      if (!Correction_NextRow(&c->resultRows, &c->pendingAddition)) {
         c->additionsActive = 0;
         return 1;
       }
@@ -100,7 +103,7 @@ int Correction_MergeStep(const DictEntry* entry, SearchContext* c) {
   if (c->deletionsActive) {
     int d = DictEntry_Compare(entry, &c->pendingDeletion);
     while (d > 0) {
-      if (!LoadNext(&c->secondRows, &c->pendingDeletion)) {
+      if (!Correction_NextRow(&c->secondRows, &c->pendingDeletion)) {
         c->deletionsActive = 0;
         break;
       }

@@ -20,6 +20,8 @@ void Correction_StartDeletions(SearchContext* correction);
 // For one accepted dictionary entry: 0 = emit correction->output first and call again with
 // the same entry; 1 = emit the entry; -1 = drop it.
 int Correction_MergeStep(const DictEntry* entry, SearchContext* correction);
+// Loads the list's next result row into entry: true, or false at the end of the list.
+bool Correction_NextRow(RowList* list, DictEntry* entry);
 // Appends the additions not yet emitted to rows. 0, or -1 when an append fails.
 int Correction_Finish(SearchContext* correction, RowList* rows);
 

@@ -25,8 +25,22 @@ struct CorrectionState {
 
 struct MatchState {
   SearchContext* correction;
+  // Additions emitted so far. Each dictionary's hits are one ascending run, but the additions
+  // are merged once across all of them, so an addition emitted during an earlier
+  // dictionary's run may equal a later dictionary's entry; that entry is then dropped, as
+  // an entry equal to an addition is within one run, and the listing comes once.
+  RowList* emitted;
   bool outOfMemory;
 };
+
+bool AlreadyAdded(const DictEntry* entry, RowList* emitted) {
+  if (emitted->rowCount == 0 || RowList_Rewind(emitted) != 0) return false;
+  DictEntry addition;
+  while (Correction_NextRow(emitted, &addition)) {
+    if (DictEntry_Compare(entry, &addition) == 0) return true;
+  }
+  return false;
+}
 
 int KeepCorrectionIfWanted(SearchContext* c, void* user) {
   auto* state = static_cast<CorrectionState*>(user);
@@ -43,8 +57,10 @@ int MergeMatch(SearchContext* main, void* user) {
   for (;;) {
     int step = Correction_MergeStep(&main->current, state->correction);
     if (step == -1) return 0;
+    if (step == 1 && AlreadyAdded(&main->current, state->emitted)) return 0;
     const DictEntry* emit = step == 0 ? &state->correction->output : &main->current;
-    if (ResultRow_Append(&main->resultRows, emit) != 0) {
+    if (ResultRow_Append(&main->resultRows, emit) != 0 ||
+        (step == 0 && ResultRow_Append(state->emitted, emit) != 0)) {
       state->outOfMemory = true;
       return -1;
     }
@@ -114,7 +130,10 @@ int NumberSearch_CollectCorrections(SearchContext* correction, EngineState* engi
 
 int NumberSearch_CollectMatches(SearchContext* main, SearchContext* correction) {
   Correction_StartDeletions(correction);
-  MatchState state{correction, false};
+  // The correction context's deletions list is rewound per dictionary; its emitted additions
+  // are kept in the second list of the main context, which the number search does not use
+  // otherwise.
+  MatchState state{correction, &main->secondRows, false};
   Dict_ReadEntryBlocks(main, g_dictionaryBlocks, 1, MergeMatch, &state);
   return state.outOfMemory ? -1 : 0;
 }

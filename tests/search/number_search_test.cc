@@ -276,6 +276,18 @@ TEST_F(NumberSearchTest, ADeletionRemovesEqualEntriesOfBothDictionaries) {
   EXPECT_EQ(Names(Number("0312345678")), (std::vector<std::string>{"山田　一", "山田　二"}));
 }
 
+TEST_F(NumberSearchTest, AnAdditionEqualToALaterDictionarysEntryComesOnce) {
+  // The addition sorts before 0101's only hit, so it is emitted while 0101 is read; 0102's
+  // entry equal to it must not bring the listing a second time.
+  const TestListing both = Entry("0312345678", "山田　乙", "丸の内", "1");
+  WriteTestDict(d1_.path(), {Entry("0312345678", "山田　甲", "丸の内", "2")}, Dict(101));
+  WriteTestDict(d2_.path(), {both, Entry("0312345678", "山田　丙", "丸の内", "3")}, Dict(102));
+  WriteTestDict(d3_.path(), {both}, Corrections());
+  Open();
+  EXPECT_EQ(Names(Number("0312345678")),
+            (std::vector<std::string>{"山田　乙", "山田　甲", "山田　丙"}));
+}
+
 TEST_F(NumberSearchTest, ACorrectionAppliesFromTheRegionsEditionStampOn) {
   WriteTestDict(d1_.path(),
                 {Entry("0312345678", "残る　一", "丸の内", "1"),
