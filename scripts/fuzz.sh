@@ -15,7 +15,8 @@ shift || true
 BUILD=${QOR3_FUZZ_BUILD:-$ROOT/build-fuzz}
 
 cmake -S "$ROOT" -B "$BUILD" -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ \
-  -DQOR3_FUZZ=ON -DQOR3_TESTS=OFF -DCMAKE_BUILD_TYPE=RelWithDebInfo > "$BUILD.configure.log"
+  -DQOR3_FUZZ=ON -DQOR3_TESTS=OFF -DQOR3_TOOLS=OFF -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+  > "$BUILD.configure.log"
 cmake --build "$BUILD" -j2 > "$BUILD.build.log" || { tail -40 "$BUILD.build.log"; exit 1; }
 
 targets=("$@")

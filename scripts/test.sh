@@ -1,9 +1,11 @@
 #!/usr/bin/env bash
-# Builds and tests everything: native build and ctest, Windows cross build, the test exe under wine.
+# Builds and tests everything: native build and ctest, Windows cross build, the test exe under wine,
+# one session under valgrind, the test suite with sanitizers and a short run of every fuzz target.
 #
 # Usage: scripts/test.sh [--native-only]
 #   --native-only  skip the cross build and the wine run (quick local check)
-# Build trees: build/ (native) and build-win32/ (cross, with its own wine prefix inside).
+# Build trees: build/ (native), build-win32/ (cross, with its own wine prefix inside),
+# build-asan/ (sanitizers) and build-fuzz/ (libFuzzer targets, scripts/fuzz.sh).
 # Exits non-zero when any stage fails; later stages that do not depend on a failed one still run.
 set -uo pipefail
 
@@ -11,7 +13,7 @@ NATIVE_ONLY=0
 for arg in "$@"; do
   case "$arg" in
     --native-only) NATIVE_ONLY=1 ;;
-    -h|--help) sed -n '2,7p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
+    -h|--help) sed -n '2,9p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
     *) echo "test.sh: unknown argument: $arg" >&2; exit 2 ;;
   esac
 done
@@ -166,6 +168,39 @@ if [[ $NATIVE_ONLY -eq 0 ]]; then
       stage_end FAIL "exit $rc"
     fi
   fi
+fi
+
+# ---- one host session under valgrind: no invalid access, nothing left allocated
+stage_begin "valgrind memcheck"
+if [[ $NATIVE_BUILT -eq 0 ]]; then
+  stage_end SKIP "native build failed"
+elif valgrind --quiet --error-exitcode=1 --leak-check=full --errors-for-leak-kinds=definite,indirect \
+       "$NATIVE_DIR/tests/qor3_tests" --gtest_filter='Session.*' --gtest_color=no; then
+  stage_end PASS
+else
+  stage_end FAIL
+fi
+
+# ---- the whole native test suite under AddressSanitizer and UndefinedBehaviorSanitizer
+ASAN_DIR=$ROOT/build-asan
+# Not here: the checks of the cross build, and the Python test that loads libqor3.so into an
+# uninstrumented interpreter (the sanitizer runtime must come first in a process).
+ASAN_EXCLUDE='^(win32_.*|gen_sample_deterministic_and_valid)$'
+stage_begin "sanitizer tests"
+if cmake -S "$ROOT" -B "$ASAN_DIR" -DQOR3_WERROR=ON -DQOR3_SANITIZE=ON &&
+   cmake --build "$ASAN_DIR" -j"$JOBS" &&
+   ctest --test-dir "$ASAN_DIR" --output-on-failure -j"$JOBS" -E "$ASAN_EXCLUDE"; then
+  stage_end PASS "$ASAN_DIR"
+else
+  stage_end FAIL
+fi
+
+# ---- every fuzz target for a short time (QOR3_FUZZ_SECONDS each, default 30)
+stage_begin "fuzz smoke"
+if QOR3_FUZZ_BUILD=$ROOT/build-fuzz bash "$ROOT/scripts/fuzz.sh" "${QOR3_FUZZ_SECONDS:-30}"; then
+  stage_end PASS "$ROOT/build-fuzz"
+else
+  stage_end FAIL
 fi
 
 finish
