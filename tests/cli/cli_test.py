@@ -401,6 +401,38 @@ class CheckAndInspect(CliTest):
         self.assertIn(b"qor1301.dct: ok", p.stdout)
         self.assertNotIn(b"[", p.stdout)
 
+    def test_mkdict_progress_bar_only_on_a_terminal(self):
+        out = os.path.join(self.tmp, "progress")
+        os.makedirs(out, exist_ok=True)
+        args = [MKDICT, "--number", "1301", "--edition1", "20200115",
+                os.path.join(DATA, "listings.tsv"), out]
+        p = subprocess.run(args, capture_output=True, timeout=60)
+        self.assertEqual((p.returncode, p.stderr), (0, b""))
+        master, slave = pty.openpty()
+        try:
+            p = subprocess.run(args, stdout=subprocess.PIPE, stderr=slave, timeout=60)
+            os.close(slave)
+            slave = -1
+            bar = b""
+            while True:
+                try:
+                    chunk = os.read(master, 4096)
+                except OSError:
+                    break
+                if not chunk:
+                    break
+                bar += chunk
+        finally:
+            os.close(master)
+            if slave >= 0:
+                os.close(slave)
+        self.assertEqual(p.returncode, 0)
+        for step in (b"1/4 reading", b"2/4 checking", b"3/4 building", b"4/4 writing"):
+            self.assertIn(step, bar)
+        self.assertTrue(bar.rstrip(b" ").endswith(b"\r"))
+        self.assertIn(b"entries", p.stdout)
+        self.assertNotIn(b"[", p.stdout)
+
     def test_check_reports_stray_filter_bits(self):
         def set_prefix_999(image):
             image[256 + 999 // 8] |= 0x80 >> (999 % 8)

@@ -1,6 +1,7 @@
 // qor-mkdict: builds a dictionary file (qorNNNN.dct) or the correction file (qor5001.dct) from
 // listings in a UTF-8 TSV file.
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -114,6 +115,17 @@ bool IsDirectory(const std::string& path) {
 
 }  // namespace
 
+// A bar on standard error, one quarter per step, redrawn in place; cleared at the end.
+void DrawProgress(int step, int steps, const char* what) {
+  constexpr int kWidth = 24;
+  const int filled = kWidth * step / steps;
+  std::fprintf(stderr, "\r[%.*s%*s] %d/%d %-10s", filled, "########################",
+               kWidth - filled, "", step + 1, steps, what);
+  std::fflush(stderr);
+}
+
+void ClearProgress() { std::fprintf(stderr, "\r%*s\r", 50, ""); }
+
 int main(int argc, char** argv) {
   MkDictJob job;
   job.options.edition1 = Today();
@@ -204,7 +216,11 @@ int main(int argc, char** argv) {
 
   DictBuildStats stats;
   std::string error;
-  if (!MkDict_Run(job, &stats, &error)) {
+  const bool progress = isatty(STDERR_FILENO) == 1;
+  if (progress) job.progress = DrawProgress;
+  const bool built = MkDict_Run(job, &stats, &error);
+  if (progress) ClearProgress();
+  if (!built) {
     std::fprintf(stderr, "qor-mkdict: %s\n", error.c_str());
     return 1;
   }

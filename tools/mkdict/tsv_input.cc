@@ -267,6 +267,10 @@ bool ReadWholeFile(const std::string& path, std::string* out, std::string* error
 }
 
 bool MkDict_Run(const MkDictJob& job, DictBuildStats* stats, std::string* error) {
+  auto step = [&job](int n, const char* what) {
+    if (job.progress != nullptr) job.progress(n, 4, what);
+  };
+  step(0, "reading");
   DictBuildOptions options = job.options;
   std::string text, message;
   const struct {
@@ -286,14 +290,17 @@ bool MkDict_Run(const MkDictJob& job, DictBuildStats* stats, std::string* error)
   }
   std::vector<Listing> listings;
   if (!ReadWholeFile(job.inputPath, &text, error)) return false;
+  step(1, "checking");
   if (!TsvInput_Parse(text, options.correction, &listings, &message)) {
     *error = job.inputPath + ": " + message;
     return false;
   }
   std::vector<uint8_t> image;
+  step(2, "building");
   if (!DictBuilder_Build(std::move(listings), options, &image, stats, &message)) {
     *error = job.inputPath + ": " + message;
     return false;
   }
+  step(3, "writing");
   return DictBuilder_WriteFile(job.outputPath, image, error);
 }

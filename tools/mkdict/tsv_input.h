@@ -48,6 +48,8 @@ struct MkDictJob {
   std::string areaCodesPath;          // empty: no area codes
   std::string extendedAreaCodesPath;  // empty: no extended area codes
   DictBuildOptions options;  // area code lists are added from the files
+  // Called as each step starts (reading, checking, building, writing): step 0..steps-1.
+  void (*progress)(int step, int steps, const char* what) = nullptr;
 };
 
 // Reads, checks, builds and writes; on any error nothing is written and the message names the
