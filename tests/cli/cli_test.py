@@ -43,6 +43,29 @@ def mkdict(tsv, out, *options):
         raise RuntimeError(p.stderr.decode())
 
 
+def run_on_terminal(args):
+    """Runs args with a pseudo-terminal as standard error: (completed process, its stderr)."""
+    master, slave = pty.openpty()
+    try:
+        p = subprocess.run(args, stdout=subprocess.PIPE, stderr=slave, timeout=60)
+        os.close(slave)
+        slave = -1
+        bar = b""
+        while True:
+            try:
+                chunk = os.read(master, 4096)
+            except OSError:
+                break
+            if not chunk:
+                break
+            bar += chunk
+    finally:
+        os.close(master)
+        if slave >= 0:
+            os.close(slave)
+    return p, bar
+
+
 def section_starts(image):
     sizes = struct.unpack(">7I", image[35:63])
     starts = [256]
@@ -376,25 +399,7 @@ class CheckAndInspect(CliTest):
         self.assertEqual((code, err), (0, ""))
         # With a pseudo-terminal as standard error the bar is drawn there and cleared at
         # the end; the report on standard output is unchanged.
-        master, slave = pty.openpty()
-        try:
-            p = subprocess.run([QOR, "check", self.dict_dir], stdout=subprocess.PIPE,
-                               stderr=slave, timeout=60)
-            os.close(slave)
-            slave = -1
-            bar = b""
-            while True:
-                try:
-                    chunk = os.read(master, 4096)
-                except OSError:
-                    break
-                if not chunk:
-                    break
-                bar += chunk
-        finally:
-            os.close(master)
-            if slave >= 0:
-                os.close(slave)
+        p, bar = run_on_terminal([QOR, "check", self.dict_dir])
         self.assertEqual(p.returncode, 0)
         self.assertIn(b"] 0/2 qor1301.dct", bar)
         self.assertTrue(bar.rstrip(b" ").endswith(b"\r"))
@@ -408,24 +413,7 @@ class CheckAndInspect(CliTest):
                 os.path.join(DATA, "listings.tsv"), out]
         p = subprocess.run(args, capture_output=True, timeout=60)
         self.assertEqual((p.returncode, p.stderr), (0, b""))
-        master, slave = pty.openpty()
-        try:
-            p = subprocess.run(args, stdout=subprocess.PIPE, stderr=slave, timeout=60)
-            os.close(slave)
-            slave = -1
-            bar = b""
-            while True:
-                try:
-                    chunk = os.read(master, 4096)
-                except OSError:
-                    break
-                if not chunk:
-                    break
-                bar += chunk
-        finally:
-            os.close(master)
-            if slave >= 0:
-                os.close(slave)
+        p, bar = run_on_terminal(args)
         self.assertEqual(p.returncode, 0)
         for step in (b"1/4 reading", b"2/4 checking", b"3/4 building", b"4/4 writing"):
             self.assertIn(step, bar)

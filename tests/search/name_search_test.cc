@@ -349,27 +349,7 @@ TEST_F(NameSearchTest, EveryAllocationFailureFailsTheSearchCleanly) {
   const SearchRequest request = NameRequest(kRegion, "鈴木*");
   const std::vector<Hit> expected = Search(handle_, request);
   ASSERT_EQ(expected.size(), 121u);
-  for (unsigned long k = 1;; ++k) {
-    SearchRequest r = request;
-    r.results = reinterpret_cast<SearchResult**>(uintptr_t{0x1234});
-    r.resultPool = reinterpret_cast<BlockPool*>(uintptr_t{0x5678});
-    const long live = Mem_LiveBlocks();
-    Mem_ResetFaults();
-    Mem_FailFrom(k);
-    Qor_Search(handle_, &r);
-    const unsigned long made = Mem_AllocationCount();
-    Mem_ResetFaults();
-    if (made < k) {
-      EXPECT_EQ(r.resultCount, expected.size());
-      Qor_MemRelease(&r);
-      EXPECT_GT(k, 10u) << "the walk reached too few allocations to mean anything";
-      break;
-    }
-    EXPECT_EQ(r.resultCount, 0u) << "allocation " << k;
-    EXPECT_EQ(r.results, reinterpret_cast<SearchResult**>(uintptr_t{0x1234})) << k;
-    EXPECT_EQ(r.resultPool, reinterpret_cast<BlockPool*>(uintptr_t{0x5678})) << k;
-    EXPECT_EQ(Mem_LiveBlocks(), live) << "allocation " << k;
-  }
+  ExpectEveryAllocationFailureFailsCleanly(handle_, request, expected.size());
   EXPECT_EQ(Search(handle_, request), expected);
 }
 

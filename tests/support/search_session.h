@@ -45,6 +45,12 @@ std::vector<Hit> Search(void* handle, SearchRequest request);
 // finds nothing and leaves both as they were, and Qor_MemRelease then changes nothing.
 ::testing::AssertionResult FindsNothing(void* handle, SearchRequest request);
 
+// Fails the k-th allocation of the search for k = 1, 2, ... until the search gets through:
+// each failure must give resultCount 0, leave results and resultPool as the host set them and
+// free every block; the search that gets through must find expectedCount results.
+void ExpectEveryAllocationFailureFailsCleanly(void* handle, const SearchRequest& request,
+                                              size_t expectedCount);
+
 // Three directories (dictionaries 1 and 2, corrections) and the open set over them.
 class SearchTest : public ::testing::Test {
  protected:
