@@ -15,7 +15,8 @@
 #include "common/cp932.h"
 #include "mkdict/dict_builder.h"
 #include "mkdict/tsv_input.h"
-#include "search/dict_format.h"
+#include "base/byte_order.h"
+#include "dict/dict_file.h"
 
 namespace fs = std::filesystem;
 
@@ -169,16 +170,6 @@ void Fuzz_SetFixedTime(const std::string& path) {
 
 namespace {
 
-uint32_t GetBE(const uint8_t* p, int n) {
-  uint32_t v = 0;
-  for (int i = 0; i < n; ++i) v = (v << 8) | p[i];
-  return v;
-}
-
-void PutBE(uint8_t* p, uint32_t v, int n) {
-  for (int i = n - 1; i >= 0; --i, v >>= 8) p[i] = static_cast<uint8_t>(v);
-}
-
 // The block index records of section 5 or 6: where each record's u16 size is (offsets into the
 // index) and which records there are. False when the index does not parse.
 bool IndexSizeFields(const uint8_t* index, size_t length, bool entrySection,
@@ -191,14 +182,12 @@ bool IndexSizeFields(const uint8_t* index, size_t length, bool entrySection,
       pos += kNumberIndexRecordSize;
       continue;
     }
-    if (length - pos < 4) return false;
+    ByteReader r = ByteReader_Make(index, length);
+    r.pos = pos;
+    EntryIndexRecord record;
+    if (Dict_NextEntryIndexRecord(&r, &record) != 1) return false;
     fields->push_back(pos);
-    pos += 4;
-    for (int text = 0; text < 2; ++text) {
-      const void* nul = std::memchr(index + pos, 0, length - pos);
-      if (!nul) return false;
-      pos = static_cast<const uint8_t*>(nul) - index + 1;
-    }
+    pos = r.pos;
   }
   return true;
 }
@@ -208,10 +197,12 @@ bool IndexSizeFields(const uint8_t* index, size_t length, bool entrySection,
 template <typename Convert>
 bool ConvertSection(const uint8_t* section, size_t size, bool entrySection, Convert convert,
                     std::vector<uint8_t>* out) {
-  if (size < 6) return false;
-  const size_t indexLength = GetBE(section, 2);
-  const size_t dataLength = GetBE(section + 2, 4);
-  if (size - 6 < indexLength || size - 6 - indexLength < dataLength) return false;
+  uint16_t indexLength = 0;
+  uint32_t dataLength = 0;
+  if (Dict_ParseSectionHead(section, static_cast<uint32_t>(size), &indexLength, &dataLength) != 0 ||
+      size - kSectionHeadSize - indexLength < dataLength) {
+    return false;
+  }
   std::vector<uint8_t> index(section + 6, section + 6 + indexLength);
   std::vector<size_t> fields;
   if (!IndexSizeFields(index.data(), index.size(), entrySection, &fields)) return false;
@@ -219,19 +210,19 @@ bool ConvertSection(const uint8_t* section, size_t size, bool entrySection, Conv
   std::vector<uint8_t> blocks;
   size_t pos = 0;
   for (size_t field : fields) {
-    const size_t blockSize = GetBE(&index[field], 2);
+    const size_t blockSize = LoadU16BE(&index[field]);
     if (dataLength - pos < blockSize) return false;
     std::vector<uint8_t> converted;
     if (!convert(data + pos, blockSize, &converted) || converted.size() > 0xFFFF) return false;
-    PutBE(&index[field], static_cast<uint32_t>(converted.size()), 2);
+    PutU16BE(&index[field], static_cast<uint32_t>(converted.size()));
     blocks.insert(blocks.end(), converted.begin(), converted.end());
     pos += blockSize;
   }
   // Bytes after the last block stay as they were.
   blocks.insert(blocks.end(), data + pos, data + dataLength);
-  uint8_t head[6];
-  PutBE(head, static_cast<uint32_t>(index.size()), 2);
-  PutBE(head + 2, static_cast<uint32_t>(blocks.size()), 4);
+  uint8_t head[kSectionHeadSize];
+  PutU16BE(head, static_cast<uint32_t>(index.size()));
+  PutU32BE(head + 2, static_cast<uint32_t>(blocks.size()));
   out->insert(out->end(), head, head + 6);
   out->insert(out->end(), index.begin(), index.end());
   out->insert(out->end(), blocks.begin(), blocks.end());
@@ -252,14 +243,14 @@ bool ConvertImage(const uint8_t* data, size_t size, Convert convert, bool strict
   out->assign(data, data + kDictHeaderSize);
   size_t pos = kDictHeaderSize;
   for (int s = 0; s < kDictSectionCount; ++s) {
-    const uint32_t sectionSize = GetBE(data + kDictSectionSizesOffset + 4 * s, 4);
+    const uint32_t sectionSize = LoadU32BE(data + kDictSectionSizesOffset + 4 * s);
     const size_t available = size - pos;
     const size_t take = sectionSize < available ? sectionSize : available;
     const size_t before = out->size();
     if (s >= 5 && take == sectionSize &&
         ConvertSection(data + pos, take, s == 6, convert, out)) {
-      PutBE(out->data() + kDictSectionSizesOffset + 4 * s,
-            static_cast<uint32_t>(out->size() - before), 4);
+      PutU32BE(out->data() + kDictSectionSizesOffset + 4 * s,
+               static_cast<uint32_t>(out->size() - before));
     } else {
       if (strict && s >= 5) return false;
       out->insert(out->end(), data + pos, data + pos + take);
@@ -274,9 +265,12 @@ bool ConvertImage(const uint8_t* data, size_t size, Convert convert, bool strict
 
 bool Fuzz_ToBlockForm(const std::vector<uint8_t>& image, std::vector<uint8_t>* out) {
   auto inflate = [](const uint8_t* block, size_t n, std::vector<uint8_t>* raw) {
-    uLongf rawSize = kDecompressedBlockMax;
-    raw->resize(rawSize);
-    if (uncompress(raw->data(), &rawSize, block, static_cast<uLong>(n)) != Z_OK) return false;
+    uint32_t rawSize = 0;
+    raw->resize(kDecompressedBlockMax);
+    if (UncompressBuffer(block, static_cast<uint32_t>(n), raw->data(), kDecompressedBlockMax,
+                         &rawSize) != 0) {
+      return false;
+    }
     raw->resize(rawSize);
     return true;
   };

@@ -6,8 +6,6 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "qor3.h"
-
 constexpr uint32_t kPoolBlockSize = 16384;
 // Block header: the next block's address, then the u32 of bytes used (8 bytes on 32-bit).
 constexpr uint32_t kPoolHeaderSize = sizeof(void*) == 4 ? 8 : 16;

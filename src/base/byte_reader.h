@@ -6,6 +6,8 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "base/byte_order.h"
+
 struct ByteReader {
   const uint8_t* data;
   size_t size;
@@ -31,22 +33,19 @@ inline bool ByteReader_U8(ByteReader* r, uint8_t* out) {
 }
 inline bool ByteReader_U16(ByteReader* r, uint32_t* out) {
   if (r->size - r->pos < 2) return false;
-  const uint8_t* p = r->data + r->pos;
-  *out = (uint32_t{p[0]} << 8) | p[1];
+  *out = LoadU16BE(r->data + r->pos);
   r->pos += 2;
   return true;
 }
 inline bool ByteReader_U24(ByteReader* r, uint32_t* out) {
   if (r->size - r->pos < 3) return false;
-  const uint8_t* p = r->data + r->pos;
-  *out = (uint32_t{p[0]} << 16) | (uint32_t{p[1]} << 8) | p[2];
+  *out = LoadU24BE(r->data + r->pos);
   r->pos += 3;
   return true;
 }
 inline bool ByteReader_U32(ByteReader* r, uint32_t* out) {
   if (r->size - r->pos < 4) return false;
-  const uint8_t* p = r->data + r->pos;
-  *out = (uint32_t{p[0]} << 24) | (uint32_t{p[1]} << 16) | (uint32_t{p[2]} << 8) | p[3];
+  *out = LoadU32BE(r->data + r->pos);
   r->pos += 4;
   return true;
 }

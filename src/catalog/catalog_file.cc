@@ -4,12 +4,13 @@
 
 #include <cstring>
 
+#include "base/byte_order.h"
 #include "base/damage.h"
 #include "base/file_io.h"
 #include "base/mem.h"
 #include "base/num_text.h"
 #include "platform/platform.h"
-#include "search/dict_format.h"
+#include "dict/dict_format.h"
 
 namespace {
 
@@ -127,7 +128,7 @@ void DirCatalog_Clear(DirCatalog* image, const char* path) {
 int DirCatalog_Read(const char* path, DirCatalog* image) {
   DirCatalog_Clear(image, path);
   if (image->path[0] == '\0') return 2;
-  char name[kFileNameLength + 1];
+  char name[kDictFileNameLength + 1];
   char full[kPathCapacity];
   CatalogFileName(name);
   if (Path_Join(full, sizeof full, image->path, name) != 0) return 1;
@@ -356,8 +357,8 @@ void Catalog_MakeHeader(uint8_t* header, const PackedTable* dict, const PackedRe
 
 int Catalog_WriteFile(const char* dir, const uint8_t* header, const PackedTable* dict,
                       const PackedRegionTable* region, const PackedTable* prefix) {
-  char name[kFileNameLength + 1];
-  char path[kDirPathMax + kFileNameLength + 1];
+  char name[kDictFileNameLength + 1];
+  char path[kDirPathMax + kDictFileNameLength + 1];
   CatalogFileName(name);
   if (Path_Join(path, sizeof path, dir, name) != 0) return -1;
   if (dict->count == 0) return Platform_DeleteFile(path);

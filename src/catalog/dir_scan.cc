@@ -4,13 +4,14 @@
 
 #include <cstring>
 
+#include "base/byte_order.h"
 #include "base/byte_reader.h"
 #include "base/damage.h"
 #include "base/file_io.h"
 #include "base/mem.h"
 #include "base/num_text.h"
 #include "platform/platform.h"
-#include "search/dict_format.h"
+#include "dict/dict_file.h"
 
 namespace {
 
@@ -32,73 +33,34 @@ void EditionTexts(const uint8_t* header, char* edition1, char* edition2) {
   std::memcpy(edition2, NumText(v, 4), 5);
 }
 
-// One record of a dictionary's region table, checked.
-struct RegionRecord {
-  uint32_t code;
-  const char* name1;
-  const char* name2;
-};
-
-// Locates the NUL-terminated name at offset in the name area; false when it is not there.
-bool NameAt(const uint8_t* area, size_t areaSize, uint32_t offset, size_t maxLen,
-            const char** out) {
-  if (offset >= areaSize) return false;
-  ByteReader r = ByteReader_Make(area + offset, areaSize - offset);
-  size_t len;
-  return ByteReader_CString(&r, maxLen, out, &len);
-}
-
-// Checks the whole region table; on success *count records and the name area are known to
-// be readable by RegionTable_Record.
-int RegionTable_Check(const uint8_t* table, size_t size, uint32_t* count) {
-  ByteReader r = ByteReader_Make(table, size);
-  uint32_t n;
-  QOR_CHECK(ByteReader_U16(&r, &n));
-  QOR_CHECK(ByteReader_Skip(&r, size_t{n} * 8));
-  const uint8_t* area = table + r.pos;
-  const size_t areaSize = ByteReader_Left(&r);
-  ByteReader records = ByteReader_Make(table + 2, size_t{n} * 8);
-  for (uint32_t i = 0; i < n; ++i) {
-    uint32_t code = 0, unused = 0, offset1 = 0, offset2 = 0;
-    ByteReader_U16(&records, &code);
-    ByteReader_U16(&records, &unused);
-    ByteReader_U16(&records, &offset1);
-    ByteReader_U16(&records, &offset2);
+// Checks every record's names against the catalog's name limits, so that AppendSummary can
+// take them all.
+int CheckRegionNames(const RegionTable* table) {
+  for (uint32_t i = 0; i < table->count; ++i) {
+    const RegionRecord record = RegionTable_Record(table, i);
     const char* name;
-    QOR_CHECK(NameAt(area, areaSize, offset1, kCatalogName1Max, &name));
-    QOR_CHECK(NameAt(area, areaSize, offset2, kCatalogName2Max, &name));
+    size_t length;
+    QOR_CHECK(RegionTable_Name(table, record.name1Offset, kCatalogName1Max, &name, &length));
+    QOR_CHECK(RegionTable_Name(table, record.name2Offset, kCatalogName2Max, &name, &length));
   }
-  *count = n;
   return 0;
-}
-
-// Record i of a table that RegionTable_Check accepted.
-RegionRecord RegionTable_Record(const uint8_t* table, size_t size, uint32_t count, uint32_t i) {
-  ByteReader r = ByteReader_Make(table + 2 + size_t{i} * 8, 8);
-  uint32_t code = 0, unused = 0, offset1 = 0, offset2 = 0;
-  ByteReader_U16(&r, &code);
-  ByteReader_U16(&r, &unused);
-  ByteReader_U16(&r, &offset1);
-  ByteReader_U16(&r, &offset2);
-  const uint8_t* area = table + 2 + size_t{count} * 8;
-  const size_t areaSize = size - 2 - size_t{count} * 8;
-  RegionRecord rec{code, "", ""};
-  NameAt(area, areaSize, offset1, kCatalogName1Max, &rec.name1);
-  NameAt(area, areaSize, offset2, kCatalogName2Max, &rec.name2);
-  return rec;
 }
 
 int AppendSummary(const char* number, const char* date, const char* time, const char* edition1,
                   const char* edition2, const uint8_t* filter, uint32_t filterSize,
-                  const uint8_t* table, uint32_t tableSize, uint32_t regionCount,
-                  CatalogRows* fresh) {
+                  const RegionTable* table, CatalogRows* fresh) {
   const char* dictRow[] = {number, date, time, edition1, edition2};
   if (RowList_Append(&fresh->dictRows, dictRow, 5) != 0) return -1;
-  for (uint32_t i = 0; i < regionCount; ++i) {
-    RegionRecord rec = RegionTable_Record(table, tableSize, regionCount, i);
+  for (uint32_t i = 0; i < table->count; ++i) {
+    const RegionRecord record = RegionTable_Record(table, i);
+    const char* name1 = "";
+    const char* name2 = "";
+    size_t length;
+    RegionTable_Name(table, record.name1Offset, kCatalogName1Max, &name1, &length);
+    RegionTable_Name(table, record.name2Offset, kCatalogName2Max, &name2, &length);
     char code[6];
-    std::memcpy(code, NumText(rec.code, 5), 6);
-    const char* regionRow[] = {number, code, rec.name1, rec.name2};
+    std::memcpy(code, NumText(record.code, 5), 6);
+    const char* regionRow[] = {number, code, name1, name2};
     if (RowList_Append(&fresh->regionRows, regionRow, 4) != 0) return -1;
   }
   for (uint32_t p = 0; p < filterSize * 8; ++p) {
@@ -132,9 +94,6 @@ void CatalogRows_Free(CatalogRows* rows) {
 }
 
 namespace {
-
-// Code page 932: a byte that can follow a lead byte as the second byte of a character.
-constexpr bool IsTrailByte(uint8_t b) { return b >= 0x40 && b <= 0xFC && b != 0x7F; }
 
 // Whether the last character of the path is the separator, the path walked by code page 932
 // characters from its first byte: 表 (0x95 0x5C) or ソ (0x83 0x5C) is one character and does
@@ -175,12 +134,6 @@ int Path_Join(char* out, uint32_t capacity, const char* dir, const char* name) {
   return 0;
 }
 
-void Dict_FileName(uint32_t number, char* out) {
-  std::memcpy(out, "qor", 3);
-  std::memcpy(out + 3, NumText(number, 4), 4);
-  std::memcpy(out + 7, ".dct", 5);
-}
-
 int Dict_ReadSummary(FILE* file, const char* numberText, CatalogRows* fresh) {
   char number[5];  // copied first: the caller may pass NumText's shared buffer
   std::memcpy(number, numberText, 4);
@@ -208,15 +161,14 @@ int Dict_ReadSummary(FILE* file, const char* numberText, CatalogRows* fresh) {
   uint8_t* table = static_cast<uint8_t*>(Mem_Alloc(s2));
   if (!table) return -1;
   int result = 1;
-  uint32_t regionCount = 0;
+  RegionTable regions;
   if (!File_ReadAt(file, uint64_t{kDictHeaderSize} + s0 + s1, table, s2)) {
     QOR_DAMAGED();
-  } else if (RegionTable_Check(table, s2, &regionCount) == 0) {
+  } else if (RegionTable_Init(&regions, table, s2) == 0 && CheckRegionNames(&regions) == 0) {
     char date[9], time[5], edition1[9], edition2[5];
     FileTimeTexts(file, date, time);
     EditionTexts(header, edition1, edition2);
-    result = AppendSummary(number, date, time, edition1, edition2, filter, s0, table, s2,
-                           regionCount, fresh) == 0
+    result = AppendSummary(number, date, time, edition1, edition2, filter, s0, &regions, fresh) == 0
                  ? 0
                  : -1;
   }
@@ -232,7 +184,7 @@ int Dir_Scan(const char* path, CatalogRows* catalogued, CatalogRows* fresh, uint
   Platform_ListDictionaryFiles(path, present);
   std::memset(status, kScanAbsent, kScanStatusSize);
 
-  char name[kFileNameLength + 1];
+  char name[kDictFileNameLength + 1];
   char full[kPathCapacity];
   int result = 0;
   char* f[5];
@@ -296,7 +248,7 @@ int CorrectionDir_Probe(CorrectionProbe* probe, const char* path) {
   probe->path[len] = '\0';
   probe->present = 0;
   if (len == 0) return 0;
-  char name[kFileNameLength + 1];
+  char name[kDictFileNameLength + 1];
   char full[kPathCapacity];
   Dict_FileName(kCorrectionDictNumber, name);
   if (Path_Join(full, sizeof full, probe->path, name) != 0) return 0;

@@ -8,12 +8,12 @@
 
 #include "base/row_index.h"
 #include "base/row_list.h"
+#include "dict/dict_format.h"
 
 // Path buffers of the open path: 256 bytes; a directory path (closing separator included)
 // must leave room for an 11-byte file name in the catalog writer's 204-byte buffer.
 constexpr uint32_t kPathCapacity = 256;
 constexpr uint32_t kDirPathMax = 192;
-constexpr uint32_t kFileNameLength = 11;  // "qorNNNN.dct"
 
 // Scan status table, by dictionary number.
 constexpr uint32_t kScanStatusSize = 10000;
@@ -88,7 +88,5 @@ int Path_Prepare(const char* bytes, uint32_t length, char* out);
 // Joins a directory path (ending with the separator, or empty) and a file name; -1 when the
 // result does not fit in capacity bytes.
 int Path_Join(char* out, uint32_t capacity, const char* dir, const char* name);
-// "qor" + NumText(number, 4) + ".dct" into out (at least 12 bytes).
-void Dict_FileName(uint32_t number, char* out);
 
 #endif  // QOR3_CATALOG_DIR_SCAN_H

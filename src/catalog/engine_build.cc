@@ -4,6 +4,7 @@
 
 #include <cstring>
 
+#include "base/byte_order.h"
 #include "base/mem.h"
 #include "base/num_text.h"
 #include "base/row_index.h"

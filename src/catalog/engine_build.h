@@ -3,7 +3,7 @@
 #ifndef QOR3_CATALOG_ENGINE_BUILD_H
 #define QOR3_CATALOG_ENGINE_BUILD_H
 
-#include "api/engine_state.h"
+#include "engine/engine_state.h"
 #include "catalog/catalog_refresh.h"
 
 // A prefixList row holds its prefix number and at most this many dictionary numbers (the row

@@ -4,11 +4,11 @@
 
 #include <cstring>
 
+#include "base/byte_order.h"
 #include "base/mem.h"
 #include "base/num_text.h"
 #include "catalog/catalog_refresh.h"
 #include "platform/platform.h"
-#include "qor3.h"
 
 namespace {
 
@@ -28,7 +28,7 @@ bool Selected(const uint8_t* marked, uint32_t number, CopySelection selection) {
 // Copies source + "qorNNNN.dct" over destination + "qorNNNN.dct". 0 or -1.
 int CopyOneFile(const char* source, const char* destination, int32_t number) {
   if (number < 0 || number > kCopyNumberMax) return -1;
-  char name[kFileNameLength + 1];
+  char name[kDictFileNameLength + 1];
   char from[kPathCapacity], to[kPathCapacity];
   Dict_FileName(static_cast<uint32_t>(number), name);
   if (Path_Join(from, sizeof from, source, name) != 0 ||
@@ -154,22 +154,7 @@ int CopyDic_RebuildCatalog(const char* source, const char* destination, const ui
   return result;
 }
 
-// Requests beyond the limits are refused as a whole (result 0, nothing touched): a missing
-// or non-positive length, a path that is longer than 192 bytes once closed or holds a NUL,
-// and a positive count without numbers. Each entry of numbers is copied in order, however
-// many there are; a number outside 0..9998 is skipped. Numbers from 5000 up are copied as
-// files but never catalogued from the source.
-extern "C" QOR3_EXPORT int32_t QOR3_CALL Qor_CopyDic(const char* source, int32_t sourceLength,
-                                                     const char* destination,
-                                                     int32_t destinationLength,
-                                                     const int32_t* numbers, int32_t count) {
-  if (!source || !destination || sourceLength <= 0 || destinationLength <= 0) return 0;
-  if (count > 0 && !numbers) return 0;
-  char from[kPathCapacity], to[kPathCapacity];
-  if (Path_Prepare(source, static_cast<uint32_t>(sourceLength), from) != 0 ||
-      Path_Prepare(destination, static_cast<uint32_t>(destinationLength), to) != 0) {
-    return 0;
-  }
+int32_t CopyDic_Install(const char* from, const char* to, const int32_t* numbers, int32_t count) {
   uint8_t copied[kCopyMarkCount] = {};
   int32_t total = 0;
   for (int32_t i = 0; i < count; ++i) {

@@ -48,4 +48,10 @@ int CopyDic_PackPrefixTable(RowIndex* index, PackedTable* table);
 // file error); -1 when an allocation failed (the refreshed catalogs are kept).
 int CopyDic_RebuildCatalog(const char* source, const char* destination, const uint8_t* copied);
 
+// Copies qorNNNN.dct for each of the count numbers, in order, from directory from to directory
+// to (prepared paths) and rebuilds the destination's catalog; returns the number of files
+// copied. A number outside 0..9998 is skipped; numbers from 5000 up are copied as files but
+// never catalogued from the source.
+int32_t CopyDic_Install(const char* from, const char* to, const int32_t* numbers, int32_t count);
+
 #endif  // QOR3_COPY_COPY_DIC_H

@@ -4,6 +4,7 @@
 
 #include <cstring>
 
+#include "dict/dict_entry.h"
 #include "search/result_builder.h"
 
 namespace {
@@ -43,8 +44,8 @@ bool Correction_NextRow(RowList* list, DictEntry* pending) {
 namespace {
 
 // Loads the next addition after one was consumed.
-void AdvanceAddition(SearchContext* c) {
-  if (Correction_NextRow(&c->resultRows, &c->pendingAddition)) {
+void AdvanceAddition(CorrectionMerge* c) {
+  if (Correction_NextRow(&c->additions, &c->pendingAddition)) {
     c->pendingAdditionValid = 1;
   } else {
     c->pendingAdditionValid = 0;
@@ -53,6 +54,22 @@ void AdvanceAddition(SearchContext* c) {
 }
 
 }  // namespace
+
+void CorrectionMerge_Init(CorrectionMerge* merge) {
+  std::memset(merge, 0, sizeof *merge);
+  RowList_Init(&merge->additions);
+  RowList_Init(&merge->deletions);
+}
+
+void CorrectionMerge_Free(CorrectionMerge* merge) {
+  RowList_Free(&merge->additions);
+  RowList_Free(&merge->deletions);
+}
+
+int CorrectionMerge_Keep(CorrectionMerge* merge, const DictEntry* entry) {
+  RowList* list = entry->correctionKind == kCorrectionAdd ? &merge->additions : &merge->deletions;
+  return ResultRow_Append(list, entry);
+}
 
 int DictEntry_Compare(const DictEntry* a, const DictEntry* b) {
   int c;
@@ -64,29 +81,29 @@ int DictEntry_Compare(const DictEntry* a, const DictEntry* b) {
   return CompareText(a->kindText, b->kindText);
 }
 
-void Correction_Start(SearchContext* c) {
-  c->additionsActive = c->resultRows.rowCount > 0 ? 1 : 0;
+void Correction_Start(CorrectionMerge* c) {
+  c->additionsActive = c->additions.rowCount > 0 ? 1 : 0;
   if (c->additionsActive) {
     DictEntry_Reset(&c->pendingAddition);
     c->pendingAdditionValid = 0;
-    RowList_Rewind(&c->resultRows);
+    RowList_Rewind(&c->additions);
   }
   Correction_StartDeletions(c);
 }
 
-void Correction_StartDeletions(SearchContext* c) {
-  c->deletionsActive = c->secondRows.rowCount > 0 ? 1 : 0;
+void Correction_StartDeletions(CorrectionMerge* c) {
+  c->deletionsActive = c->deletions.rowCount > 0 ? 1 : 0;
   if (c->deletionsActive) {
     DictEntry_Reset(&c->pendingDeletion);
-    RowList_Rewind(&c->secondRows);
+    RowList_Rewind(&c->deletions);
   }
 }
 
-int Correction_MergeStep(const DictEntry* entry, SearchContext* c) {
+int Correction_MergeStep(const DictEntry* entry, CorrectionMerge* c) {
   if (c->additionsActive) {
     if (c->pendingAddition.regionCodeText[0] == '\0') {
       c->pendingAdditionValid = 0;
-      if (!Correction_NextRow(&c->resultRows, &c->pendingAddition)) {
+      if (!Correction_NextRow(&c->additions, &c->pendingAddition)) {
         c->additionsActive = 0;
         return 1;
       }
@@ -103,7 +120,7 @@ int Correction_MergeStep(const DictEntry* entry, SearchContext* c) {
   if (c->deletionsActive) {
     int d = DictEntry_Compare(entry, &c->pendingDeletion);
     while (d > 0) {
-      if (!Correction_NextRow(&c->secondRows, &c->pendingDeletion)) {
+      if (!Correction_NextRow(&c->deletions, &c->pendingDeletion)) {
         c->deletionsActive = 0;
         break;
       }
@@ -114,7 +131,7 @@ int Correction_MergeStep(const DictEntry* entry, SearchContext* c) {
   return 1;
 }
 
-int Correction_Finish(SearchContext* c, RowList* rows) {
+int Correction_Finish(CorrectionMerge* c, RowList* rows) {
   if (!c->additionsActive) return 0;
   if (c->pendingAdditionValid) {
     c->pendingAdditionValid = 0;
@@ -122,7 +139,7 @@ int Correction_Finish(SearchContext* c, RowList* rows) {
   }
   char* f[kResultRowFields];
   uint16_t n;
-  while (RowList_Next(&c->resultRows, f, &n, kResultRowFields) == 0) {
+  while (RowList_Next(&c->additions, f, &n, kResultRowFields) == 0) {
     if (RowList_Append(rows, f, n) != 0) return -1;
   }
   return 0;

@@ -3,17 +3,21 @@
 #ifndef QOR3_SEARCH_NAME_SEARCH_H
 #define QOR3_SEARCH_NAME_SEARCH_H
 
+#include "engine/engine_state.h"
 #include "qor3.h"
-#include "api/engine_state.h"
-#include "search/dict_reader.h"
+#include "search/search_run.h"
 
 // Always returns 0; the outcome is the request's resultCount.
-int NameSearch_Run(EngineState* engine, SearchRequest* request);
-void NameSearch_FindDictionary(SearchContext* main, EngineState* engine);
-// Fill the group list from the entry index of a region dictionary / of the correction file.
-int NameSearch_SelectBlocks(SearchContext* context);
-int NameSearch_SelectCorrectionBlocks(SearchContext* context);
-int NameSearch_CollectCorrections(SearchContext* correction, EngineState* engine);
-int NameSearch_CollectMatches(SearchContext* main, SearchContext* correction);
+int NameSearch_Run(const EngineState* engine, SearchRequest* request);
+
+// The group lists of the two selection rules, from the entry index the file has read:
+// a region's dictionary: the blocks of the region whose address-1 range holds the key;
+// the correction file: the blocks whose first entry starts with the key, and the block before
+// the first of them (it may hold entries with the key too); with none, the block before
+// where the key would stand.
+void NameSearch_SelectBlocks(const DictFile* dict, const SearchCriteria* criteria,
+                             BlockSelection* selection);
+void NameSearch_SelectCorrectionBlocks(const DictFile* dict, const SearchCriteria* criteria,
+                                       BlockSelection* selection);
 
 #endif  // QOR3_SEARCH_NAME_SEARCH_H

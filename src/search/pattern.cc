@@ -3,19 +3,15 @@
 
 #include <cstring>
 
+#include "base/cp932.h"
+#include "base/mem.h"
+
 namespace {
 
 constexpr uint8_t kWideLead = 0x81;
 constexpr uint8_t kAsteriskTrail = 0x96;
 constexpr uint8_t kQuestionTrail = 0x48;
 constexpr uint8_t kSpaceTrail = 0x40;
-
-CompiledPattern g_compiled;
-char g_cachedText[kPatternWidenedMax + 1];
-size_t g_cachedLength;
-uint32_t g_compileCount;
-
-bool IsLeadByte(uint8_t b) { return (b >= 0x81 && b <= 0x9F) || (b >= 0xE0 && b <= 0xEF); }
 
 // Length of a NUL-terminated text, looking at no more than limit + 1 bytes: a result above
 // limit means "longer than limit".
@@ -44,7 +40,6 @@ void CloseSegment(CompiledPattern* record, uint32_t used) {
 }  // namespace
 
 int Pattern_Compile(const char* pattern, CompiledPattern* record) {
-  ++g_compileCount;
   ClearCompiled(record);
   if (pattern == nullptr) return -1;
   const size_t length = BoundedLength(pattern, kPatternWidenedMax);
@@ -138,24 +133,29 @@ int Pattern_MatchMiddle(CompiledPattern* record) {
   return Pattern_PlaceSegment(record, &index) == 0 ? 0 : -1;
 }
 
-int Pattern_Match(const char* text, const char* pattern) {
-  if (text == nullptr || pattern == nullptr) return -1;
-  const size_t textLength = BoundedLength(text, kPatternTextMax);
+int PatternMatcher_Init(PatternMatcher* matcher, const char* pattern) {
+  matcher->patternLength = 0;
+  matcher->pattern[0] = '\0';
+  matcher->compiled = -1;
+  ClearCompiled(&matcher->record);
+  if (pattern == nullptr) return -1;
   const size_t patternLength = BoundedLength(pattern, kPatternWidenedMax);
-  if (textLength > kPatternTextMax || patternLength > kPatternWidenedMax) return -1;
+  if (patternLength > kPatternWidenedMax) return -1;
+  std::memcpy(matcher->pattern, pattern, patternLength);
+  matcher->pattern[patternLength] = '\0';
+  matcher->patternLength = patternLength;
+  matcher->compiled = Pattern_Compile(pattern, &matcher->record);
+  return matcher->compiled;
+}
 
-  if (textLength == patternLength && std::memcmp(text, pattern, textLength) == 0) return 0;
-
-  CompiledPattern* record = &g_compiled;
-  if (patternLength != g_cachedLength || std::memcmp(pattern, g_cachedText, patternLength) != 0) {
-    // On failure the record is that of the empty pattern, which the emptied cache names.
-    const int compiled = Pattern_Compile(pattern, record);
-    g_cachedLength = compiled == 0 ? patternLength : 0;
-    std::memcpy(g_cachedText, pattern, g_cachedLength);
-    g_cachedText[g_cachedLength] = '\0';
-    if (compiled != 0) return -1;
+int PatternMatcher_Match(PatternMatcher* matcher, const char* text) {
+  if (text == nullptr || matcher->compiled != 0) return -1;
+  const size_t textLength = BoundedLength(text, kPatternTextMax);
+  if (textLength > kPatternTextMax) return -1;
+  if (textLength == matcher->patternLength && std::memcmp(text, matcher->pattern, textLength) == 0) {
+    return 0;
   }
-
+  CompiledPattern* record = &matcher->record;
   // An odd text's last byte pairs with its NUL; the pad byte keeps the subject terminated.
   std::memcpy(record->subject, text, textLength);
   const size_t units = (textLength + 1) & ~static_cast<size_t>(1);
@@ -244,6 +244,12 @@ int Pattern_Widen(const char* pattern, char* out, size_t outCapacity) {
   return static_cast<int>(n);
 }
 
-const CompiledPattern* Pattern_Current() { return &g_compiled; }
-const char* Pattern_CachedText() { return g_cachedText; }
-uint32_t Pattern_CompileCount() { return g_compileCount; }
+int Pattern_Match(const char* text, const char* pattern) {
+  if (text == nullptr || pattern == nullptr) return -1;
+  auto* matcher = static_cast<PatternMatcher*>(Mem_Alloc(sizeof(PatternMatcher)));
+  if (matcher == nullptr) return -1;
+  const int result =
+      PatternMatcher_Init(matcher, pattern) == 0 ? PatternMatcher_Match(matcher, text) : -1;
+  Mem_Free(matcher);
+  return result;
+}

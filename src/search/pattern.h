@@ -10,7 +10,8 @@
 // NUL. No unit of a well-formed two-byte name has a NUL second byte, so a pattern ending in a
 // lone lead byte can only match a text that ends in the same lone byte.
 //
-// The compiled record and the text it was compiled from are process-wide: one match at a time.
+// A search compiles its pattern once into a PatternMatcher of its own and matches every name
+// with it, so searches running at the same time share nothing.
 #ifndef QOR3_SEARCH_PATTERN_H
 #define QOR3_SEARCH_PATTERN_H
 
@@ -50,6 +51,19 @@ struct CompiledPattern {
   PatternWindow windows[kPatternSegmentsMax];
 };
 
+// A pattern compiled once, with the working state of its matches (about 52 KiB: on the heap).
+struct PatternMatcher {
+  CompiledPattern record;
+  char pattern[kPatternWidenedMax + 1];
+  size_t patternLength;
+  int compiled;  // 0 when the pattern compiled
+};
+// Compiles pattern into the matcher: 0, or -1 when it is null or longer than
+// kPatternWidenedMax (the matcher then matches nothing).
+int PatternMatcher_Init(PatternMatcher* matcher, const char* pattern);
+// Pattern_Match's result for text against the matcher's pattern.
+int PatternMatcher_Match(PatternMatcher* matcher, const char* text);
+
 // 0 when the NUL-terminated text matches the NUL-terminated pattern; otherwise
 // -1 the pattern has no wildcard and differs from the text (also: a text longer than
 //    kPatternTextMax or a pattern longer than kPatternWidenedMax, refused before compiling),
@@ -57,7 +71,7 @@ struct CompiledPattern {
 // -3 a single segment anchored at both ends whose length differs from the text's,
 // -4 the first segment does not match the start, -5 the last does not match the end,
 // -6 the middle segments cannot be placed in order.
-// Compiles the pattern into the process-wide record unless it is the text compiled last.
+// Compiles the pattern for this one match (-1 too when no memory is left for that).
 int Pattern_Match(const char* text, const char* pattern);
 // Splits pattern at its multi-unit wildcards into record's segments and sets the wildcard
 // flag, total length, segment count and anchors. Returns 0; -1 (record left as for an empty
@@ -81,11 +95,5 @@ int Pattern_IsBlank(const char* pattern);
 // bytes written before the NUL, or -1 with out empty when the result and its NUL do not fit
 // (2 * strlen(pattern) + 1 bytes always fit).
 int Pattern_Widen(const char* pattern, char* out, size_t outCapacity);
-
-// The process-wide compiled record and the pattern text it was compiled from.
-const CompiledPattern* Pattern_Current();
-const char* Pattern_CachedText();
-// Number of Pattern_Compile calls since load.
-uint32_t Pattern_CompileCount();
 
 #endif  // QOR3_SEARCH_PATTERN_H

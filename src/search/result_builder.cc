@@ -10,10 +10,6 @@
 
 namespace {
 
-bool InSet(const uint8_t* set, uint32_t q) {
-  return q < 100000 && (set[q / 8] & (0x80 >> (q % 8))) != 0;
-}
-
 // Copies the text into the pool and fills its length and pointer; false when out of memory.
 bool PutText(BlockPool* pool, const char* text, uint32_t* length, char** copy) {
   *copy = BlockPool_PutString(pool, text);
@@ -30,7 +26,7 @@ int ResultRow_Append(RowList* rows, const DictEntry* e) {
   return RowList_Append(rows, fields, kResultRowFields);
 }
 
-void FormatNumber(const SearchContext* context, const char* numberText, char* output,
+void FormatNumber(const AreaCodeSets* areaCodes, const char* numberText, char* output,
                   size_t capacity) {
   const size_t length = std::strlen(numberText);
   if (capacity == 0) return;
@@ -40,10 +36,10 @@ void FormatNumber(const SearchContext* context, const char* numberText, char* ou
   for (int i = 0; i < probes; ++i, d *= 10) {
     const uint32_t q = v / d;
     size_t middle, first;
-    if (InSet(context->extendedAreaCodeSet, q)) {
+    if (AreaCodeSet_Has(areaCodes->extended, q)) {
       middle = i + 1;
       first = length - 5 - i;
-    } else if (InSet(context->areaCodeSet, q)) {
+    } else if (AreaCodeSet_Has(areaCodes->areaCodes, q)) {
       middle = i;
       first = length - 4 - i;
     } else {
@@ -69,8 +65,7 @@ void FormatNumber(const SearchContext* context, const char* numberText, char* ou
   output[n] = '\0';
 }
 
-int Result_Build(SearchContext* context, SearchRequest* request) {
-  RowList* rows = &context->resultRows;
+int Result_Build(RowList* rows, const AreaCodeSets* areaCodes, SearchRequest* request) {
   const uint32_t count = rows->rowCount;
   request->resultCount = 0;
   if (count == 0) return 0;
@@ -92,7 +87,7 @@ int Result_Build(SearchContext* context, SearchRequest* request) {
     r.entryKind = static_cast<int32_t>(DecimalValue(f[0]));
     r.regionCode = static_cast<int32_t>(DecimalValue(f[1]));
     char number[24];
-    FormatNumber(context, f[2], number, sizeof number);
+    FormatNumber(areaCodes, f[2], number, sizeof number);
     ok = PutText(pool, number, &r.numberLength, &r.number) &&
          PutText(pool, f[3], &r.postalCodeLength, &r.postalCode) &&
          PutText(pool, f[4], &r.nameLength, &r.name) &&

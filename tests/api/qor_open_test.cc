@@ -10,7 +10,7 @@
 #include <tuple>
 #include <vector>
 
-#include "api/engine_state.h"
+#include "support/engine_access.h"
 #include "base/mem.h"
 #include "catalog/catalog_file.h"
 #include "catalog/catalog_test_files.h"

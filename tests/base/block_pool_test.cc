@@ -1,5 +1,6 @@
 // Block pool: block changes, the exact-fill rule, limits and record alignment.
 #include "base/block_pool.h"
+#include "qor3.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,5 @@
 // Number text and big-endian codecs.
+#include "base/byte_order.h"
 #include "base/num_text.h"
 
 #include <gtest/gtest.h>
@@ -39,7 +40,7 @@ TEST(ByteOrder, LoadsAreUnsignedAndStoresRoundTrip) {
   GetU32BE(buf, &v32);
   EXPECT_EQ(v32, 0x80A1B2C3u);
   PutU24BE(buf, 0xFEDCBA);
-  GetU24BE(buf, &v32);
+  v32 = LoadU24BE(buf);
   EXPECT_EQ(v32, 0xFEDCBAu);
   EXPECT_EQ(DecimalValue("00312"), 312u);
   EXPECT_EQ(DecimalValue("12a4"), 12u);

@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "search/surname_table.h"
+#include "dict/surname_table.h"
 #include "support/test_dicts.h"
 
 namespace {

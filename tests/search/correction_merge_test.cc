@@ -2,9 +2,11 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <memory>
 #include <string>
 #include <vector>
 
+#include "dict/dict_entry.h"
 #include "search/correction_merge.h"
 #include "search/result_builder.h"
 
@@ -73,24 +75,23 @@ TEST(DictEntryCompare, BytesCompareUnsignedAndAHeadSortsFirst) {
 // merged as the drivers merge them.
 class CorrectionMergeTest : public ::testing::Test {
  protected:
-  CorrectionMergeTest() {
-    c_ = SearchContext_New();
+  CorrectionMergeTest() : c_(new CorrectionMerge()) {
+    CorrectionMerge_Init(c_.get());
     RowList_Init(&out_);
   }
   ~CorrectionMergeTest() override {
     RowList_Free(&out_);
-    SearchContext_Free(c_);
+    CorrectionMerge_Free(c_.get());
   }
   void Lists(const std::vector<DictEntry>& additions, const std::vector<DictEntry>& deletions) {
-    ASSERT_NE(c_, nullptr);
-    for (const DictEntry& e : additions) ASSERT_EQ(ResultRow_Append(&c_->resultRows, &e), 0);
-    for (const DictEntry& e : deletions) ASSERT_EQ(ResultRow_Append(&c_->secondRows, &e), 0);
-    Correction_Start(c_);
+    for (const DictEntry& e : additions) ASSERT_EQ(ResultRow_Append(&c_->additions, &e), 0);
+    for (const DictEntry& e : deletions) ASSERT_EQ(ResultRow_Append(&c_->deletions, &e), 0);
+    Correction_Start(c_.get());
   }
   // Offers one entry: the names emitted for it (additions first), "-" when it is dropped.
   void Offer(const DictEntry& e) {
     for (int steps = 0; steps < 100; ++steps) {
-      const int r = Correction_MergeStep(&e, c_);
+      const int r = Correction_MergeStep(&e, c_.get());
       if (r == 0) {
         ASSERT_EQ(ResultRow_Append(&out_, &c_->output), 0);
         continue;
@@ -105,7 +106,7 @@ class CorrectionMergeTest : public ::testing::Test {
   }
   // The names of the rows emitted, after Correction_Finish.
   std::vector<std::string> Finish() {
-    EXPECT_EQ(Correction_Finish(c_, &out_), 0);
+    EXPECT_EQ(Correction_Finish(c_.get(), &out_), 0);
     std::vector<std::string> names;
     char* f[kResultRowFields];
     uint16_t n;
@@ -117,7 +118,7 @@ class CorrectionMergeTest : public ::testing::Test {
     return names;
   }
 
-  SearchContext* c_ = nullptr;
+  std::unique_ptr<CorrectionMerge> c_;
   RowList out_;
 };
 
@@ -167,7 +168,7 @@ TEST_F(CorrectionMergeTest, DeletionsStartAgainForTheNextRunOfEntries) {
   Offer(Make("B"));
   Offer(Make("C"));  // moves the deletions past B
   Offer(Make("B"));  // a second dictionary's copy, read without restarting: it stays
-  Correction_StartDeletions(c_);
+  Correction_StartDeletions(c_.get());
   Offer(Make("B"));
   Offer(Make("D"));
   EXPECT_EQ(Finish(), (Names{"C", "B"}));

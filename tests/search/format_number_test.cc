@@ -10,13 +10,13 @@
 namespace {
 
 struct Sets {
-  std::unique_ptr<SearchContext> context = std::make_unique<SearchContext>();
+  std::unique_ptr<AreaCodeSets> context = std::make_unique<AreaCodeSets>();
   Sets& Area(uint32_t q) {
-    context->areaCodeSet[q / 8] |= 0x80 >> (q % 8);
+    context->areaCodes[q / 8] |= 0x80 >> (q % 8);
     return *this;
   }
   Sets& Extended(uint32_t q) {
-    context->extendedAreaCodeSet[q / 8] |= 0x80 >> (q % 8);
+    context->extended[q / 8] |= 0x80 >> (q % 8);
     return *this;
   }
   std::string Format(const char* number) {

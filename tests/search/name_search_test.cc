@@ -4,6 +4,7 @@
 
 #include <cstdio>
 #include <cstring>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -367,21 +368,27 @@ class NameSearchSelectionTest : public ::testing::Test {
         Dict(101, 1));
   }
   std::vector<int> Groups(bool correction, uint32_t region, const std::string& key) {
-    SearchContext* c = SearchContext_New();
-    EXPECT_NE(c, nullptr);
     std::vector<int> out;
-    if (c == nullptr) return out;
-    c->file = std::fopen(path_.c_str(), "rb");
-    EXPECT_NE(c->file, nullptr);
-    c->regionCode = static_cast<uint16_t>(region);
+    FILE* file = std::fopen(path_.c_str(), "rb");
+    EXPECT_NE(file, nullptr);
+    auto dict = std::make_unique<DictFile>();
+    DictFile_Init(dict.get(), file);
+    SearchCriteria c{};
+    c.regionCode = static_cast<uint16_t>(region);
     const std::string cp932 = TestCp932(key, true);
-    std::memcpy(c->address1Key, cp932.c_str(), cp932.size() + 1);
+    std::memcpy(c.address1Key, cp932.c_str(), cp932.size() + 1);
     uint8_t header[kDictHeaderSize];
-    EXPECT_EQ(Dict_ReadHeader(c, header), 0);
-    EXPECT_EQ(correction ? NameSearch_SelectCorrectionBlocks(c) : NameSearch_SelectBlocks(c), 0);
-    for (uint16_t i = 0; i < c->groupCount; ++i) out.push_back(c->groups[i]);
-    if (c->file != nullptr) std::fclose(c->file);
-    SearchContext_Free(c);
+    EXPECT_EQ(Dict_ReadHeader(dict.get(), header), 0);
+    EXPECT_EQ(Dict_ReadEntryIndex(dict.get()), 0);
+    auto selection = std::make_unique<BlockSelection>();
+    if (correction) {
+      NameSearch_SelectCorrectionBlocks(dict.get(), &c, selection.get());
+    } else {
+      NameSearch_SelectBlocks(dict.get(), &c, selection.get());
+    }
+    for (uint16_t i = 0; i < selection->groupCount; ++i) out.push_back(selection->groups[i]);
+    if (file != nullptr) std::fclose(file);
+    DictFile_Free(dict.get());
     return out;
   }
 

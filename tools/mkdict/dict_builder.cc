@@ -21,10 +21,11 @@
 #include <unistd.h>
 #endif
 
+#include "base/byte_order.h"
 #include "base/num_text.h"
 #include "common/cp932.h"
-#include "search/dict_format.h"
-#include "search/surname_table.h"
+#include "dict/dict_format.h"
+#include "dict/surname_table.h"
 
 namespace {
 

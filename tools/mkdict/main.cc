@@ -10,7 +10,7 @@
 #include <string>
 
 #include "mkdict/tsv_input.h"
-#include "search/dict_format.h"
+#include "dict/dict_format.h"
 
 namespace {
 

@@ -21,12 +21,12 @@
 #include "common/cp932.h"
 #include "mkdict/dict_builder.h"
 #include "qor/output.h"
+#include "dict/dict_entry.h"
+#include "dict/dict_file.h"
 #include "search/correction_merge.h"
-#include "search/dict_reader.h"
 
 namespace {
 
-constexpr uint32_t kSectionHead = 6;
 constexpr uint32_t kMaxReported = 50;  // problems listed per file; the rest are counted
 
 const char* const kSectionNames[kDictSectionCount] = {
@@ -38,7 +38,7 @@ struct Problem {
   std::string what;
 };
 
-struct RegionRecord {
+struct RegionSeen {
   uint32_t code;
   std::string name1, name2;  // UTF-8
 };
@@ -61,7 +61,7 @@ struct DictWalk {
   uint32_t edition1 = 0, edition2 = 0;
   uint32_t sizes[kDictSectionCount] = {};
   bool headerRead = false;
-  std::vector<RegionRecord> regions;
+  std::vector<RegionSeen> regions;
   uint32_t areaCodes = 0, extendedAreaCodes = 0;
   std::vector<NumberBlock> numberBlocks;
   std::vector<EntryBlock> entryBlocks;
@@ -102,7 +102,7 @@ bool FilterHas(const uint8_t* filter, uint32_t size, uint32_t bit) {
   return bit / 8 < size && (filter[bit / 8] & (0x80 >> (bit % 8))) != 0;
 }
 
-bool ReadSection(SearchContext* c, int section, uint64_t at, uint32_t n,
+bool ReadSection(const DictFile* c, int section, uint64_t at, uint32_t n,
                  std::vector<uint8_t>* out) {
   out->assign(n, 0);
   uint64_t end = Dict_SectionStart(c, section + 1);
@@ -110,7 +110,7 @@ bool ReadSection(SearchContext* c, int section, uint64_t at, uint32_t n,
   return n == 0 || File_ReadAt(c->file, at, out->data(), n);
 }
 
-void WalkRegions(SearchContext* c, DictWalk* walk) {
+void WalkRegions(DictFile* c, DictWalk* walk) {
   Damage_Reset();
   if (Dict_ReadRegionTable(c) != 0) {
     Report(walk, "section 2",
@@ -122,33 +122,26 @@ void WalkRegions(SearchContext* c, DictWalk* walk) {
     Report(walk, "section 2",
            "region table of " + std::to_string(c->sectionSizes[2]) + " bytes, at most 64000");
   }
-  ByteReader r = ByteReader_Make(c->regionTable, c->regionTableLength);
-  ByteReader_Skip(&r, 2);
-  const size_t areaStart = 2 + size_t{c->regionCount} * 8;
-  for (uint32_t i = 0; i < c->regionCount; ++i) {
-    uint32_t code = 0, unused = 0, o1 = 0, o2 = 0;
-    ByteReader_U16(&r, &code);
-    ByteReader_U16(&r, &unused);
-    ByteReader_U16(&r, &o1);
-    ByteReader_U16(&r, &o2);
+  const RegionTable table = Dict_RegionTable(c);
+  for (uint32_t i = 0; i < table.count; ++i) {
+    const ::RegionRecord record = RegionTable_Record(&table, i);
+    const uint32_t code = record.code;
     const std::string place = "section 2, region record " + std::to_string(i);
-    ByteReader n1 = ByteReader_Make(c->regionTable + areaStart, c->regionTableLength - areaStart);
-    ByteReader n2 = n1;
     const char* t1 = nullptr;
     const char* t2 = nullptr;
     size_t l1 = 0, l2 = 0;
-    bool ok1 = ByteReader_Skip(&n1, o1) && ByteReader_CString(&n1, kRegionName1Max, &t1, &l1);
-    bool ok2 = ByteReader_Skip(&n2, o2) && ByteReader_CString(&n2, kRegionName2Max, &t2, &l2);
+    bool ok1 = RegionTable_Name(&table, record.name1Offset, kRegionName1Max, &t1, &l1);
+    bool ok2 = RegionTable_Name(&table, record.name2Offset, kRegionName2Max, &t2, &l2);
     if (!ok1)
       Report(walk, place,
-             "region name 1 at offset " + std::to_string(o1) +
+             "region name 1 at offset " + std::to_string(record.name1Offset) +
                  " is not a text of at most 10 bytes in the string area");
     if (!ok2)
       Report(walk, place,
-             "region name 2 at offset " + std::to_string(o2) +
+             "region name 2 at offset " + std::to_string(record.name2Offset) +
                  " is not a text of at most 40 bytes in the string area");
     if (code >= 50000) Report(walk, place, "region code " + std::to_string(code) + " >= 50000");
-    for (const RegionRecord& other : walk->regions) {
+    for (const RegionSeen& other : walk->regions) {
       if (other.code == code) {
         Report(walk, place, "region code " + Code(code, 5) + " listed twice");
         break;
@@ -159,7 +152,7 @@ void WalkRegions(SearchContext* c, DictWalk* walk) {
   }
 }
 
-void WalkAreaCodes(SearchContext* c, int section, uint32_t* count, DictWalk* walk) {
+void WalkAreaCodes(const DictFile* c, int section, uint32_t* count, DictWalk* walk) {
   const std::string place = "section " + std::to_string(section);
   const uint32_t size = c->sectionSizes[section];
   if (size > kAreaCodeSectionMax || size < 2) {
@@ -189,62 +182,57 @@ void WalkAreaCodes(SearchContext* c, int section, uint32_t* count, DictWalk* wal
 
 // Reads the head (index length, data length) and index of section 5 or 6; false when the
 // section cannot hold them.
-bool ReadBlockSection(SearchContext* c, int section, DictWalk* walk, uint32_t* indexLength,
+bool ReadBlockSection(const DictFile* c, int section, DictWalk* walk, uint16_t* indexLength,
                       uint32_t* dataLength, std::vector<uint8_t>* index) {
   const std::string place = "section " + std::to_string(section);
   const uint32_t size = c->sectionSizes[section];
-  std::vector<uint8_t> head;
-  if (size < kSectionHead ||
-      !ReadSection(c, section, Dict_SectionStart(c, section), kSectionHead, &head)) {
-    Report(walk, place, "too short for its 6-byte head");
+  if (Dict_ReadSectionHead(c, section, indexLength, dataLength) != 0) {
+    uint16_t claimed = 0;
+    std::vector<uint8_t> head;
+    if (size < kSectionHeadSize ||
+        !ReadSection(c, section, Dict_SectionStart(c, section), kSectionHeadSize, &head)) {
+      Report(walk, place, "too short for its 6-byte head");
+    } else {
+      GetU16BE(head.data(), &claimed);
+      Report(walk, place,
+             "index of " + std::to_string(claimed) + " bytes runs past the " +
+                 std::to_string(size) + "-byte section");
+    }
     return false;
   }
-  ByteReader r = ByteReader_Make(head.data(), head.size());
-  ByteReader_U16(&r, indexLength);
-  ByteReader_U32(&r, dataLength);
-  if (kSectionHead + uint64_t{*indexLength} > size) {
-    Report(walk, place,
-           "index of " + std::to_string(*indexLength) + " bytes runs past the " +
-               std::to_string(size) + "-byte section");
-    return false;
-  }
-  const uint64_t data = size - kSectionHead - *indexLength;
+  const uint64_t data = size - kSectionHeadSize - *indexLength;
   if (*dataLength != data) {
     Report(walk, place,
            "block data length " + std::to_string(*dataLength) + ", the section " + "holds " +
                std::to_string(data));
   }
-  return ReadSection(c, section, Dict_SectionStart(c, section) + kSectionHead, *indexLength, index);
+  return ReadSection(c, section, Dict_SectionStart(c, section) + kSectionHeadSize, *indexLength,
+                     index);
 }
 
-// Reads and decompresses one block of section 5 or 6; false (reported) when it cannot.
-bool LoadBlock(SearchContext* c, int section, uint32_t indexLength, uint64_t offset, uint32_t size,
-               std::vector<uint8_t>* out, const std::string& place, DictWalk* walk) {
+// Reads and inflates one block of section 5 or 6 through the engine's block load; false
+// (reported) when it cannot.
+bool LoadBlock(const DictFile* c, int section, uint64_t offset, uint32_t size,
+               DictBlockBuffer* buffer, const std::string& place, DictWalk* walk) {
   if (size > kCompressedBlockMax) {
     Report(walk, place, "compressed size " + std::to_string(size) + ", at most 65000");
     return false;
   }
-  const uint64_t start = Dict_SectionStart(c, section) + kSectionHead + indexLength + offset;
+  const uint16_t indexLength = section == 5 ? c->numberIndexLength : c->entryIndexLength;
+  const uint64_t start = Dict_SectionStart(c, section) + kSectionHeadSize + indexLength + offset;
   if (start + size > Dict_SectionStart(c, section + 1)) {
     Report(walk, place,
            "block at " + std::to_string(offset) + " (" + std::to_string(size) +
                " bytes) runs past its section");
     return false;
   }
-  std::vector<uint8_t> compressed(size);
-  if (size > 0 && !File_ReadAt(c->file, start, compressed.data(), size)) {
-    Report(walk, place, "cannot be read");
-    return false;
-  }
-  out->assign(kDecompressedBlockMax, 0);
-  uint32_t length = 0;
   Damage_Reset();
-  if (UncompressBuffer(compressed.data(), size, out->data(), kDecompressedBlockMax, &length) != 0) {
+  if (Dict_LoadBlock(c, section, static_cast<uint32_t>(offset), size, buffer) != 0) {
     Report(walk, place,
-           "does not decompress (damaged zlib stream, or over 150000 bytes)" + DamageSite());
+           "does not decompress (damaged zlib stream, or over 150000 bytes)" +
+               DamageSite());
     return false;
   }
-  out->resize(length);
   return true;
 }
 
@@ -256,10 +244,13 @@ struct Occurrence {
   bool operator==(const Occurrence& o) const { return number == o.number && block == o.block; }
 };
 
-void WalkNumberIndex(SearchContext* c, DictWalk* walk, std::vector<Occurrence>* items) {
-  uint32_t indexLength = 0, dataLength = 0;
+void WalkNumberIndex(DictFile* c, DictBlockBuffer* block, DictWalk* walk,
+                     std::vector<Occurrence>* items) {
+  uint16_t indexLength = 0;
+  uint32_t dataLength = 0;
   std::vector<uint8_t> index;
   if (!ReadBlockSection(c, 5, walk, &indexLength, &dataLength, &index)) return;
+  c->numberIndexLength = indexLength;
   if (indexLength % kNumberIndexRecordSize != 0) {
     Report(walk, "section 5",
            "index of " + std::to_string(indexLength) +
@@ -268,7 +259,6 @@ void WalkNumberIndex(SearchContext* c, DictWalk* walk, std::vector<Occurrence>* 
   ByteReader r = ByteReader_Make(index.data(), index.size());
   uint64_t offset = 0;
   uint32_t previousLast = 0;
-  std::vector<uint8_t> block;
   for (uint32_t k = 0; ByteReader_Left(&r) >= kNumberIndexRecordSize; ++k) {
     uint32_t size = 0, first = 0, last = 0;
     ByteReader_U16(&r, &size);
@@ -284,20 +274,16 @@ void WalkNumberIndex(SearchContext* c, DictWalk* walk, std::vector<Occurrence>* 
                  "the block before");
     }
     previousLast = last;
-    if (LoadBlock(c, 5, indexLength, offset, size, &block, place, walk)) {
-      ByteReader items_r = ByteReader_Make(block.data(), block.size());
+    if (LoadBlock(c, 5, offset, size, block, place, walk)) {
+      NumberItemReader itemReader{block->data, block->length, 0};
       uint64_t sum = 0;
-      while (!ByteReader_AtEnd(&items_r)) {
-        const size_t at = items_r.pos;
-        uint8_t b = 0, group = 0, more = 0;
-        ByteReader_U8(&items_r, &b);
-        uint64_t delta = b & 0x3F;
-        bool whole = true;
-        for (int extra = b >> 6; extra > 0 && whole; --extra) {
-          whole = ByteReader_U8(&items_r, &more);
-          delta = (delta << 8) | more;
-        }
-        if (!whole || !ByteReader_U8(&items_r, &group)) {
+      for (;;) {
+        const uint32_t at = itemReader.pos;
+        uint32_t delta = 0;
+        uint8_t group = 0;
+        const int more = NumberItem_Next(&itemReader, &delta, &group);
+        if (more == 0) break;
+        if (more < 0) {
           Report(walk, place + ", byte " + std::to_string(at), "item cut off by the block end");
           break;
         }
@@ -333,9 +319,11 @@ void WalkNumberIndex(SearchContext* c, DictWalk* walk, std::vector<Occurrence>* 
 
 typedef std::function<void(const DictEntry&, uint32_t block)> EntryVisitor;
 
-void WalkEntries(SearchContext* c, DictWalk* walk, const std::vector<uint8_t>& filters,
-                 std::vector<Occurrence>* occurrences, const EntryVisitor& visit) {
-  uint32_t indexLength = 0, dataLength = 0;
+void WalkEntries(DictFile* c, DictBlockBuffer* block, DictDecoder* decoder, DictWalk* walk,
+                 const std::vector<uint8_t>& filters, std::vector<Occurrence>* occurrences,
+                 const EntryVisitor& visit) {
+  uint16_t indexLength = 0;
+  uint32_t dataLength = 0;
   std::vector<uint8_t> index;
   if (!ReadBlockSection(c, 6, walk, &indexLength, &dataLength, &index)) return;
   Damage_Reset();
@@ -346,18 +334,16 @@ void WalkEntries(SearchContext* c, DictWalk* walk, const std::vector<uint8_t>& f
                "has a block past the section or is the 257th)" +
                DamageSite());
   }
-  // The sound records, copied: decoding reuses the context's scratch that holds them.
-  ByteReader r = Dict_EntryIndex(c);
-  EntryIndexRecord record;
-  while (Dict_NextEntryIndexRecord(&r, &record) == 1) {
+  for (uint32_t k = 0; k < c->entryIndexCount; ++k) {
+    const EntryIndexRecord& record = c->entryIndex[k];
     walk->entryBlocks.push_back(
         {record.compressedSize, record.regionCode, record.firstText, record.lastText, 0, 0, false});
   }
-  const int variant = walk->correction ? 2 : 1;
+  const RegionTable regions = Dict_RegionTable(c);
+  const int variant = walk->correction ? kDecodeCorrection : kDecodeDictionary;
   const uint8_t* prefix = filters.data();
   const uint8_t* suffix = filters.data() + kPrefixFilterMax;
   uint64_t offset = 0;
-  std::vector<uint8_t> block;
   std::unique_ptr<DictEntry> last(new DictEntry());
   bool haveLast = false;
   for (uint32_t k = 0; k < walk->entryBlocks.size(); ++k) {
@@ -373,17 +359,17 @@ void WalkEntries(SearchContext* c, DictWalk* walk, const std::vector<uint8_t>& f
     if (info.first > info.last) Report(walk, place, "first address text above last");
     const uint64_t at = offset;
     offset += info.size;
-    if (!LoadBlock(c, 6, indexLength, at, info.size, &block, place, walk)) continue;
-    info.decompressed = static_cast<uint32_t>(block.size());
-    DictEntry_Reset(&c->previous);
+    if (!LoadBlock(c, 6, at, info.size, block, place, walk)) continue;
+    info.decompressed = block->length;
+    DictDecoder_StartBlock(decoder);
     uint32_t position = 0;
     std::string firstText, lastText;
     while (true) {
       const uint32_t entryAt = position;
       Damage_Reset();
-      if (DictEntry_Decode(c, block.data(), static_cast<uint32_t>(block.size()), &position,
-                           variant) != 0) {
-        if (position < block.size()) {
+      if (DictEntry_Decode(decoder, &regions, block->data, block->length, &position, variant) !=
+          0) {
+        if (position < block->length) {
           Report(walk,
                  place + ", entry " + std::to_string(info.entries) + " at byte " +
                      std::to_string(entryAt),
@@ -391,7 +377,7 @@ void WalkEntries(SearchContext* c, DictWalk* walk, const std::vector<uint8_t>& f
         }
         break;
       }
-      const DictEntry& e = c->current;
+      const DictEntry& e = *decoder->entry;
       const std::string entryPlace = place + ", entry " + std::to_string(info.entries);
       if (info.entries == 0) firstText = DictBuilder_IndexText(e.address1);
       lastText = DictBuilder_IndexText(e.address1);
@@ -400,7 +386,7 @@ void WalkEntries(SearchContext* c, DictWalk* walk, const std::vector<uint8_t>& f
                "region code " + Code(e.regionCode, 5) + " in a block of " + Code(info.region, 5));
       }
       bool known = false;
-      for (const RegionRecord& region : walk->regions) known = known || region.code == e.regionCode;
+      for (const RegionSeen& region : walk->regions) known = known || region.code == e.regionCode;
       if (!known) {
         Report(walk, entryPlace,
                "region code " + Code(e.regionCode, 5) + " missing from the region table");
@@ -422,7 +408,7 @@ void WalkEntries(SearchContext* c, DictWalk* walk, const std::vector<uint8_t>& f
       ++walk->entries;
       if (visit) visit(e, k);
     }
-    info.complete = position >= block.size();
+    info.complete = position >= block->length;
     if (info.entries == 0) Report(walk, place, "holds no entry");
     if (info.entries > 0 && (firstText != info.first || lastText != info.last)) {
       Report(walk, place, "index texts do not match the block's first and last address 1");
@@ -502,13 +488,12 @@ bool WalkDictionary(const std::string& path, bool correction, const EntryVisitor
     *error = "cannot open " + path + ": " + std::strerror(errno);
     return false;
   }
-  SearchContext* c = SearchContext_New();
-  if (c == nullptr) {
-    std::fclose(file);
-    *error = "out of memory";
-    return false;
-  }
-  c->file = file;
+  std::unique_ptr<DictFile> dict(new DictFile());
+  std::unique_ptr<DictBlockBuffer> block(new DictBlockBuffer());
+  std::unique_ptr<DictDecoder> decoder(new DictDecoder());
+  DictFile* c = dict.get();
+  DictFile_Init(c, file);
+  DictDecoder_Init(decoder.get());
   walk->correction = correction;
   walk->fileSize = static_cast<uint64_t>(std::max<int64_t>(File_Size(file), 0));
   uint8_t header[kDictHeaderSize];
@@ -553,8 +538,8 @@ bool WalkDictionary(const std::string& path, bool correction, const EntryVisitor
     WalkAreaCodes(c, 3, &walk->areaCodes, walk);
     WalkAreaCodes(c, 4, &walk->extendedAreaCodes, walk);
     std::vector<Occurrence> items, entries;
-    WalkNumberIndex(c, walk, &items);
-    WalkEntries(c, walk, filters, &entries, visit);
+    WalkNumberIndex(c, block.get(), walk, &items);
+    WalkEntries(c, block.get(), decoder.get(), walk, filters, &entries, visit);
     for (const Occurrence& o : items) {
       if (o.block >= walk->entryBlocks.size()) {
         Report(walk, "section 5",
@@ -565,7 +550,7 @@ bool WalkDictionary(const std::string& path, bool correction, const EntryVisitor
     CheckFilterBits(filters, entries, walk);
     CrossCheck(std::move(items), std::move(entries), walk);
   }
-  SearchContext_Free(c);
+  DictFile_Free(c);
   std::fclose(file);
   return true;
 }
@@ -729,7 +714,7 @@ void InspectDictionary(const std::string& path, const DictWalk& walk,
   std::fprintf(out, "regions: %zu\n", walk.regions.size());
   OutputTable regions;
   regions.columns = {{"region", ""}, {"region name 1", ""}, {"region name 2", ""}};
-  for (const RegionRecord& r : walk.regions)
+  for (const RegionSeen& r : walk.regions)
     regions.rows.push_back({Code(r.code, 5), r.name1, r.name2});
   Indent(regions, out);
   std::fprintf(out, "area codes: %u, extended area codes: %u\n", walk.areaCodes,
@@ -853,7 +838,7 @@ void ClearProgress() {
 }
 
 bool IsDictFileName(const std::string& name) {
-  if (name.size() != kFileNameLength || name.compare(0, 3, "qor") != 0 ||
+  if (name.size() != kDictFileNameLength || name.compare(0, 3, "qor") != 0 ||
       name.compare(7, 4, ".dct") != 0) {
     return false;
   }

@@ -1,5 +1,5 @@
 // Tests of the built-in surname table: its shape (which dictionary files depend on) and lookup.
-#include "search/surname_table.h"
+#include "dict/surname_table.h"
 
 #include <gtest/gtest.h>
 

@@ -1,19 +1,26 @@
 // The dictionary file format (qorNNNN.dct, and the correction file qor5001.dct): layout
-// constants, limits, and the decoded entry record shared by the reader and the builder.
+// constants, limits, file names, and the decoded entry record shared by the reader and the
+// builder.
 //
 // A file is a 256-byte header and seven sections back to back: 0 prefix filter, 1 suffix
 // filter, 2 region table, 3 area code set, 4 extended area code set, 5 number index and
 // number blocks, 6 entry index and entry blocks. Integers are unsigned big-endian.
-#ifndef QOR3_SEARCH_DICT_FORMAT_H
-#define QOR3_SEARCH_DICT_FORMAT_H
+#ifndef QOR3_DICT_DICT_FORMAT_H
+#define QOR3_DICT_DICT_FORMAT_H
 
 #include <cstdint>
+
+#include "base/cp932.h"
 
 constexpr uint32_t kDictHeaderSize = 256;
 constexpr uint32_t kDictEdition1Offset = 4;
 constexpr uint32_t kDictEdition2Offset = 8;
 constexpr uint32_t kDictSectionSizesOffset = 35;  // S0..S6, u32 each, unaligned
 constexpr int kDictSectionCount = 7;
+
+constexpr uint32_t kSectionHeadSize = 6;  // sections 5 and 6: u16 index length, u32 data length
+constexpr uint32_t kRegionRecordSize = 8;  // u16 code, u16 unused, u16 name offsets 1 and 2
+constexpr uint32_t kAreaCodeValueSize = 3;
 
 constexpr uint32_t kCorrectionDictNumber = 5001;
 constexpr uint32_t kCatalogDictNumber = 9999;
@@ -50,9 +57,6 @@ constexpr uint32_t kRegionName1Max = 10;
 constexpr uint32_t kRegionName2Max = 40;
 constexpr uint32_t kNumberMax = (1u << 30) - 1;  // long-form numbers stay below 2^30
 
-// Code page 932: the first byte of a two-byte character.
-constexpr bool IsLeadByte(uint8_t b) { return (b >= 0x81 && b <= 0x9F) || (b >= 0xE0 && b <= 0xEF); }
-
 // The decoded form of one entry.
 struct DictEntry {
   char regionCodeText[6];
@@ -74,7 +78,20 @@ struct DictEntry {
   char correctionVersionText[5];  // decimal, no leading zeros (correction file only)
 };
 
+// Decoder variants: a dictionary, or the correction file (whose entries end in a correction word).
+constexpr int kDecodeDictionary = 1;
+constexpr int kDecodeCorrection = 2;
+
+// Correction kinds of DictEntry::correctionKind.
+constexpr uint16_t kCorrectionAdd = 1;
+constexpr uint16_t kCorrectionRemove = 2;
+
+// "qorNNNN.dct" for a dictionary number (its last four digits), NUL-terminated: out holds
+// at least kDictFileNameLength + 1 bytes.
+constexpr uint32_t kDictFileNameLength = 11;
+void Dict_FileName(uint32_t number, char* out);
+
 // Prefix number of an entry number or key: the three digits after the leading zero.
 constexpr uint32_t NumberPrefix(uint32_t v) { return v < 100000000 ? v / 100000 : v / 1000000; }
 
-#endif  // QOR3_SEARCH_DICT_FORMAT_H
+#endif  // QOR3_DICT_DICT_FORMAT_H

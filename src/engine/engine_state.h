@@ -1,6 +1,6 @@
 // EngineState: the one open dictionary set of the process; the handle is its address.
-#ifndef QOR3_API_ENGINE_STATE_H
-#define QOR3_API_ENGINE_STATE_H
+#ifndef QOR3_ENGINE_ENGINE_STATE_H
+#define QOR3_ENGINE_ENGINE_STATE_H
 
 #include <cstdint>
 
@@ -26,7 +26,4 @@ struct EngineState {
   uint16_t regionEdition[kRegionCodeLimit];  // (edition value 1 / 100) mod 10000
 };
 
-// The process's engine state (static storage, zero at load).
-EngineState* Engine_Instance();
-
-#endif  // QOR3_API_ENGINE_STATE_H
+#endif  // QOR3_ENGINE_ENGINE_STATE_H

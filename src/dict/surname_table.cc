@@ -1,5 +1,5 @@
 // Access to the built-in surname table and the prefix lookup the dictionary builder uses.
-#include "search/surname_table.h"
+#include "dict/surname_table.h"
 
 #include <cstring>
 

@@ -13,7 +13,7 @@
 #include "base/damage.h"
 #include "mkdict/dict_builder.h"
 #include "search/dict_reader.h"
-#include "search/surname_table.h"
+#include "dict/surname_table.h"
 #include "support/temp_dir.h"
 #include "support/test_dicts.h"
 
@@ -90,8 +90,8 @@ struct ReadBack {
   std::vector<Decoded> entries;
 };
 
-int Collect(SearchContext* c, void* user) {
-  const DictEntry& e = c->current;
+int Collect(const DictEntry* entry, void* user) {
+  const DictEntry& e = *entry;
   static_cast<ReadBack*>(user)->entries.push_back(
       {e.regionCode, e.kind, e.number, e.postal, e.name, e.address1, e.address2, e.regionName1,
        e.regionName2, e.correctionKind, e.correctionVersionText});
@@ -114,33 +114,44 @@ class DictRoundTrip : public ::testing::TestWithParam<bool> {
     ASSERT_GT(stats_.entryBlocks, 200u);
     const std::string path = dir_.File("qor0101.dct");
     ASSERT_TRUE(DictBuilder_WriteFile(path, image, &error)) << error;
-    context_ = SearchContext_New();
-    ASSERT_NE(context_, nullptr);
-    context_->file = std::fopen(path.c_str(), "rb");
-    ASSERT_NE(context_->file, nullptr);
+    FILE* file = std::fopen(path.c_str(), "rb");
+    ASSERT_NE(file, nullptr);
+    DictFile_Init(&reader_->dict, file);
+    DictDecoder_Init(&reader_->decoder);
     uint8_t header[256];
-    ASSERT_EQ(Dict_ReadHeader(context_, header), 0);
-    ASSERT_EQ(Dict_ReadRegionTable(context_), 0);
+    ASSERT_EQ(Dict_ReadHeader(&reader_->dict, header), 0);
+    ASSERT_EQ(Dict_ReadRegionTable(&reader_->dict), 0);
   }
 
   void TearDown() override {
-    if (context_ != nullptr) {
-      if (context_->file != nullptr) std::fclose(context_->file);
-      SearchContext_Free(context_);
-    }
+    if (reader_->dict.file != nullptr) std::fclose(reader_->dict.file);
+    DictFile_Free(&reader_->dict);
   }
 
   ReadBack ReadSelected(int variant) {
     ReadBack back;
-    EXPECT_EQ(Dict_SelectEntryBlocks(context_), 0);
-    EXPECT_EQ(Dict_ReadEntryBlocks(context_, blocks_.data(), variant, Collect, &back), 0);
+    EXPECT_EQ(Dict_SelectEntryBlocks(&reader_->dict, &reader_->selection), 0);
+    EXPECT_EQ(Dict_ReadEntryBlocks(&reader_->dict, &reader_->selection, &reader_->buffer,
+                                   &reader_->decoder, variant, Collect, &back),
+              0);
     return back;
   }
+  int SelectNumberBlocks(uint32_t key) {
+    return Dict_SelectNumberBlocks(&reader_->dict, key, &reader_->selection);
+  }
+  int CollectGroups(uint32_t key) {
+    return Dict_CollectGroups(&reader_->dict, key, &reader_->buffer, &reader_->selection);
+  }
 
+  struct Reader {
+    DictFile dict{};
+    BlockSelection selection{};
+    DictBlockBuffer buffer{};
+    DictDecoder decoder{};
+  };
   TempDir dir_;
   DictBuildStats stats_;
-  SearchContext* context_ = nullptr;
-  std::vector<uint8_t> blocks_ = std::vector<uint8_t>(kCompressedBlockMax);
+  std::unique_ptr<Reader> reader_ = std::make_unique<Reader>();
 };
 
 void ExpectSame(const Decoded& d, const Listing& l, bool correction) {
@@ -164,8 +175,10 @@ TEST_P(DictRoundTrip, EveryBlockDecodesBackToTheListingsInEntryOrder) {
   const std::vector<Listing> listings = VariedListings(correction);
   Open(listings, correction);
   ASSERT_LE(stats_.entryBlocks, kEntryBlockMax);
-  context_->groupCount = 0;
-  for (uint32_t k = 0; k < stats_.entryBlocks; ++k) ASSERT_EQ(Dict_AppendGroup(context_, k), 0);
+  reader_->selection.groupCount = 0;
+  for (uint32_t k = 0; k < stats_.entryBlocks; ++k) {
+    ASSERT_EQ(Dict_AppendGroup(&reader_->selection, k), 0);
+  }
   Damage_Reset();
   ReadBack back = ReadSelected(correction ? 2 : 1);
   ASSERT_EQ(back.entries.size(), listings.size()) << Damage_FirstFile() << ":" << Damage_FirstLine();
@@ -185,10 +198,9 @@ TEST_P(DictRoundTrip, TheNumberIndexFindsEveryOccurrenceOfEveryNumber) {
   size_t repeatedAcrossBlocks = 0;
   for (const auto& [number, holders] : byNumber) {
     SCOPED_TRACE("number " + std::to_string(number));
-    context_->keyNumber = number;
-    ASSERT_EQ(Dict_SelectNumberBlocks(context_), 0);
-    ASSERT_EQ(Dict_CollectGroups(context_), 0);
-    ASSERT_EQ(context_->groupCount, holders.size()) << "one group number per occurrence";
+    ASSERT_EQ(SelectNumberBlocks(number), 0);
+    ASSERT_EQ(CollectGroups(number), 0);
+    ASSERT_EQ(reader_->selection.groupCount, holders.size()) << "one group number per occurrence";
     ReadBack back = ReadSelected(correction ? 2 : 1);
     std::vector<const Decoded*> found;
     for (const Decoded& d : back.entries) {
@@ -196,14 +208,13 @@ TEST_P(DictRoundTrip, TheNumberIndexFindsEveryOccurrenceOfEveryNumber) {
     }
     ASSERT_EQ(found.size(), holders.size());
     for (size_t i = 0; i < holders.size(); ++i) ExpectSame(*found[i], *holders[i], correction);
-    if (context_->selectedCount > 1) ++repeatedAcrossBlocks;
+    if (reader_->selection.selectedCount > 1) ++repeatedAcrossBlocks;
   }
   EXPECT_GT(repeatedAcrossBlocks, 10u) << "the data should repeat numbers across blocks";
   // A number no listing holds selects no block or finds nothing in what it selects.
-  context_->keyNumber = 500000000;
-  ASSERT_EQ(Dict_SelectNumberBlocks(context_), 0);
-  ASSERT_EQ(Dict_CollectGroups(context_), 0);
-  EXPECT_EQ(context_->groupCount, 0u);
+  ASSERT_EQ(SelectNumberBlocks(500000000), 0);
+  ASSERT_EQ(CollectGroups(500000000), 0);
+  EXPECT_EQ(reader_->selection.groupCount, 0u);
 }
 
 INSTANTIATE_TEST_SUITE_P(DictionaryAndCorrectionFile, DictRoundTrip, ::testing::Bool(),

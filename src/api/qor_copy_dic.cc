@@ -1,0 +1,21 @@
+// Qor_CopyDic: checks the request and installs the dictionaries.
+#include "catalog/dir_scan.h"
+#include "copy/copy_dic.h"
+#include "qor3.h"
+
+// Requests beyond the limits are refused as a whole (result 0, nothing touched): a missing or
+// non-positive length, a path that is longer than 192 bytes once closed or holds a NUL, and a
+// positive count without numbers.
+extern "C" QOR3_EXPORT int32_t QOR3_CALL Qor_CopyDic(const char* source, int32_t sourceLength,
+                                                     const char* destination,
+                                                     int32_t destinationLength,
+                                                     const int32_t* numbers, int32_t count) {
+  if (!source || !destination || sourceLength <= 0 || destinationLength <= 0) return 0;
+  if (count > 0 && !numbers) return 0;
+  char from[kPathCapacity], to[kPathCapacity];
+  if (Path_Prepare(source, static_cast<uint32_t>(sourceLength), from) != 0 ||
+      Path_Prepare(destination, static_cast<uint32_t>(destinationLength), to) != 0) {
+    return 0;
+  }
+  return CopyDic_Install(from, to, numbers, count);
+}

@@ -1,0 +1,46 @@
+// Decoding the entries of an inflated entry block. Each entry is coded against the one before
+// it in the block, so the decoder keeps the last decoded entry; it decodes into a second slot
+// and swaps, so a damaged entry changes neither the last entry nor anything handed out.
+#ifndef QOR3_DICT_DICT_ENTRY_H
+#define QOR3_DICT_DICT_ENTRY_H
+
+#include <cstdint>
+
+#include "dict/dict_file.h"
+
+// Empties every text, sets region code, kind and last four digits to 0xFFFF and number,
+// number div 10000 and postal number to 0xFFFFFFFF; the correction fields stay as they are.
+void DictEntry_Reset(DictEntry* entry);
+
+struct DictDecoder {
+  DictEntry slots[2];
+  DictEntry* entry;  // the entry last decoded: the previous entry of the next decode
+  DictEntry* spare;
+};
+
+// Points the decoder at its slots and resets the last entry, as at the start of a block.
+void DictDecoder_Init(DictDecoder* decoder);
+// Starts a block: the next entry is coded against an empty entry.
+void DictDecoder_StartBlock(DictDecoder* decoder);
+
+// Decodes the entry at *position of block (length bytes) against decoder->entry, looking its
+// region names up in regions. Returns 0 with decoder->entry the new entry and *position past
+// it; -1 at the end of the block or when the entry is damaged (nothing changes then, and the
+// rest of the block is to be given up). variant: kDecodeDictionary or kDecodeCorrection (the
+// correction file's entries end in the correction word).
+int DictEntry_Decode(DictDecoder* decoder, const RegionTable* regions, const uint8_t* block,
+                     uint32_t length, uint32_t* position, int variant);
+
+// Region names 1 and 2 of code from the region table; empty when the table has no record for
+// the code or the record's names cannot be read.
+void Dict_LookupRegion(const RegionTable* regions, DictEntry* entry);
+
+// The correction word: bit 11 add (else remove), the version in the other bits.
+struct CorrectionWord {
+  uint16_t kind;  // kCorrectionAdd or kCorrectionRemove
+  uint32_t version;
+};
+// -1 when the word's reserved bits are set.
+int CorrectionWord_Decode(uint32_t word, CorrectionWord* out);
+
+#endif  // QOR3_DICT_DICT_ENTRY_H

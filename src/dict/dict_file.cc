@@ -1,0 +1,462 @@
+// A dictionary file as the searches read it: header, filters, region table, area code sets,
+// both block indexes, and the checked load of one block.
+//
+// Each check that rejects file content notes it with QOR_DAMAGED() and states its rule.
+#include "dict/dict_file.h"
+
+#include <zlib.h>
+
+#include <cstring>
+
+#include "base/byte_reader.h"
+#include "base/damage.h"
+#include "base/file_io.h"
+#include "base/mem.h"
+#include "base/num_text.h"
+
+namespace {
+
+// L5 and L6 are u16, so a whole index is always read.
+static_assert(0xFFFF <= kBlockIndexMax);
+static_assert(kEntryBlockMax <= 256);
+
+// Reads n bytes at offset, refusing anything that does not lie inside the file.
+bool ReadFile(const DictFile* dict, uint64_t offset, void* buf, size_t n) {
+  if (dict->file == nullptr || dict->fileSize < 0) return false;
+  if (offset > static_cast<uint64_t>(dict->fileSize) ||
+      n > static_cast<uint64_t>(dict->fileSize) - offset) {
+    return false;
+  }
+  return File_ReadAt(dict->file, offset, buf, n);
+}
+
+// Bytes of block data in section 5 or 6: everything after the head and the index.
+uint64_t BlockDataLength(const DictFile* dict, int section, uint16_t indexLength) {
+  uint64_t size = dict->sectionSizes[section];
+  uint64_t used = kSectionHeadSize + uint64_t{indexLength};
+  return size > used ? size - used : 0;
+}
+
+uint16_t IndexLength(const DictFile* dict, int section) {
+  return section == 5 ? dict->numberIndexLength : dict->entryIndexLength;
+}
+
+// Reads one area code section and, when the whole list is sound, sets the bit of each value in
+// set.
+int ReadAreaCodeSection(DictFile* dict, int section, uint8_t* set) {
+  uint32_t size = dict->sectionSizes[section];
+  // A section larger than its limit, too short for its count, unreadable, with a count whose
+  // values do not fit in it, or holding a value of 100000 or more adds no value at all.
+  if (size > kAreaCodeSectionMax || size < 2) return QOR_DAMAGED();
+  uint8_t* bytes = static_cast<uint8_t*>(Mem_Alloc(size));
+  if (bytes == nullptr) {
+    dict->outOfMemory = 1;
+    return -1;
+  }
+  int result = 0;
+  if (!ReadFile(dict, Dict_SectionStart(dict, section), bytes, size)) {
+    result = QOR_DAMAGED();
+  } else {
+    ByteReader r = ByteReader_Make(bytes, size);
+    uint32_t count = 0;
+    ByteReader_U16(&r, &count);
+    if (uint64_t{count} * kAreaCodeValueSize > ByteReader_Left(&r)) {
+      result = QOR_DAMAGED();
+    } else {
+      ByteReader values = r;
+      for (uint32_t i = 0; i < count && result == 0; ++i) {
+        uint32_t v = 0;
+        ByteReader_U24(&values, &v);
+        if (v >= kAreaCodeValueLimit) result = QOR_DAMAGED();
+      }
+      for (uint32_t i = 0; i < count && result == 0; ++i) {
+        uint32_t v = 0;
+        ByteReader_U24(&r, &v);
+        set[v / 8] |= static_cast<uint8_t>(0x80 >> (v % 8));
+      }
+    }
+  }
+  Mem_Free(bytes);
+  return result;
+}
+
+// Reads the L bytes of index that follow the head of section 5 or 6 into a new heap buffer.
+uint8_t* ReadIndexBytes(DictFile* dict, int section, uint16_t indexLength, bool* damaged) {
+  *damaged = false;
+  uint8_t* bytes = static_cast<uint8_t*>(Mem_Alloc(indexLength > 0 ? indexLength : 1));
+  if (bytes == nullptr) {
+    dict->outOfMemory = 1;
+    return nullptr;
+  }
+  if (!ReadFile(dict, Dict_SectionStart(dict, section) + kSectionHeadSize, bytes, indexLength)) {
+    QOR_DAMAGED();
+    *damaged = true;
+  }
+  return bytes;
+}
+
+// Inflate's working memory comes from the project's allocator like every other allocation.
+voidpf ZAlloc(voidpf, uInt items, uInt size) { return Mem_AllocZeroed(items, size); }
+void ZFree(voidpf, voidpf address) { Mem_Free(address); }
+
+}  // namespace
+
+int Dict_ParseSectionHead(const uint8_t* head, uint32_t sectionSize, uint16_t* indexLength,
+                          uint32_t* dataLength) {
+  *indexLength = 0;
+  *dataLength = 0;
+  // A section too short for its head holds no blocks.
+  if (sectionSize < kSectionHeadSize) return QOR_DAMAGED();
+  const uint32_t l = LoadU16BE(head);
+  // An index running past the end of its section: the section holds no blocks.
+  if (kSectionHeadSize + uint64_t{l} > sectionSize) return QOR_DAMAGED();
+  *indexLength = static_cast<uint16_t>(l);
+  *dataLength = LoadU32BE(head + 2);
+  return 0;
+}
+
+int Dict_ReadSectionHead(const DictFile* dict, int section, uint16_t* indexLength,
+                         uint32_t* dataLength) {
+  *indexLength = 0;
+  *dataLength = 0;
+  uint8_t head[kSectionHeadSize];
+  // A section too short for its head, or whose head cannot be read, holds no blocks.
+  if (dict->sectionSizes[section] < kSectionHeadSize) return QOR_DAMAGED();
+  if (!ReadFile(dict, Dict_SectionStart(dict, section), head, sizeof head)) return QOR_DAMAGED();
+  return Dict_ParseSectionHead(head, dict->sectionSizes[section], indexLength, dataLength);
+}
+
+int Dict_NextEntryIndexRecord(ByteReader* index, EntryIndexRecord* out) {
+  if (ByteReader_AtEnd(index)) return 0;
+  ByteReader r = *index;
+  uint32_t size = 0, region = 0;
+  size_t firstLength = 0, lastLength = 0;
+  // A record that runs past the index or holds a text over 83 bytes ends the walk.
+  if (!ByteReader_U16(&r, &size) || !ByteReader_U16(&r, &region) ||
+      !ByteReader_CString(&r, kIndexTextMax, &out->firstText, &firstLength) ||
+      !ByteReader_CString(&r, kIndexTextMax, &out->lastText, &lastLength)) {
+    return QOR_DAMAGED();
+  }
+  out->offset = 0;
+  out->compressedSize = size;
+  out->regionCode = static_cast<uint16_t>(region);
+  *index = r;
+  return 1;
+}
+
+void Dict_FileName(uint32_t number, char* out) {
+  std::memcpy(out, "qor", 3);
+  std::memcpy(out + 3, NumText(number, 4), 4);
+  std::memcpy(out + 7, ".dct", 5);
+}
+
+void AreaCodeSets_Clear(AreaCodeSets* sets) { std::memset(sets, 0, sizeof *sets); }
+
+void AreaCodeSets_Add(AreaCodeSets* dst, const AreaCodeSets* src) {
+  for (uint32_t i = 0; i < kAreaCodeSetBytes; ++i) {
+    dst->areaCodes[i] |= src->areaCodes[i];
+    dst->extended[i] |= src->extended[i];
+  }
+}
+
+void DictFile_Init(DictFile* dict, FILE* file) {
+  std::memset(dict, 0, sizeof *dict);
+  dict->file = file;
+  dict->fileSize = -1;
+}
+
+void DictFile_Free(DictFile* dict) {
+  Mem_Free(dict->regionTable);
+  Mem_Free(dict->numberIndex);
+  Mem_Free(dict->entryIndexBytes);
+  Mem_Free(dict->entryIndex);
+  DictFile_Init(dict, nullptr);
+}
+
+uint64_t Dict_SectionStart(const DictFile* dict, int i) {
+  if (i < 0) i = 0;
+  if (i > kDictSectionCount) i = kDictSectionCount;
+  uint64_t start = kDictHeaderSize;
+  for (int k = 0; k < i; ++k) start += dict->sectionSizes[k];
+  return start;
+}
+
+int Dict_ReadHeader(DictFile* dict, uint8_t* header) {
+  std::memset(header, 0, kDictHeaderSize);
+  std::memset(dict->sectionSizes, 0, sizeof dict->sectionSizes);
+  dict->fileSize = dict->file != nullptr ? File_Size(dict->file) : -1;
+  // A file shorter than its header (or of unknown size) contributes nothing: the header reads
+  // as zeros and every section as empty.
+  if (dict->fileSize < static_cast<int64_t>(kDictHeaderSize)) return QOR_DAMAGED();
+  if (!ReadFile(dict, 0, header, kDictHeaderSize)) {
+    std::memset(header, 0, kDictHeaderSize);
+    return QOR_DAMAGED();
+  }
+  for (int i = 0; i < kDictSectionCount; ++i) {
+    dict->sectionSizes[i] = LoadU32BE(header + kDictSectionSizesOffset + 4 * i);
+  }
+  // Sections that run past the end of the file: the file contributes nothing (its sizes are
+  // dropped so that any later step finds every section empty).
+  if (Dict_SectionStart(dict, kDictSectionCount) > static_cast<uint64_t>(dict->fileSize)) {
+    std::memset(dict->sectionSizes, 0, sizeof dict->sectionSizes);
+    return QOR_DAMAGED();
+  }
+  return 0;
+}
+
+int Dict_ReadFilters(DictFile* dict) {
+  std::memset(dict->prefixFilter, 0, sizeof dict->prefixFilter);
+  std::memset(dict->suffixFilter, 0, sizeof dict->suffixFilter);
+  uint32_t s0 = dict->sectionSizes[0];
+  uint32_t s1 = dict->sectionSizes[1];
+  // Filters larger than the 1000 prefixes and 100000 suffixes: the file contributes nothing
+  // to a number search (both filters stay empty, so no key may occur).
+  if (s0 > kPrefixFilterMax || s1 > kSuffixFilterMax) return QOR_DAMAGED();
+  if (!ReadFile(dict, Dict_SectionStart(dict, 0), dict->prefixFilter, s0) ||
+      !ReadFile(dict, Dict_SectionStart(dict, 1), dict->suffixFilter, s1)) {
+    std::memset(dict->prefixFilter, 0, sizeof dict->prefixFilter);
+    std::memset(dict->suffixFilter, 0, sizeof dict->suffixFilter);
+    return QOR_DAMAGED();
+  }
+  return 0;
+}
+
+int Dict_KeyMayOccur(const DictFile* dict, uint32_t key) {
+  uint32_t prefix = NumberPrefix(key);
+  // Keys with more than three prefix digits (values of 2^30 and above) occur in no file.
+  if (prefix / 8 >= kPrefixFilterMax) return 0;
+  uint32_t suffix = key % 100000;
+  uint8_t prefixBit = static_cast<uint8_t>(0x80 >> (prefix % 8));
+  uint8_t suffixBit = static_cast<uint8_t>(0x80 >> (suffix % 8));
+  return (dict->prefixFilter[prefix / 8] & prefixBit) != 0 &&
+         (dict->suffixFilter[suffix / 8] & suffixBit) != 0;
+}
+
+int Dict_ReadRegionTable(DictFile* dict) {
+  Mem_Free(dict->regionTable);
+  dict->regionTable = nullptr;
+  dict->regionCount = 0;
+  dict->regionTableLength = 0;
+  uint32_t s2 = dict->sectionSizes[2];
+  // A region table larger than its limit, too short for its record count, or unreadable: the
+  // table is empty and the file contributes nothing.
+  if (s2 > kRegionTableMax || s2 < 2) return QOR_DAMAGED();
+  uint8_t* table = static_cast<uint8_t*>(Mem_Alloc(s2));
+  if (table == nullptr) {
+    dict->outOfMemory = 1;
+    return -1;
+  }
+  RegionTable records;
+  // A record count whose records do not fit in the section: the name area would start past
+  // the table, so no name could be found; the table is dropped.
+  if (!ReadFile(dict, Dict_SectionStart(dict, 2), table, s2) ||
+      RegionTable_Init(&records, table, s2) != 0) {
+    Mem_Free(table);
+    return QOR_DAMAGED();
+  }
+  dict->regionTable = table;
+  dict->regionTableLength = s2;
+  dict->regionCount = static_cast<uint16_t>(records.count);
+  return 0;
+}
+
+int Dict_ReadAreaCodeSets(DictFile* dict) {
+  AreaCodeSets_Clear(&dict->areaCodes);
+  if (ReadAreaCodeSection(dict, 3, dict->areaCodes.areaCodes) != 0) return -1;
+  return ReadAreaCodeSection(dict, 4, dict->areaCodes.extended);
+}
+
+int Dict_ReadNumberIndex(DictFile* dict) {
+  Mem_Free(dict->numberIndex);
+  dict->numberIndex = nullptr;
+  dict->numberIndexCount = 0;
+  dict->numberIndexLength = 0;
+  dict->numberDataLength = 0;
+  dict->numberIndexCut = 1;
+  dict->numberCutFirst = 0;
+  uint16_t indexLength = 0;
+  uint32_t dataLength = 0;
+  if (Dict_ReadSectionHead(dict, 5, &indexLength, &dataLength) != 0) return -1;
+  bool damaged = false;
+  uint8_t* bytes = ReadIndexBytes(dict, 5, indexLength, &damaged);
+  if (bytes == nullptr) return -1;
+  const uint32_t capacity = indexLength / kNumberIndexRecordSize;
+  dict->numberIndex = static_cast<NumberIndexRecord*>(
+      Mem_Alloc(sizeof(NumberIndexRecord) * (capacity > 0 ? capacity : 1)));
+  if (dict->numberIndex == nullptr) dict->outOfMemory = 1;
+  if (damaged || dict->numberIndex == nullptr) {
+    Mem_Free(bytes);
+    return -1;
+  }
+  dict->numberIndexLength = indexLength;
+  dict->numberDataLength = dataLength;
+  dict->numberIndexCut = 0;
+  const uint64_t available = BlockDataLength(dict, 5, indexLength);
+  ByteReader r = ByteReader_Make(bytes, indexLength);
+  uint64_t offset = 0;
+  int result = 0;
+  while (!ByteReader_AtEnd(&r)) {
+    uint32_t size = 0, first = 0, last = 0;
+    // An index length that is not a whole number of records: the part record is cut off.
+    if (!ByteReader_U16(&r, &size) || !ByteReader_U32(&r, &first) || !ByteReader_U32(&r, &last)) {
+      dict->numberIndexCut = 1;
+      result = -1;
+      break;
+    }
+    // A block over the compressed limit or reaching past the section's data: its size cannot
+    // be trusted to place the blocks after it either, so the index stops there.
+    if (size > kCompressedBlockMax || offset + size > available) {
+      dict->numberIndexCut = 2;
+      dict->numberCutFirst = first;
+      result = -1;
+      break;
+    }
+    dict->numberIndex[dict->numberIndexCount++] =
+        NumberIndexRecord{static_cast<uint32_t>(offset), size, first, last};
+    offset += size;
+  }
+  Mem_Free(bytes);
+  return result;
+}
+
+int Dict_ReadEntryIndex(DictFile* dict) {
+  Mem_Free(dict->entryIndexBytes);
+  Mem_Free(dict->entryIndex);
+  dict->entryIndexBytes = nullptr;
+  dict->entryIndex = nullptr;
+  dict->entryIndexCount = 0;
+  dict->entryIndexLength = 0;
+  dict->entryIndexCut = 1;
+  uint16_t indexLength = 0;
+  uint32_t dataLength = 0;
+  if (Dict_ReadSectionHead(dict, 6, &indexLength, &dataLength) != 0) return -1;
+  bool damaged = false;
+  uint8_t* bytes = ReadIndexBytes(dict, 6, indexLength, &damaged);
+  if (bytes == nullptr) return -1;
+  auto* records =
+      static_cast<EntryIndexRecord*>(Mem_Alloc(sizeof(EntryIndexRecord) * kEntryBlockMax));
+  if (records == nullptr) dict->outOfMemory = 1;
+  if (damaged || records == nullptr) {
+    Mem_Free(bytes);
+    Mem_Free(records);
+    return -1;
+  }
+  dict->entryIndexBytes = bytes;
+  dict->entryIndex = records;
+  dict->entryIndexLength = indexLength;
+  dict->entryIndexCut = 0;
+  // Every record is checked once here, so that every walk of the index sees only sound ones.
+  const uint64_t available = BlockDataLength(dict, 6, indexLength);
+  ByteReader r = ByteReader_Make(bytes, indexLength);
+  uint64_t offset = 0;
+  for (;;) {
+    const size_t offsetInIndex = r.pos;
+    EntryIndexRecord record;
+    int more = Dict_NextEntryIndexRecord(&r, &record);
+    if (more == 0) break;
+    if (more < 0 || record.compressedSize > kCompressedBlockMax ||
+        offset + record.compressedSize > available || dict->entryIndexCount >= kEntryBlockMax) {
+      if (more >= 0) QOR_DAMAGED();
+      dict->entryIndexCut = 1;
+      dict->entryIndexSound = static_cast<uint16_t>(offsetInIndex);
+      return -1;
+    }
+    record.offset = static_cast<uint32_t>(offset);
+    records[dict->entryIndexCount++] = record;
+    offset += record.compressedSize;
+  }
+  dict->entryIndexSound = indexLength;
+  return 0;
+}
+
+int Dict_LoadBlock(const DictFile* dict, int section, uint32_t offset, uint32_t size,
+                   DictBlockBuffer* buffer) {
+  buffer->length = 0;
+  const uint16_t indexLength = IndexLength(dict, section);
+  // A block over the compressed limit or reaching past its section's data is not read.
+  if (size > kCompressedBlockMax) return QOR_DAMAGED();
+  if (uint64_t{offset} + size > BlockDataLength(dict, section, indexLength)) return QOR_DAMAGED();
+  const uint64_t at = Dict_SectionStart(dict, section) + kSectionHeadSize + indexLength + offset;
+  if (!ReadFile(dict, at, buffer->compressed, size)) return QOR_DAMAGED();
+  uint32_t length = 0;
+  const int status =
+      UncompressBuffer(buffer->compressed, size, buffer->data, kDecompressedBlockMax, &length);
+  if (status != 0) {
+    if (status == kUncompressOutOfMemory) buffer->outOfMemory = 1;
+    return -1;
+  }
+  buffer->length = length;
+  return 0;
+}
+
+int UncompressBuffer(const uint8_t* source, uint32_t sourceLength, uint8_t* destination,
+                     uint32_t capacity, uint32_t* lengthOut) {
+  // The steps of zlib's uncompress, with inflate's memory taken from Mem_Alloc.
+  z_stream stream;
+  std::memset(&stream, 0, sizeof stream);
+  stream.zalloc = ZAlloc;
+  stream.zfree = ZFree;
+  stream.next_in = const_cast<Bytef*>(source);
+  stream.avail_in = sourceLength;
+  stream.next_out = destination;
+  stream.avail_out = capacity;
+  const int init = inflateInit(&stream);
+  if (init != Z_OK) return init == Z_MEM_ERROR ? kUncompressOutOfMemory : -1;
+  int status = inflate(&stream, Z_FINISH);
+  uint32_t produced = static_cast<uint32_t>(stream.total_out);
+  inflateEnd(&stream);
+  if (status != Z_STREAM_END) {
+    // Out of memory is not damage; anything else (bad data, a stream cut short, output beyond
+    // the capacity) means the block does not inflate and is skipped.
+    if (status == Z_MEM_ERROR) return kUncompressOutOfMemory;
+    return QOR_DAMAGED();
+  }
+  if (lengthOut != nullptr) *lengthOut = produced;
+  return 0;
+}
+
+int NumberItem_Next(NumberItemReader* items, uint32_t* delta, uint8_t* group) {
+  if (items->pos >= items->length) return 0;
+  ByteReader r = ByteReader_Make(items->data, items->length);
+  r.pos = items->pos;
+  uint8_t b = 0;
+  ByteReader_U8(&r, &b);
+  uint32_t value = b & 0x3F;
+  for (int extra = b >> 6; extra > 0; --extra) {
+    uint8_t more = 0;
+    if (!ByteReader_U8(&r, &more)) return QOR_DAMAGED();
+    value = (value << 8) | more;
+  }
+  // An item cut off by the end of the block: the rest of the block gives nothing.
+  if (!ByteReader_U8(&r, group)) return QOR_DAMAGED();
+  *delta = value;
+  items->pos = static_cast<uint32_t>(r.pos);
+  return 1;
+}
+
+int RegionTable_Init(RegionTable* table, const uint8_t* data, uint32_t length) {
+  *table = RegionTable{data, length, 0};
+  if (length < 2) return QOR_DAMAGED();
+  const uint32_t count = LoadU16BE(data);
+  if (2 + uint64_t{count} * kRegionRecordSize > length) return QOR_DAMAGED();
+  table->count = count;
+  return 0;
+}
+
+RegionTable Dict_RegionTable(const DictFile* dict) {
+  return RegionTable{dict->regionTable, dict->regionTableLength, dict->regionCount};
+}
+
+RegionRecord RegionTable_Record(const RegionTable* table, uint32_t i) {
+  const uint8_t* p = table->data + 2 + size_t{i} * kRegionRecordSize;
+  return RegionRecord{LoadU16BE(p), LoadU16BE(p + 4), LoadU16BE(p + 6)};
+}
+
+bool RegionTable_Name(const RegionTable* table, uint32_t offset, size_t maxLength,
+                      const char** text, size_t* length) {
+  const size_t areaStart = 2 + size_t{table->count} * kRegionRecordSize;
+  const size_t areaSize = table->length - areaStart;
+  if (offset >= areaSize) return false;
+  ByteReader r = ByteReader_Make(table->data + areaStart + offset, areaSize - offset);
+  return ByteReader_CString(&r, maxLength, text, length);
+}
