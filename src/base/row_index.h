@@ -10,11 +10,21 @@
 constexpr uint16_t kRowIndexMaxKeys = 10;
 constexpr uint16_t kRowIndexMaxColumn = 800;
 
+constexpr uint16_t kKeyAscending = 1;
+constexpr uint16_t kKeyDescending = 2;
+constexpr uint16_t kKeyText = 1;     // strcmp order
+constexpr uint16_t kKeyDecimal = 2;  // decimal text: shorter is smaller
+
 struct KeySpec {
   uint16_t column;     // field number from 1
-  uint16_t direction;  // 1 ascending, 2 descending
-  uint16_t kind;       // 1 text (strcmp order); other: decimal text, shorter is smaller
+  uint16_t direction;  // kKeyAscending or kKeyDescending
+  uint16_t kind;       // kKeyText, or any other value: kKeyDecimal
 };
+
+// A key on text column `column` (from 1).
+constexpr KeySpec TextKey(uint16_t column, uint16_t direction = kKeyAscending) {
+  return KeySpec{column, direction, kKeyText};
+}
 
 struct RowIndex {
   KeySpec keys[kRowIndexMaxKeys];

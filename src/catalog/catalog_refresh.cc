@@ -10,9 +10,10 @@
 
 namespace {
 
-constexpr KeySpec kCataloguedDictKeys[] = {{1, 1, 1}, {2, 1, 1}, {3, 1, 1}, {4, 1, 1}, {5, 1, 1}};
-constexpr KeySpec kByFirstTwo[] = {{1, 1, 1}, {2, 1, 1}};
-constexpr KeySpec kByFirst[] = {{1, 1, 1}};
+constexpr KeySpec kCataloguedDictKeys[] = {TextKey(1), TextKey(2), TextKey(3), TextKey(4),
+                                           TextKey(5)};
+constexpr KeySpec kByFirstTwo[] = {TextKey(1), TextKey(2)};
+constexpr KeySpec kByFirst[] = {TextKey(1)};
 
 uint8_t StatusOf(const uint8_t* status, const char* number) {
   const uint32_t n = DecimalValue(number);

@@ -12,9 +12,10 @@
 namespace {
 
 // Newest copy first: number ascending, edition 1 and edition 2 descending, directory 1 first.
-constexpr KeySpec kCopyKeys[] = {{1, 1, 1}, {2, 2, 1}, {3, 2, 1}, {4, 1, 1}};
-constexpr KeySpec kRegionKeys[] = {{1, 1, 1}};
-constexpr KeySpec kPrefixKeys[] = {{1, 1, 1}, {2, 1, 1}};
+constexpr KeySpec kCopyKeys[] = {TextKey(1), TextKey(2, kKeyDescending), TextKey(3, kKeyDescending),
+                                 TextKey(4)};
+constexpr KeySpec kRegionKeys[] = {TextKey(1)};
+constexpr KeySpec kPrefixKeys[] = {TextKey(1), TextKey(2)};
 constexpr uint16_t kPrefixRowFields = kEnginePrefixRowDictMax + 1;
 
 // Transient lists of one build, with the edition value 1 of every selected copy.
@@ -95,7 +96,8 @@ int CollectPrefixes(const DirCatalog* image, uint8_t tag, const EngineState* eng
   return 0;
 }
 
-// Steps 2 and 3: the copies of both directories, and the directory of each number's newest.
+// Every copy of each dictionary number in either directory, sorted newest first, and the
+// directory of each number's newest copy (with its edition).
 int SelectCopies(const DirSet* set, EngineState* engine, BuildWork* work) {
   if (CollectCopies(&set->catalog1, "1", &work->copies) != 0 ||
       CollectCopies(&set->catalog2, "2", &work->copies) != 0 ||
@@ -118,7 +120,8 @@ int SelectCopies(const DirSet* set, EngineState* engine, BuildWork* work) {
   return 0;
 }
 
-// Steps 4 to 6: regionList, regionCovered and regionEdition.
+// The region list in region code order, which codes are covered, and each code's edition
+// stamp (the YYMM of its dictionary's edition value 1).
 int BuildRegions(const DirSet* set, EngineState* engine, BuildWork* work) {
   if (CollectRegions(&set->catalog1, 1, engine, &work->regions) != 0 ||
       CollectRegions(&set->catalog2, 2, engine, &work->regions) != 0 ||
@@ -142,7 +145,7 @@ int BuildRegions(const DirSet* set, EngineState* engine, BuildWork* work) {
   return 0;
 }
 
-// Steps 8 and 9: one prefixList row per prefix number.
+// One prefix list row per prefix number: the number, then its dictionaries, each once.
 int BuildPrefixes(const DirSet* set, EngineState* engine, BuildWork* work) {
   if (CollectPrefixes(&set->catalog1, 1, engine, &work->prefixes) != 0 ||
       CollectPrefixes(&set->catalog2, 2, engine, &work->prefixes) != 0 ||

@@ -12,9 +12,9 @@
 
 namespace {
 
-constexpr KeySpec kDictKeys[] = {{1, 1, 1}};
-constexpr KeySpec kRegionKeys[] = {{1, 1, 1}};
-constexpr KeySpec kPrefixKeys[] = {{1, 1, 1}, {2, 1, 1}};
+constexpr KeySpec kDictKeys[] = {TextKey(1)};
+constexpr KeySpec kRegionKeys[] = {TextKey(1)};
+constexpr KeySpec kPrefixKeys[] = {TextKey(1), TextKey(2)};
 
 // The highest number a request may copy: qor9999.dct is the catalog, which the copy
 // rebuilds rather than takes over.

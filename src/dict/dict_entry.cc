@@ -29,8 +29,8 @@ int ReadRun(ByteReader* r, char* text, uint32_t* length, uint32_t max) {
     const uint8_t* pair = nullptr;
     // A run that ends in half a character at the end of the block, or that would make the
     // text longer than its field, damages the entry.
-    if (!ByteReader_Bytes(r, 2, &pair)) return QOR_DAMAGED();
-    if (*length + 2 > max) return QOR_DAMAGED();
+    QOR_CHECK(ByteReader_Bytes(r, 2, &pair));
+    QOR_CHECK(*length + 2 <= max);
     text[*length] = static_cast<char>(pair[0]);
     text[*length + 1] = static_cast<char>(pair[1]);
     *length += 2;
@@ -44,18 +44,18 @@ int ReadRun(ByteReader* r, char* text, uint32_t* length, uint32_t max) {
 int DecodeInto(const DictEntry& p, const RegionTable* regions, ByteReader* r, DictEntry* e,
                int variant) {
   uint8_t flags = 0;
-  if (!ByteReader_U8(r, &flags)) return QOR_DAMAGED();
+  QOR_CHECK(ByteReader_U8(r, &flags));
   // Flags use the five low bits only; a higher bit means the decoder has lost its place.
-  if ((flags & 0xE0) != 0) return QOR_DAMAGED();
+  QOR_CHECK((flags & 0xE0) == 0);
   // The first entry of a block copies no field from the (empty) previous entry; it may still
   // carry the kind-2 name bit, with a shared count of 0 (checked with the name).
   constexpr uint8_t kSameBits =
       kFlagSameAddress2 | kFlagSameAddress1 | kFlagSameRegion | kFlagSamePostal;
-  if (p.number == 0xFFFFFFFFu && (flags & kSameBits) != 0) return QOR_DAMAGED();
+  QOR_CHECK(p.number != 0xFFFFFFFFu || (flags & kSameBits) == 0);
 
   if ((flags & kFlagSamePostal) == 0) {
     uint32_t n = 0;
-    if (!ByteReader_U24(r, &n)) return QOR_DAMAGED();
+    QOR_CHECK(ByteReader_U24(r, &n));
     e->postal = n;
     char text[12];
     std::memcpy(text, NumText(n / 10000, 3), 3);
@@ -69,7 +69,7 @@ int DecodeInto(const DictEntry& p, const RegionTable* regions, ByteReader* r, Di
 
   if ((flags & kFlagSameRegion) == 0) {
     uint32_t code = 0;
-    if (!ByteReader_U16(r, &code)) return QOR_DAMAGED();
+    QOR_CHECK(ByteReader_U16(r, &code));
     e->regionCode = static_cast<uint16_t>(code);
     SetText(e->regionCodeText, NumText(code, 5));
     Dict_LookupRegion(regions, e);
@@ -88,24 +88,24 @@ int DecodeInto(const DictEntry& p, const RegionTable* regions, ByteReader* r, Di
   }
 
   uint8_t first = 0;
-  if (!ByteReader_Peek(r, &first)) return QOR_DAMAGED();
+  QOR_CHECK(ByteReader_Peek(r, &first));
   // The byte after a run is below 0x80; a number starting at 0x80 or above is damage.
-  if ((first & 0x80) != 0) return QOR_DAMAGED();
+  QOR_CHECK((first & 0x80) == 0);
   e->numberHigh = p.numberHigh;
   e->lastFour = p.lastFour;
   if ((first & kShortNumberBit) != 0) {
     uint32_t word = 0;
-    if (!ByteReader_U16(r, &word)) return QOR_DAMAGED();
+    QOR_CHECK(ByteReader_U16(r, &word));
     uint32_t digits = word & 0x3FFF;
     // Last four digits above 9999, or a short form with no long-form number before it in the
     // block, damage the entry.
-    if (digits > 9999) return QOR_DAMAGED();
-    if (e->numberHigh == 0xFFFFFFFFu) return QOR_DAMAGED();
+    QOR_CHECK(digits <= 9999);
+    QOR_CHECK(e->numberHigh != 0xFFFFFFFFu);
     e->lastFour = static_cast<uint16_t>(digits);
     e->number = e->numberHigh * 10000 + digits;
   } else {
     uint32_t number = 0;
-    if (!ByteReader_U32(r, &number)) return QOR_DAMAGED();
+    QOR_CHECK(ByteReader_U32(r, &number));
     e->number = number;
     e->numberHigh = number / 10000;
   }
@@ -121,19 +121,19 @@ int DecodeInto(const DictEntry& p, const RegionTable* regions, ByteReader* r, Di
       ByteReader_Skip(r, 1);
     }
     // The shared characters must exist in the previous name.
-    if (2 * k > std::strlen(p.name)) return QOR_DAMAGED();
+    QOR_CHECK(2 * k <= std::strlen(p.name));
     nameLength = 2 * k;
     std::memcpy(e->name, p.name, nameLength);
     e->kind = 2;
   } else {
     if (haveNext && next < 0x80) {
       uint32_t index = 0;
-      if (!ByteReader_U16(r, &index)) return QOR_DAMAGED();
+      QOR_CHECK(ByteReader_U16(r, &index));
       const char* surname = SurnameTable_Get(index);
       // A surname index outside the table damages the entry.
-      if (surname == nullptr) return QOR_DAMAGED();
+      QOR_CHECK(surname != nullptr);
       nameLength = SurnameTable_Length(index);
-      if (nameLength > kNameMax) return QOR_DAMAGED();
+      QOR_CHECK(nameLength <= kNameMax);
       std::memcpy(e->name, surname, nameLength);
     }
     e->kind = 1;
@@ -143,16 +143,16 @@ int DecodeInto(const DictEntry& p, const RegionTable* regions, ByteReader* r, Di
 
   if ((flags & kFlagSameAddress2) == 0) {
     uint8_t k = 0;
-    if (!ByteReader_U8(r, &k)) return QOR_DAMAGED();
+    QOR_CHECK(ByteReader_U8(r, &k));
     // The shared bytes must exist in the previous address text 2. (A count of 0x80 or more
     // cannot reach here: the name's run before it takes every such byte.)
-    if (k > std::strlen(p.address2)) return QOR_DAMAGED();
+    QOR_CHECK(k <= std::strlen(p.address2));
     std::memcpy(e->address2, p.address2, k);
     uint32_t length = k;
     uint8_t b = 0;
     while (ByteReader_Peek(r, &b) && b >= 0x20) {
       // A tail that would make address text 2 longer than 200 bytes damages the entry.
-      if (length + 1 > kAddressMax) return QOR_DAMAGED();
+      QOR_CHECK(length + 1 <= kAddressMax);
       e->address2[length++] = static_cast<char>(b);
       ByteReader_Skip(r, 1);
     }
@@ -163,7 +163,7 @@ int DecodeInto(const DictEntry& p, const RegionTable* regions, ByteReader* r, Di
 
   if (variant == kDecodeCorrection) {
     uint32_t word = 0;
-    if (!ByteReader_U16(r, &word)) return QOR_DAMAGED();
+    QOR_CHECK(ByteReader_U16(r, &word));
     CorrectionWord correction{};
     if (CorrectionWord_Decode(word, &correction) != 0) return -1;
     e->correctionKind = correction.kind;
@@ -248,7 +248,7 @@ void Dict_LookupRegion(const RegionTable* regions, DictEntry* entry) {
 
 int CorrectionWord_Decode(uint32_t word, CorrectionWord* out) {
   // Bits 12 to 15 of the correction word are 0.
-  if ((word & 0xF000) != 0) return QOR_DAMAGED();
+  QOR_CHECK((word & 0xF000) == 0);
   out->kind = (word & kCorrectionAddBit) != 0 ? kCorrectionAdd : kCorrectionRemove;
   out->version = word & kCorrectionVersionMask;
   return 0;

@@ -47,7 +47,8 @@ int ReadAreaCodeSection(DictFile* dict, int section, uint8_t* set) {
   uint32_t size = dict->sectionSizes[section];
   // A section larger than its limit, too short for its count, unreadable, with a count whose
   // values do not fit in it, or holding a value of 100000 or more adds no value at all.
-  if (size > kAreaCodeSectionMax || size < 2) return QOR_DAMAGED();
+  QOR_CHECK(size <= kAreaCodeSectionMax);
+  QOR_CHECK(size >= 2);
   uint8_t* bytes = static_cast<uint8_t*>(Mem_Alloc(size));
   if (bytes == nullptr) {
     dict->outOfMemory = 1;
@@ -106,10 +107,10 @@ int Dict_ParseSectionHead(const uint8_t* head, uint32_t sectionSize, uint16_t* i
   *indexLength = 0;
   *dataLength = 0;
   // A section too short for its head holds no blocks.
-  if (sectionSize < kSectionHeadSize) return QOR_DAMAGED();
+  QOR_CHECK(sectionSize >= kSectionHeadSize);
   const uint32_t l = LoadU16BE(head);
   // An index running past the end of its section: the section holds no blocks.
-  if (kSectionHeadSize + uint64_t{l} > sectionSize) return QOR_DAMAGED();
+  QOR_CHECK(kSectionHeadSize + uint64_t{l} <= sectionSize);
   *indexLength = static_cast<uint16_t>(l);
   *dataLength = LoadU32BE(head + 2);
   return 0;
@@ -121,8 +122,8 @@ int Dict_ReadSectionHead(const DictFile* dict, int section, uint16_t* indexLengt
   *dataLength = 0;
   uint8_t head[kSectionHeadSize];
   // A section too short for its head, or whose head cannot be read, holds no blocks.
-  if (dict->sectionSizes[section] < kSectionHeadSize) return QOR_DAMAGED();
-  if (!ReadFile(dict, Dict_SectionStart(dict, section), head, sizeof head)) return QOR_DAMAGED();
+  QOR_CHECK(dict->sectionSizes[section] >= kSectionHeadSize);
+  QOR_CHECK(ReadFile(dict, Dict_SectionStart(dict, section), head, sizeof head));
   return Dict_ParseSectionHead(head, dict->sectionSizes[section], indexLength, dataLength);
 }
 
@@ -187,7 +188,7 @@ int Dict_ReadHeader(DictFile* dict, uint8_t* header) {
   dict->fileSize = dict->file != nullptr ? File_Size(dict->file) : -1;
   // A file shorter than its header (or of unknown size) contributes nothing: the header reads
   // as zeros and every section as empty.
-  if (dict->fileSize < static_cast<int64_t>(kDictHeaderSize)) return QOR_DAMAGED();
+  QOR_CHECK(dict->fileSize >= static_cast<int64_t>(kDictHeaderSize));
   if (!ReadFile(dict, 0, header, kDictHeaderSize)) {
     std::memset(header, 0, kDictHeaderSize);
     return QOR_DAMAGED();
@@ -211,7 +212,8 @@ int Dict_ReadFilters(DictFile* dict) {
   uint32_t s1 = dict->sectionSizes[1];
   // Filters larger than the 1000 prefixes and 100000 suffixes: the file contributes nothing
   // to a number search (both filters stay empty, so no key may occur).
-  if (s0 > kPrefixFilterMax || s1 > kSuffixFilterMax) return QOR_DAMAGED();
+  QOR_CHECK(s0 <= kPrefixFilterMax);
+  QOR_CHECK(s1 <= kSuffixFilterMax);
   if (!ReadFile(dict, Dict_SectionStart(dict, 0), dict->prefixFilter, s0) ||
       !ReadFile(dict, Dict_SectionStart(dict, 1), dict->suffixFilter, s1)) {
     std::memset(dict->prefixFilter, 0, sizeof dict->prefixFilter);
@@ -240,7 +242,8 @@ int Dict_ReadRegionTable(DictFile* dict) {
   uint32_t s2 = dict->sectionSizes[2];
   // A region table larger than its limit, too short for its record count, or unreadable: the
   // table is empty and the file contributes nothing.
-  if (s2 > kRegionTableMax || s2 < 2) return QOR_DAMAGED();
+  QOR_CHECK(s2 <= kRegionTableMax);
+  QOR_CHECK(s2 >= 2);
   uint8_t* table = static_cast<uint8_t*>(Mem_Alloc(s2));
   if (table == nullptr) {
     dict->outOfMemory = 1;
@@ -374,10 +377,10 @@ int Dict_LoadBlock(const DictFile* dict, int section, uint32_t offset, uint32_t 
   buffer->length = 0;
   const uint16_t indexLength = IndexLength(dict, section);
   // A block over the compressed limit or reaching past its section's data is not read.
-  if (size > kCompressedBlockMax) return QOR_DAMAGED();
-  if (uint64_t{offset} + size > BlockDataLength(dict, section, indexLength)) return QOR_DAMAGED();
+  QOR_CHECK(size <= kCompressedBlockMax);
+  QOR_CHECK(uint64_t{offset} + size <= BlockDataLength(dict, section, indexLength));
   const uint64_t at = Dict_SectionStart(dict, section) + kSectionHeadSize + indexLength + offset;
-  if (!ReadFile(dict, at, buffer->compressed, size)) return QOR_DAMAGED();
+  QOR_CHECK(ReadFile(dict, at, buffer->compressed, size));
   uint32_t length = 0;
   const int status =
       UncompressBuffer(buffer->compressed, size, buffer->data, kDecompressedBlockMax, &length);
@@ -424,11 +427,11 @@ int NumberItem_Next(NumberItemReader* items, uint32_t* delta, uint8_t* group) {
   uint32_t value = b & 0x3F;
   for (int extra = b >> 6; extra > 0; --extra) {
     uint8_t more = 0;
-    if (!ByteReader_U8(&r, &more)) return QOR_DAMAGED();
+    QOR_CHECK(ByteReader_U8(&r, &more));
     value = (value << 8) | more;
   }
   // An item cut off by the end of the block: the rest of the block gives nothing.
-  if (!ByteReader_U8(&r, group)) return QOR_DAMAGED();
+  QOR_CHECK(ByteReader_U8(&r, group));
   *delta = value;
   items->pos = static_cast<uint32_t>(r.pos);
   return 1;
@@ -436,9 +439,9 @@ int NumberItem_Next(NumberItemReader* items, uint32_t* delta, uint8_t* group) {
 
 int RegionTable_Init(RegionTable* table, const uint8_t* data, uint32_t length) {
   *table = RegionTable{data, length, 0};
-  if (length < 2) return QOR_DAMAGED();
+  QOR_CHECK(length >= 2);
   const uint32_t count = LoadU16BE(data);
-  if (2 + uint64_t{count} * kRegionRecordSize > length) return QOR_DAMAGED();
+  QOR_CHECK(2 + uint64_t{count} * kRegionRecordSize <= length);
   table->count = count;
   return 0;
 }

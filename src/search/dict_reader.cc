@@ -14,7 +14,7 @@ int Dict_SelectNumberBlocks(DictFile* dict, uint32_t key, BlockSelection* select
     if (record.first > key) return 0;
     if (key <= record.last) {
       // More than 256 matching blocks: the first 256 are kept.
-      if (selection->selectedCount >= kSelectedBlockMax) return QOR_DAMAGED();
+      QOR_CHECK(selection->selectedCount < kSelectedBlockMax);
       selection->selected[selection->selectedCount++] = SelectedBlock{record.offset, record.size};
     }
   }
@@ -26,7 +26,7 @@ int Dict_SelectNumberBlocks(DictFile* dict, uint32_t key, BlockSelection* select
 
 int Dict_AppendGroup(BlockSelection* selection, uint32_t group) {
   // More than 256 group numbers: the first 256 are kept.
-  if (selection->groupCount >= kEntryBlockMax) return QOR_DAMAGED();
+  QOR_CHECK(selection->groupCount < kEntryBlockMax);
   selection->groups[selection->groupCount++] = static_cast<uint16_t>(group);
   return 0;
 }

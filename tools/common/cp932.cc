@@ -6,6 +6,8 @@
 #include <cstdio>
 #include <unordered_map>
 
+#include "base/cp932.h"
+
 #if defined(_WIN32)
 #include <windows.h>
 #else
@@ -14,7 +16,6 @@
 
 namespace {
 
-bool IsLead(unsigned char b) { return (b >= 0x81 && b <= 0x9F) || (b >= 0xE0 && b <= 0xEF); }
 // Lead bytes of every two-byte character of the code page, user-defined and IBM rows included.
 bool IsAnyLead(unsigned char b) { return (b >= 0x81 && b <= 0x9F) || (b >= 0xE0 && b <= 0xFC); }
 
@@ -122,7 +123,7 @@ const std::unordered_map<char32_t, std::string>& PreferredCodes() {
   if (!filled) {
     filled = true;
     for (unsigned lead = 0x81; lead <= 0xEF; ++lead) {
-      if (!IsLead(static_cast<unsigned char>(lead))) continue;
+      if (!IsLeadByte(static_cast<uint8_t>(lead))) continue;
       for (unsigned trail = 0x40; trail <= 0xFC; ++trail) {
         if (trail == 0x7F) continue;
         std::string bytes{static_cast<char>(lead), static_cast<char>(trail)};
@@ -379,7 +380,7 @@ std::string Cp932_ToUtf8Lossy(std::string_view cp932) {
 
 bool Cp932_IsDoubleByte(std::string_view cp932) {
   for (size_t i = 0; i < cp932.size(); i += 2) {
-    if (!IsLead(static_cast<unsigned char>(cp932[i])) || i + 1 >= cp932.size()) return false;
+    if (!IsLeadByte(static_cast<uint8_t>(cp932[i])) || i + 1 >= cp932.size()) return false;
   }
   return true;
 }
