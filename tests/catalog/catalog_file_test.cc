@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "base/byte_order.h"
 #include "base/file_io.h"
 #include "base/mem.h"
 #include "catalog/catalog_test_files.h"
@@ -263,7 +264,7 @@ int ReadModified(F change) {
 }
 
 void SetU32(std::vector<uint8_t>& b, size_t at, uint32_t v) {
-  catalog_test::PutBE(b, at, v, 4);
+  PutU32BE(b.data() + at, v);
 }
 
 TEST(CatalogRead, AnswersEmptyPathMissingFileAndSoundFiles) {

@@ -12,6 +12,8 @@
 #include <string>
 #include <vector>
 
+#include "support/dict_bytes.h"
+
 #if defined(_WIN32)
 #include <windows.h>
 #else
@@ -62,52 +64,18 @@ struct TestDict {
   uint32_t filterSize = 125;
 };
 
-inline void PutBE(std::vector<uint8_t>& out, size_t at, uint32_t v, int bytes) {
-  for (int i = 0; i < bytes; ++i) {
-    out.at(at + i) = static_cast<uint8_t>(v >> (8 * (bytes - 1 - i)));
-  }
-}
-
-// Section 2 of a dictionary file: u16 N, N records, the names (stored in reverse record
-// order, so a reader must follow the offsets).
-inline std::vector<uint8_t> RegionTableBytes(const std::vector<TestRegion>& regions) {
-  const size_t n = regions.size();
-  std::vector<uint8_t> out(2 + 8 * n);
-  PutBE(out, 0, static_cast<uint32_t>(n), 2);
-  std::vector<uint8_t> names;
-  std::vector<uint32_t> off1(n), off2(n);
-  for (size_t k = n; k-- > 0;) {
-    off2[k] = static_cast<uint32_t>(names.size());
-    names.insert(names.end(), regions[k].name2.begin(), regions[k].name2.end());
-    names.push_back(0);
-    off1[k] = static_cast<uint32_t>(names.size());
-    names.insert(names.end(), regions[k].name1.begin(), regions[k].name1.end());
-    names.push_back(0);
-  }
-  for (size_t k = 0; k < n; ++k) {
-    PutBE(out, 2 + 8 * k, regions[k].code, 2);
-    PutBE(out, 2 + 8 * k + 4, off1[k], 2);
-    PutBE(out, 2 + 8 * k + 6, off2[k], 2);
-  }
-  out.insert(out.end(), names.begin(), names.end());
-  return out;
-}
-
 // Header, section 0 (prefix filter), an empty section 1, section 2 (region table); the other
 // sections are empty.
 inline std::vector<uint8_t> DictBytes(const TestDict& d) {
-  std::vector<uint8_t> filter(d.filterSize, 0);
-  for (uint32_t p : d.prefixes) filter[p / 8] |= static_cast<uint8_t>(0x80u >> (p % 8));
-  const std::vector<uint8_t> table = RegionTableBytes(d.regions);
-  std::vector<uint8_t> out(256, 0);
-  PutBE(out, 4, d.edition1, 4);
-  PutBE(out, 8, d.edition2, 4);
-  PutBE(out, 35, static_cast<uint32_t>(filter.size()), 4);
-  PutBE(out, 39, 0, 4);
-  PutBE(out, 43, static_cast<uint32_t>(table.size()), 4);
-  out.insert(out.end(), filter.begin(), filter.end());
-  out.insert(out.end(), table.begin(), table.end());
-  return out;
+  dict_bytes::RawDict raw;
+  raw.edition1 = d.edition1;
+  raw.edition2 = d.edition2;
+  raw.sections[0].assign(d.filterSize, 0);
+  for (uint32_t p : d.prefixes) dict_bytes::SetBit(&raw.sections[0], p);
+  std::vector<dict_bytes::Region> regions;
+  for (const TestRegion& r : d.regions) regions.push_back({r.code, r.name1, r.name2});
+  raw.sections[2] = dict_bytes::RegionTableBytes(regions);
+  return raw.Image();
 }
 
 inline void WriteBytes(const std::string& path, const std::vector<uint8_t>& bytes) {

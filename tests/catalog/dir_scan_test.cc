@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "base/byte_order.h"
 #include "base/mem.h"
 #include "base/num_text.h"
 #include "catalog/catalog_test_files.h"
@@ -89,14 +90,18 @@ TEST(DictSummary, ADamagedFileContributesNoRowAtAll) {
   }
   expectNothing(std::vector<uint8_t>(good.begin(), good.begin() + 200));  // short header
   expectNothing(std::vector<uint8_t>(good.begin(), good.end() - 1));      // table cut off
-  auto with = [&](size_t at, uint32_t v, int bytes) {
+  auto with = [&](size_t at, uint32_t v, int bytes = 4) {
     std::vector<uint8_t> b = good;
-    catalog_test::PutBE(b, at, v, bytes);
+    if (bytes == 2) {
+      PutU16BE(b.data() + at, v);
+    } else {
+      PutU32BE(b.data() + at, v);
+    }
     return b;
   };
-  expectNothing(with(35, 129, 4));            // S0 over 128
-  expectNothing(with(43, 64001, 4));          // S2 over 64000
-  expectNothing(with(39, 0xFFFFFF00u, 4));    // S1 puts section 2 far past the end
+  expectNothing(with(35, 129));            // S0 over 128
+  expectNothing(with(43, 64001));          // S2 over 64000
+  expectNothing(with(39, 0xFFFFFF00u));    // S1 puts section 2 far past the end
   const size_t table = 256 + 125;
   expectNothing(with(table, 40, 2));          // N records do not fit the table
   expectNothing(with(table + 2 + 8 + 4, 200, 2));  // second record's name 1 outside

@@ -18,25 +18,11 @@
 #include "base/damage.h"
 #include "base/mem.h"
 #include "dict/surname_table.h"
+#include "support/dict_bytes.h"
 
 namespace {
 
-using Bytes = std::vector<uint8_t>;
-
-void Put16(Bytes* b, uint32_t v) {
-  b->push_back(static_cast<uint8_t>(v >> 8));
-  b->push_back(static_cast<uint8_t>(v));
-}
-void Put24(Bytes* b, uint32_t v) {
-  b->push_back(static_cast<uint8_t>(v >> 16));
-  Put16(b, v);
-}
-void Put32(Bytes* b, uint32_t v) {
-  Put16(b, v >> 16);
-  Put16(b, v);
-}
-void PutText(Bytes* b, const std::string& s) { b->insert(b->end(), s.begin(), s.end()); }
-void Append(Bytes* b, const Bytes& more) { b->insert(b->end(), more.begin(), more.end()); }
+using namespace dict_bytes;
 
 // Double-byte texts: "亜", "唖", "娃" and the ideographic space.
 const std::string kA = "\x88\x9f";
@@ -114,28 +100,6 @@ int DictEntry_Decode(Reader* c, const uint8_t* block, uint32_t length, uint32_t*
   return ::DictEntry_Decode(&c->decoder, &regions, block, length, position, variant);
 }
 
-// Region table: records {code, name 1, name 2} with their own strings.
-struct Region {
-  uint16_t code;
-  std::string name1;
-  std::string name2;
-};
-Bytes RegionTable(const std::vector<Region>& regions) {
-  Bytes b;
-  Put16(&b, static_cast<uint32_t>(regions.size()));
-  std::string strings;
-  for (const Region& r : regions) {
-    Put16(&b, r.code);
-    Put16(&b, 0);
-    Put16(&b, static_cast<uint32_t>(strings.size()));
-    strings += r.name1 + '\0';
-    Put16(&b, static_cast<uint32_t>(strings.size()));
-    strings += r.name2 + '\0';
-  }
-  PutText(&b, strings);
-  return b;
-}
-
 void LoadRegionTable(Reader* c, const Bytes& table) { c->regionBytes = table; }
 
 std::string Text(const char* s) { return std::string(s); }
@@ -172,7 +136,7 @@ class DictEntryDecodeTest : public ::testing::Test {
   void SetUp() override {
     c_ = NewContext();
     ASSERT_TRUE(c_);
-    LoadRegionTable(c_.get(), RegionTable({{1100, "R0", "Zero"}, {1101, "Chiyoda", "Tokyo-to"}}));
+    LoadRegionTable(c_.get(), RegionTableBytes({{1100, "R0", "Zero"}, {1101, "Chiyoda", "Tokyo-to"}}));
   }
   int Decode(const Bytes& block, uint32_t* position, int variant = 1) {
     return DictEntry_Decode(c_.get(), block.data(), static_cast<uint32_t>(block.size()),
@@ -328,7 +292,7 @@ TEST_F(DictEntryDecodeTest, CorrectionWordOnlyInVariant2) {
 TEST_F(DictEntryDecodeTest, RegionMissingOrDamagedGetsEmptyNames) {
   // 1300's first name is longer than 10 bytes; 1400's second name offset is moved past the
   // table below.
-  Bytes table = RegionTable(
+  Bytes table = RegionTableBytes(
       {{1101, "Chiyoda", "Tokyo-to"}, {1300, "12345678901", "long"}, {1400, "Ok", "Fine"}});
   table[2 + 2 * 8 + 6] = 0x7F;
   LoadRegionTable(c_.get(), table);
@@ -353,7 +317,7 @@ TEST_F(DictEntryDecodeTest, RegionMissingOrDamagedGetsEmptyNames) {
     EXPECT_EQ(Text((*c_->decoder.entry).regionName2), "");
   }
   // Dict_LookupRegion copies the found names into the current entry.
-  LoadRegionTable(c_.get(), RegionTable({{1400, "Ok", "Fine"}}));
+  LoadRegionTable(c_.get(), RegionTableBytes({{1400, "Ok", "Fine"}}));
   (*c_->decoder.entry).regionCode = 1400;
   const ::RegionTable regions = Regions(c_.get());
   Dict_LookupRegion(&regions, c_->decoder.entry);
@@ -497,103 +461,7 @@ TEST_F(DictEntryDecodeTest, FieldsAtTheirLimitsDecode) {
 
 // --- Files -------------------------------------------------------------------------------
 
-Bytes Compress(const Bytes& raw) {
-  uLongf size = compressBound(static_cast<uLong>(raw.size()));
-  Bytes out(size);
-  EXPECT_EQ(compress(out.data(), &size, raw.data(), static_cast<uLong>(raw.size())), Z_OK);
-  out.resize(size);
-  return out;
-}
-
-// Number block item: delta and group number.
-void PutItem(Bytes* b, uint32_t delta, uint8_t group) {
-  if (delta < (1u << 6)) {
-    b->push_back(static_cast<uint8_t>(delta));
-  } else if (delta < (1u << 14)) {
-    Put16(b, 0x4000 | delta);
-  } else if (delta < (1u << 22)) {
-    Put24(b, 0x800000 | delta);
-  } else {
-    Put32(b, 0xC0000000u | delta);
-  }
-  b->push_back(group);
-}
-
-struct NumberBlock {
-  uint32_t first, last;
-  Bytes compressed;
-  uint32_t claimedSize = 0;  // the index's size when not 0 (no data is written then)
-};
-Bytes NumberSection(const std::vector<NumberBlock>& blocks) {
-  Bytes index, data;
-  for (const NumberBlock& k : blocks) {
-    Put16(&index, k.claimedSize != 0 ? k.claimedSize : static_cast<uint32_t>(k.compressed.size()));
-    Put32(&index, k.first);
-    Put32(&index, k.last);
-    if (k.claimedSize == 0) Append(&data, k.compressed);
-  }
-  Bytes s;
-  Put16(&s, static_cast<uint32_t>(index.size()));
-  Put32(&s, static_cast<uint32_t>(data.size()));
-  Append(&s, index);
-  Append(&s, data);
-  return s;
-}
-
-struct EntryBlock {
-  uint16_t region;
-  std::string first, last;
-  Bytes compressed;
-};
-Bytes EntrySection(const std::vector<EntryBlock>& blocks) {
-  Bytes index, data;
-  for (const EntryBlock& k : blocks) {
-    Put16(&index, static_cast<uint32_t>(k.compressed.size()));
-    Put16(&index, k.region);
-    PutText(&index, k.first);
-    index.push_back(0);
-    PutText(&index, k.last);
-    index.push_back(0);
-    Append(&data, k.compressed);
-  }
-  Bytes s;
-  Put16(&s, static_cast<uint32_t>(index.size()));
-  Put32(&s, static_cast<uint32_t>(data.size()));
-  Append(&s, index);
-  Append(&s, data);
-  return s;
-}
-
-Bytes AreaCodes(const std::vector<uint32_t>& values) {
-  Bytes s;
-  Put16(&s, static_cast<uint32_t>(values.size()));
-  for (uint32_t v : values) Put24(&s, v);
-  return s;
-}
-
-void SetBit(Bytes* set, uint32_t v) {
-  if (set->size() <= v / 8) set->resize(v / 8 + 1);
-  (*set)[v / 8] |= static_cast<uint8_t>(0x80 >> (v % 8));
-}
-
 bool HasBit(const uint8_t* set, uint32_t v) { return (set[v / 8] & (0x80 >> (v % 8))) != 0; }
-
-struct RawDict {
-  Bytes sections[kDictSectionCount];
-  Bytes Image() const {
-    Bytes image(kDictHeaderSize, 0xAB);
-    for (int i = 0; i < kDictSectionCount; ++i) {
-      uint8_t* p = image.data() + kDictSectionSizesOffset + 4 * i;
-      uint32_t n = static_cast<uint32_t>(sections[i].size());
-      p[0] = static_cast<uint8_t>(n >> 24);
-      p[1] = static_cast<uint8_t>(n >> 16);
-      p[2] = static_cast<uint8_t>(n >> 8);
-      p[3] = static_cast<uint8_t>(n);
-    }
-    for (const Bytes& s : sections) Append(&image, s);
-    return image;
-  }
-};
 
 struct FileCloser {
   void operator()(FILE* f) const {
@@ -663,7 +531,7 @@ class DictFileTest : public ::testing::Test {
     }
     d.sections[0] = prefix;
     d.sections[1] = suffix;
-    d.sections[2] = RegionTable({{1101, "Chiyoda", "Tokyo-to"}});
+    d.sections[2] = RegionTableBytes({{1101, "Chiyoda", "Tokyo-to"}});
     d.sections[3] = AreaCodes({3, 6, 99999});
     d.sections[4] = AreaCodes({45});
     Bytes b0, b1, b2;
