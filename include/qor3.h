@@ -8,7 +8,9 @@
  * NUL-terminated; result texts are NUL-terminated and come with their length. The host owns
  * every record passed in; what the library allocates for a record stays allocated until
  * Qor_Close (for an OpenResult) or Qor_MemRelease (for a SearchRequest) is called with it.
- * The library keeps one engine state per process: calls must not overlap.
+ * The library keeps one engine state per process. Threads may call the functions at once:
+ * searches (each with its own SearchRequest) run in parallel and answer as they would one at
+ * a time; Qor_Open, Qor_Close and Qor_CopyDic each run alone.
  *
  * On 32-bit Windows the records have the exact sizes and offsets stated below and the
  * functions use the cdecl convention; on 64-bit builds the records hold the same fields in

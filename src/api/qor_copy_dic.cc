@@ -1,4 +1,5 @@
 // Qor_CopyDic: checks the request and installs the dictionaries.
+#include "api/engine_lock.h"
 #include "catalog/dir_scan.h"
 #include "copy/copy_dic.h"
 #include "qor3.h"
@@ -17,5 +18,7 @@ extern "C" QOR3_EXPORT int32_t QOR3_CALL Qor_CopyDic(const char* source, int32_t
       Path_Prepare(destination, static_cast<uint32_t>(destinationLength), to) != 0) {
     return 0;
   }
+  // Alone, so that it never rebuilds a catalog that an open is reading or writing.
+  std::unique_lock<std::shared_mutex> exclusive(Engine_Lock());
   return CopyDic_Install(from, to, numbers, count);
 }

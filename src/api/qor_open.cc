@@ -2,6 +2,7 @@
 // state and hand the host its region list; release it all again.
 #include <cstring>
 
+#include "api/engine_lock.h"
 #include "engine/engine_state.h"
 #include "base/block_pool.h"
 #include "base/mem.h"
@@ -76,6 +77,11 @@ void FreeEngineLists(EngineState* engine) {
 
 }  // namespace
 
+std::shared_mutex& Engine_Lock() {
+  static std::shared_mutex lock;
+  return lock;
+}
+
 #if defined(QOR3_FAULT_INJECTION)
 // Test builds: the engine the handle stands for, for tests that look at its tables.
 EngineState* Engine_Instance() { return &g_engine; }
@@ -96,6 +102,9 @@ extern "C" QOR3_EXPORT void* QOR3_CALL Qor_Open(const OpenRequest* request, Open
     return nullptr;
   }
 
+  // Alone from here: the refresh may rewrite catalogs that a copy also rewrites, and the engine
+  // is replaced under any search.
+  std::unique_lock<std::shared_mutex> exclusive(Engine_Lock());
   DirSet* set = static_cast<DirSet*>(Mem_Alloc(sizeof(DirSet)));
   if (!set) return nullptr;
   EngineState* built = nullptr;
@@ -142,6 +151,9 @@ extern "C" QOR3_EXPORT int QOR3_CALL Qor_Close(void* handle, OpenResult* result)
     result->regionPool = nullptr;
     result->regionCount = 0;
   }
-  if (handle == &g_engine) FreeEngineLists(&g_engine);
+  if (handle == &g_engine) {
+    std::unique_lock<std::shared_mutex> exclusive(Engine_Lock());
+    FreeEngineLists(&g_engine);
+  }
   return 0;
 }

@@ -1,4 +1,5 @@
 // Qor_Search and Qor_MemRelease: the search entry point and the release of its results.
+#include "api/engine_lock.h"
 #include "base/block_pool.h"
 #include "base/mem.h"
 #include "engine/engine_state.h"
@@ -20,6 +21,7 @@ extern "C" QOR3_EXPORT int QOR3_CALL Qor_Search(void* handle, SearchRequest* req
   // A failed open gives the host a null handle; searching with it finds nothing.
   if (handle == nullptr) return 0;
   const auto* engine = static_cast<const EngineState*>(handle);
+  std::shared_lock<std::shared_mutex> shared(Engine_Lock());
   switch (request->mode) {
     case kModeName:
       return NameSearch_Run(engine, request);

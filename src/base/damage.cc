@@ -2,9 +2,10 @@
 #include "base/damage.h"
 
 namespace {
-unsigned long g_count = 0;
-const char* g_file = "";
-int g_line = 0;
+// Per thread: the damage a thread's reads meet is traced by that thread.
+thread_local unsigned long g_count = 0;
+thread_local const char* g_file = "";
+thread_local int g_line = 0;
 }  // namespace
 
 int Damage_Note(const char* file, int line) {

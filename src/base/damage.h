@@ -6,7 +6,8 @@
 #ifndef QOR3_BASE_DAMAGE_H
 #define QOR3_BASE_DAMAGE_H
 
-// Records the site (the first one since the last reset is kept) and returns -1.
+// Records the site (the first one since the last reset is kept) and returns -1. The notes are
+// kept per thread.
 int Damage_Note(const char* file, int line);
 // Number of damage notes since the last reset, and the first site noted.
 unsigned long Damage_Count();

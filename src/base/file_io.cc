@@ -22,8 +22,10 @@ int64_t File_Size(FILE* f) {
 }
 
 #if defined(QOR3_FAULT_INJECTION)
+#include <atomic>
+
 namespace {
-unsigned long g_writesLeft = 0;  // writes that still succeed, plus one; 0: no failing
+std::atomic<unsigned long> g_writesLeft{0};  // writes that still succeed, plus one; 0: no failing
 }  // namespace
 
 void File_FailWritesFrom(unsigned long failAt) { g_writesLeft = failAt; }

@@ -5,10 +5,13 @@
 #include <cstring>
 
 #if defined(QOR3_FAULT_INJECTION)
+#include <atomic>
+
 namespace {
-unsigned long g_failAt = 0;
-unsigned long g_count = 0;
-long g_live = 0;
+// Atomic, so that test builds stay free of data races when host threads search at once.
+std::atomic<unsigned long> g_failAt{0};
+std::atomic<unsigned long> g_count{0};
+std::atomic<long> g_live{0};
 }  // namespace
 
 void Mem_FailFrom(unsigned long failAt) {
@@ -24,8 +27,9 @@ long Mem_LiveBlocks() { return g_live; }
 
 void* Mem_Alloc(size_t n) {
 #if defined(QOR3_FAULT_INJECTION)
-  ++g_count;
-  if (g_failAt != 0 && g_count >= g_failAt) return nullptr;
+  const unsigned long count = ++g_count;
+  const unsigned long failAt = g_failAt;
+  if (failAt != 0 && count >= failAt) return nullptr;
 #endif
   void* p = std::malloc(n == 0 ? 1 : n);
 #if defined(QOR3_FAULT_INJECTION)

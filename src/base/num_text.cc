@@ -1,10 +1,11 @@
-// Numbers as fixed-width decimal text, and big-endian loads and stores for the file formats.
+// Numbers as fixed-width decimal text.
 #include "base/num_text.h"
 
 namespace {
 constexpr int kMaxWidth = 23;
-char g_numText[kMaxWidth + 1];
-char g_blanks[kMaxWidth + 1];
+// One pair of buffers per thread, so that threads searching at once never share a text.
+thread_local char g_numText[kMaxWidth + 1];
+thread_local char g_blanks[kMaxWidth + 1];
 
 int ClampWidth(int width) { return width < 0 ? 0 : (width > kMaxWidth ? kMaxWidth : width); }
 }  // namespace

@@ -5,10 +5,10 @@
 #include <cstdint>
 
 // The last `width` decimal digits of value, zero-padded (value modulo 10^width); width
-// spaces for 0xFFFFFFFF. width is clamped to 0..23. Returns a shared buffer that the next
-// call overwrites: copy the text at once.
+// spaces for 0xFFFFFFFF. width is clamped to 0..23. Returns a buffer of the calling thread
+// that its next call overwrites: copy the text at once.
 const char* NumText(uint32_t value, int width);
-// width spaces (clamped to 0..23) in a second shared buffer.
+// width spaces (clamped to 0..23) in a second buffer of the calling thread.
 const char* Blanks(int width);
 
 // Decimal value of a digit text as atoi reads it (leading digits only), as unsigned.
