@@ -1,5 +1,7 @@
 // Qor_Open and Qor_Close: prepare the paths, refresh and load the catalogs, build the engine
 // state and hand the host its region list; release it all again.
+#include <algorithm>
+#include <cstdio>
 #include <cstring>
 
 #include "api/engine_lock.h"
@@ -9,12 +11,24 @@
 #include "base/num_text.h"
 #include "catalog/dir_scan.h"
 #include "catalog/engine_build.h"
+#include "catalog/catalog_refresh.h"
+#include "dict/dict_format.h"
 #include "platform/platform.h"
 #include "qor3.h"
 
 namespace {
 
 EngineState g_engine;
+
+// What tells that the files of the open set changed: a change notification on its directories,
+// or, where the system offers none, the identities of its directories and files compared at each
+// search. Guarded by g_watchMutex, which is never held while waiting for Engine_Lock.
+std::mutex g_watchMutex;
+bool g_watching = false;    // an engine is open
+bool g_stale = false;       // a change was seen and the engine is not rebuilt yet
+DirWatch* g_watch = nullptr;
+FileIdentity* g_identities = nullptr;  // without notifications: directories, then files
+uint32_t g_identityCount = 0;
 
 struct RegionArray {
   RegionInfo** regions;
@@ -75,6 +89,98 @@ void FreeEngineLists(EngineState* engine) {
   RowList_Free(&engine->prefixList);
 }
 
+// The paths whose identities stand for the set: its three directories, the correction file and
+// each dictionary the engine reads. count receives how many; null when out of memory.
+char (*SetPaths(const EngineState* e, uint32_t* count))[kPathCapacity + 16] {
+  uint32_t dictionaries = 0;
+  for (uint32_t n = 0; n < kDictNumberLimit; ++n) dictionaries += e->dictDirectory[n] != 0;
+  *count = 4 + dictionaries;
+  auto* paths = static_cast<char(*)[kPathCapacity + 16]>(
+      Mem_AllocZeroed(*count, kPathCapacity + 16));
+  if (paths == nullptr) return nullptr;
+  const char* dirs[] = {e->directory1, e->directory2, e->correctionDirectory};
+  for (int i = 0; i < 3; ++i) std::snprintf(paths[i], kPathCapacity + 16, "%s", dirs[i]);
+  char name[kDictFileNameLength + 1];
+  Dict_FileName(kCorrectionDictNumber, name);
+  std::snprintf(paths[3], kPathCapacity + 16, "%s%s", e->correctionDirectory, name);
+  uint32_t k = 4;
+  for (uint32_t n = 0; n < kDictNumberLimit; ++n) {
+    if (e->dictDirectory[n] == 0) continue;
+    Dict_FileName(n, name);
+    std::snprintf(paths[k++], kPathCapacity + 16, "%s%s",
+                  e->dictDirectory[n] == 1 ? e->directory1 : e->directory2, name);
+  }
+  return paths;
+}
+
+// Identities of the set's paths into a new array; null when out of memory.
+FileIdentity* SetIdentities(const EngineState* e, uint32_t* count) {
+  auto* paths = SetPaths(e, count);
+  if (paths == nullptr) return nullptr;
+  auto* ids = static_cast<FileIdentity*>(Mem_AllocZeroed(*count, sizeof(FileIdentity)));
+  for (uint32_t i = 0; ids != nullptr && i < *count; ++i) {
+    // An empty directory path (none given) stands for nothing.
+    if (paths[i][0] != '\0') Platform_FileIdentity(paths[i], &ids[i]);
+  }
+  Mem_Free(paths);
+  return ids;
+}
+
+void Watch_Stop() {
+  Platform_WatchClose(g_watch);
+  g_watch = nullptr;
+  Mem_Free(g_identities);
+  g_identities = nullptr;
+  g_identityCount = 0;
+  g_watching = false;
+  g_stale = false;
+}
+
+// Starts watching the set of the engine just built. Without notifications the identities are
+// taken now; when that fails the engine counts as stale, so the next search rebuilds it.
+void Watch_Start(const EngineState* e) {
+  Watch_Stop();
+  g_watching = true;
+  const char* dirs[] = {e->directory1, e->directory2, e->correctionDirectory};
+  g_watch = Platform_WatchDirectories(dirs, 3);
+  if (g_watch == nullptr) {
+    g_identities = SetIdentities(e, &g_identityCount);
+    g_stale = g_identities == nullptr;
+  }
+}
+
+// Whether the set changed since the last look; with identities, they are taken anew.
+bool Watch_SeesChange(const EngineState* e) {
+  if (g_watch != nullptr) return Platform_WatchChanged(g_watch) != 0;
+  uint32_t count = 0;
+  FileIdentity* now = SetIdentities(e, &count);
+  if (now == nullptr) return true;
+  const bool same = g_identities != nullptr && count == g_identityCount &&
+                    std::equal(now, now + count, g_identities);
+  Mem_Free(g_identities);
+  g_identities = now;
+  g_identityCount = count;
+  return !same;
+}
+
+// Builds an engine for the prepared paths into a new record; null when the paths give no
+// set or an allocation failed.
+EngineState* BuildEngine(const char* dir1, const char* dir2, const char* correction,
+                         CatalogWrite write) {
+  DirSet* set = static_cast<DirSet*>(Mem_Alloc(sizeof(DirSet)));
+  if (!set) return nullptr;
+  EngineState* built = nullptr;
+  if (DirSet_Load(set, dir1, dir2, correction, write) == 0) {
+    built = static_cast<EngineState*>(Mem_AllocZeroed(1, sizeof(EngineState)));
+    if (built && Engine_Build(set, built) != 0) {
+      Mem_Free(built);
+      built = nullptr;
+    }
+  }
+  Mem_Free(set);
+  return built;
+}
+
 }  // namespace
 
 std::shared_mutex& Engine_Lock() {
@@ -105,17 +211,7 @@ extern "C" QOR3_EXPORT void* QOR3_CALL Qor_Open(const OpenRequest* request, Open
   // Alone from here: the refresh may rewrite catalogs that a copy also rewrites, and the engine
   // is replaced under any search.
   std::unique_lock<std::shared_mutex> exclusive(Engine_Lock());
-  DirSet* set = static_cast<DirSet*>(Mem_Alloc(sizeof(DirSet)));
-  if (!set) return nullptr;
-  EngineState* built = nullptr;
-  if (DirSet_Load(set, dir1, dir2, correction) == 0) {
-    built = static_cast<EngineState*>(Mem_AllocZeroed(1, sizeof(EngineState)));
-    if (built && Engine_Build(set, built) != 0) {
-      Mem_Free(built);
-      built = nullptr;
-    }
-  }
-  Mem_Free(set);
+  EngineState* built = BuildEngine(dir1, dir2, correction, kCatalogMayWrite);
   if (!built) return nullptr;
 
   RegionArray array{nullptr, nullptr};
@@ -130,6 +226,10 @@ extern "C" QOR3_EXPORT void* QOR3_CALL Qor_Open(const OpenRequest* request, Open
   FreeEngineLists(&g_engine);
   std::memcpy(&g_engine, built, sizeof g_engine);
   Mem_Free(built);
+  {
+    std::lock_guard<std::mutex> guard(g_watchMutex);
+    Watch_Start(&g_engine);
+  }
 
   result->catalog1Loaded = g_engine.catalog1Loaded;
   result->catalog2Loaded = g_engine.catalog2Loaded;
@@ -153,7 +253,37 @@ extern "C" QOR3_EXPORT int QOR3_CALL Qor_Close(void* handle, OpenResult* result)
   }
   if (handle == &g_engine) {
     std::unique_lock<std::shared_mutex> exclusive(Engine_Lock());
+    std::lock_guard<std::mutex> guard(g_watchMutex);
+    Watch_Stop();
     FreeEngineLists(&g_engine);
   }
+  return 0;
+}
+
+int Engine_KeepCurrent(const EngineState* engine) {
+  if (engine != &g_engine) return 0;
+  {
+    std::lock_guard<std::mutex> guard(g_watchMutex);
+    if (!g_watching) return 0;
+    if (!g_stale && !Watch_SeesChange(&g_engine)) return 0;
+    g_stale = true;
+  }
+  std::unique_lock<std::shared_mutex> exclusive(Engine_Lock());
+  std::lock_guard<std::mutex> guard(g_watchMutex);
+  // Another search may have rebuilt it meanwhile, or a close ended the set.
+  if (!g_watching || !g_stale) return 0;
+  // Without notifications the identities were taken before the files are read again, so a
+  // change made while they are read shows at the next search.
+  EngineState* built = BuildEngine(g_engine.directory1, g_engine.directory2,
+                                   g_engine.correctionDirectory, kCatalogReadOnly);
+  if (built == nullptr) {
+    // Either no catalog and no correction file are left (a fresh open would fail: the set now
+    // holds nothing), or an allocation failed (stay stale and answer nothing this time).
+    return -1;
+  }
+  FreeEngineLists(&g_engine);
+  std::memcpy(&g_engine, built, sizeof g_engine);
+  Mem_Free(built);
+  g_stale = false;
   return 0;
 }

@@ -21,6 +21,7 @@ extern "C" QOR3_EXPORT int QOR3_CALL Qor_Search(void* handle, SearchRequest* req
   // A failed open gives the host a null handle; searching with it finds nothing.
   if (handle == nullptr) return 0;
   const auto* engine = static_cast<const EngineState*>(handle);
+  if (Engine_KeepCurrent(engine) != 0) return 0;
   std::shared_lock<std::shared_mutex> shared(Engine_Lock());
   switch (request->mode) {
     case kModeName:

@@ -121,7 +121,7 @@ int Catalog_Merge(CatalogRows* catalogued, CatalogRows* fresh, CatalogRows* merg
   return 1;
 }
 
-int DirCatalog_Load(DirCatalog* image, const char* path) {
+int DirCatalog_Load(DirCatalog* image, const char* path, CatalogWrite write) {
   const int answer = DirCatalog_Read(path, image);
   if (answer == 2) return 0;
   uint8_t* status = static_cast<uint8_t*>(Mem_Alloc(kScanStatusSize));
@@ -138,10 +138,10 @@ int DirCatalog_Load(DirCatalog* image, const char* path) {
     const int merge = Catalog_Merge(&catalogued, &fresh, &merged, status);
     if (merge < 0) {
       result = -1;
-    } else if (merge == 1) {
-      const int write = Catalog_Write(image, &merged);
-      if (write < 0) result = -1;
-      written = write == 0;
+    } else if (merge == 1 && write == kCatalogMayWrite) {
+      const int wrote = Catalog_Write(image, &merged);
+      if (wrote < 0) result = -1;
+      written = wrote == 0;
     }
   }
   CatalogRows_Free(&merged);
@@ -160,9 +160,9 @@ int DirCatalog_Load(DirCatalog* image, const char* path) {
 }
 
 int DirSet_Load(DirSet* set, const char* directory1, const char* directory2,
-                const char* correctionDirectory) {
-  if (DirCatalog_Load(&set->catalog1, directory1) != 0) return -1;
-  if (DirCatalog_Load(&set->catalog2, directory2) != 0) return -1;
+                const char* correctionDirectory, CatalogWrite write) {
+  if (DirCatalog_Load(&set->catalog1, directory1, write) != 0) return -1;
+  if (DirCatalog_Load(&set->catalog2, directory2, write) != 0) return -1;
   CorrectionDir_Probe(&set->correction, correctionDirectory);
   return 0;
 }

@@ -14,14 +14,18 @@ struct DirSet {
   CorrectionProbe correction;
 };
 
+// Whether a refresh may rewrite a catalog that is not current, or must leave the files alone
+// and make its image from the rows in memory (an engine brought up to date during a search).
+enum CatalogWrite { kCatalogMayWrite, kCatalogReadOnly };
+
 // Refreshes and loads directory 1 and directory 2 and probes the correction directory
 // (each path empty or ending with the separator). 0, or -1 when an allocation failed.
 int DirSet_Load(DirSet* set, const char* directory1, const char* directory2,
-                const char* correctionDirectory);
+                const char* correctionDirectory, CatalogWrite write = kCatalogMayWrite);
 // Refreshes the directory's catalog file and leaves the image loaded from it (loaded 0 when
 // no sound catalog is there). 0, or -1 when an allocation failed (no catalog is written
 // then; the image must not be used).
-int DirCatalog_Load(DirCatalog* image, const char* path);
+int DirCatalog_Load(DirCatalog* image, const char* path, CatalogWrite write = kCatalogMayWrite);
 // Turns the tables of a loaded image into rows and builds and sorts the three indexes.
 // 0, or -1 when an allocation failed.
 int Catalog_ToRows(const DirCatalog* image, CatalogRows* rows);

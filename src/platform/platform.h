@@ -41,4 +41,33 @@ int Platform_CopyFile(const char* src, const char* dst);
 // does not fit in capacity bytes.
 int Platform_TempPathFor(const char* path, char* out, size_t capacity);
 
+// Change notification on the directories of an open set (inotify on Linux, change
+// notifications on Windows): one cheap call tells whether any dictionary file of them
+// ("qor" + 4 digits + ".dct", the catalog qor9999.dct excepted where names are known) was
+// created, written, replaced, renamed, deleted or had its times set since the last call.
+struct DirWatch;
+// Watches the count directories (each empty, which is skipped, or ending with the separator).
+// Null when the system offers no notification for them (the caller must then check the files
+// itself).
+DirWatch* Platform_WatchDirectories(const char* const* dirs, int count);
+// 1 when something changed since the watch was made or last asked (or events were lost), 0
+// when nothing did.
+int Platform_WatchChanged(DirWatch* watch);
+void Platform_WatchClose(DirWatch* watch);
+
+// What tells one file's content from another's without reading it: size, modification and
+// change times to the nanosecond (Windows: creation and write times), and the file's identity
+// on its volume (inode, file index). Two reads with equal identities saw the same file unless
+// it was rewritten within the clock's resolution.
+struct FileIdentity {
+  uint64_t size;
+  int64_t modified;
+  int64_t changed;
+  uint64_t volume;
+  uint64_t index;
+  bool operator==(const FileIdentity&) const = default;
+};
+// 0, or -1 when the path cannot be examined (missing, say): out is then zeroed.
+int Platform_FileIdentity(const char* path, FileIdentity* out);
+
 #endif  // QOR3_PLATFORM_PLATFORM_H

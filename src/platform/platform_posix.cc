@@ -3,12 +3,16 @@
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#if defined(__linux__)
+#include <sys/inotify.h>
+#endif
 
 #include <cctype>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <ctime>
+#include <new>
 
 #include "platform/platform.h"
 
@@ -130,4 +134,69 @@ int Platform_CopyFile(const char* src, const char* dst) {
   if (ok && std::rename(tmp, dst) != 0) ok = false;
   if (!ok) unlink(tmp);
   return ok ? 0 : -1;
+}
+
+#if defined(__linux__)
+struct DirWatch {
+  int fd;
+};
+
+DirWatch* Platform_WatchDirectories(const char* const* dirs, int count) {
+  const int fd = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+  if (fd < 0) return nullptr;
+  constexpr uint32_t kEvents = IN_CREATE | IN_MODIFY | IN_CLOSE_WRITE | IN_ATTRIB | IN_MOVED_FROM |
+                               IN_MOVED_TO | IN_DELETE | IN_DELETE_SELF | IN_MOVE_SELF;
+  for (int i = 0; i < count; ++i) {
+    if (dirs[i] == nullptr || dirs[i][0] == '\0') continue;
+    if (inotify_add_watch(fd, dirs[i], kEvents) < 0) {
+      close(fd);
+      return nullptr;
+    }
+  }
+  auto* watch = new (std::nothrow) DirWatch{fd};
+  if (watch == nullptr) close(fd);
+  return watch;
+}
+
+int Platform_WatchChanged(DirWatch* watch) {
+  alignas(inotify_event) char buffer[4096];
+  int changed = 0;
+  for (;;) {
+    const ssize_t n = read(watch->fd, buffer, sizeof buffer);
+    if (n <= 0) return n < 0 && errno != EAGAIN && errno != EINTR ? 1 : changed;
+    for (ssize_t at = 0; at + static_cast<ssize_t>(sizeof(inotify_event)) <= n;) {
+      const auto* event = reinterpret_cast<const inotify_event*>(buffer + at);
+      int number = -1;
+      // Events on the directory itself, lost events, and dictionary files other than the
+      // catalog that this library rewrites itself.
+      if ((event->mask & (IN_Q_OVERFLOW | IN_DELETE_SELF | IN_MOVE_SELF | IN_IGNORED)) != 0 ||
+          (event->len > 0 && MatchesDictName(event->name, false, &number) && number != 9999)) {
+        changed = 1;
+      }
+      at += static_cast<ssize_t>(sizeof(inotify_event) + event->len);
+    }
+  }
+}
+
+void Platform_WatchClose(DirWatch* watch) {
+  if (watch == nullptr) return;
+  close(watch->fd);
+  delete watch;
+}
+#else
+DirWatch* Platform_WatchDirectories(const char* const*, int) { return nullptr; }
+int Platform_WatchChanged(DirWatch*) { return 1; }
+void Platform_WatchClose(DirWatch*) {}
+#endif
+
+int Platform_FileIdentity(const char* path, FileIdentity* out) {
+  *out = FileIdentity{};
+  struct stat st;
+  if (stat(path, &st) != 0) return -1;
+  out->size = static_cast<uint64_t>(st.st_size);
+  out->modified = static_cast<int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
+  out->changed = static_cast<int64_t>(st.st_ctim.tv_sec) * 1000000000 + st.st_ctim.tv_nsec;
+  out->volume = static_cast<uint64_t>(st.st_dev);
+  out->index = static_cast<uint64_t>(st.st_ino);
+  return 0;
 }

@@ -5,6 +5,7 @@
 
 #include <cstdio>
 #include <cstring>
+#include <new>
 
 #include "platform/platform.h"
 
@@ -104,5 +105,67 @@ int Platform_CopyFile(const char* src, const char* dst) {
     DeleteFileA(tmp);
     return -1;
   }
+  return 0;
+}
+
+struct DirWatch {
+  HANDLE handles[3];
+  int count;
+};
+
+DirWatch* Platform_WatchDirectories(const char* const* dirs, int count) {
+  auto* watch = new (std::nothrow) DirWatch{};
+  if (watch == nullptr) return nullptr;
+  constexpr DWORD kFilter = FILE_NOTIFY_CHANGE_FILE_NAME | FILE_NOTIFY_CHANGE_LAST_WRITE |
+                            FILE_NOTIFY_CHANGE_SIZE | FILE_NOTIFY_CHANGE_ATTRIBUTES |
+                            FILE_NOTIFY_CHANGE_CREATION;
+  for (int i = 0; i < count && watch->count < 3; ++i) {
+    if (dirs[i] == nullptr || dirs[i][0] == '\0') continue;
+    const HANDLE h = FindFirstChangeNotificationA(dirs[i], FALSE, kFilter);
+    if (h == INVALID_HANDLE_VALUE) {
+      Platform_WatchClose(watch);
+      return nullptr;
+    }
+    watch->handles[watch->count++] = h;
+  }
+  return watch;
+}
+
+// Windows names no file: any change in a watched directory counts, the catalog too.
+int Platform_WatchChanged(DirWatch* watch) {
+  int changed = 0;
+  for (int i = 0; i < watch->count; ++i) {
+    const DWORD state = WaitForSingleObject(watch->handles[i], 0);
+    if (state == WAIT_TIMEOUT) continue;
+    changed = 1;
+    if (state != WAIT_OBJECT_0 || !FindNextChangeNotification(watch->handles[i])) return 1;
+  }
+  return changed;
+}
+
+void Platform_WatchClose(DirWatch* watch) {
+  if (watch == nullptr) return;
+  for (int i = 0; i < watch->count; ++i) FindCloseChangeNotification(watch->handles[i]);
+  delete watch;
+}
+
+int Platform_FileIdentity(const char* path, FileIdentity* out) {
+  *out = FileIdentity{};
+  const HANDLE h = CreateFileA(path, FILE_READ_ATTRIBUTES,
+                               FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                               OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  if (h == INVALID_HANDLE_VALUE) return -1;
+  BY_HANDLE_FILE_INFORMATION info;
+  const BOOL ok = GetFileInformationByHandle(h, &info);
+  CloseHandle(h);
+  if (!ok) return -1;
+  auto join = [](DWORD high, DWORD low) { return (uint64_t{high} << 32) | low; };
+  out->size = join(info.nFileSizeHigh, info.nFileSizeLow);
+  out->modified = static_cast<int64_t>(
+      join(info.ftLastWriteTime.dwHighDateTime, info.ftLastWriteTime.dwLowDateTime));
+  out->changed = static_cast<int64_t>(
+      join(info.ftCreationTime.dwHighDateTime, info.ftCreationTime.dwLowDateTime));
+  out->volume = info.dwVolumeSerialNumber;
+  out->index = join(info.nFileIndexHigh, info.nFileIndexLow);
   return 0;
 }

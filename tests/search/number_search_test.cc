@@ -224,13 +224,16 @@ TEST_F(NumberSearchTest, EveryResultFieldIsFilledAndEmptyFieldsAreEmptyTexts) {
                                ""}}));
 }
 
-TEST_F(NumberSearchTest, CorrectionsAreNotReadWhenTheSetHasNone) {
+// A search answers as a fresh open over the files as they are then: a correction file that
+// appears in an open set applies at once.
+TEST_F(NumberSearchTest, ACorrectionFileAddedToAnOpenSetAppliesAtTheNextSearch) {
   WriteTestDict(d1_.path(), {Entry("0312345678", "山田　太郎")}, Dict(101));
   Open();  // d3_ holds no correction file yet
+  EXPECT_EQ(Names(Number("0312345678")), (std::vector<std::string>{"山田　太郎"}));
   WriteTestDict(d3_.path(),
                 {Entry("0312345678", "追加　一"), Removal(Entry("0312345678", "山田　太郎"))},
                 Corrections());
-  EXPECT_EQ(Names(Number("0312345678")), (std::vector<std::string>{"山田　太郎"}));
+  EXPECT_EQ(Names(Number("0312345678")), (std::vector<std::string>{"追加　一"}));
   Open();
   EXPECT_EQ(Names(Number("0312345678")), (std::vector<std::string>{"追加　一"}));
 }
