@@ -81,19 +81,28 @@ int ReadAreaCodeSection(DictFile* dict, int section, uint8_t* set) {
   return result;
 }
 
-// Reads the L bytes of index that follow the head of section 5 or 6 into a new heap buffer.
-uint8_t* ReadIndexBytes(DictFile* dict, int section, uint16_t indexLength, bool* damaged) {
-  *damaged = false;
-  uint8_t* bytes = static_cast<uint8_t*>(Mem_Alloc(indexLength > 0 ? indexLength : 1));
-  if (bytes == nullptr) {
+// Reads the head and the index of section 5 or 6 into a new buffer, and allocates
+// recordBytes(index length) bytes for the records that will be parsed from it. Null, with
+// nothing allocated, when the head is not sound, the index cannot be read, or memory ran out
+// (then outOfMemory is set).
+uint8_t* ReadIndex(DictFile* dict, int section, size_t (*recordBytes)(uint16_t indexLength),
+                   void** records, uint16_t* indexLength, uint32_t* dataLength) {
+  *records = nullptr;
+  if (Dict_ReadSectionHead(dict, section, indexLength, dataLength) != 0) return nullptr;
+  auto* bytes = static_cast<uint8_t*>(Mem_Alloc(*indexLength > 0 ? *indexLength : 1));
+  *records = Mem_Alloc(recordBytes(*indexLength));
+  if (bytes == nullptr || *records == nullptr) {
     dict->outOfMemory = 1;
-    return nullptr;
-  }
-  if (!ReadFile(dict, Dict_SectionStart(dict, section) + kSectionHeadSize, bytes, indexLength)) {
+  } else if (ReadFile(dict, Dict_SectionStart(dict, section) + kSectionHeadSize, bytes,
+                      *indexLength)) {
+    return bytes;
+  } else {
     QOR_DAMAGED();
-    *damaged = true;
   }
-  return bytes;
+  Mem_Free(bytes);
+  Mem_Free(*records);
+  *records = nullptr;
+  return nullptr;
 }
 
 // Inflate's working memory comes from the project's allocator like every other allocation.
@@ -279,18 +288,16 @@ int Dict_ReadNumberIndex(DictFile* dict) {
   dict->numberCutFirst = 0;
   uint16_t indexLength = 0;
   uint32_t dataLength = 0;
-  if (Dict_ReadSectionHead(dict, 5, &indexLength, &dataLength) != 0) return -1;
-  bool damaged = false;
-  uint8_t* bytes = ReadIndexBytes(dict, 5, indexLength, &damaged);
+  void* records = nullptr;
+  // Every record takes 10 bytes, so the index holds at most indexLength / 10 of them.
+  uint8_t* bytes = ReadIndex(
+      dict, 5,
+      [](uint16_t length) {
+        return sizeof(NumberIndexRecord) * (length / kNumberIndexRecordSize + 1);
+      },
+      &records, &indexLength, &dataLength);
   if (bytes == nullptr) return -1;
-  const uint32_t capacity = indexLength / kNumberIndexRecordSize;
-  dict->numberIndex = static_cast<NumberIndexRecord*>(
-      Mem_Alloc(sizeof(NumberIndexRecord) * (capacity > 0 ? capacity : 1)));
-  if (dict->numberIndex == nullptr) dict->outOfMemory = 1;
-  if (damaged || dict->numberIndex == nullptr) {
-    Mem_Free(bytes);
-    return -1;
-  }
+  dict->numberIndex = static_cast<NumberIndexRecord*>(records);
   dict->numberIndexLength = indexLength;
   dict->numberDataLength = dataLength;
   dict->numberIndexCut = 0;
@@ -332,18 +339,12 @@ int Dict_ReadEntryIndex(DictFile* dict) {
   dict->entryIndexCut = 1;
   uint16_t indexLength = 0;
   uint32_t dataLength = 0;
-  if (Dict_ReadSectionHead(dict, 6, &indexLength, &dataLength) != 0) return -1;
-  bool damaged = false;
-  uint8_t* bytes = ReadIndexBytes(dict, 6, indexLength, &damaged);
+  void* allocated = nullptr;
+  uint8_t* bytes = ReadIndex(
+      dict, 6, [](uint16_t) { return sizeof(EntryIndexRecord) * kEntryBlockMax; }, &allocated,
+      &indexLength, &dataLength);
   if (bytes == nullptr) return -1;
-  auto* records =
-      static_cast<EntryIndexRecord*>(Mem_Alloc(sizeof(EntryIndexRecord) * kEntryBlockMax));
-  if (records == nullptr) dict->outOfMemory = 1;
-  if (damaged || records == nullptr) {
-    Mem_Free(bytes);
-    Mem_Free(records);
-    return -1;
-  }
+  auto* records = static_cast<EntryIndexRecord*>(allocated);
   dict->entryIndexBytes = bytes;
   dict->entryIndex = records;
   dict->entryIndexLength = indexLength;
