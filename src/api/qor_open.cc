@@ -95,6 +95,7 @@ extern "C" QOR3_EXPORT void* QOR3_CALL Qor_Open(const OpenRequest* request, Open
 
   DirSet* set = static_cast<DirSet*>(Mem_Alloc(sizeof(DirSet)));
   if (!set) return nullptr;
+  DirSet_Init(set);
   EngineState* built = nullptr;
   if (DirSet_Load(set, dir1, dir2, correction) == 0) {
     built = static_cast<EngineState*>(Mem_AllocZeroed(1, sizeof(EngineState)));
@@ -103,6 +104,7 @@ extern "C" QOR3_EXPORT void* QOR3_CALL Qor_Open(const OpenRequest* request, Open
       built = nullptr;
     }
   }
+  DirSet_Free(set);
   Mem_Free(set);
   if (!built) return nullptr;
 
