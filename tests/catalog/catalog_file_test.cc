@@ -194,6 +194,36 @@ TEST(CatalogWrite, RefusesRowsBeyondTheLimitsAndKeepsTheOldCatalog) {
   EXPECT_NE(ReadBytes(dir.File("qor9999.dct")), old);
 }
 
+// One group per dictionary and prefix number: 300 dictionaries of 219 prefix numbers need
+// 65,700 groups, 165 more than a count holds; 299 whole dictionaries fit.
+TEST(CatalogPack, PastALimitOfTheFormatKeepsTheLowestNumberedDictionariesThatFit) {
+  Rows r;
+  for (int d = 1; d <= 300; ++d) {
+    const std::string number = catalog_test::DictName(d).substr(3, 4);
+    r.Dict({number, "20020825", "1230", "20020801", "0001"});
+    for (int p = 0; p < 219; ++p) r.Prefix({number, catalog_test::DictName(p).substr(3, 4)});
+  }
+  r.Index();
+  PackedTable dict, prefix;
+  PackedRegionTable region;
+  PackedTable_Init(&dict);
+  PackedTable_Init(&prefix);
+  PackedRegionTable_Init(&region);
+  CatalogFit fit;
+  ASSERT_EQ(Catalog_PackRows(&r.rows, Catalog_PackRegionTable, Catalog_PackPrefixTable, &dict,
+                             &region, &prefix, &fit),
+            0);
+  EXPECT_EQ(fit.broken, kCatalogPrefixTable);
+  EXPECT_EQ(fit.dictionaries, 300u);
+  EXPECT_EQ(fit.kept, 299u);
+  EXPECT_EQ(fit.dictLimit, 300u);
+  EXPECT_EQ(dict.count, 299);
+  EXPECT_EQ(prefix.count, 299 * 219);
+  PackedTable_Free(&dict);
+  PackedTable_Free(&prefix);
+  PackedRegionTable_Free(&region);
+}
+
 TEST(CatalogWrite, FailedRenameRemovesTheTemporaryFile) {
   ScratchDir dir;
   // A directory in the catalog's place: the new catalog cannot be renamed over it.
