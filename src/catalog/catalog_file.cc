@@ -474,7 +474,7 @@ void MakePieces(const uint8_t* header, const PackedTable* dict, const PackedRegi
 bool FileHolds(const char* path, const CatalogPieces& p) {
   FILE* file = std::fopen(path, "rb");
   if (!file) return false;
-  uint64_t total = 0;
+  size_t total = 0;
   for (uint32_t size : p.size) total += size;
   bool same = File_Size(file) == static_cast<int64_t>(total);
   uint8_t* buffer = same ? static_cast<uint8_t*>(Mem_Alloc(total)) : nullptr;
