@@ -567,6 +567,7 @@ def main():
     w("    bash scripts/install-deps.sh   # once: compilers, SQLite, tinycdb, matplotlib")
     w("    bash bench/run.sh              # %s listings by default; --listings N, --seed S" %
       fmt_num(1000000))
+    w("    bash bench/run.sh --nationwide # and the nationwide set (about 10 minutes more)")
     w("")
     w("`bash bench/run.sh --help` lists the options. The run builds into `build-bench/`, "
       "keeps its data set and raw measurements in `build-bench/bench-data/` (`measurements.tsv` "
