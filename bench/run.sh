@@ -12,6 +12,11 @@
 #   --big-listings N    listings of the second data set, one prefecture (31) whose largest
 #                       region gets about 22% of them (default 225000: about 50,000)
 #   --data DIR          use an existing generated set (tsv/, dict/, corrections/)
+#   --nationwide        also the nationwide set: all 47 prefectures, 3,000,000 listings in
+#                       volumes of about 4,000 (726 dictionaries), built from one TSV with
+#                       qor-mkdict --split (adds about 10 minutes and 1 GB of disk)
+#   --nation-listings N listings of the nationwide set (default 3000000)
+#   --nation-data DIR   use an existing nationwide set (made as --nationwide makes it)
 #   --build DIR         build tree (default build-bench/)
 #   --no-report         measure only; leave BENCHMARKS.md and the chart as they are
 #   --report-only       measure nothing; rewrite BENCHMARKS.md and the chart from the last
@@ -34,6 +39,10 @@ DATA=""
 BUILD=$ROOT/build-bench
 REPORT=1
 REPORT_ONLY=0
+NATIONWIDE=0
+NATION_LISTINGS=3000000
+NATION_DICT_LISTINGS=4000
+NATION_DATA=""
 while [[ $# -gt 0 ]]; do
   case "$1" in
     --listings) LISTINGS=$2; shift 2 ;;
@@ -47,7 +56,10 @@ while [[ $# -gt 0 ]]; do
     --build) BUILD=$2; shift 2 ;;
     --no-report) REPORT=0; shift ;;
     --report-only) REPORT_ONLY=1; shift ;;
-    -h|--help) sed -n '2,21p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
+    --nationwide) NATIONWIDE=1; shift ;;
+    --nation-listings) NATION_LISTINGS=$2; shift 2 ;;
+    --nation-data) NATION_DATA=$2; NATIONWIDE=1; shift 2 ;;
+    -h|--help) sed -n '2,26p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
     *) echo "run.sh: unknown argument: $1" >&2; exit 2 ;;
   esac
 done
@@ -61,9 +73,12 @@ write_report() {
   echo "== bench: writing BENCHMARKS.md and bench/latency.png"
   local status=0 listings
   listings=$(sed -n 's/^listings\t//p' "$RUN")
+  local nation=()
+  [[ -s $WORK/nation-stats.tsv ]] && nation=(--nation-stats "$WORK/nation-stats.tsv" \
+    --nation-queries "$WORK/nation-queries.tsv")
   python3 "$ROOT/bench/report.py" --measurements "$M" --stats "$WORK/stats.tsv" --run "$RUN" \
     --machine "$MACHINE" --queries "$WORK/queries.tsv" --big-stats "$WORK/big-stats.tsv" \
-    --big-queries "$WORK/big-queries.tsv" --notes "$ROOT/bench/notes.md" \
+    --big-queries "$WORK/big-queries.tsv" "${nation[@]}" --notes "$ROOT/bench/notes.md" \
     --chart bench/latency.png --out "$ROOT/BENCHMARKS.md" || status=$?
   /usr/bin/python3 "$ROOT/bench/plot.py" --measurements "$M" --out "$ROOT/bench/latency.png" \
     --title "qor3 vs SQLite vs tinycdb, $listings listings"
@@ -92,12 +107,12 @@ cmake --build "$BUILD" -j2 --target qor3 qor-mkdict bench-prep bench-qor bench-s
 MKDICT=$BUILD/tools/qor-mkdict
 B=$BUILD/bench
 
-# generate DIR LISTINGS PREFECTURES: a data set made by the sample generator.
+# generate DIR LISTINGS PREFECTURES [OPTIONS]: a data set made by the sample generator.
 generate() {
   log "generating $2 listings (seed $SEED, prefectures $3)"
   rm -rf "$1"
   python3 "$ROOT/tools/gen_sample.py" --seed "$SEED" --listings "$2" --prefectures "$3" \
-    --corrections-share "$CORRECTIONS_SHARE" --out "$1" --mkdict "$MKDICT" > "$1.log"
+    --corrections-share "$CORRECTIONS_SHARE" --out "$1" --mkdict "$MKDICT" "${@:4}" > "$1.log"
 }
 
 if [[ -z $DATA ]]; then
@@ -187,6 +202,73 @@ log "opens"
 "$B/bench-qor" open "$WORK/open100" "$QOR/corrections" "$OPEN_ITERATIONS" open100 "$M"
 note qor3_dict_bytes "$(size "$QOR"/dict/qor[0-8]*.dct)"
 note qor3_catalog_bytes "$(size "$QOR/dict/qor9999.dct")"
+
+# The nationwide set: every prefecture, built from one TSV of all its listings with
+# qor-mkdict --split, and measured as the first set.
+if [[ $NATIONWIDE -eq 1 ]]; then
+  NATION=${NATION_DATA:-$WORK/nation}
+  if [[ -z $NATION_DATA ]]; then
+    generate "$NATION" "$NATION_LISTINGS" "$(seq -s, 1 47)" --dict-listings "$NATION_DICT_LISTINGS"
+  fi
+  NQ=$WORK/nation-qor
+  rm -rf "$NQ"
+  mkdir -p "$NQ/dict" "$NQ/corrections"
+  log "joining the nationwide TSV files into one (column dictionary)"
+  python3 - "$NATION/tsv" "$NQ/all.tsv" <<'PY'
+import glob, os, sys
+with open(sys.argv[2], "w", encoding="utf-8", newline="\n") as out:
+    header = None
+    for path in sorted(glob.glob(os.path.join(sys.argv[1], "qor[0-4]*.tsv"))):
+        number = int(os.path.basename(path)[3:7])
+        with open(path, encoding="utf-8") as f:
+            lines = f.read().splitlines()
+        if header is None:
+            header = lines[0]
+            out.write(header + "\tdictionary\n")
+        out.writelines(line + "\t%d\n" % number for line in lines[1:] if line)
+PY
+  JOBS=$(nproc)
+  log "timing qor-mkdict --split --jobs $JOBS on the nationwide set"
+  edition1=$(header_u32 "$NATION/dict/qor0101.dct" 4)
+  start=$(now)
+  "$MKDICT" --split --jobs "$JOBS" --edition1 "$edition1" --edition2 1 \
+    --area-codes "$ROOT/data/area_codes.txt" \
+    --extended-area-codes "$ROOT/data/extended_area_codes.txt" "$NQ/all.tsv" "$NQ/dict" \
+    > "$NQ/mkdict.log"
+  end=$(now)
+  note nation_mkdict_seconds "$(awk -v a="$start" -v b="$end" 'BEGIN {printf "%.3f", b - a}')"
+  note nation_mkdict_jobs "$JOBS"
+  note nation_tsv_bytes "$(size "$NQ/all.tsv")"
+  rm -f "$NQ/all.tsv"
+  "$MKDICT" --edition1 "$edition1" --edition2 1 --area-codes "$ROOT/data/area_codes.txt" \
+    --extended-area-codes "$ROOT/data/extended_area_codes.txt" \
+    --correction "$NATION/tsv/qor5001.tsv" "$NQ/corrections" > /dev/null
+  identical=yes
+  for f in "$NATION"/dict/qor[0-4]*.dct "$NATION"/corrections/qor5001.dct; do
+    rel=${f#"$NATION"/}
+    cmp -s "$f" "$NQ/$rel" || { identical=no; echo "run.sh: $rel differs from the generator's" >&2; }
+  done
+  note nation_mkdict_identical "$identical"
+  note nation_listings "$NATION_LISTINGS"
+  note nation_dictionaries "$(ls "$NQ"/dict/qor[0-4]*.dct | wc -l)"
+  log "building SQLite, tinycdb and the queries of the nationwide set"
+  "$B/bench-prep" --tsv "$NATION/tsv" --dict "$NQ/dict" --sqlite "$WORK/nation.sqlite" \
+    --cdb "$WORK/nation.cdb" --queries "$WORK/nation-queries.tsv" \
+    --stats "$WORK/nation-stats.tsv" --seed "$SEED" --number-queries "$NUMBER_QUERIES" \
+    --name-queries "$NAME_QUERIES" --workload-prefix nation-
+  log "nationwide: number lookups, name searches, opens"
+  "$B/bench-qor" numbers "$WORK/nation-queries.tsv" "$NQ/dict" "$NQ/corrections" "$M"
+  "$B/bench-sqlite" numbers "$WORK/nation.sqlite" "$WORK/nation-queries.tsv" "$M"
+  "$B/bench-cdb" numbers "$WORK/nation.cdb" "$WORK/nation-queries.tsv" "$M"
+  "$B/bench-qor" names "$WORK/nation-queries.tsv" "$NQ/dict" "$NQ/corrections" "$M"
+  "$B/bench-sqlite" names "$WORK/nation.sqlite" "$WORK/nation-queries.tsv" "$M"
+  "$B/bench-qor" open "$NQ/dict" "$NQ/corrections" "$OPEN_ITERATIONS" nation "$M"
+  note nation_qor3_dict_bytes "$(size "$NQ"/dict/qor[0-4]*.dct)"
+  note nation_qor3_catalog_bytes "$(size "$NQ/dict/qor9999.dct")"
+  note nation_qor3_correction_bytes "$(size "$NQ/corrections/qor5001.dct")"
+  note nation_sqlite_bytes "$(size "$WORK/nation.sqlite")"
+  note nation_cdb_bytes "$(size "$WORK/nation.cdb")"
+fi
 
 {
   printf 'cpu\t%s\n' "$(lscpu | sed -n 's/^Model name: *//p' | head -1)"

@@ -169,6 +169,7 @@ EngineState* BuildEngine(const char* dir1, const char* dir2, const char* correct
                          CatalogWrite write) {
   DirSet* set = static_cast<DirSet*>(Mem_Alloc(sizeof(DirSet)));
   if (!set) return nullptr;
+  DirSet_Init(set);
   EngineState* built = nullptr;
   if (DirSet_Load(set, dir1, dir2, correction, write) == 0) {
     built = static_cast<EngineState*>(Mem_AllocZeroed(1, sizeof(EngineState)));
@@ -177,6 +178,7 @@ EngineState* BuildEngine(const char* dir1, const char* dir2, const char* correct
       built = nullptr;
     }
   }
+  DirSet_Free(set);
   Mem_Free(set);
   return built;
 }

@@ -1,5 +1,5 @@
-// RowIndex: a sorted view of one RowList by up to ten key columns (comb sort), and the row
-// cursor that walks it in sorted order.
+// RowIndex: a sorted view of one RowList by up to ten key columns, and the row cursor that
+// walks it in sorted order.
 #include "base/row_index.h"
 
 #include <cstring>
@@ -30,7 +30,9 @@ int RowIndex_Build(RowList* list, RowIndex* index, const KeySpec* keys, uint16_t
 
   const uint32_t rows = list->rowCount;
   index->rowBlocks = static_cast<uint8_t**>(Mem_AllocZeroed(rows, sizeof(uint8_t*)));
-  index->order = index->rowBlocks ? static_cast<uint32_t*>(Mem_Alloc(size_t{rows} * 4)) : nullptr;
+  // The order array's second half is the merge sort's scratch space.
+  index->order =
+      index->rowBlocks ? static_cast<uint32_t*>(Mem_Alloc(size_t{rows} * 2 * 4)) : nullptr;
   index->keyFields = index->order ? static_cast<char**>(
                                         Mem_AllocZeroed(size_t{rows} * count, sizeof(char*)))
                                   : nullptr;
@@ -73,9 +75,12 @@ int CompareText(const char* a, const char* b, uint16_t kind) {
 }
 }  // namespace
 
-int RowIndex_Compare(const RowIndex* index, uint32_t i, uint32_t j) {
-  const uint32_t a = index->order[i];
-  const uint32_t b = index->order[j];
+namespace {
+
+// 1 when row a must come after row b: by the keys in turn, a row lacking a key field after one
+// that has it (two rows lacking it by row number alone), then by row number. This is a total
+// order, so every correct sort yields the same permutation.
+int RowAfter(const RowIndex* index, uint32_t a, uint32_t b) {
   const uint16_t n = index->keyCount;
   for (uint16_t k = 0; k < n; ++k) {
     const char* fa = index->keyFields[size_t{a} * n + k];
@@ -91,6 +96,38 @@ int RowIndex_Compare(const RowIndex* index, uint32_t i, uint32_t j) {
   return b < a ? 1 : 0;
 }
 
+constexpr uint32_t kInsertionRun = 12;
+
+// Sorts items[0..n) with scratch[0..n): insertion sort for short runs, else both halves and
+// a merge, skipped when the halves are already in order (so sorted input costs n compares).
+void MergeSort(const RowIndex* index, uint32_t* items, uint32_t* scratch, uint32_t n) {
+  if (n <= kInsertionRun) {
+    for (uint32_t i = 1; i < n; ++i) {
+      const uint32_t row = items[i];
+      uint32_t j = i;
+      for (; j > 0 && RowAfter(index, items[j - 1], row); --j) items[j] = items[j - 1];
+      items[j] = row;
+    }
+    return;
+  }
+  const uint32_t half = n / 2;
+  MergeSort(index, items, scratch, half);
+  MergeSort(index, items + half, scratch, n - half);
+  if (!RowAfter(index, items[half - 1], items[half])) return;
+  std::memcpy(scratch, items, size_t{half} * 4);
+  uint32_t left = 0, right = half, out = 0;
+  while (left < half && right < n) {
+    items[out++] = RowAfter(index, scratch[left], items[right]) ? items[right++] : scratch[left++];
+  }
+  while (left < half) items[out++] = scratch[left++];
+}
+
+}  // namespace
+
+int RowIndex_Compare(const RowIndex* index, uint32_t i, uint32_t j) {
+  return RowAfter(index, index->order[i], index->order[j]);
+}
+
 void RowIndex_Swap(RowIndex* index, uint32_t i, uint32_t j) {
   uint32_t t = index->order[i];
   index->order[i] = index->order[j];
@@ -100,23 +137,8 @@ void RowIndex_Swap(RowIndex* index, uint32_t i, uint32_t j) {
 int RowIndex_Sort(RowIndex* index) {
   const uint32_t rows = index->rowCount;
   if (rows < 2) return 0;
-  uint32_t gap = rows;
-  for (;;) {
-    gap = static_cast<uint32_t>(static_cast<double>(gap) / 1.3);
-    if (gap == 0) {
-      gap = 1;
-    } else if (gap == 9 || gap == 10) {
-      gap = 11;
-    }
-    uint32_t swaps = 0;
-    for (uint32_t i = 0; i + gap < rows; ++i) {
-      if (RowIndex_Compare(index, i, i + gap)) {
-        RowIndex_Swap(index, i, i + gap);
-        ++swaps;
-      }
-    }
-    if (swaps == 0 && gap <= 1) return 0;
-  }
+  MergeSort(index, index->order, index->order + rows, rows);
+  return 0;
 }
 
 int RowIndex_BuildSorted(RowList* list, RowIndex* index, const KeySpec* keys, uint16_t count) {

@@ -1,5 +1,10 @@
-// RowIndex: a sorted view of one RowList by up to ten key columns (comb sort), and the row
-// cursor that walks it in sorted order.
+// RowIndex: a sorted view of one RowList by up to ten key columns, and the row cursor that
+// walks it in sorted order.
+//
+// The order is fully determined: by the keys in turn (a row lacking a key field after every
+// row that has it, in either direction), then by row number, so equal rows keep the order in
+// which they were appended. The sort is a merge sort: O(n log n), and O(n) on rows that are
+// already in order (as catalog tables written in order are).
 #ifndef QOR3_BASE_ROW_INDEX_H
 #define QOR3_BASE_ROW_INDEX_H
 
@@ -30,7 +35,7 @@ struct RowIndex {
   KeySpec keys[kRowIndexMaxKeys];
   uint16_t keyCount;
   uint8_t** rowBlocks;  // by row number
-  uint32_t* order;      // sorted position -> row number
+  uint32_t* order;      // sorted position -> row number; then as many entries of scratch
   char** keyFields;     // row * keyCount + key -> field, or null when the row lacks it
   uint32_t rowCount;
   uint32_t position;    // the row cursor

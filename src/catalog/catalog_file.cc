@@ -70,14 +70,16 @@ int DirCatalog_Check(const DirCatalog* image) {
 
 void ClearTables(DirCatalog* image) {
   std::memset(image->header, 0, sizeof image->header);
+  Mem_Free(image->tables);
+  image->tables = nullptr;
   image->dictCount = 0;
-  std::memset(image->dictRows, 0, sizeof image->dictRows);
+  image->dictRows = nullptr;
   image->dictLength = 0;
   image->regionCount = 0;
-  std::memset(image->regionBody, 0, sizeof image->regionBody);
+  image->regionBody = nullptr;
   image->regionLength = 0;
   image->prefixCount = 0;
-  std::memset(image->prefixBody, 0, sizeof image->prefixBody);
+  image->prefixBody = nullptr;
   image->prefixLength = 0;
   image->loaded = 0;
 }
@@ -90,6 +92,8 @@ bool ReadTable(FILE* file, uint64_t offset, uint32_t size, uint16_t* count, uint
   return File_ReadAt(file, offset + 2, body, size - 2);
 }
 
+constexpr int kReadNoMemory = -2;
+
 int ReadOpenCatalog(FILE* file, DirCatalog* image) {
   const int64_t fileSize = File_Size(file);
   QOR_CHECK(fileSize >= kCatalogHeaderSize);
@@ -98,19 +102,25 @@ int ReadOpenCatalog(FILE* file, DirCatalog* image) {
   GetU32BE(image->header + kSize1Offset, &size1);
   GetU32BE(image->header + kSize2Offset, &size2);
   GetU32BE(image->header + kSize3Offset, &size3);
-  QOR_CHECK(size1 >= 2 && size1 - 2 <= kCatalogDictCapacity);
-  QOR_CHECK(size2 >= 2 && size2 - 2 <= kCatalogRegionCapacity);
-  QOR_CHECK(size3 >= 2 && size3 - 2 <= kCatalogPrefixCapacity);
+  QOR_CHECK(size1 >= 2 && size1 - 2 <= kCatalogDictTableMax);
+  QOR_CHECK(size2 >= 2 && size2 - 2 <= kCatalogRegionTableMax);
+  QOR_CHECK(size3 >= 2 && size3 - 2 <= kCatalogPrefixTableMax);
   QOR_CHECK(uint64_t{kCatalogHeaderSize} + size1 + size2 + size3 <=
             static_cast<uint64_t>(fileSize));
-  QOR_CHECK(ReadTable(file, kCatalogHeaderSize, size1, &image->dictCount, image->dictRows));
-  image->dictLength = static_cast<uint16_t>(size1 - 2);
+  uint8_t* tables = static_cast<uint8_t*>(Mem_Alloc(size_t{size1} + size2 + size3 - 6));
+  if (!tables) return kReadNoMemory;
+  image->tables = tables;
+  image->dictRows = tables;
+  image->regionBody = tables + (size1 - 2);
+  image->prefixBody = image->regionBody + (size2 - 2);
+  QOR_CHECK(ReadTable(file, kCatalogHeaderSize, size1, &image->dictCount, tables));
+  image->dictLength = size1 - 2;
   QOR_CHECK(ReadTable(file, uint64_t{kCatalogHeaderSize} + size1, size2, &image->regionCount,
-                      image->regionBody));
+                      tables + (size1 - 2)));
   image->regionLength = size2 - 2;
   QOR_CHECK(ReadTable(file, uint64_t{kCatalogHeaderSize} + size1 + size2, size3,
-                      &image->prefixCount, image->prefixBody));
-  image->prefixLength = static_cast<uint16_t>(size3 - 2);
+                      &image->prefixCount, tables + (size1 - 2) + (size2 - 2)));
+  image->prefixLength = size3 - 2;
   return DirCatalog_Check(image);
 }
 
@@ -118,9 +128,20 @@ bool Fits(uint32_t used, uint32_t n, uint32_t capacity) { return n <= capacity -
 
 }  // namespace
 
+void DirCatalog_Init(DirCatalog* image) {
+  image->path[0] = '\0';
+  image->tables = nullptr;
+  ClearTables(image);
+}
+
+void DirCatalog_Free(DirCatalog* image) {
+  ClearTables(image);
+  image->path[0] = '\0';
+}
+
 void DirCatalog_Clear(DirCatalog* image, const char* path) {
   const size_t len = strnlen(path, kPathCapacity - 1);
-  std::memcpy(image->path, path, len);
+  std::memmove(image->path, path, len);
   image->path[len] = '\0';
   ClearTables(image);
 }
@@ -138,7 +159,7 @@ int DirCatalog_Read(const char* path, DirCatalog* image) {
   std::fclose(file);
   if (result != 0) {
     ClearTables(image);
-    return -1;
+    return result == kReadNoMemory ? kReadNoMemory : -1;
   }
   image->loaded = 1;
   return 0;
@@ -192,15 +213,57 @@ int PrefixCursor_Next(PrefixCursor* cursor, uint32_t* prefix, const uint8_t** di
   return 0;
 }
 
-void PackedTable_Clear(PackedTable* table) {
-  table->used = 0;
+void PackedTable_Init(PackedTable* table) {
+  table->data = nullptr;
+  table->capacity = table->used = 0;
   table->count = 0;
 }
 
-void PackedRegionTable_Clear(PackedRegionTable* table) {
-  table->recordBytes = 0;
+void PackedTable_Free(PackedTable* table) {
+  Mem_Free(table->data);
+  PackedTable_Init(table);
+}
+
+void PackedRegionTable_Init(PackedRegionTable* table) {
+  table->records = table->names = nullptr;
+  table->recordCapacity = table->recordBytes = 0;
+  table->nameCapacity = table->nameBytes = 0;
   table->count = 0;
-  table->nameBytes = 0;
+}
+
+void PackedRegionTable_Free(PackedRegionTable* table) {
+  Mem_Free(table->records);
+  Mem_Free(table->names);
+  PackedRegionTable_Init(table);
+}
+
+int PackedTable_Reserve(PackedTable* table, uint32_t bytes) {
+  if (bytes > table->capacity) {
+    PackedTable_Free(table);
+    table->data = static_cast<uint8_t*>(Mem_Alloc(bytes));
+    if (!table->data) return -1;
+    table->capacity = bytes;
+  }
+  table->used = 0;
+  table->count = 0;
+  return 0;
+}
+
+int PackedRegionTable_Reserve(PackedRegionTable* table, uint32_t records, uint32_t nameBytes) {
+  if (records > table->recordCapacity || nameBytes > table->nameCapacity) {
+    PackedRegionTable_Free(table);
+    table->records = static_cast<uint8_t*>(Mem_Alloc(records));
+    table->names = static_cast<uint8_t*>(Mem_Alloc(nameBytes));
+    if (!table->records || !table->names) {
+      PackedRegionTable_Free(table);
+      return -1;
+    }
+    table->recordCapacity = records;
+    table->nameCapacity = nameBytes;
+  }
+  table->recordBytes = table->nameBytes = 0;
+  table->count = 0;
+  return 0;
 }
 
 void RegionPack_Start(RegionPackState* state) {
@@ -214,11 +277,13 @@ int Catalog_PackRegionRecord(PackedRegionTable* table, RegionPackState* state, u
   const size_t len1 = strnlen(name1, kCatalogName1Max + 1);
   const size_t len2 = strnlen(name2, kCatalogName2Max + 1);
   if (len1 > kCatalogName1Max || len2 > kCatalogName2Max) return -1;
-  if (code > 0xFFFF || dictNumber > 0xFFFF || table->count == 0xFFFF) return -1;
+  if (code > 0xFFFF || dictNumber > 0xFFFF || table->count == kCatalogCountMax) return -1;
   const bool shared = state->started && std::strcmp(name1, state->name1) == 0;
   const uint32_t nameBytes = (shared ? 0 : len1 + 1) + len2 + 1;
-  if (!Fits(table->recordBytes, kCatalogRegionRecordSize, kPackedRegionRecordCapacity) ||
-      !Fits(table->nameBytes, nameBytes, kPackedRegionNameCapacity)) {
+  const uint32_t offset2 = table->nameBytes + (shared ? 0 : len1 + 1);
+  if (offset2 > kCatalogNameOffsetMax ||
+      !Fits(table->recordBytes, kCatalogRegionRecordSize, table->recordCapacity) ||
+      !Fits(table->nameBytes, nameBytes, table->nameCapacity)) {
     return -1;
   }
   if (!shared) {
@@ -226,17 +291,16 @@ int Catalog_PackRegionRecord(PackedRegionTable* table, RegionPackState* state, u
     std::memcpy(state->name1, name1, len1 + 1);
     state->started = true;
     std::memcpy(table->names + table->nameBytes, name1, len1 + 1);
-    table->nameBytes = static_cast<uint16_t>(table->nameBytes + len1 + 1);
+    table->nameBytes += static_cast<uint32_t>(len1 + 1);
   }
-  const uint32_t offset2 = table->nameBytes;
   std::memcpy(table->names + table->nameBytes, name2, len2 + 1);
-  table->nameBytes = static_cast<uint16_t>(table->nameBytes + len2 + 1);
+  table->nameBytes += static_cast<uint32_t>(len2 + 1);
   uint8_t* rec = table->records + table->recordBytes;
   PutU16BE(rec, code);
   PutU16BE(rec + 2, state->name1Offset);
   PutU16BE(rec + 4, offset2);
   PutU16BE(rec + 6, dictNumber);
-  table->recordBytes = static_cast<uint16_t>(table->recordBytes + kCatalogRegionRecordSize);
+  table->recordBytes += kCatalogRegionRecordSize;
   ++table->count;
   return 0;
 }
@@ -252,90 +316,120 @@ int Catalog_PackPrefixEntry(PackedTable* table, PrefixPackState* state, uint32_t
   if (prefix > 0xFFFF || dictNumber > 0xFFFF) return -1;
   const bool newGroup =
       state->groupSize == 0 || prefix != state->prefix || state->groupSize >= kPrefixGroupMax;
-  if (!Fits(table->used, newGroup ? 5 : 2, kPackedTableCapacity)) return -1;
+  if (!Fits(table->used, newGroup ? 5 : 2, table->capacity)) return -1;
   if (newGroup) {
-    if (table->count == 0xFFFF) return -1;
+    if (table->count == kCatalogCountMax) return -1;
     PutU16BE(table->data + table->used, prefix);
     state->countPos = table->used + 2u;
     table->data[state->countPos] = 0;
-    table->used = static_cast<uint16_t>(table->used + 3);
+    table->used += 3;
     ++table->count;
     state->prefix = prefix;
     state->groupSize = 0;
   }
   PutU16BE(table->data + table->used, dictNumber);
-  table->used = static_cast<uint16_t>(table->used + 2);
+  table->used += 2;
   table->data[state->countPos] = static_cast<uint8_t>(++state->groupSize);
   return 0;
 }
 
-int Catalog_PackDictTable(RowIndex* index, PackedTable* table) {
-  PackedTable_Clear(table);
+namespace {
+
+// Room for the index's rows at perRow bytes each, but no more than a table of the format
+// can use (the packers refuse what lies beyond); at least 1 byte.
+uint32_t RoomFor(const RowIndex* index, uint32_t perRow, uint32_t most) {
+  const uint64_t bytes = uint64_t{index->rowCount} * perRow;
+  if (bytes == 0) return 1;
+  return bytes < most ? static_cast<uint32_t>(bytes) : most;
+}
+
+}  // namespace
+
+int Catalog_PackDictTable(RowIndex* index, PackedTable* table, uint32_t dictLimit) {
+  if (PackedTable_Reserve(table, RoomFor(index, kCatalogDictRowSize, kCatalogDictTableMax)) != 0) {
+    return -1;
+  }
   RowIndex_Rewind(index);
   char* f[5];
   uint16_t n;
   while (RowIndex_Next(index, f, &n, 5) == 0) {
-    if (n < 5 || table->count == 0xFFFF ||
-        !Fits(table->used, kCatalogDictRowSize, kPackedTableCapacity)) {
-      return -1;
-    }
+    if (n < 5) return 1;
     const uint32_t number = DecimalValue(f[0]);
-    if (number > 0xFFFF) return -1;
+    if (number >= dictLimit) continue;
+    if (number > 0xFFFF || table->count == kCatalogCountMax ||
+        !Fits(table->used, kCatalogDictRowSize, table->capacity)) {
+      return 1;
+    }
     uint8_t* p = table->data + table->used;
     PutU16BE(p, number);
     PutU32BE(p + 2, DecimalValue(f[1]));
     PutU32BE(p + 6, DecimalValue(f[2]));
     PutU32BE(p + 10, DecimalValue(f[3]));
     PutU32BE(p + 14, DecimalValue(f[4]));
-    table->used = static_cast<uint16_t>(table->used + kCatalogDictRowSize);
+    table->used += kCatalogDictRowSize;
     ++table->count;
   }
   return 0;
 }
 
-int Catalog_PackRegionTable(RowIndex* index, PackedRegionTable* table) {
-  return Catalog_PackRegionRows(index, table, RegionRowColumns{1, 2, 3, 0});
+int Catalog_PackRegionTable(RowIndex* index, PackedRegionTable* table, uint32_t dictLimit) {
+  return Catalog_PackRegionRows(index, table, RegionRowColumns{1, 2, 3, 0}, dictLimit);
 }
 
-int Catalog_PackPrefixTable(RowIndex* index, PackedTable* table) {
-  return Catalog_PackPrefixRows(index, table, PrefixRowColumns{1, 0});
+int Catalog_PackPrefixTable(RowIndex* index, PackedTable* table, uint32_t dictLimit) {
+  return Catalog_PackPrefixRows(index, table, PrefixRowColumns{1, 0}, dictLimit);
 }
 
-int Catalog_PackRegionRows(RowIndex* index, PackedRegionTable* table, RegionRowColumns columns) {
-  PackedRegionTable_Clear(table);
+int Catalog_PackRegionRows(RowIndex* index, PackedRegionTable* table, RegionRowColumns columns,
+                           uint32_t dictLimit) {
+  // Two names per record at most; no name starts beyond the highest offset.
+  constexpr uint32_t kNamesPerRecord = kCatalogName1Max + kCatalogName2Max + 2;
+  constexpr uint32_t kRecordsMax = kCatalogCountMax * kCatalogRegionRecordSize;
+  if (PackedRegionTable_Reserve(
+          table, RoomFor(index, kCatalogRegionRecordSize, kRecordsMax),
+          RoomFor(index, kNamesPerRecord, kCatalogNameOffsetMax + kCatalogName2Max + 1)) != 0) {
+    return -1;
+  }
   RegionPackState state;
   RegionPack_Start(&state);
   RowIndex_Rewind(index);
   constexpr uint16_t kFields = 4;
   if (columns.code >= kFields || columns.name1 >= kFields || columns.name2 >= kFields ||
       columns.dictNumber >= kFields) {
-    return -1;
+    return 1;
   }
   char* f[kFields];
   uint16_t n;
   while (RowIndex_Next(index, f, &n, kFields) == 0) {
-    if (n < kFields ||
-        Catalog_PackRegionRecord(table, &state, DecimalValue(f[columns.code]), f[columns.name1],
-                                 f[columns.name2], DecimalValue(f[columns.dictNumber])) != 0) {
-      return -1;
+    if (n < kFields) return 1;
+    const uint32_t dictNumber = DecimalValue(f[columns.dictNumber]);
+    if (dictNumber >= dictLimit) continue;
+    if (Catalog_PackRegionRecord(table, &state, DecimalValue(f[columns.code]), f[columns.name1],
+                                 f[columns.name2], dictNumber) != 0) {
+      return 1;
     }
   }
   return 0;
 }
 
-int Catalog_PackPrefixRows(RowIndex* index, PackedTable* table, PrefixRowColumns columns) {
-  PackedTable_Clear(table);
+int Catalog_PackPrefixRows(RowIndex* index, PackedTable* table, PrefixRowColumns columns,
+                           uint32_t dictLimit) {
+  // A row adds at most a group head (3 bytes) and a number (2).
+  if (PackedTable_Reserve(table, RoomFor(index, 5, kCatalogPrefixTableMax)) != 0) return -1;
   PrefixPackState state;
   PrefixPack_Start(&state);
   RowIndex_Rewind(index);
   constexpr uint16_t kFields = 2;
-  if (columns.prefix >= kFields || columns.dictNumber >= kFields) return -1;
+  if (columns.prefix >= kFields || columns.dictNumber >= kFields) return 1;
   char* f[kFields];
   uint16_t n;
   while (RowIndex_Next(index, f, &n, kFields) == 0) {
-    if (n < kFields || Catalog_PackPrefixEntry(table, &state, DecimalValue(f[columns.prefix]),
-                                               DecimalValue(f[columns.dictNumber])) != 0) {
-      return -1;
+    if (n < kFields) return 1;
+    const uint32_t dictNumber = DecimalValue(f[columns.dictNumber]);
+    if (dictNumber >= dictLimit) continue;
+    if (Catalog_PackPrefixEntry(table, &state, DecimalValue(f[columns.prefix]), dictNumber) !=
+        0) {
+      return 1;
     }
   }
   return 0;
@@ -355,6 +449,47 @@ void Catalog_MakeHeader(uint8_t* header, const PackedTable* dict, const PackedRe
   PutU32BE(header + kTotalSizeOffset, kCatalogHeaderSize + size1 + size2 + size3);
 }
 
+namespace {
+
+// The pieces of a catalog file in order: header, then each table's count and bytes.
+struct CatalogPieces {
+  const uint8_t* data[8];
+  uint32_t size[8];
+  uint8_t counts[6];
+};
+
+void MakePieces(const uint8_t* header, const PackedTable* dict, const PackedRegionTable* region,
+                const PackedTable* prefix, CatalogPieces* p) {
+  PutU16BE(p->counts, dict->count);
+  PutU16BE(p->counts + 2, region->count);
+  PutU16BE(p->counts + 4, prefix->count);
+  const uint8_t* data[8] = {header,          p->counts,       dict->data,   p->counts + 2,
+                            region->records, region->names,   p->counts + 4, prefix->data};
+  const uint32_t size[8] = {kCatalogHeaderSize, 2, dict->used,       2, region->recordBytes,
+                            region->nameBytes,  2, prefix->used};
+  std::memcpy(p->data, data, sizeof data);
+  std::memcpy(p->size, size, sizeof size);
+}
+
+// Whether the file at path holds exactly these pieces.
+bool FileHolds(const char* path, const CatalogPieces& p) {
+  FILE* file = std::fopen(path, "rb");
+  if (!file) return false;
+  size_t total = 0;
+  for (uint32_t size : p.size) total += size;
+  bool same = File_Size(file) == static_cast<int64_t>(total);
+  uint8_t* buffer = same ? static_cast<uint8_t*>(Mem_Alloc(total)) : nullptr;
+  same = buffer && File_ReadAt(file, 0, buffer, total);
+  for (size_t i = 0, at = 0; same && i < 8; at += p.size[i], ++i) {
+    same = p.size[i] == 0 || std::memcmp(buffer + at, p.data[i], p.size[i]) == 0;
+  }
+  Mem_Free(buffer);
+  std::fclose(file);
+  return same;
+}
+
+}  // namespace
+
 int Catalog_WriteFile(const char* dir, const uint8_t* header, const PackedTable* dict,
                       const PackedRegionTable* region, const PackedTable* prefix) {
   char name[kDictFileNameLength + 1];
@@ -362,25 +497,16 @@ int Catalog_WriteFile(const char* dir, const uint8_t* header, const PackedTable*
   CatalogFileName(name);
   if (Path_Join(path, sizeof path, dir, name) != 0) return -1;
   if (dict->count == 0) return Platform_DeleteFile(path);
-  if (dict->used > kCatalogDictCapacity ||
-      uint32_t{region->recordBytes} + region->nameBytes > kCatalogRegionCapacity ||
-      prefix->used > kCatalogPrefixCapacity) {
-    return -1;
-  }
   char tmp[kPathCapacity + 32];
   if (Platform_TempPathFor(path, tmp, sizeof tmp) != 0) return -1;
   FILE* file = std::fopen(tmp, "wb");
   if (!file) return -1;
-  uint8_t word[2];
-  bool ok = File_WriteAll(file, header, kCatalogHeaderSize);
-  PutU16BE(word, dict->count);
-  ok = ok && File_WriteAll(file, word, 2) && File_WriteAll(file, dict->data, dict->used);
-  PutU16BE(word, region->count);
-  ok = ok && File_WriteAll(file, word, 2) &&
-       File_WriteAll(file, region->records, region->recordBytes) &&
-       File_WriteAll(file, region->names, region->nameBytes);
-  PutU16BE(word, prefix->count);
-  ok = ok && File_WriteAll(file, word, 2) && File_WriteAll(file, prefix->data, prefix->used);
+  CatalogPieces pieces;
+  MakePieces(header, dict, region, prefix, &pieces);
+  bool ok = true;
+  for (int i = 0; i < 8; ++i) {
+    ok = ok && (pieces.size[i] == 0 || File_WriteAll(file, pieces.data[i], pieces.size[i]));
+  }
   ok = std::fflush(file) == 0 && ok;
   ok = std::fclose(file) == 0 && ok;
   if (ok && Platform_ReplaceFile(tmp, path) == 0) return 0;
@@ -388,30 +514,103 @@ int Catalog_WriteFile(const char* dir, const uint8_t* header, const PackedTable*
   return -1;
 }
 
-int Catalog_Write(const DirCatalog* image, CatalogRows* rows) {
-  return Catalog_WriteRows(image->path, rows, Catalog_PackRegionTable, Catalog_PackPrefixTable);
+namespace {
+
+struct PackTarget {
+  CatalogRows* rows;
+  CatalogRegionPacker packRegions;
+  CatalogPrefixPacker packPrefixes;
+  PackedTable* dict;
+  PackedRegionTable* region;
+  PackedTable* prefix;
+};
+
+// Packs the rows of the dictionaries below dictLimit: kCatalogFits, the table that broke a
+// limit, or -1 when storage cannot be allocated.
+int PackBelow(const PackTarget& t, uint32_t dictLimit) {
+  const int dict = Catalog_PackDictTable(&t.rows->dictIndex, t.dict, dictLimit);
+  if (dict != 0) return dict < 0 ? -1 : kCatalogDictTable;
+  const int region = t.packRegions(&t.rows->regionIndex, t.region, dictLimit);
+  if (region != 0) return region < 0 ? -1 : kCatalogRegionTable;
+  const int prefix = t.packPrefixes(&t.rows->prefixIndex, t.prefix, dictLimit);
+  if (prefix != 0) return prefix < 0 ? -1 : kCatalogPrefixTable;
+  return kCatalogFits;
+}
+
+}  // namespace
+
+int Catalog_PackRows(CatalogRows* rows, CatalogRegionPacker packRegions,
+                     CatalogPrefixPacker packPrefixes, PackedTable* dict,
+                     PackedRegionTable* region, PackedTable* prefix, CatalogFit* fit) {
+  const PackTarget t{rows, packRegions, packPrefixes, dict, region, prefix};
+  fit->broken = kCatalogFits;
+  fit->dictionaries = rows->dictIndex.rowCount;
+  fit->kept = fit->dictionaries;
+  fit->dictLimit = kNoDictLimit;
+  const int all = PackBelow(t, kNoDictLimit);
+  if (all <= 0) return all;
+  fit->broken = static_cast<CatalogTable>(all);
+  // Leaving dictionaries out only shrinks the tables, so the most that fit are found by
+  // halving: kept dictionaries lo fit, hi do not (the dictionary rows are in number order).
+  uint32_t* numbers =
+      static_cast<uint32_t*>(Mem_Alloc(size_t{fit->dictionaries} * sizeof(uint32_t) + 1));
+  if (!numbers) return -1;
+  char* f[1];
+  uint16_t n;
+  uint32_t count = 0;
+  RowIndex_Rewind(&rows->dictIndex);
+  while (RowIndex_Next(&rows->dictIndex, f, &n, 1) == 0 && count < fit->dictionaries) {
+    numbers[count++] = n > 0 ? DecimalValue(f[0]) : 0;
+  }
+  uint32_t lo = 0, hi = count;
+  int result = 0;
+  while (result == 0 && hi - lo > 1) {
+    const uint32_t mid = lo + (hi - lo) / 2;
+    const int packed = PackBelow(t, numbers[mid]);
+    if (packed < 0) result = -1;
+    if (packed == kCatalogFits) {
+      lo = mid;
+    } else {
+      hi = mid;
+    }
+  }
+  fit->kept = lo;
+  fit->dictLimit = lo < count ? numbers[lo] : kNoDictLimit;
+  Mem_Free(numbers);
+  if (result != 0) return result;
+  if (lo == 0) return 1;
+  const int last = PackBelow(t, fit->dictLimit);
+  return last == kCatalogFits ? 0 : last < 0 ? -1 : 1;
 }
 
 int Catalog_WriteRows(const char* dir, CatalogRows* rows, CatalogRegionPacker packRegions,
                       CatalogPrefixPacker packPrefixes) {
-  uint8_t* header = static_cast<uint8_t*>(Mem_Alloc(kCatalogHeaderSize));
-  PackedTable* dict = static_cast<PackedTable*>(Mem_Alloc(sizeof(PackedTable)));
-  PackedRegionTable* region =
-      static_cast<PackedRegionTable*>(Mem_Alloc(sizeof(PackedRegionTable)));
-  PackedTable* prefix = static_cast<PackedTable*>(Mem_Alloc(sizeof(PackedTable)));
-  int result = -1;
-  if (header && dict && region && prefix) {
-    result = 1;
-    if (Catalog_PackDictTable(&rows->dictIndex, dict) == 0 &&
-        packRegions(&rows->regionIndex, region) == 0 &&
-        packPrefixes(&rows->prefixIndex, prefix) == 0) {
-      Catalog_MakeHeader(header, dict, region, prefix);
-      if (Catalog_WriteFile(dir, header, dict, region, prefix) == 0) result = 0;
-    }
+  uint8_t header[kCatalogHeaderSize];
+  PackedTable dict, prefix;
+  PackedRegionTable region;
+  PackedTable_Init(&dict);
+  PackedTable_Init(&prefix);
+  PackedRegionTable_Init(&region);
+  CatalogFit fit;
+  int result =
+      Catalog_PackRows(rows, packRegions, packPrefixes, &dict, &region, &prefix, &fit);
+  if (result == 0) {
+    Catalog_MakeHeader(header, &dict, &region, &prefix);
+    char name[kDictFileNameLength + 1];
+    char path[kPathCapacity];
+    CatalogFileName(name);
+    CatalogPieces pieces;
+    MakePieces(header, &dict, &region, &prefix, &pieces);
+    const bool onDisk = fit.kept < fit.dictionaries &&
+                        Path_Join(path, sizeof path, dir, name) == 0 && FileHolds(path, pieces);
+    if (!onDisk && Catalog_WriteFile(dir, header, &dict, &region, &prefix) != 0) result = 1;
   }
-  Mem_Free(prefix);
-  Mem_Free(region);
-  Mem_Free(dict);
-  Mem_Free(header);
+  PackedTable_Free(&prefix);
+  PackedRegionTable_Free(&region);
+  PackedTable_Free(&dict);
   return result;
+}
+
+int Catalog_Write(const DirCatalog* image, CatalogRows* rows) {
+  return Catalog_WriteRows(image->path, rows, Catalog_PackRegionTable, Catalog_PackPrefixTable);
 }

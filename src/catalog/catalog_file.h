@@ -17,39 +17,48 @@
 constexpr uint32_t kCatalogHeaderSize = 256;
 constexpr uint32_t kCatalogDictRowSize = 18;
 constexpr uint32_t kCatalogRegionRecordSize = 8;
-// Image capacities, and so the largest loadable tables (bytes after each count).
-constexpr uint32_t kCatalogDictCapacity = 10000;
-constexpr uint32_t kCatalogRegionCapacity = 100000;
-constexpr uint32_t kCatalogPrefixCapacity = 20000;
-// Write buffers.
-constexpr uint32_t kPackedTableCapacity = 65000;
-constexpr uint32_t kPackedRegionRecordCapacity = 32500;
-constexpr uint32_t kPackedRegionNameCapacity = 65000;
 constexpr uint32_t kPrefixGroupMax = 255;
+// The format's own limits: u16 counts (rows, records, groups) and u16 name offsets, so every
+// name starts in the first 65,536 bytes of the name area.
+constexpr uint32_t kCatalogCountMax = 0xFFFF;
+constexpr uint32_t kCatalogNameOffsetMax = 0xFFFF;
+// The largest tables those limits can address (bytes after each count); a catalog claiming
+// more is damaged. The image is sized from the file within these.
+constexpr uint32_t kCatalogDictTableMax = kCatalogCountMax * kCatalogDictRowSize;
+constexpr uint32_t kCatalogRegionTableMax =
+    kCatalogCountMax * kCatalogRegionRecordSize + kCatalogNameOffsetMax + kCatalogName2Max + 1;
+constexpr uint32_t kCatalogPrefixTableMax = kCatalogCountMax * (3 + 2 * kPrefixGroupMax);
 // Numbers the writer can store from 4-digit row texts; anything larger marks a damaged file.
 constexpr uint32_t kCatalogNumberLimit = 10000;
 
-// A directory's catalog as read from qor9999.dct.
+// A directory's catalog as read from qor9999.dct. The three tables (after their counts) are
+// one heap block sized from the file: DirCatalog_Init before first use, DirCatalog_Free after.
 struct DirCatalog {
   char path[kPathCapacity];  // directory path, ending with the separator (or empty)
   uint8_t header[kCatalogHeaderSize];
+  uint8_t* tables;  // owns dictRows, regionBody and prefixBody; null while empty
   uint16_t dictCount;
-  uint8_t dictRows[kCatalogDictCapacity];
-  uint16_t dictLength;
+  const uint8_t* dictRows;
+  uint32_t dictLength;
   uint16_t regionCount;
-  uint8_t regionBody[kCatalogRegionCapacity];  // records, then the name area
+  const uint8_t* regionBody;  // records, then the name area
   uint32_t regionLength;
   uint16_t prefixCount;
-  uint8_t prefixBody[kCatalogPrefixCapacity];
-  uint16_t prefixLength;
+  const uint8_t* prefixBody;
+  uint32_t prefixLength;
   uint8_t loaded;  // 1 once a catalog was read into the image
 };
 
+// An empty image with an empty path.
+void DirCatalog_Init(DirCatalog* image);
+// Releases the tables; the image is then as after DirCatalog_Init.
+void DirCatalog_Free(DirCatalog* image);
 // Copies the path (at most kPathCapacity - 1 bytes) and empties the tables and the header.
 void DirCatalog_Clear(DirCatalog* image, const char* path);
 // Reads path + "qor9999.dct" into the image. Returns 0 (read, loaded 1), 1 (no catalog
-// file), 2 (empty path) or -1 (damaged: a size that does not fit the image or the file, a
-// failed read, or tables that do not parse; the image is left empty).
+// file), 2 (empty path), -1 (damaged: a size beyond the format's tables or the file, a
+// failed read, or tables that do not parse) or -2 (the tables could not be allocated); the
+// image is left empty unless 0.
 int DirCatalog_Read(const char* path, DirCatalog* image);
 
 // Checked access to the tables of a loaded image.
@@ -75,26 +84,36 @@ void PrefixCursor_Start(PrefixCursor* cursor, const DirCatalog* image);
 int PrefixCursor_Next(PrefixCursor* cursor, uint32_t* prefix, const uint8_t** dicts,
                       uint32_t* n);
 
-// Write buffers.
+// Write buffers, sized by the packers from the rows they pack: _Init before first use,
+// _Free after.
 struct PackedTable {
-  uint8_t data[kPackedTableCapacity];
-  uint16_t used;
+  uint8_t* data;
+  uint32_t capacity;
+  uint32_t used;
   uint16_t count;
 };
 struct PackedRegionTable {
-  uint8_t records[kPackedRegionRecordCapacity];
-  uint16_t recordBytes;
+  uint8_t* records;
+  uint32_t recordCapacity;
+  uint32_t recordBytes;
   uint16_t count;
-  uint8_t names[kPackedRegionNameCapacity];
-  uint16_t nameBytes;
+  uint8_t* names;
+  uint32_t nameCapacity;
+  uint32_t nameBytes;
 };
 
-void PackedTable_Clear(PackedTable* table);
-void PackedRegionTable_Clear(PackedRegionTable* table);
+void PackedTable_Init(PackedTable* table);
+void PackedTable_Free(PackedTable* table);
+void PackedRegionTable_Init(PackedRegionTable* table);
+void PackedRegionTable_Free(PackedRegionTable* table);
+// Empties the table and gives it room for bytes (records and name bytes). 0, or -1 when the
+// storage cannot be allocated (the table is then empty, without room).
+int PackedTable_Reserve(PackedTable* table, uint32_t bytes);
+int PackedRegionTable_Reserve(PackedRegionTable* table, uint32_t records, uint32_t nameBytes);
 
 // Record-by-record packing, under the row packers below. A record whose names break the
-// limits, or that does not fit the buffers, is refused with -1 (the table is then unusable
-// for writing).
+// limits, that the format cannot count or address, or that does not fit the table's room,
+// is refused with -1 (the table is then unusable for writing).
 struct RegionPackState {
   bool started;
   uint32_t name1Offset;
@@ -116,13 +135,16 @@ void PrefixPack_Start(PrefixPackState* state);
 int Catalog_PackPrefixEntry(PackedTable* table, PrefixPackState* state, uint32_t prefix,
                             uint32_t dictNumber);
 
-// The writer's steps. The packers walk their index in order (rewinding it first); rows are
-// [number, date, time, edition 1, edition 2], [dictionary number, region code, name 1,
-// name 2] and [dictionary number, prefix number]. 0, or -1 when a row is malformed or does
-// not fit (the table is then unusable for writing).
-int Catalog_PackDictTable(RowIndex* index, PackedTable* table);
-int Catalog_PackRegionTable(RowIndex* index, PackedRegionTable* table);
-int Catalog_PackPrefixTable(RowIndex* index, PackedTable* table);
+// The writer's steps. The packers size the table from the index, walk it in order (rewinding
+// it first) and leave out the rows of dictionaries numbered dictLimit and up (kNoDictLimit:
+// none); rows are [number, date, time, edition 1, edition 2], [dictionary number, region
+// code, name 1, name 2] and [dictionary number, prefix number]. 0; 1 when a row is malformed
+// or breaks a limit of the format (the table is then unusable for writing); -1 when the
+// table's storage cannot be allocated.
+constexpr uint32_t kNoDictLimit = 0xFFFFFFFF;
+int Catalog_PackDictTable(RowIndex* index, PackedTable* table, uint32_t dictLimit);
+int Catalog_PackRegionTable(RowIndex* index, PackedRegionTable* table, uint32_t dictLimit);
+int Catalog_PackPrefixTable(RowIndex* index, PackedTable* table, uint32_t dictLimit);
 // The region and prefix packers for rows of any column order: the field numbers (from 0) at
 // which the rows hold each value. Same answers.
 struct RegionRowColumns {
@@ -131,27 +153,52 @@ struct RegionRowColumns {
 struct PrefixRowColumns {
   uint16_t prefix, dictNumber;
 };
-int Catalog_PackRegionRows(RowIndex* index, PackedRegionTable* table, RegionRowColumns columns);
-int Catalog_PackPrefixRows(RowIndex* index, PackedTable* table, PrefixRowColumns columns);
+int Catalog_PackRegionRows(RowIndex* index, PackedRegionTable* table, RegionRowColumns columns,
+                           uint32_t dictLimit);
+int Catalog_PackPrefixRows(RowIndex* index, PackedTable* table, PrefixRowColumns columns,
+                           uint32_t dictLimit);
 void Catalog_MakeHeader(uint8_t* header, const PackedTable* dict, const PackedRegionTable* region,
                         const PackedTable* prefix);
 // Writes dir + "qor9999.dct" through a temporary file in the same directory renamed over
 // it, so the old catalog stays whole until the new one is; deletes the catalog when the
-// dictionary table is empty. Tables beyond the image capacities are refused (a reader could
-// not load them). 0 when written or deleted, -1 when nothing changed on disk.
+// dictionary table is empty. 0 when written or deleted, -1 when nothing changed on disk.
 int Catalog_WriteFile(const char* dir, const uint8_t* header, const PackedTable* dict,
                       const PackedRegionTable* region, const PackedTable* prefix);
-// Packs the three indexed tables of rows and writes (or deletes) the catalog of the image's
-// directory. 0 when written or deleted; 1 when nothing changed on disk (rows beyond the
-// writer's limits, or a file error: the old catalog is kept); -1 when the write buffers
-// cannot be allocated (old catalog kept).
-int Catalog_Write(const DirCatalog* image, CatalogRows* rows);
-// Catalog_Write for rows whose region and prefix tables have other column orders: the
-// dictionary table is packed with Catalog_PackDictTable, the other two with the packers
-// given. Same answers.
-using CatalogRegionPacker = int (*)(RowIndex* index, PackedRegionTable* table);
-using CatalogPrefixPacker = int (*)(RowIndex* index, PackedTable* table);
+
+// Packers for rows whose region and prefix tables have other column orders (the dictionary
+// copy's); the dictionary table is always packed with Catalog_PackDictTable.
+using CatalogRegionPacker = int (*)(RowIndex* index, PackedRegionTable* table,
+                                    uint32_t dictLimit);
+using CatalogPrefixPacker = int (*)(RowIndex* index, PackedTable* table, uint32_t dictLimit);
+
+// Which table broke a limit of the format with every row, and what the catalog then holds.
+enum CatalogTable : uint8_t {
+  kCatalogFits = 0,
+  kCatalogDictTable = 1,    // more than 65,535 dictionary rows
+  kCatalogRegionTable = 2,  // more than 65,535 records, or names beyond offset 65,535
+  kCatalogPrefixTable = 3,  // more than 65,535 prefix groups
+};
+struct CatalogFit {
+  CatalogTable broken;    // kCatalogFits when every row is stored
+  uint32_t dictionaries;  // dictionary rows
+  uint32_t kept;          // of them in the catalog: the lowest numbers, up to dictLimit
+  uint32_t dictLimit;     // number of the first dictionary left out; kNoDictLimit if none
+};
+// Packs the three indexed tables. When the rows break a limit of the format the tables hold
+// the most dictionaries, in ascending number, whose rows all fit, and the rest are left out
+// whole. 0 when packed (fit says what was left out); 1 when not even the first dictionary
+// fits; -1 when storage cannot be allocated.
+int Catalog_PackRows(CatalogRows* rows, CatalogRegionPacker packRegions,
+                     CatalogPrefixPacker packPrefixes, PackedTable* dict,
+                     PackedRegionTable* region, PackedTable* prefix, CatalogFit* fit);
+// Packs (Catalog_PackRows) and writes (or deletes) the catalog of the directory. A catalog
+// that had to leave dictionaries out is not written again when the file already holds
+// exactly it (those dictionaries look new to every refresh). 0 when written, deleted or
+// already on disk; 1 when nothing changed on disk (no dictionary fits, or a file error: the
+// old catalog is kept); -1 when storage cannot be allocated (old catalog kept).
 int Catalog_WriteRows(const char* dir, CatalogRows* rows, CatalogRegionPacker packRegions,
                       CatalogPrefixPacker packPrefixes);
+// Catalog_WriteRows of the refresh's rows into the image's directory (only its path is used).
+int Catalog_Write(const DirCatalog* image, CatalogRows* rows);
 
 #endif  // QOR3_CATALOG_CATALOG_FILE_H

@@ -54,7 +54,9 @@ int MergeTable(RowIndex* catalogued, RowList* fresh, const uint8_t* status, RowL
 
 }  // namespace
 
-int Catalog_ToRows(const DirCatalog* image, CatalogRows* rows) {
+namespace {
+
+int DictRowsOf(const DirCatalog* image, CatalogRows* rows) {
   for (uint32_t i = 0; i < image->dictCount; ++i) {
     CatalogDictRow row;
     if (DirCatalog_DictRow(image, i, &row) != 0) break;
@@ -67,10 +69,10 @@ int Catalog_ToRows(const DirCatalog* image, CatalogRows* rows) {
     const char* f[] = {number, date, time, edition1, edition2};
     if (RowList_Append(&rows->dictRows, f, 5) != 0) return -1;
   }
-  if (RowIndex_BuildSorted(&rows->dictRows, &rows->dictIndex, kCataloguedDictKeys, 5) != 0) {
-    return -1;
-  }
+  return RowIndex_BuildSorted(&rows->dictRows, &rows->dictIndex, kCataloguedDictKeys, 5);
+}
 
+int RegionAndPrefixRowsOf(const DirCatalog* image, CatalogRows* rows) {
   for (uint32_t i = 0; i < image->regionCount; ++i) {
     CatalogRegionRecord rec;
     if (DirCatalog_RegionRecord(image, i, &rec) != 0) break;
@@ -103,13 +105,23 @@ int Catalog_ToRows(const DirCatalog* image, CatalogRows* rows) {
   return RowIndex_BuildSorted(&rows->prefixRows, &rows->prefixIndex, kByFirstTwo, 2);
 }
 
+// Whether a dictionary of the probe range is changed, new or missing.
+bool MustRewrite(const uint8_t* status) {
+  for (uint32_t n = 0; n < kScanStatusSize; ++n) {
+    if (InProbeRange(n) && (status[n] == kScanChanged || status[n] == kScanMissing)) return true;
+  }
+  return false;
+}
+
+}  // namespace
+
+int Catalog_ToRows(const DirCatalog* image, CatalogRows* rows) {
+  return DictRowsOf(image, rows) == 0 ? RegionAndPrefixRowsOf(image, rows) : -1;
+}
+
 int Catalog_Merge(CatalogRows* catalogued, CatalogRows* fresh, CatalogRows* merged,
                   const uint8_t* status) {
-  bool rewrite = false;
-  for (uint32_t n = 0; n < kScanStatusSize && !rewrite; ++n) {
-    rewrite = InProbeRange(n) && (status[n] == kScanChanged || status[n] == kScanMissing);
-  }
-  if (!rewrite) return 0;
+  if (!MustRewrite(status)) return 0;
   if (MergeTable(&catalogued->dictIndex, &fresh->dictRows, status, &merged->dictRows,
                  &merged->dictIndex, kByFirst, 1) != 0 ||
       MergeTable(&catalogued->regionIndex, &fresh->regionRows, status, &merged->regionRows,
@@ -124,6 +136,7 @@ int Catalog_Merge(CatalogRows* catalogued, CatalogRows* fresh, CatalogRows* merg
 int DirCatalog_Load(DirCatalog* image, const char* path, CatalogWrite write) {
   const int answer = DirCatalog_Read(path, image);
   if (answer == 2) return 0;
+  if (answer == -2) return -1;
   uint8_t* status = static_cast<uint8_t*>(Mem_Alloc(kScanStatusSize));
   if (!status) return -1;
   CatalogRows catalogued, fresh, merged;
@@ -132,8 +145,14 @@ int DirCatalog_Load(DirCatalog* image, const char* path, CatalogWrite write) {
   CatalogRows_Init(&merged);
   int result = 0;
   bool written = false;
-  if (answer == 0 && Catalog_ToRows(image, &catalogued) != 0) result = -1;
+  // The scan needs only the dictionary rows; the region and prefix rows are made when the
+  // catalog is rewritten (a current catalog, the common case, needs none of them).
+  if (answer == 0 && DictRowsOf(image, &catalogued) != 0) result = -1;
   if (result == 0 && Dir_Scan(image->path, &catalogued, &fresh, status) != 0) result = -1;
+  if (result == 0 && answer == 0 && MustRewrite(status) &&
+      RegionAndPrefixRowsOf(image, &catalogued) != 0) {
+    result = -1;
+  }
   if (result == 0) {
     const int merge = Catalog_Merge(&catalogued, &fresh, &merged, status);
     if (merge < 0) {
@@ -154,9 +173,20 @@ int DirCatalog_Load(DirCatalog* image, const char* path, CatalogWrite write) {
   if (written) {
     char dir[kPathCapacity];
     std::memcpy(dir, image->path, sizeof dir);
-    DirCatalog_Read(dir, image);
+    if (DirCatalog_Read(dir, image) == -2) return -1;
   }
   return 0;
+}
+
+void DirSet_Init(DirSet* set) {
+  DirCatalog_Init(&set->catalog1);
+  DirCatalog_Init(&set->catalog2);
+  CorrectionDir_Probe(&set->correction, "");
+}
+
+void DirSet_Free(DirSet* set) {
+  DirCatalog_Free(&set->catalog1);
+  DirCatalog_Free(&set->catalog2);
 }
 
 int DirSet_Load(DirSet* set, const char* directory1, const char* directory2,

@@ -18,11 +18,15 @@ struct DirSet {
 // and make its image from the rows in memory (an engine brought up to date during a search).
 enum CatalogWrite { kCatalogMayWrite, kCatalogReadOnly };
 
+// DirSet_Init before DirSet_Load, DirSet_Free after (the images' tables are on the heap).
+void DirSet_Init(DirSet* set);
+void DirSet_Free(DirSet* set);
 // Refreshes and loads directory 1 and directory 2 and probes the correction directory
 // (each path empty or ending with the separator). 0, or -1 when an allocation failed.
 int DirSet_Load(DirSet* set, const char* directory1, const char* directory2,
                 const char* correctionDirectory, CatalogWrite write = kCatalogMayWrite);
-// Refreshes the directory's catalog file and leaves the image loaded from it (loaded 0 when
+// Refreshes the directory's catalog file and leaves the image (initialised with
+// DirCatalog_Init) loaded from it (loaded 0 when
 // no sound catalog is there). 0, or -1 when an allocation failed (no catalog is written
 // then; the image must not be used).
 int DirCatalog_Load(DirCatalog* image, const char* path, CatalogWrite write = kCatalogMayWrite);

@@ -1,32 +1,38 @@
 // Engine index build: the engine's region list, prefix list and lookup tables from the two
 // refreshed catalog images, the newer copy of every dictionary winning.
+//
+// The catalog tables are read straight into plain arrays of numbers and sorted as numbers:
+// the order is the one the row lists would take sorted by their fixed-width texts (a
+// 4-digit number, a 5-digit region code), equal keys in the order the catalogs store them.
 #include "catalog/engine_build.h"
 
+#include <algorithm>
 #include <cstring>
 
-#include "base/byte_order.h"
 #include "base/mem.h"
 #include "base/num_text.h"
-#include "base/row_index.h"
 
 namespace {
 
-// Newest copy first: number ascending, edition 1 and edition 2 descending, directory 1 first.
-constexpr KeySpec kCopyKeys[] = {TextKey(1), TextKey(2, kKeyDescending), TextKey(3, kKeyDescending),
-                                 TextKey(4)};
-constexpr KeySpec kRegionKeys[] = {TextKey(1)};
-constexpr KeySpec kPrefixKeys[] = {TextKey(1), TextKey(2)};
 constexpr uint16_t kPrefixRowFields = kEnginePrefixRowDictMax + 1;
 
-// Transient lists of one build, with the edition value 1 of every selected copy.
+// One region record of a selected copy, in the order the catalogs list them.
+struct RegionItem {
+  uint32_t code;
+  uint32_t order;
+  uint32_t dictNumber;
+  const char* name1;
+  const char* name2;
+};
+
+// Work of one build: the edition value 1 of every selected copy and the collected records.
 struct BuildWork {
-  RowList copies;
-  RowIndex copyIndex;
-  RowList regions;
-  RowIndex regionIndex;
-  RowList prefixes;
-  RowIndex prefixIndex;
   uint32_t selectedEdition[kDictNumberLimit];
+  uint32_t edition2Key[kDictNumberLimit];
+  RegionItem* regions;
+  uint32_t regionCount;
+  uint32_t* prefixes;  // prefix number << 16 | dictionary number
+  uint32_t prefixCount;
   const char* rowFields[kPrefixRowFields];
   char rowText[kPrefixRowFields * 5];
 };
@@ -37,25 +43,37 @@ void CopyPath(char* out, const char* path) {
   out[len] = '\0';
 }
 
-int CollectCopies(const DirCatalog* image, const char* tag, RowList* copies) {
-  if (!image->loaded) return 0;
+// Where a catalogued value stands among values written as width-digit text: the text keeps
+// the value's last width digits, and 0xFFFFFFFF is written as blanks, which come first.
+uint32_t TextRank(uint32_t value, uint32_t modulus) {
+  return value == 0xFFFFFFFFu ? 0 : 1 + value % modulus;
+}
+
+// Every number goes to its copy with the larger edition value 1, then the
+// larger edition value 2, and on a full tie to directory 1 (whose rows come first).
+void SelectCopies(const DirCatalog* image, uint8_t tag, EngineState* engine, BuildWork* work) {
+  if (!image->loaded) return;
   for (uint32_t i = 0; i < image->dictCount; ++i) {
     CatalogDictRow row;
     if (DirCatalog_DictRow(image, i, &row) != 0) break;
     if (row.number >= kDictNumberLimit) continue;
-    char number[5], edition1[9], edition2[5];
-    std::memcpy(number, NumText(row.number, 4), 5);
-    std::memcpy(edition1, NumText(row.edition1, 8), 9);
-    std::memcpy(edition2, NumText(row.edition2, 4), 5);
-    const char* f[] = {number, edition1, edition2, tag};
-    if (RowList_Append(copies, f, 4) != 0) return -1;
+    const uint32_t edition1 = TextRank(row.edition1, 100000000);
+    const uint32_t edition2 = TextRank(row.edition2, 10000);
+    uint32_t* best1 = &work->selectedEdition[row.number];
+    uint32_t* best2 = &work->edition2Key[row.number];
+    if (engine->dictDirectory[row.number] != 0 &&
+        (edition1 < *best1 || (edition1 == *best1 && edition2 <= *best2))) {
+      continue;
+    }
+    engine->dictDirectory[row.number] = tag;
+    *best1 = edition1;
+    *best2 = edition2;
   }
-  return 0;
 }
 
-int CollectRegions(const DirCatalog* image, uint8_t tag, const EngineState* engine,
-                   RowList* regions) {
-  if (!image->loaded) return 0;
+void CollectRegions(const DirCatalog* image, uint8_t tag, const EngineState* engine,
+                    BuildWork* work) {
+  if (!image->loaded) return;
   for (uint32_t i = 0; i < image->regionCount; ++i) {
     CatalogRegionRecord rec;
     if (DirCatalog_RegionRecord(image, i, &rec) != 0) break;
@@ -63,131 +81,90 @@ int CollectRegions(const DirCatalog* image, uint8_t tag, const EngineState* engi
         engine->dictDirectory[rec.dictNumber] != tag) {
       continue;
     }
-    char code[6], number[5];
-    std::memcpy(code, NumText(rec.code, 5), 6);
-    std::memcpy(number, NumText(rec.dictNumber, 4), 5);
-    const char* f[] = {code, rec.name1, rec.name2, number};
-    if (RowList_Append(regions, f, 4) != 0) return -1;
+    work->regions[work->regionCount] = {rec.code, work->regionCount, rec.dictNumber, rec.name1,
+                                        rec.name2};
+    ++work->regionCount;
   }
-  return 0;
 }
 
-int CollectPrefixes(const DirCatalog* image, uint8_t tag, const EngineState* engine,
-                    RowList* prefixes) {
-  if (!image->loaded) return 0;
+void CollectPrefixes(const DirCatalog* image, uint8_t tag, const EngineState* engine,
+                     BuildWork* work) {
+  if (!image->loaded) return;
   PrefixCursor cursor;
   PrefixCursor_Start(&cursor, image);
   uint32_t prefix, n;
   const uint8_t* dicts;
   while (PrefixCursor_Next(&cursor, &prefix, &dicts, &n) == 0) {
     if (prefix >= kPrefixNumberLimit) continue;
-    char prefixText[5];
-    std::memcpy(prefixText, NumText(prefix, 4), 5);
     for (uint32_t k = 0; k < n; ++k) {
       uint16_t d;
       GetU16BE(dicts + 2 * k, &d);
       if (d >= kDictNumberLimit || engine->dictDirectory[d] != tag) continue;
-      char number[5];
-      std::memcpy(number, NumText(d, 4), 5);
-      const char* f[] = {prefixText, number};
-      if (RowList_Append(prefixes, f, 2) != 0) return -1;
+      work->prefixes[work->prefixCount++] = prefix << 16 | d;
     }
   }
-  return 0;
 }
 
-// Every copy of each dictionary number in either directory, sorted newest first, and the
-// directory of each number's newest copy (with its edition).
-int SelectCopies(const DirSet* set, EngineState* engine, BuildWork* work) {
-  if (CollectCopies(&set->catalog1, "1", &work->copies) != 0 ||
-      CollectCopies(&set->catalog2, "2", &work->copies) != 0 ||
-      RowIndex_BuildSorted(&work->copies, &work->copyIndex, kCopyKeys, 4) != 0) {
-    return -1;
-  }
-  std::memset(engine->dictDirectory, 0, sizeof engine->dictDirectory);
-  char* f[4];
-  uint16_t n;
-  uint32_t last = kDictNumberLimit;
-  RowIndex_Rewind(&work->copyIndex);
-  while (RowIndex_Next(&work->copyIndex, f, &n, 4) == 0) {
-    if (n < 4) continue;
-    const uint32_t number = DecimalValue(f[0]);
-    if (number == last) continue;
-    engine->dictDirectory[number] = static_cast<uint8_t>(f[3][0] - '0');
-    work->selectedEdition[number] = DecimalValue(f[1]);
-    last = number;
-  }
-  return 0;
+// Region records and prefix entries both catalogs hold at most.
+uint32_t RegionRoom(const DirSet* set) {
+  return uint32_t{set->catalog1.regionCount} + set->catalog2.regionCount;
+}
+uint32_t PrefixRoom(const DirSet* set) {
+  return (set->catalog1.prefixLength + set->catalog2.prefixLength) / 2;
 }
 
-// The region list in region code order, which codes are covered, and each code's edition
-// stamp (the YYMM of its dictionary's edition value 1).
+// The region list, which codes are covered and their edition stamps, by region code and then in
+// catalog order.
 int BuildRegions(const DirSet* set, EngineState* engine, BuildWork* work) {
-  if (CollectRegions(&set->catalog1, 1, engine, &work->regions) != 0 ||
-      CollectRegions(&set->catalog2, 2, engine, &work->regions) != 0 ||
-      RowIndex_BuildSorted(&work->regions, &work->regionIndex, kRegionKeys, 1) != 0) {
-    return -1;
-  }
+  CollectRegions(&set->catalog1, 1, engine, work);
+  CollectRegions(&set->catalog2, 2, engine, work);
+  std::sort(work->regions, work->regions + work->regionCount,
+            [](const RegionItem& a, const RegionItem& b) {
+              return a.code != b.code ? a.code < b.code : a.order < b.order;
+            });
   std::memset(engine->regionCovered, 0, sizeof engine->regionCovered);
   std::memset(engine->regionEdition, 0, sizeof engine->regionEdition);
-  char* f[4];
-  uint16_t n;
-  RowIndex_Rewind(&work->regionIndex);
-  while (RowIndex_Next(&work->regionIndex, f, &n, 4) == 0) {
-    if (n < 4) continue;
+  for (uint32_t i = 0; i < work->regionCount; ++i) {
+    const RegionItem& r = work->regions[i];
+    char code[6], number[5];
+    std::memcpy(code, NumText(r.code, 5), 6);
+    std::memcpy(number, NumText(r.dictNumber, 4), 5);
+    const char* f[] = {code, r.name1, r.name2, number};
     if (RowList_Append(&engine->regionList, f, 4) != 0) return -1;
-    const uint32_t code = DecimalValue(f[0]);
-    engine->regionCovered[code] = 1;
-    // Several dictionaries on one code: the last in region order decides.
-    engine->regionEdition[code] =
-        static_cast<uint16_t>(work->selectedEdition[DecimalValue(f[3])] / 100 % 10000);
+    engine->regionCovered[r.code] = 1;
+    // Several dictionaries on one code: the last in region order decides. The edition value
+    // is the one its 8-digit text gives back.
+    const uint32_t rank = work->selectedEdition[r.dictNumber];
+    const uint32_t edition1 = rank == 0 ? 0 : rank - 1;
+    engine->regionEdition[r.code] = static_cast<uint16_t>(edition1 / 100 % 10000);
   }
   return 0;
 }
 
-// One prefix list row per prefix number: the number, then its dictionaries, each once.
+// One prefix list row per prefix number, its dictionaries ascending, each once;
+// a full row is appended and the prefix number's dictionaries go on in another row.
 int BuildPrefixes(const DirSet* set, EngineState* engine, BuildWork* work) {
-  if (CollectPrefixes(&set->catalog1, 1, engine, &work->prefixes) != 0 ||
-      CollectPrefixes(&set->catalog2, 2, engine, &work->prefixes) != 0 ||
-      RowIndex_BuildSorted(&work->prefixes, &work->prefixIndex, kPrefixKeys, 2) != 0) {
-    return -1;
-  }
-  char* f[2];
-  uint16_t n;
+  CollectPrefixes(&set->catalog1, 1, engine, work);
+  CollectPrefixes(&set->catalog2, 2, engine, work);
+  std::sort(work->prefixes, work->prefixes + work->prefixCount);
   uint16_t fields = 0, used = 0;
-  char lastPrefix[5] = "", lastDict[5] = "";
-  RowIndex_Rewind(&work->prefixIndex);
-  while (RowIndex_Next(&work->prefixIndex, f, &n, 2) == 0) {
-    if (n < 2) continue;
-    if (std::strcmp(f[0], lastPrefix) != 0) {
+  for (uint32_t i = 0; i < work->prefixCount; ++i) {
+    const uint32_t prefix = work->prefixes[i] >> 16;
+    const bool newPrefix = i == 0 || prefix != work->prefixes[i - 1] >> 16;
+    if (!newPrefix && work->prefixes[i] == work->prefixes[i - 1]) continue;
+    if (newPrefix || fields == kPrefixRowFields) {
       if (fields != 0 && RowList_Append(&engine->prefixList, work->rowFields, fields) != 0) {
         return -1;
       }
       fields = used = 0;
-      RowList_AddField(f[0], work->rowFields, &fields, kPrefixRowFields, work->rowText, &used,
-                       sizeof work->rowText);
-      std::memcpy(lastPrefix, f[0], 5);
-      lastDict[0] = '\0';
+      RowList_AddField(NumText(prefix, 4), work->rowFields, &fields, kPrefixRowFields,
+                       work->rowText, &used, sizeof work->rowText);
     }
-    // A dictionary listed twice under one prefix is kept once; numbers beyond the row's
-    // room are dropped.
-    if (std::strcmp(f[1], lastDict) == 0) continue;
-    RowList_AddField(f[1], work->rowFields, &fields, kPrefixRowFields, work->rowText, &used,
-                     sizeof work->rowText);
-    std::memcpy(lastDict, f[1], 5);
+    RowList_AddField(NumText(work->prefixes[i] & 0xFFFF, 4), work->rowFields, &fields,
+                     kPrefixRowFields, work->rowText, &used, sizeof work->rowText);
   }
   if (fields != 0 && RowList_Append(&engine->prefixList, work->rowFields, fields) != 0) return -1;
   return 0;
-}
-
-void FreeWork(BuildWork* work) {
-  RowIndex_Free(&work->copyIndex);
-  RowList_Free(&work->copies);
-  RowIndex_Free(&work->regionIndex);
-  RowList_Free(&work->regions);
-  RowIndex_Free(&work->prefixIndex);
-  RowList_Free(&work->prefixes);
-  Mem_Free(work);
 }
 
 }  // namespace
@@ -206,18 +183,21 @@ int Engine_Build(const DirSet* set, EngineState* engine) {
   RowList_Init(&engine->prefixList);
   BuildWork* work = static_cast<BuildWork*>(Mem_AllocZeroed(1, sizeof(BuildWork)));
   if (!work) return -1;
-  RowList_Init(&work->copies);
-  RowIndex_Clear(&work->copyIndex);
-  RowList_Init(&work->regions);
-  RowIndex_Clear(&work->regionIndex);
-  RowList_Init(&work->prefixes);
-  RowIndex_Clear(&work->prefixIndex);
-  const int result = SelectCopies(set, engine, work) == 0 &&
-                             BuildRegions(set, engine, work) == 0 &&
-                             BuildPrefixes(set, engine, work) == 0
-                         ? 0
-                         : -1;
-  FreeWork(work);
+  work->regions =
+      static_cast<RegionItem*>(Mem_Alloc((size_t{RegionRoom(set)} + 1) * sizeof(RegionItem)));
+  work->prefixes =
+      static_cast<uint32_t*>(Mem_Alloc((size_t{PrefixRoom(set)} + 1) * sizeof(uint32_t)));
+  int result = -1;
+  if (work->regions && work->prefixes) {
+    std::memset(engine->dictDirectory, 0, sizeof engine->dictDirectory);
+    SelectCopies(&set->catalog1, 1, engine, work);
+    SelectCopies(&set->catalog2, 2, engine, work);
+    result =
+        BuildRegions(set, engine, work) == 0 && BuildPrefixes(set, engine, work) == 0 ? 0 : -1;
+  }
+  Mem_Free(work->prefixes);
+  Mem_Free(work->regions);
+  Mem_Free(work);
   if (result != 0) {
     RowList_Free(&engine->regionList);
     RowList_Free(&engine->prefixList);

@@ -7,7 +7,7 @@
 #include "catalog/catalog_refresh.h"
 
 // A prefixList row holds its prefix number and at most this many dictionary numbers (the row
-// list's field limit; the probe range has 1363 numbers, so any set of real files fits).
+// list's field limit); a prefix number of more dictionaries goes on in further rows.
 constexpr uint32_t kEnginePrefixRowDictMax = kRowMaxFields - 1;
 
 // Fills every field of engine (whose lists hold nothing) from the set. Returns 0 when built;

@@ -127,18 +127,19 @@ int CopyDic_CollectPrefixRows(RowList* rows, const DirCatalog* image, CopySelect
   return 0;
 }
 
-int CopyDic_PackRegionTable(RowIndex* index, PackedRegionTable* table) {
-  return Catalog_PackRegionRows(index, table, RegionRowColumns{0, 1, 2, 3});
+int CopyDic_PackRegionTable(RowIndex* index, PackedRegionTable* table, uint32_t dictLimit) {
+  return Catalog_PackRegionRows(index, table, RegionRowColumns{0, 1, 2, 3}, dictLimit);
 }
 
-int CopyDic_PackPrefixTable(RowIndex* index, PackedTable* table) {
-  return Catalog_PackPrefixRows(index, table, PrefixRowColumns{0, 1});
+int CopyDic_PackPrefixTable(RowIndex* index, PackedTable* table, uint32_t dictLimit) {
+  return Catalog_PackPrefixRows(index, table, PrefixRowColumns{0, 1}, dictLimit);
 }
 
 int CopyDic_RebuildCatalog(const char* source, const char* destination, const uint8_t* copied) {
   DirSet* set = static_cast<DirSet*>(Mem_Alloc(sizeof(DirSet)));
   uint8_t* marked = static_cast<uint8_t*>(Mem_Alloc(kCopyMarkCount));
   int result = -1;
+  if (set) DirSet_Init(set);
   if (set && marked && DirSet_Load(set, destination, source, "") == 0) {
     MarkListed(&set->catalog2, copied, marked);
     CatalogRows rows;
@@ -149,6 +150,7 @@ int CopyDic_RebuildCatalog(const char* source, const char* destination, const ui
     }
     CatalogRows_Free(&rows);
   }
+  if (set) DirSet_Free(set);
   Mem_Free(marked);
   Mem_Free(set);
   return result;

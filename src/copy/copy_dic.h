@@ -38,14 +38,16 @@ int CopyDic_CollectPrefixRows(RowList* rows, const DirCatalog* image, CopySelect
 // Pack the copy's region rows and prefix rows (walking the index in order) into the catalog
 // format exactly as the refresh's packers do. Sorted by prefix number, the prefix rows give
 // one group per prefix number (a group is closed after 255 dictionary numbers and the
-// prefix continues in another). 0, or -1 when a row is malformed or does not fit.
-int CopyDic_PackRegionTable(RowIndex* index, PackedRegionTable* table);
-int CopyDic_PackPrefixTable(RowIndex* index, PackedTable* table);
+// prefix continues in another). Rows of dictionaries numbered dictLimit and up are left
+// out. Answers as Catalog_PackRegionTable and Catalog_PackPrefixTable.
+int CopyDic_PackRegionTable(RowIndex* index, PackedRegionTable* table, uint32_t dictLimit);
+int CopyDic_PackPrefixTable(RowIndex* index, PackedTable* table, uint32_t dictLimit);
 
 // Refreshes both directories (prepared paths), merges their catalogs with the copied
-// dictionaries marked and writes the destination's catalog. 0 when written or deleted; 1
-// when the refreshed destination catalog was kept (rows beyond the writer's limits, or a
-// file error); -1 when an allocation failed (the refreshed catalogs are kept).
+// dictionaries marked and writes the destination's catalog (Catalog_WriteRows: past a limit
+// of the format it holds the lowest-numbered dictionaries that fit). 0 when written or
+// deleted; 1 when the refreshed destination catalog was kept (no dictionary fits, or a file
+// error); -1 when an allocation failed (the refreshed catalogs are kept).
 int CopyDic_RebuildCatalog(const char* source, const char* destination, const uint8_t* copied);
 
 // Copies qorNNNN.dct for each of the count numbers, in order, from directory from to directory

@@ -19,7 +19,8 @@ struct EngineState {
   uint8_t correctionFilePresent;
   // [region code (5), region name 1, region name 2, dictionary number (4)], ascending code.
   RowList regionList;
-  // [prefix number (4), dictionary number (4), ...], ascending prefix number.
+  // [prefix number (4), dictionary number (4), ...], ascending prefix number; a prefix number
+  // of more dictionaries than a row holds goes on in the next row.
   RowList prefixList;
   uint8_t dictDirectory[kDictNumberLimit];  // 0 none, 1 directory 1, 2 directory 2
   uint8_t regionCovered[kRegionCodeLimit];

@@ -101,6 +101,7 @@ std::vector<RegionTuple> Regions(const OpenResult& r) {
 // The dictionary table of a directory's catalog as read by the library.
 std::vector<CatalogDictRow> CatalogDicts(const ScratchDir& dir, int* answer = nullptr) {
   auto* image = static_cast<DirCatalog*>(Mem_Alloc(sizeof(DirCatalog)));
+  DirCatalog_Init(image);
   const int a = DirCatalog_Read(dir.Dir().c_str(), image);
   if (answer) *answer = a;
   std::vector<CatalogDictRow> rows;
@@ -109,6 +110,7 @@ std::vector<CatalogDictRow> CatalogDicts(const ScratchDir& dir, int* answer = nu
     DirCatalog_DictRow(image, i, &row);
     rows.push_back(row);
   }
+  DirCatalog_Free(image);
   Mem_Free(image);
   return rows;
 }

@@ -45,8 +45,14 @@ struct Rows {
 
 struct Image {
   DirCatalog* image = static_cast<DirCatalog*>(Mem_Alloc(sizeof(DirCatalog)));
-  explicit Image(const std::string& path) { DirCatalog_Clear(image, path.c_str()); }
-  ~Image() { Mem_Free(image); }
+  explicit Image(const std::string& path) {
+    DirCatalog_Init(image);
+    DirCatalog_Clear(image, path.c_str());
+  }
+  ~Image() {
+    DirCatalog_Free(image);
+    Mem_Free(image);
+  }
 };
 
 std::vector<uint8_t> Hex(const char* text) {
@@ -114,8 +120,10 @@ TEST(CatalogPack, SharesNameOneOnlyBetweenConsecutiveEqualNames) {
   r.Region({"0101", "00004", "CD", "z"});
   r.Region({"0101", "00005", "AB", "w"});   // AB after CD: stored again
   r.Index();
-  auto* t = static_cast<PackedRegionTable*>(Mem_Alloc(sizeof(PackedRegionTable)));
-  ASSERT_EQ(Catalog_PackRegionTable(&r.rows.regionIndex, t), 0);
+  PackedRegionTable table;
+  PackedRegionTable_Init(&table);
+  PackedRegionTable* t = &table;
+  ASSERT_EQ(Catalog_PackRegionTable(&r.rows.regionIndex, t, kNoDictLimit), 0);
   EXPECT_EQ(t->count, 5);
   auto name1 = [&](int i) { return (t->records[8 * i + 2] << 8) | t->records[8 * i + 3]; };
   auto name2 = [&](int i) { return (t->records[8 * i + 4] << 8) | t->records[8 * i + 5]; };
@@ -128,7 +136,7 @@ TEST(CatalogPack, SharesNameOneOnlyBetweenConsecutiveEqualNames) {
   EXPECT_EQ(name1(4), 15);
   const std::string names(reinterpret_cast<char*>(t->names), t->nameBytes);
   EXPECT_EQ(names, std::string("\0e\0AB\0x\0y\0CD\0z\0AB\0w\0", 20));
-  Mem_Free(t);
+  PackedRegionTable_Free(t);
 }
 
 TEST(CatalogPack, FormsOnePrefixGroupPerRunOfEqualPrefixNumbers) {
@@ -137,8 +145,10 @@ TEST(CatalogPack, FormsOnePrefixGroupPerRunOfEqualPrefixNumbers) {
   r.Prefix({"0101", "0005"});
   r.Prefix({"0102", "0003"});
   r.Index();
-  auto* t = static_cast<PackedTable*>(Mem_Alloc(sizeof(PackedTable)));
-  ASSERT_EQ(Catalog_PackPrefixTable(&r.rows.prefixIndex, t), 0);
+  PackedTable table;
+  PackedTable_Init(&table);
+  PackedTable* t = &table;
+  ASSERT_EQ(Catalog_PackPrefixTable(&r.rows.prefixIndex, t, kNoDictLimit), 0);
   EXPECT_EQ(t->count, 3);
   EXPECT_EQ(std::vector<uint8_t>(t->data, t->data + t->used),
             Hex("00 03 01 00 65  00 05 01 00 65  00 03 01 00 66"));
@@ -147,11 +157,11 @@ TEST(CatalogPack, FormsOnePrefixGroupPerRunOfEqualPrefixNumbers) {
   Rows many;
   for (int d = 1; d <= 300; ++d) many.Prefix({catalog_test::DictName(d).substr(3, 4), "0312"});
   many.Index();
-  ASSERT_EQ(Catalog_PackPrefixTable(&many.rows.prefixIndex, t), 0);
+  ASSERT_EQ(Catalog_PackPrefixTable(&many.rows.prefixIndex, t, kNoDictLimit), 0);
   EXPECT_EQ(t->count, 2);
   EXPECT_EQ(t->data[2], 255);
   EXPECT_EQ(t->data[3 + 2 * 255 + 2], 45);
-  Mem_Free(t);
+  PackedTable_Free(t);
 }
 
 TEST(CatalogWrite, RefusesRowsBeyondTheLimitsAndKeepsTheOldCatalog) {
@@ -176,15 +186,6 @@ TEST(CatalogWrite, RefusesRowsBeyondTheLimitsAndKeepsTheOldCatalog) {
   longName2.Index();
   EXPECT_EQ(Catalog_Write(img.image, &longName2.rows), 1);
 
-  // 600 dictionary rows fit the write buffer but not the reader's image.
-  Rows tooMany;
-  for (int d = 0; d < 600; ++d) {
-    tooMany.Dict({catalog_test::DictName(d).substr(3, 4), "20020825", "1230", "20020801", "0002"});
-  }
-  tooMany.Index();
-  EXPECT_EQ(Catalog_Write(img.image, &tooMany.rows), 1);
-  EXPECT_EQ(ReadBytes(dir.File("qor9999.dct")), old);
-
   // Limits themselves are accepted.
   Rows atLimit;
   atLimit.Dict({"0101", "20020825", "1230", "20020801", "0003"});
@@ -192,6 +193,36 @@ TEST(CatalogWrite, RefusesRowsBeyondTheLimitsAndKeepsTheOldCatalog) {
   atLimit.Index();
   EXPECT_EQ(Catalog_Write(img.image, &atLimit.rows), 0);
   EXPECT_NE(ReadBytes(dir.File("qor9999.dct")), old);
+}
+
+// One group per dictionary and prefix number: 300 dictionaries of 219 prefix numbers need
+// 65,700 groups, 165 more than a count holds; 299 whole dictionaries fit.
+TEST(CatalogPack, PastALimitOfTheFormatKeepsTheLowestNumberedDictionariesThatFit) {
+  Rows r;
+  for (int d = 1; d <= 300; ++d) {
+    const std::string number = catalog_test::DictName(d).substr(3, 4);
+    r.Dict({number, "20020825", "1230", "20020801", "0001"});
+    for (int p = 0; p < 219; ++p) r.Prefix({number, catalog_test::DictName(p).substr(3, 4)});
+  }
+  r.Index();
+  PackedTable dict, prefix;
+  PackedRegionTable region;
+  PackedTable_Init(&dict);
+  PackedTable_Init(&prefix);
+  PackedRegionTable_Init(&region);
+  CatalogFit fit;
+  ASSERT_EQ(Catalog_PackRows(&r.rows, Catalog_PackRegionTable, Catalog_PackPrefixTable, &dict,
+                             &region, &prefix, &fit),
+            0);
+  EXPECT_EQ(fit.broken, kCatalogPrefixTable);
+  EXPECT_EQ(fit.dictionaries, 300u);
+  EXPECT_EQ(fit.kept, 299u);
+  EXPECT_EQ(fit.dictLimit, 300u);
+  EXPECT_EQ(dict.count, 299);
+  EXPECT_EQ(prefix.count, 299 * 219);
+  PackedTable_Free(&dict);
+  PackedTable_Free(&prefix);
+  PackedRegionTable_Free(&region);
 }
 
 TEST(CatalogWrite, FailedRenameRemovesTheTemporaryFile) {
@@ -292,12 +323,13 @@ TEST(CatalogRead, DamagedCatalogsAnswerMinusOneAndLeaveTheImageEmpty) {
   // Truncated: the prefix table runs past the end of the file.
   EXPECT_EQ(ReadModified([](std::vector<uint8_t>& b) { b.resize(b.size() - 1); }), -1);
   EXPECT_EQ(ReadModified([](std::vector<uint8_t>& b) { b.resize(100); }), -1);
-  // Sizes beyond the image capacities, or below the count's two bytes.
+  // Sizes beyond the file or the format's tables, or below the count's two bytes.
   EXPECT_EQ(ReadModified([](std::vector<uint8_t>& b) { SetU32(b, 12, 10003); }), -1);
   EXPECT_EQ(ReadModified([](std::vector<uint8_t>& b) { SetU32(b, 16, 100003); }), -1);
   EXPECT_EQ(ReadModified([](std::vector<uint8_t>& b) { SetU32(b, 20, 20003); }), -1);
   EXPECT_EQ(ReadModified([](std::vector<uint8_t>& b) { SetU32(b, 12, 1); }), -1);
   EXPECT_EQ(ReadModified([](std::vector<uint8_t>& b) { SetU32(b, 16, 0xFFFFFFFFu); }), -1);
+
   // Counts that disagree with the table lengths.
   EXPECT_EQ(ReadModified([](std::vector<uint8_t>& b) { b[257] = 2; }), -1);
   EXPECT_EQ(ReadModified([](std::vector<uint8_t>& b) { b[277] = 3; }), -1);

@@ -320,6 +320,33 @@ class CheckAndInspect(CliTest):
         self.assertEqual(out.count("\n"), 1)
         self.assertIn("stub2.dct: header:", out)
 
+    def test_check_and_regions_name_an_exceeded_catalog_limit(self):
+        # One dictionary of 256 regions with 40-byte names 2 under seven numbers: 1,792
+        # records need 73,479 bytes of names, but a name must start below offset 65,536, so
+        # the catalog holds 0101..0106 (1,536 records) and leaves 0107 out.
+        big = os.path.join(self.tmp, "big")
+        os.makedirs(big)
+        tsv = os.path.join(self.tmp, "big.tsv")
+        with open(os.path.join(DATA, "listings.tsv"), encoding="utf-8") as f:
+            lines = [f.readline().rstrip("\n")]
+        for r in range(256):
+            lines.append("\t".join(["1", str(20000 + r), "03-%04d-%04d" % (3000 + r, 1000 + r),
+                                    "100-0005", "山田　太郎", "東京都", "R%03d" % r + "x" * 36,
+                                    "丸の内", ""]))
+        with open(tsv, "w", encoding="utf-8") as f:
+            f.write("\n".join(lines) + "\n")
+        mkdict(tsv, big, "--number", "101")
+        for n in range(102, 108):
+            shutil.copy(os.path.join(big, "qor0101.dct"), os.path.join(big, "qor%04d.dct" % n))
+        code, out, err = run("regions", "--dir", big, "--tsv")
+        self.assertEqual(code, 0, err)
+        self.assertEqual(len(out.splitlines()), 1 + 6 * 256)
+        self.assertIn("catalog limit exceeded", err)
+        self.assertIn("holds 6 of the 7 dictionaries, and qor0107.dct", err)
+        code, out, _ = run("check", "-q", big)
+        self.assertEqual(code, 1)
+        self.assertIn("catalog limit exceeded: its dictionaries list 1792 region records", out)
+
     def test_check_reports_a_flipped_entry_block(self):
         def flip(image):
             starts = section_starts(image)

@@ -84,6 +84,7 @@ struct CatalogView {
 CatalogView ReadCatalog(const TempDir& dir) {
   CatalogView view;
   auto* image = static_cast<DirCatalog*>(Mem_Alloc(sizeof(DirCatalog)));
+  DirCatalog_Init(image);
   view.answer = DirCatalog_Read(dir.path().c_str(), image);
   for (uint32_t i = 0; view.answer == 0 && i < image->dictCount; ++i) {
     CatalogDictRow row;
@@ -105,6 +106,7 @@ CatalogView ReadCatalog(const TempDir& dir) {
       g.second.push_back(uint32_t{dicts[2 * k]} << 8 | dicts[2 * k + 1]);
     view.groups.push_back(g);
   }
+  DirCatalog_Free(image);
   Mem_Free(image);
   return view;
 }
@@ -466,7 +468,9 @@ TEST_F(CopyDicTest, EveryAllocationFailureStillCopiesAndCountsTheFiles) {
   ASSERT_EQ(Platform_CopyFile(src_.File(DictName(103)).c_str(), dst_.File(DictName(103)).c_str()),
             0);
   auto* image = static_cast<DirCatalog*>(Mem_Alloc(sizeof(DirCatalog)));
+  DirCatalog_Init(image);
   ASSERT_EQ(DirCatalog_Load(image, dst_.path().c_str()), 0);
+  DirCatalog_Free(image);
   Mem_Free(image);
   const std::vector<uint8_t> refreshed = ReadBytes(dst_.File("qor9999.dct"));
 
@@ -528,17 +532,18 @@ TEST(CopyDicPack, RegionAndPrefixTablesMatchTheRefreshWriters) {
   const KeySpec none[] = {{9, 1, 1}};  // a column no row has: list order
   ASSERT_EQ(RowIndex_BuildSorted(&refreshRows, &refreshIndex, none, 1), 0);
   ASSERT_EQ(RowIndex_BuildSorted(&copyRows, &copyIndex, none, 1), 0);
-  auto* expected = static_cast<PackedRegionTable*>(Mem_Alloc(sizeof(PackedRegionTable)));
-  auto* got = static_cast<PackedRegionTable*>(Mem_Alloc(sizeof(PackedRegionTable)));
-  ASSERT_EQ(Catalog_PackRegionTable(&refreshIndex, expected), 0);
-  ASSERT_EQ(CopyDic_PackRegionTable(&copyIndex, got), 0);
-  EXPECT_EQ(got->count, 4);
-  EXPECT_EQ(got->nameBytes, expected->nameBytes);
-  EXPECT_EQ(got->nameBytes, 3 + 2 + 2 + 1 + 2 + 3 + 2);  // AB shared once, then stored again
-  EXPECT_EQ(std::memcmp(got->records, expected->records, expected->recordBytes), 0);
-  EXPECT_EQ(std::memcmp(got->names, expected->names, expected->nameBytes), 0);
-  Mem_Free(got);
-  Mem_Free(expected);
+  PackedRegionTable expected, got;
+  PackedRegionTable_Init(&expected);
+  PackedRegionTable_Init(&got);
+  ASSERT_EQ(Catalog_PackRegionTable(&refreshIndex, &expected, kNoDictLimit), 0);
+  ASSERT_EQ(CopyDic_PackRegionTable(&copyIndex, &got, kNoDictLimit), 0);
+  EXPECT_EQ(got.count, 4);
+  EXPECT_EQ(got.nameBytes, expected.nameBytes);
+  EXPECT_EQ(got.nameBytes, 3u + 2 + 2 + 1 + 2 + 3 + 2);  // AB shared once, then stored again
+  EXPECT_EQ(std::memcmp(got.records, expected.records, expected.recordBytes), 0);
+  EXPECT_EQ(std::memcmp(got.names, expected.names, expected.nameBytes), 0);
+  PackedRegionTable_Free(&got);
+  PackedRegionTable_Free(&expected);
   RowIndex_Free(&refreshIndex);
   RowIndex_Free(&copyIndex);
   RowList_Free(&refreshRows);
@@ -557,14 +562,15 @@ TEST(CopyDicPack, RegionAndPrefixTablesMatchTheRefreshWriters) {
   RowIndex prefixIndex;
   const KeySpec keys[] = {{1, 1, 1}, {2, 1, 1}};
   ASSERT_EQ(RowIndex_BuildSorted(&prefixes, &prefixIndex, keys, 2), 0);
-  auto* table = static_cast<PackedTable*>(Mem_Alloc(sizeof(PackedTable)));
-  ASSERT_EQ(CopyDic_PackPrefixTable(&prefixIndex, table), 0);
-  EXPECT_EQ(table->count, 3);
-  EXPECT_EQ(table->used, 3 * 3 + 301 * 2);
-  EXPECT_EQ(table->data[2], 255);
-  EXPECT_EQ(table->data[3 + 255 * 2 + 2], 45);
-  EXPECT_EQ(table->data[2 * 3 + 300 * 2 + 1], 4);  // low byte of the third prefix
-  Mem_Free(table);
+  PackedTable table;
+  PackedTable_Init(&table);
+  ASSERT_EQ(CopyDic_PackPrefixTable(&prefixIndex, &table, kNoDictLimit), 0);
+  EXPECT_EQ(table.count, 3);
+  EXPECT_EQ(table.used, 3u * 3 + 301 * 2);
+  EXPECT_EQ(table.data[2], 255);
+  EXPECT_EQ(table.data[3 + 255 * 2 + 2], 45);
+  EXPECT_EQ(table.data[2 * 3 + 300 * 2 + 1], 4);  // low byte of the third prefix
+  PackedTable_Free(&table);
   RowIndex_Free(&prefixIndex);
   RowList_Free(&prefixes);
 }

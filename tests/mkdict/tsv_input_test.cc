@@ -229,6 +229,36 @@ TEST(TsvInputTest, AFailedRunLeavesAnExistingDictionaryAsItWas) {
   EXPECT_NE(error.find("cannot read " + job.inputPath), std::string::npos) << error;
 }
 
+// A whole set in one TSV: the dictionary column (here first) splits it, each dictionary's
+// text leaves the column out, and messages name the line of the whole input.
+TEST(TsvSplitTest, GroupsListingsByDictionaryAndKeepsInputLineNumbers) {
+  Row bad;
+  bad.postal = "12";
+  const std::string text = "dictionary\t" + std::string(kHeader) + "1302\t" + kGoodRow +
+                           "0101\t" + kGoodRow + "\n1302\t" + bad.Text(false);
+  TsvSplit split;
+  std::string error;
+  ASSERT_TRUE(TsvInput_Split(text, &split, &error)) << error;
+  ASSERT_EQ(split.dictionaries.size(), 2u);
+  EXPECT_EQ(split.dictionaries[0].number, 101u);
+  EXPECT_EQ(TsvInput_DictionaryText(split, split.dictionaries[0]),
+            std::string(kHeader) + kGoodRow);
+  const TsvDictionary& d = split.dictionaries[1];
+  EXPECT_EQ(d.number, 1302u);
+  EXPECT_EQ(d.lineNumbers, (std::vector<int>{1, 2, 5}));
+  std::vector<Listing> listings;
+  EXPECT_FALSE(TsvInput_Parse(TsvInput_DictionaryText(split, d), false, &listings, &error,
+                              &d.lineNumbers));
+  EXPECT_EQ(error.rfind("line 5, field postal_code", 0), 0u) << error;
+
+  EXPECT_FALSE(TsvInput_Split("dictionary\t" + std::string(kHeader) + "0130\t" + kGoodRow, &split,
+                              &error));
+  EXPECT_EQ(error, "line 2, field dictionary: \"0130\" is not a dictionary number 101..4729 with "
+                   "last two digits 01..29");
+  EXPECT_FALSE(TsvInput_Split(std::string(kHeader) + kGoodRow, &split, &error));
+  EXPECT_EQ(error, "line 1: the header lacks column \"dictionary\"");
+}
+
 TEST(AreaCodesTest, ParsesCodesWithTheirLeadingZero) {
   std::vector<uint32_t> values;
   std::string error;

@@ -76,7 +76,7 @@ struct Converters {
 };
 
 Converters& GetConverters() {
-  static Converters converters;
+  thread_local Converters converters;
   return converters;
 }
 
@@ -118,8 +118,8 @@ bool DecodeRaw(std::string_view bytes, char32_t* cp) {
 // Code points whose two-byte code lies in the engine's lead ranges, for the characters that
 // the converter writes with an IBM extension code (0xFA..0xFC); filled on first use.
 const std::unordered_map<char32_t, std::string>& PreferredCodes() {
-  static std::unordered_map<char32_t, std::string> codes;
-  static bool filled = false;
+  thread_local std::unordered_map<char32_t, std::string> codes;
+  thread_local bool filled = false;
   if (!filled) {
     filled = true;
     for (unsigned lead = 0x81; lead <= 0xEF; ++lead) {
@@ -159,7 +159,7 @@ Encoding EncodeChecked(char32_t cp) {
 }
 
 const Encoding& EncodeCached(char32_t cp) {
-  static std::unordered_map<char32_t, Encoding> cache;
+  thread_local std::unordered_map<char32_t, Encoding> cache;
   auto it = cache.find(cp);
   if (it == cache.end()) it = cache.emplace(cp, EncodeChecked(cp)).first;
   return it->second;

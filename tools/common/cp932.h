@@ -1,5 +1,6 @@
 // UTF-8 <-> code page 932 conversion for the tools, with the normalisation that makes common
 // Unicode texts storable (Unicode look-alikes, full-width forms for double-byte fields).
+// Its converters and caches are per thread, so several threads may convert at once.
 #ifndef QOR3_TOOLS_COMMON_CP932_H
 #define QOR3_TOOLS_COMMON_CP932_H
 

@@ -57,10 +57,12 @@ std::string LinePrefix(const Listing& listing) {
   return listing.line > 0 ? "line " + std::to_string(listing.line) + ", " : "";
 }
 
-// Number text into a caller buffer of at least 11 bytes; returns its length.
+// Number text into a caller buffer of at least 11 bytes; returns its length. Written here
+// rather than with NumText, whose buffer is shared: dictionaries are built in parallel.
 int NumberText(uint32_t number, char* out) {
-  int width = number >= 100000000 ? 10 : 9;
-  std::memcpy(out, NumText(number, width), static_cast<size_t>(width) + 1);
+  const int width = number >= 100000000 ? 10 : 9;
+  for (int i = width - 1; i >= 0; --i, number /= 10) out[i] = static_cast<char>('0' + number % 10);
+  out[width] = '\0';
   return width;
 }
 
@@ -283,7 +285,9 @@ bool CheckRegionNames(const std::vector<Listing>& entries, std::string* error) {
       std::string names1, names2;
       Cp932_ToUtf8(first.regionName1 + " / " + first.regionName2, &names1);
       Cp932_ToUtf8(e.regionName1 + " / " + e.regionName2, &names2);
-      *error = LinePrefix(e) + "field region_name1: region code " + NumText(e.regionCode, 5) +
+      char code[12];  // not NumText (see NumberText)
+      std::snprintf(code, sizeof code, "%05u", static_cast<unsigned>(e.regionCode));
+      *error = LinePrefix(e) + "field region_name1: region code " + code +
                " is named \"" + names2 + "\" here but \"" + names1 + "\"" +
                (first.line > 0 ? " on line " + std::to_string(first.line) : "");
       return false;

@@ -3,11 +3,15 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
 #include <string>
+#include <thread>
+#include <vector>
 
 #include "mkdict/tsv_input.h"
 #include "dict/dict_format.h"
@@ -17,6 +21,7 @@ namespace {
 const char kHelp[] =
     R"(Usage: qor-mkdict [options] INPUT.tsv OUTPUT_DIR
        qor-mkdict [options] INPUT.tsv OUTPUT_FILE
+       qor-mkdict --split [--jobs N] [options] INPUT.tsv OUTPUT_DIR
 
 Builds one dictionary file from listings in a UTF-8 TSV file. With an existing directory as
 the output, the file is OUTPUT_DIR/qorNNNN.dct for --number NNNN, or OUTPUT_DIR/qor5001.dct
@@ -43,6 +48,12 @@ Options:
                      digit after it ("0425": area code 042 when the next digit is 5)
   --block-bytes N    target decompressed size of an entry block, 1024..150000; default
                      32768. Raised automatically when the data needs more than 256 blocks
+  --split            build every dictionary of a whole set from one TSV: its extra column
+                     dictionary gives each listing's dictionary number, and
+                     OUTPUT_DIR/qorNNNN.dct is built for each number. Every dictionary is
+                     checked and built before the first file is written
+  --jobs N           with --split: dictionaries built at the same time (default: the number
+                     of processors)
   -h, --help         this text
 
 Input: a header row naming the columns, in any order, then one listing per line, fields
@@ -113,6 +124,83 @@ bool IsDirectory(const std::string& path) {
   return stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
 }
 
+// Builds every dictionary of split, jobs at a time, into images; then writes them all. A bar
+// of dictionaries built on standard error when progress.
+int RunSplit(const MkDictJob& job, const std::string& directory, unsigned jobs, bool progress) {
+  const auto started = std::chrono::steady_clock::now();
+  DictBuildOptions options = job.options;
+  std::string text, error;
+  TsvSplit split;
+  if (!MkDict_ReadAreaCodes(job, &options, &error) ||
+      !ReadWholeFile(job.inputPath, &text, &error)) {
+    std::fprintf(stderr, "qor-mkdict: %s\n", error.c_str());
+    return 1;
+  }
+  if (!TsvInput_Split(text, &split, &error)) {
+    std::fprintf(stderr, "qor-mkdict: %s: %s\n", job.inputPath.c_str(), error.c_str());
+    return 1;
+  }
+  const size_t total = split.dictionaries.size();
+  std::vector<std::vector<uint8_t>> images(total);
+  std::vector<DictBuildStats> stats(total);
+  std::vector<std::string> errors(total);
+  std::atomic<size_t> next{0}, done{0};
+  std::atomic<bool> failed{false};
+  auto work = [&]() {
+    for (size_t i; !failed && (i = next++) < total;) {
+      const TsvDictionary& d = split.dictionaries[i];
+      std::vector<Listing> listings;
+      std::string message;
+      const bool built =
+          TsvInput_Parse(TsvInput_DictionaryText(split, d), false, &listings, &message,
+                         &d.lineNumbers) &&
+          DictBuilder_Build(std::move(listings), options, &images[i], &stats[i], &message);
+      if (!built) {
+        errors[i] = job.inputPath + ": dictionary " + std::to_string(d.number) + ": " + message;
+        failed = true;
+      }
+      ++done;
+    }
+  };
+  std::vector<std::thread> threads;
+  for (unsigned t = 0; t < jobs && t < total; ++t) threads.emplace_back(work);
+  constexpr int kWidth = 30;
+  while (progress && done < total && !failed) {
+    const size_t n = done;
+    std::fprintf(stderr, "\r[%-*.*s] %zu/%zu dictionaries", kWidth,
+                 static_cast<int>(n * kWidth / total), "##############################", n, total);
+    std::fflush(stderr);
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  }
+  for (std::thread& t : threads) t.join();
+  if (progress) std::fprintf(stderr, "\r%*s\r", kWidth + 30, "");
+  for (size_t i = 0; i < total; ++i) {
+    if (!errors[i].empty()) {
+      std::fprintf(stderr, "qor-mkdict: %s\n", errors[i].c_str());
+      return 1;
+    }
+  }
+  uint64_t entries = 0;
+  for (size_t i = 0; i < total; ++i) {
+    char name[24];
+    std::snprintf(name, sizeof name, "qor%04u.dct", split.dictionaries[i].number);
+    const std::string path = directory + name;
+    if (!DictBuilder_WriteFile(path, images[i], &error)) {
+      std::fprintf(stderr, "qor-mkdict: %s\n", error.c_str());
+      return 1;
+    }
+    std::printf("%s: %u entries, %u regions, %u entry blocks, %u number blocks\n", path.c_str(),
+                stats[i].entries, stats[i].regions, stats[i].entryBlocks, stats[i].numberBlocks);
+    entries += stats[i].entries;
+  }
+  const double seconds =
+      std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+  std::printf("%zu dictionaries, %llu listings in %.2f s: %.0f listings/s (%u jobs)\n", total,
+              static_cast<unsigned long long>(entries), seconds,
+              seconds > 0 ? static_cast<double>(entries) / seconds : 0.0, jobs);
+  return 0;
+}
+
 }  // namespace
 
 // A bar on standard error, one quarter per step, redrawn in place; cleared at the end.
@@ -132,6 +220,8 @@ int main(int argc, char** argv) {
   job.options.edition2 = 1;
   bool haveNumber = false;
   uint32_t number = 0;
+  bool split = false;
+  uint32_t jobs = std::thread::hardware_concurrency();
   std::string positional[2];
   int positionalCount = 0;
 
@@ -159,6 +249,14 @@ int main(int argc, char** argv) {
                    ": not a dictionary number 101..4729 with last two digits 01..29");
       }
       haveNumber = true;
+    } else if (arg == "--split") {
+      if (inlineValue) UsageError("--split takes no value");
+      split = true;
+    } else if (arg == "--jobs") {
+      std::string text = takeValue();
+      if (!ParseNumber(text, 256, &jobs) || jobs == 0) {
+        UsageError("--jobs " + text + ": not a number from 1 to 256");
+      }
     } else if (arg == "--correction") {
       if (inlineValue) UsageError("--correction takes no value");
       job.options.correction = true;
@@ -195,6 +293,17 @@ int main(int argc, char** argv) {
 
   job.inputPath = positional[0];
   const std::string& output = positional[1];
+  if (split) {
+    if (haveNumber || job.options.correction) {
+      UsageError("--split builds the numbers of the dictionary column: no --number or "
+                 "--correction");
+    }
+    if (!IsDirectory(output)) {
+      UsageError("--split needs an output directory; " + output + " is not one");
+    }
+    return RunSplit(job, output.back() == '/' ? output : output + "/", jobs == 0 ? 1 : jobs,
+                    isatty(STDERR_FILENO) == 1);
+  }
   if (IsDirectory(output)) {
     if (job.options.correction && haveNumber) {
       UsageError("--number and --correction exclude each other");

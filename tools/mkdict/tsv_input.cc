@@ -2,10 +2,12 @@
 // converted to code page 932.
 #include "mkdict/tsv_input.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
 
+#include "catalog/dir_scan.h"
 #include "common/cp932.h"
 
 namespace {
@@ -81,6 +83,7 @@ const Column kColumns[] = {
     {"correction", &TsvRow::correction, true},
     {"version", &TsvRow::version, true},
 };
+constexpr const char* kDictionaryColumn = "dictionary";
 
 bool ConvertText(const std::string& utf8, bool fullWidth, const char* field, std::string* out,
                  std::string* error) {
@@ -170,11 +173,14 @@ bool TsvInput_ConvertRow(const TsvRow& row, bool correction, Listing* out, std::
 }
 
 bool TsvInput_Parse(std::string_view text, bool correction, std::vector<Listing>* out,
-                    std::string* error) {
+                    std::string* error, const std::vector<int>* lineNumbers) {
   out->clear();
   if (text.substr(0, 3) == "\xEF\xBB\xBF") text.remove_prefix(3);
   std::vector<const Column*> layout;  // column of each header field
   bool ok = ForEachLine(text, [&](int number, std::string_view line) {
+    if (lineNumbers != nullptr && static_cast<size_t>(number) <= lineNumbers->size()) {
+      number = (*lineNumbers)[static_cast<size_t>(number) - 1];
+    }
     if (line.empty()) return true;
     std::vector<std::string_view> fields = Split(line, '\t');
     if (layout.empty()) {
@@ -266,18 +272,83 @@ bool ReadWholeFile(const std::string& path, std::string* out, std::string* error
   return true;
 }
 
-bool MkDict_Run(const MkDictJob& job, DictBuildStats* stats, std::string* error) {
-  auto step = [&job](int n, const char* what) {
-    if (job.progress != nullptr) job.progress(n, 4, what);
+bool TsvInput_Split(std::string_view text, TsvSplit* out, std::string* error) {
+  *out = TsvSplit{};
+  if (text.substr(0, 3) == "\xEF\xBB\xBF") text.remove_prefix(3);
+  int headerLine = 0;
+  std::vector<TsvDictionary> byNumber(10000);
+  const bool ok = ForEachLine(text, [&](int number, std::string_view line) {
+    if (line.empty()) return true;
+    if (headerLine == 0) {
+      headerLine = number;
+      out->header = line;
+      const std::vector<std::string_view> names = Split(line, '\t');
+      const auto at = std::find(names.begin(), names.end(), kDictionaryColumn);
+      if (at == names.end()) {
+        *error = "line " + std::to_string(number) + ": the header lacks column \"" +
+                 kDictionaryColumn + "\"";
+        return false;
+      }
+      out->dictionaryColumn = static_cast<size_t>(at - names.begin());
+      return true;
+    }
+    const std::vector<std::string_view> fields = Split(line, '\t');
+    const std::string_view field =
+        out->dictionaryColumn < fields.size() ? TrimSpaces(fields[out->dictionaryColumn]) : "";
+    const uint32_t n = AllDigits(field) && field.size() <= 4 ? ValueOf(field) : 0;
+    if (!InProbeRange(n)) {
+      *error = "line " + std::to_string(number) + ", field dictionary: " + Quoted(field) +
+               " is not a dictionary number 101..4729 with last two digits 01..29";
+      return false;
+    }
+    TsvDictionary& d = byNumber[n];
+    if (d.lines.empty()) d.lineNumbers.push_back(headerLine);
+    d.number = n;
+    d.lines.push_back(line);
+    d.lineNumbers.push_back(number);
+    return true;
+  });
+  if (ok && headerLine == 0) {
+    *error = "no header row";
+    return false;
+  }
+  for (TsvDictionary& d : byNumber) {
+    if (!d.lines.empty()) out->dictionaries.push_back(std::move(d));
+  }
+  return ok;
+}
+
+std::string TsvInput_DictionaryText(const TsvSplit& split, const TsvDictionary& dictionary) {
+  auto withoutColumn = [&split](std::string_view line, std::string* out) {
+    size_t start = 0, column = 0;
+    bool first = true;
+    for (;;) {
+      const size_t end = line.find('\t', start);
+      const std::string_view field =
+          line.substr(start, end == std::string_view::npos ? std::string_view::npos : end - start);
+      if (column++ != split.dictionaryColumn) {
+        if (!first) out->push_back('\t');
+        out->append(field);
+        first = false;
+      }
+      if (end == std::string_view::npos) break;
+      start = end + 1;
+    }
+    out->push_back('\n');
   };
-  step(0, "reading");
-  DictBuildOptions options = job.options;
+  std::string text;
+  withoutColumn(split.header, &text);
+  for (std::string_view line : dictionary.lines) withoutColumn(line, &text);
+  return text;
+}
+
+bool MkDict_ReadAreaCodes(const MkDictJob& job, DictBuildOptions* options, std::string* error) {
   std::string text, message;
   const struct {
     const std::string& path;
     std::vector<uint32_t>* values;
-  } lists[] = {{job.areaCodesPath, &options.areaCodes},
-               {job.extendedAreaCodesPath, &options.extendedAreaCodes}};
+  } lists[] = {{job.areaCodesPath, &options->areaCodes},
+               {job.extendedAreaCodesPath, &options->extendedAreaCodes}};
   for (const auto& list : lists) {
     if (list.path.empty()) continue;
     std::vector<uint32_t> values;
@@ -288,6 +359,17 @@ bool MkDict_Run(const MkDictJob& job, DictBuildStats* stats, std::string* error)
     }
     list.values->insert(list.values->end(), values.begin(), values.end());
   }
+  return true;
+}
+
+bool MkDict_Run(const MkDictJob& job, DictBuildStats* stats, std::string* error) {
+  auto step = [&job](int n, const char* what) {
+    if (job.progress != nullptr) job.progress(n, 4, what);
+  };
+  step(0, "reading");
+  DictBuildOptions options = job.options;
+  std::string text, message;
+  if (!MkDict_ReadAreaCodes(job, &options, error)) return false;
   std::vector<Listing> listings;
   if (!ReadWholeFile(job.inputPath, &text, error)) return false;
   step(1, "checking");

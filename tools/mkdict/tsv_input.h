@@ -24,6 +24,7 @@ struct TsvRow {
   std::string address2;
   std::string correction;   // correction file: "add" or "remove"
   std::string version;      // correction file: 0..2047
+  std::string dictionary;   // a TSV of several dictionaries: 101..4729
 };
 
 // Validates and converts one row; false with "line N, field F: ..." (no line part for 0).
@@ -31,8 +32,30 @@ bool TsvInput_ConvertRow(const TsvRow& row, bool correction, Listing* out, std::
 
 // Parses a whole TSV text: a header row naming the columns (in any order), then one listing
 // per line; blank lines are skipped, a UTF-8 byte order mark and CR before LF are accepted.
+// lineNumbers, when given, holds the input line of each line of text (header first), for the
+// messages and Listing::line.
 bool TsvInput_Parse(std::string_view text, bool correction, std::vector<Listing>* out,
-                    std::string* error);
+                    std::string* error, const std::vector<int>* lineNumbers = nullptr);
+
+// A TSV of several dictionaries: the columns of a dictionary's TSV and "dictionary", each
+// listing's dictionary number (101..4729 with last two digits 01..29).
+struct TsvDictionary {
+  uint32_t number = 0;
+  std::vector<std::string_view> lines;  // its listings' lines, in input order
+  std::vector<int> lineNumbers;         // the header's input line, then each listing's
+};
+struct TsvSplit {
+  std::string_view header;
+  size_t dictionaryColumn = 0;
+  std::vector<TsvDictionary> dictionaries;  // ascending number
+};
+// Groups the lines of text (which must outlive the result) by dictionary; false with
+// "line N: ..." when the header lacks the dictionary column or a listing's dictionary field
+// is not such a number. The listings themselves are checked by TsvInput_Parse of each
+// dictionary's text.
+bool TsvInput_Split(std::string_view text, TsvSplit* out, std::string* error);
+// One dictionary's TSV text: the header and its listings without the dictionary column.
+std::string TsvInput_DictionaryText(const TsvSplit& split, const TsvDictionary& dictionary);
 
 // An area code list: one code per line with its leading zero ("03", "0422"); blank lines and
 // lines starting with '#' are skipped. Values are the digits after the zero.
@@ -55,5 +78,7 @@ struct MkDictJob {
 // Reads, checks, builds and writes; on any error nothing is written and the message names the
 // file, and for listings the line and the field.
 bool MkDict_Run(const MkDictJob& job, DictBuildStats* stats, std::string* error);
+// The job's options with the area code files read into them; false with the file's message.
+bool MkDict_ReadAreaCodes(const MkDictJob& job, DictBuildOptions* options, std::string* error);
 
 #endif  // QOR3_TOOLS_MKDICT_TSV_INPUT_H

@@ -18,6 +18,7 @@
 #include "base/damage.h"
 #include "base/file_io.h"
 #include "catalog/catalog_file.h"
+#include "catalog/catalog_refresh.h"
 #include "common/cp932.h"
 #include "mkdict/dict_builder.h"
 #include "qor/output.h"
@@ -557,6 +558,15 @@ bool WalkDictionary(const std::string& path, bool correction, const EntryVisitor
 
 // ---- Catalog files.
 
+// A catalog image on the heap, its tables released with it.
+struct CatalogImageDelete {
+  void operator()(DirCatalog* image) const {
+    DirCatalog_Free(image);
+    delete image;
+  }
+};
+using CatalogImage = std::unique_ptr<DirCatalog, CatalogImageDelete>;
+
 struct CatalogWalk {
   std::vector<CatalogDictRow> dicts;
   std::vector<CatalogRegionRecord> regions;
@@ -574,13 +584,14 @@ std::string BaseName(const std::string& path) {
   return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
-bool WalkCatalog(const std::string& path, std::unique_ptr<DirCatalog>* imageOut, CatalogWalk* walk,
+bool WalkCatalog(const std::string& path, CatalogImage* imageOut, CatalogWalk* walk,
                  std::string* error) {
   if (BaseName(path) != "qor9999.dct") {
     *error = path + ": a catalog file is read only under its name qor9999.dct";
     return false;
   }
-  std::unique_ptr<DirCatalog> image(new DirCatalog());
+  CatalogImage image(new DirCatalog());
+  DirCatalog_Init(image.get());
   Damage_Reset();
   const int read = DirCatalog_Read(DirectoryOf(path).c_str(), image.get());
   DictWalk* p = &walk->problems;
@@ -791,7 +802,7 @@ int CheckFile(const std::string& path, bool quiet, FILE* out, std::string* error
   const DictWalk* problems = nullptr;
   DictWalk dict;
   CatalogWalk catalog;
-  std::unique_ptr<DirCatalog> image;
+  CatalogImage image;
   if (IsCatalogFile(path)) {
     if (!WalkCatalog(path, &image, &catalog, error)) return -1;
     problems = &catalog.problems;
@@ -851,7 +862,7 @@ bool IsDictFileName(const std::string& name) {
 bool Inspect_File(const std::string& path, bool entries, FILE* out, std::string* error) {
   if (IsCatalogFile(path)) {
     CatalogWalk walk;
-    std::unique_ptr<DirCatalog> image;
+    CatalogImage image;
     if (!WalkCatalog(path, &image, &walk, error)) return false;
     InspectCatalog(path, walk, out);
     return true;
@@ -871,6 +882,55 @@ bool Inspect_File(const std::string& path, bool entries, FILE* out, std::string*
   }
   if (!WalkDictionary(path, IsCorrectionFile(path), visit, &walk, error)) return false;
   InspectDictionary(path, walk, rows, out);
+  return true;
+}
+
+bool Check_CatalogLimits(const std::string& directory, std::string* message) {
+  const std::string dir = directory.back() == '/' ? directory : directory + "/";
+  if (dir.size() > kDirPathMax) return false;
+  CatalogRows none, fresh, all;
+  CatalogRows_Init(&none);
+  CatalogRows_Init(&fresh);
+  CatalogRows_Init(&all);
+  std::vector<uint8_t> status(kScanStatusSize);
+  PackedTable dict, prefix;
+  PackedRegionTable region;
+  PackedTable_Init(&dict);
+  PackedTable_Init(&prefix);
+  PackedRegionTable_Init(&region);
+  CatalogFit fit{};
+  const bool packed = Dir_Scan(dir.c_str(), &none, &fresh, status.data()) == 0 &&
+                      Catalog_Merge(&none, &fresh, &all, status.data()) == 1 &&
+                      Catalog_PackRows(&all, Catalog_PackRegionTable, Catalog_PackPrefixTable,
+                                       &dict, &region, &prefix, &fit) >= 0;
+  const uint32_t regionRecords = all.regionIndex.rowCount, prefixRows = all.prefixIndex.rowCount;
+  PackedTable_Free(&dict);
+  PackedTable_Free(&prefix);
+  PackedRegionTable_Free(&region);
+  CatalogRows_Free(&all);
+  CatalogRows_Free(&fresh);
+  CatalogRows_Free(&none);
+  if (!packed || fit.broken == kCatalogFits) return false;
+  std::string limit;
+  switch (fit.broken) {
+    case kCatalogDictTable:
+      limit = "a catalog holds at most 65535 dictionary rows";
+      break;
+    case kCatalogRegionTable:
+      limit = "its dictionaries list " + std::to_string(regionRecords) +
+              " region records; a catalog holds at most 65535, whose names must start within "
+              "the first 65536 bytes of its name area";
+      break;
+    default:
+      limit = "its dictionaries hold " + std::to_string(prefixRows) +
+              " prefix numbers; a catalog holds at most 65535 prefix groups (one per "
+              "dictionary and prefix number)";
+      break;
+  }
+  *message = dir + ": catalog limit exceeded: " + limit + "; the catalog holds " +
+             std::to_string(fit.kept) + " of the " + std::to_string(fit.dictionaries) +
+             " dictionaries, and qor" + Code(fit.dictLimit, 4) +
+             ".dct and the dictionaries numbered above it are left out and not searched";
   return true;
 }
 
@@ -924,5 +984,10 @@ int Check_Path(const std::string& path, bool quiet, bool progress, FILE* out, st
     problems += found;
   }
   if (progress) ClearProgress();
+  std::string limit;
+  if (Check_CatalogLimits(path, &limit)) {
+    std::fprintf(out, "%s\n", limit.c_str());
+    ++problems;
+  }
   return problems;
 }

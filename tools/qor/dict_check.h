@@ -17,4 +17,10 @@ bool Inspect_File(const std::string& path, bool entries, FILE* out, std::string*
 // error when the path cannot be read. progress: a progress bar on stderr.
 int Check_Path(const std::string& path, bool quiet, bool progress, FILE* out, std::string* error);
 
+// Whether the catalog of a dictionary directory can hold every dictionary file there (the
+// refresh's rows of all of them, packed as the library packs them). false when it can;
+// true with a message naming the limit and the dictionaries left out, which the library
+// then does not search.
+bool Check_CatalogLimits(const std::string& directory, std::string* message);
+
 #endif  // QOR3_TOOLS_QOR_DICT_CHECK_H

@@ -313,6 +313,13 @@ int RunRegions(const SetOptions& setOptions, const FormatOptions& format) {
                           Digits(static_cast<uint32_t>(r.dictNumber), 4)});
   }
   Output_Write(table, format.Format(), stdout);
+  // A catalog that cannot hold every dictionary leaves some out of the set: say so.
+  for (const std::string* dir : {&setOptions.dir, &setOptions.dir2}) {
+    std::string limit;
+    if (!dir->empty() && Check_CatalogLimits(*dir, &limit)) {
+      std::fprintf(stderr, "qor: warning: %s\n", limit.c_str());
+    }
+  }
   return result.regionCount > 0 ? kExitFound : kExitNothing;
 }
 
