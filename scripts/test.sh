@@ -221,9 +221,10 @@ fi
 
 # ---- the whole native test suite under AddressSanitizer and UndefinedBehaviorSanitizer
 ASAN_DIR=$ROOT/build-asan
-# Not here: the checks of the cross build, and the Python test that loads libqor3.so into an
-# uninstrumented interpreter (the sanitizer runtime must come first in a process).
-ASAN_EXCLUDE='^(win32_.*|gen_sample_deterministic_and_valid)$'
+# Not here: the checks of the cross build, the Python tests that load libqor3.so into an
+# uninstrumented interpreter (the sanitizer runtime must come first in a process), and the
+# programs built against an installed prefix (they link no sanitizer runtime).
+ASAN_EXCLUDE='^(win32_.*|gen_sample_deterministic_and_valid|python_package|install_and_embed)$'
 stage_begin "sanitizer tests"
 if cmake -S "$ROOT" -B "$ASAN_DIR" -DQOR3_WERROR=ON -DQOR3_SANITIZE=ON &&
    cmake --build "$ASAN_DIR" -j"$JOBS" &&
