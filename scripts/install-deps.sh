@@ -21,7 +21,7 @@ export DEBIAN_FRONTEND=noninteractive
 # 32-bit half cannot run the 32-bit test programs, so the two are one unit).
 GROUPS_ALL=(native checks cross wine bench data)
 declare -A UNITS=(
-  [native]="cmake|g++|make|python3|pkgconf|zlib1g-dev|googletest|libgtest-dev|libcli11-dev|nlohmann-json3-dev|python3-pytest"
+  [native]="cmake|g++|make|python3|pkgconf|zlib1g-dev|googletest|libgtest-dev|libcli11-dev|nlohmann-json3-dev|python3-pytest|python3-pip|python3-setuptools"
   [checks]="valgrind|clang|libclang-rt-14-dev"
   [cross]="g++-mingw-w64-i686|g++-mingw-w64-i686-posix|gcc-mingw-w64-i686-posix|libz-mingw-w64-dev"
   [wine]="wine wine32:i386|locales"

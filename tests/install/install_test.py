@@ -1,7 +1,7 @@
 #!/usr/bin/env python3
 """cmake --install into a fresh prefix, then the README's C program built against it through
 pkg-config, find_package(qor3) and add_subdirectory(), and the README's Python script on the
-installed package; each must find a listing of the sample set.
+installed package and on the package pip installs; each must find a listing of the sample set.
 
 Usage: install_test.py --build-dir DIR --source-dir DIR --sample-dir DIR --work-dir DIR
                        [--no-subdirectory]"""
@@ -103,8 +103,22 @@ def main():
     out = run([sys.executable, script, example["display"]], env=env).decode()
     if example["name"] not in out or "regions" not in out:
         sys.exit(f"who.py: {example['name']} not in its output:\n{out}")
+
+    # The package installed by pip from its pyproject.toml (Debian's pip and setuptools, no
+    # build isolation, no index), with the library named by QOR3_LIBRARY.
+    python = "/usr/bin/python3" if os.path.exists("/usr/bin/python3") else sys.executable
+    source = os.path.join(work, "python-source")
+    shutil.copytree(os.path.join(args.source_dir, "python"), source,
+                    ignore=shutil.ignore_patterns("build", "*.egg-info", "__pycache__"))
+    target = os.path.join(work, "site")
+    run([python, "-m", "pip", "install", "--quiet", "--no-build-isolation", "--no-deps",
+         "--no-index", "--target", target, source])
+    env = dict(env, PYTHONPATH=target, QOR3_LIBRARY=libs[0])
+    out = run([python, script, example["display"]], env=env).decode()
+    if example["name"] not in out:
+        sys.exit(f"who.py with the pip-installed package: {example['name']} not in:\n{out}")
     shutil.rmtree(work)
-    print("install_test: pkg-config, " + ", ".join(v[0] for v in variants) + " and Python passed")
+    print("install_test: pkg-config, " + ", ".join(v[0] for v in variants) + " and Python (installed, pip) passed")
 
 
 if __name__ == "__main__":
