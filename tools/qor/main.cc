@@ -114,12 +114,6 @@ void CheckDirectory(const std::string& path, const char* role, bool defaulted) {
   if (path.size() > 191) Fail(std::string(role) + " " + path + ": path longer than 191 bytes");
 }
 
-std::string Digits(uint32_t value, int width) {
-  char text[16];
-  std::snprintf(text, sizeof text, "%0*u", width, value);
-  return text;
-}
-
 void SetPath(const std::string& path, uint32_t* length, char* field) {
   *length = static_cast<uint32_t>(path.size());
   std::memcpy(field, path.data(), path.size());
@@ -133,9 +127,9 @@ std::string OpenFailure(const SetOptions& set) {
     if (dir->empty()) continue;
     int dictionaries = 0;
     for (uint32_t n = 101; n <= 4729; ++n) {
-      if (n % 100 >= 1 && n % 100 <= 29 && IsReadableFile(*dir + "/qor" + Digits(n, 4) + ".dct")) {
-        ++dictionaries;
-      }
+      char name[16];
+      std::snprintf(name, sizeof name, "/qor%04u.dct", n);
+      if (n % 100 >= 1 && n % 100 <= 29 && IsReadableFile(*dir + name)) ++dictionaries;
     }
     if (!message.empty()) message += "; ";
     if (dictionaries > 0 && access(dir->c_str(), W_OK) != 0) {
@@ -150,7 +144,8 @@ std::string OpenFailure(const SetOptions& set) {
     }
   }
   if (message.empty()) message = "no dictionary directory given";
-  return message + (set.corrections.empty() ? "" : ", and no correction file in " + set.corrections);
+  if (!set.corrections.empty()) message += ", and no correction file in " + set.corrections;
+  return message;
 }
 
 // An open dictionary set: Qor_Open on construction, Qor_Close on destruction.
@@ -189,6 +184,12 @@ class OpenSet {
 
 std::string Text(const char* text, uint32_t length) {
   return Cp932_ToUtf8Lossy(std::string_view(text, length));
+}
+
+std::string Digits(uint32_t value, int width) {
+  char text[16];
+  std::snprintf(text, sizeof text, "%0*u", width, value);
+  return text;
 }
 
 // Runs the request and writes its results; the exit status says whether any was found.
@@ -572,7 +573,9 @@ int main(int argc, char** argv) {
         return kExitFound;
       }
       const CLI::App* topic = FindCommand(app, helpTopic);
-      if (topic == nullptr) Fail("unknown command '" + helpTopic + "' (commands: " + commands + ")");
+      if (topic == nullptr) {
+        Fail("unknown command '" + helpTopic + "' (commands: " + commands + ")");
+      }
       std::fputs(topic->help("qor").c_str(), stdout);
       return kExitFound;
     }
