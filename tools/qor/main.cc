@@ -448,6 +448,7 @@ int main(int argc, char** argv) {
       "qor: searches qor3 dictionary sets, installs dictionaries, inspects and checks "
       "dictionary files.\nTexts are UTF-8. Exit status: 0 something found, 1 nothing "
       "found, 2 error."};
+  app.name("qor");  // not argv[0]: help texts and the manual page show the command's name
   app.require_subcommand(1);
   app.set_version_flag("--version", VersionText(), "print the version and exit");
 
