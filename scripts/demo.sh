@@ -4,7 +4,8 @@
 #
 # Usage: scripts/demo.sh
 # Needs cmake, g++, python3, zlib, GoogleTest, CLI11 and nlohmann-json; when any is missing,
-# it runs scripts/install-deps.sh (Debian 12, through apt). QOR3_BUILD_DIR overrides build/.
+# it runs scripts/install-deps.sh --native (Debian 12, through apt: only the native tool
+# chain, no Windows tools). QOR3_BUILD_DIR overrides build/.
 set -euo pipefail
 
 ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
@@ -19,8 +20,8 @@ for header in /usr/include/zlib.h /usr/include/gtest/gtest.h /usr/include/CLI/CL
   [[ -f $header ]] || missing=1
 done
 if [[ $missing -ne 0 ]]; then
-  echo "demo: build tools or libraries are missing; running scripts/install-deps.sh"
-  bash "$ROOT/scripts/install-deps.sh"
+  echo "demo: build tools or libraries are missing; running scripts/install-deps.sh --native"
+  bash "$ROOT/scripts/install-deps.sh" --native
 fi
 
 echo "demo: building qor and the sample dictionary set in $BUILD"

@@ -194,7 +194,7 @@ class Searches(CliTest):
         rows = json.loads(out)
         self.assertEqual(rows, [{
             "number": "0422-51-2345", "name": "高橋　美咲", "kind": 1,
-            "postal_code": "150-0041", "region_code": "13113", "region_name1": "東京都",
+            "postal_code": "150-0041", "region_code": 13113, "region_name1": "東京都",
             "region_name2": "渋谷区", "address1": "神南", "address2": "2-2-2"}])
 
     def test_number_held_by_two_listings(self):
@@ -238,7 +238,7 @@ class Searches(CliTest):
         self.assertEqual(code, 0)
         self.assertEqual([(r["region_code"], r["region_name2"], r["dict_number"])
                           for r in json.loads(out)],
-                         [("13101", "千代田区", 1301), ("13113", "渋谷区", 1301)])
+                         [(13101, "千代田区", 1301), (13113, "渋谷区", 1301)])
 
 
 class Install(CliTest):
@@ -257,7 +257,7 @@ class Install(CliTest):
         target = tempfile.mkdtemp(dir=self.tmp)
         for number, message in [("1302", "qor1302.dct does not exist"),
                                 ("0130", "bad dictionary number '0130'"),
-                                ("5001", "bad dictionary number"), ("13x1", "bad dictionary")]:
+                                ("9999", "bad dictionary number"), ("13x1", "bad dictionary")]:
             code, out, err = run("install", "--from", self.dict_dir, "--to", target, number)
             self.assertEqual(code, 2, number)
             self.assertIn(message, err)

@@ -16,6 +16,13 @@
 #include "mkdict/tsv_input.h"
 #include "dict/dict_format.h"
 
+#ifndef QOR3_PROJECT_VERSION
+#define QOR3_PROJECT_VERSION "unknown"
+#endif
+#ifndef QOR3_LIBRARY_VERSION
+#define QOR3_LIBRARY_VERSION "unknown"
+#endif
+
 namespace {
 
 const char kHelp[] =
@@ -23,7 +30,8 @@ const char kHelp[] =
        qor-mkdict [options] INPUT.tsv OUTPUT_FILE
        qor-mkdict --split [--jobs N] [options] INPUT.tsv OUTPUT_DIR
 
-Builds one dictionary file from listings in a UTF-8 TSV file. With an existing directory as
+Builds one dictionary file from listings in a UTF-8 TSV file (- reads the listings from
+standard input). With an existing directory as
 the output, the file is OUTPUT_DIR/qorNNNN.dct for --number NNNN, or OUTPUT_DIR/qor5001.dct
 with --correction; any other output is taken as the file to write (then --number is not
 given). The file is written to a temporary file beside it and renamed when complete, so on
@@ -55,6 +63,7 @@ Options:
   --jobs N           with --split: dictionaries built at the same time (default: the number
                      of processors)
   -h, --help         this text
+  --version          the version of qor-mkdict and of the qor3 library
 
 Input: a header row naming the columns, in any order, then one listing per line, fields
 separated by tabs (no quoting); blank lines are skipped.
@@ -83,6 +92,10 @@ write are refused. Address2 and the region names may hold ASCII and half-width k
 Limits: at most 256 entry blocks (each holds one region code, so at most 256 regions), a
 region table of at most 64000 bytes, at most 256 entries with the same number, at most
 49999 values in each area code list.
+
+Exit status: 0 the file was written; 1 the input could not be read or was refused, or the
+file could not be written (the message names the file, and for listings the line and the
+field; nothing is written); 2 a usage error (an unknown or bad option, missing arguments).
 )";
 
 [[noreturn]] void UsageError(const std::string& message) {
@@ -241,6 +254,9 @@ int main(int argc, char** argv) {
     };
     if (arg == "-h" || arg == "--help") {
       std::fputs(kHelp, stdout);
+      return 0;
+    } else if (arg == "--version") {
+      std::printf("qor-mkdict %s (qor3 library %s)\n", QOR3_PROJECT_VERSION, QOR3_LIBRARY_VERSION);
       return 0;
     } else if (arg == "--number") {
       std::string text = takeValue();

@@ -254,7 +254,8 @@ bool AreaCodes_Parse(std::string_view text, std::vector<uint32_t>* out, std::str
 }
 
 bool ReadWholeFile(const std::string& path, std::string* out, std::string* error) {
-  std::FILE* file = std::fopen(path.c_str(), "rb");
+  const bool standardInput = path == "-";
+  std::FILE* file = standardInput ? stdin : std::fopen(path.c_str(), "rb");
   if (file == nullptr) {
     *error = "cannot read " + path + ": " + std::strerror(errno);
     return false;
@@ -264,9 +265,9 @@ bool ReadWholeFile(const std::string& path, std::string* out, std::string* error
   size_t n;
   while ((n = std::fread(buffer, 1, sizeof buffer, file)) > 0) out->append(buffer, n);
   bool failed = std::ferror(file) != 0;
-  std::fclose(file);
+  if (!standardInput) std::fclose(file);
   if (failed) {
-    *error = "cannot read " + path;
+    *error = "cannot read " + (standardInput ? std::string("standard input") : path);
     return false;
   }
   return true;
@@ -372,15 +373,16 @@ bool MkDict_Run(const MkDictJob& job, DictBuildStats* stats, std::string* error)
   if (!MkDict_ReadAreaCodes(job, &options, error)) return false;
   std::vector<Listing> listings;
   if (!ReadWholeFile(job.inputPath, &text, error)) return false;
+  const std::string input = job.inputPath == "-" ? "standard input" : job.inputPath;
   step(1, "checking");
   if (!TsvInput_Parse(text, options.correction, &listings, &message)) {
-    *error = job.inputPath + ": " + message;
+    *error = input + ": " + message;
     return false;
   }
   std::vector<uint8_t> image;
   step(2, "building");
   if (!DictBuilder_Build(std::move(listings), options, &image, stats, &message)) {
-    *error = job.inputPath + ": " + message;
+    *error = input + ": " + message;
     return false;
   }
   step(3, "writing");

@@ -61,12 +61,12 @@ std::string TsvInput_DictionaryText(const TsvSplit& split, const TsvDictionary& 
 // lines starting with '#' are skipped. Values are the digits after the zero.
 bool AreaCodes_Parse(std::string_view text, std::vector<uint32_t>* out, std::string* error);
 
-// Reads a whole file; false with "cannot read PATH: reason".
+// Reads a whole file, or standard input for "-"; false with "cannot read PATH: reason".
 bool ReadWholeFile(const std::string& path, std::string* out, std::string* error);
 
 // A run of the builder from files to a dictionary file.
 struct MkDictJob {
-  std::string inputPath;   // the TSV
+  std::string inputPath;   // the TSV; "-" for standard input
   std::string outputPath;  // the dictionary file to write
   std::string areaCodesPath;          // empty: no area codes
   std::string extendedAreaCodesPath;  // empty: no extended area codes

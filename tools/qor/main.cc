@@ -7,10 +7,12 @@
 
 #include <CLI/CLI.hpp>
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "common/cp932.h"
@@ -23,6 +25,12 @@
 #endif
 #ifndef QOR3_DEFAULT_CORRECTION_DIR
 #define QOR3_DEFAULT_CORRECTION_DIR ""
+#endif
+#ifndef QOR3_PROJECT_VERSION
+#define QOR3_PROJECT_VERSION "unknown"
+#endif
+#ifndef QOR3_LIBRARY_VERSION
+#define QOR3_LIBRARY_VERSION "unknown"
 #endif
 
 namespace {
@@ -61,6 +69,7 @@ struct SetOptions {
 struct FormatOptions {
   bool json = false;
   bool tsv = false;
+  uint32_t limit = 0;  // searches: at most this many results written; 0 = all
   OutputFormat Format() const {
     return json ? OutputFormat::kJson : tsv ? OutputFormat::kTsv : OutputFormat::kTable;
   }
@@ -110,6 +119,35 @@ void SetPath(const std::string& path, uint32_t* length, char* field) {
   std::memcpy(field, path.data(), path.size());
 }
 
+// Why Qor_Open found nothing usable: a directory with dictionaries but no catalog that it
+// cannot write is told apart from one without dictionaries.
+std::string OpenFailure(const SetOptions& set) {
+  std::string message;
+  for (const std::string* dir : {&set.dir, &set.dir2}) {
+    if (dir->empty()) continue;
+    int dictionaries = 0;
+    for (uint32_t n = 101; n <= 4729; ++n) {
+      char name[16];
+      std::snprintf(name, sizeof name, "/qor%04u.dct", n);
+      if (n % 100 >= 1 && n % 100 <= 29 && IsReadableFile(*dir + name)) ++dictionaries;
+    }
+    if (!message.empty()) message += "; ";
+    if (dictionaries > 0 && access(dir->c_str(), W_OK) != 0) {
+      message += *dir + " holds " + std::to_string(dictionaries) +
+                 " dictionaries but no readable catalog qor9999.dct, and the catalog cannot be "
+                 "written there (read-only); 'qor install' them into a writable directory";
+    } else if (dictionaries > 0) {
+      message += *dir + " holds " + std::to_string(dictionaries) +
+                 " dictionaries but its catalog qor9999.dct could not be read or made";
+    } else {
+      message += "no dictionaries (qorNNNN.dct) in " + *dir;
+    }
+  }
+  if (message.empty()) message = "no dictionary directory given";
+  if (!set.corrections.empty()) message += ", and no correction file in " + set.corrections;
+  return message;
+}
+
 // An open dictionary set: Qor_Open on construction, Qor_Close on destruction.
 class OpenSet {
  public:
@@ -124,10 +162,7 @@ class OpenSet {
     SetPath(set.corrections, &request.correctionDirectoryLength, request.correctionDirectory);
     std::memset(&result_, 0, sizeof result_);
     handle_ = Qor_Open(&request, &result_);
-    if (handle_ == nullptr) {
-      Fail("no dictionaries and no correction file in " + set.dir +
-           (set.dir2.empty() ? "" : " or " + set.dir2));
-    }
+    if (handle_ == nullptr) Fail(OpenFailure(set));
   }
   ~OpenSet() { Qor_Close(handle_, &result_); }
   OpenSet(const OpenSet&) = delete;
@@ -165,7 +200,7 @@ int SearchAndWrite(const OpenSet& set, SearchRequest* request, const FormatOptio
                    {"name", "name"},
                    {"kind", "kind", true},
                    {"postal", "postal_code"},
-                   {"region", "region_code"},
+                   {"region", "region_code", true},
                    {"region name 1", "region_name1"},
                    {"region name 2", "region_name2"},
                    {"address 1", "address1"},
@@ -180,6 +215,10 @@ int SearchAndWrite(const OpenSet& set, SearchRequest* request, const FormatOptio
   }
   const uint32_t count = request->resultCount;
   Qor_MemRelease(request);
+  if (format.limit != 0 && count > format.limit) {
+    table.rows.resize(format.limit);
+    std::fprintf(stderr, "qor: %u of %u results shown (--limit)\n", format.limit, count);
+  }
   if (count == 0 && format.Format() == OutputFormat::kTable) {
     std::fprintf(stderr, "qor: nothing found\n");
     return kExitNothing;
@@ -301,7 +340,7 @@ int RunName(const SetOptions& setOptions, const NameOptions& name, const FormatO
 int RunRegions(const SetOptions& setOptions, const FormatOptions& format) {
   OpenSet set(setOptions);
   OutputTable table;
-  table.columns = {{"region", "region_code"},
+  table.columns = {{"region", "region_code", true},
                    {"region name 1", "region_name1"},
                    {"region name 2", "region_name2"},
                    {"dictionary", "dict_number", true}};
@@ -329,15 +368,17 @@ struct InstallOptions {
   std::vector<std::string> numbers;
 };
 
-// A dictionary number that a directory scan finds: 0101..4729 with last two digits 01..29.
+// A dictionary number that a directory scan finds (0101..4729 with last two digits 01..29),
+// or 5001, the correction file.
 uint32_t ParseDictNumber(const std::string& text) {
   const bool digits = !text.empty() && text.size() <= 4 &&
                       text.find_first_not_of("0123456789") == std::string::npos;
   const uint32_t n = digits ? static_cast<uint32_t>(std::stoul(text)) : 0;
+  if (digits && n == 5001) return n;
   if (!digits || n / 100 < 1 || n / 100 > 47 || n % 100 < 1 || n % 100 > 29) {
     Fail("bad dictionary number '" + text +
          "': expected 0101..4729 with last two digits "
-         "01..29");
+         "01..29, or 5001 (the correction file)");
   }
   return n;
 }
@@ -366,6 +407,47 @@ int RunInstall(const InstallOptions& install) {
   return kExitFound;
 }
 
+// Refuses what cannot be a dictionary, catalog or correction file, saying what it is: a
+// directory, a file shorter than the 256-byte header, or text (a header of little-endian
+// sizes always holds zero bytes).
+void CheckInspectable(const std::string& path) {
+  struct stat info;
+  if (stat(path.c_str(), &info) != 0) Fail(path + " does not exist");
+  if (S_ISDIR(info.st_mode)) {
+    Fail(path + " is a directory; inspect takes one file ('qor check " + path +
+         "' checks a directory)");
+  }
+  if (!S_ISREG(info.st_mode)) Fail(path + " is not a regular file");
+  FILE* file = std::fopen(path.c_str(), "rb");
+  if (file == nullptr) Fail("cannot open " + path + ": " + std::strerror(errno));
+  unsigned char head[256];
+  const size_t n = std::fread(head, 1, sizeof head, file);
+  std::fclose(file);
+  const char* kind = "a dictionary, catalog or correction file";
+  if (n >= 4 && std::memcmp(head, "ABCD", 4) == 0) return;
+  if (n < sizeof head) {
+    Fail(path + " is not " + kind + ": " + std::to_string(n) +
+         " bytes, shorter than the 256-byte header");
+  }
+  if (std::memchr(head, 0, sizeof head) == nullptr) {
+    Fail(path + " is not " + kind + ": it holds text (a TSV of listings? 'qor-mkdict' builds "
+         "a dictionary from one)");
+  }
+}
+
+// The command called name, or nullptr.
+const CLI::App* FindCommand(const CLI::App& app, const std::string& name) {
+  for (const CLI::App* command : app.get_subcommands(nullptr)) {
+    if (command->check_name(name)) return command;
+  }
+  return nullptr;
+}
+
+std::string VersionText() {
+  return std::string("qor ") + QOR3_PROJECT_VERSION + " (qor3 library " + QOR3_LIBRARY_VERSION +
+         ")";
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -373,7 +455,9 @@ int main(int argc, char** argv) {
       "qor: searches qor3 dictionary sets, installs dictionaries, inspects and checks "
       "dictionary files.\nTexts are UTF-8. Exit status: 0 something found, 1 nothing "
       "found, 2 error."};
+  app.name("qor");  // not argv[0]: help texts and the manual page show the command's name
   app.require_subcommand(1);
+  app.set_version_flag("--version", VersionText(), "print the version and exit");
 
   SetOptions set;
   FormatOptions format;
@@ -382,6 +466,7 @@ int main(int argc, char** argv) {
   number->add_option("KEY", key, "9 or 10 digits with a leading zero, hyphens allowed")->required();
   AddSetOptions(number, &set);
   AddFormatOptions(number, &format);
+  number->add_option("--limit", format.limit, "write at most N results (default: all)");
 
   NameOptions name;
   CLI::App* nameCommand =
@@ -398,6 +483,7 @@ int main(int argc, char** argv) {
       ->check(CLI::IsMember({1u, 2u, 3u}));
   AddSetOptions(nameCommand, &set);
   AddFormatOptions(nameCommand, &format);
+  nameCommand->add_option("--limit", format.limit, "write at most N results (default: all)");
 
   CLI::App* regions = app.add_subcommand("regions", "the regions the dictionary set covers");
   AddSetOptions(regions, &set);
@@ -410,7 +496,9 @@ int main(int argc, char** argv) {
       "catalog");
   installCommand->add_option("--from", install.from, "source directory")->required();
   installCommand->add_option("--to", install.to, "destination directory")->required();
-  installCommand->add_option("NUMBER", install.numbers, "dictionary numbers (0101, 1301, ...)")
+  installCommand
+      ->add_option("NUMBER", install.numbers,
+                   "dictionary numbers (0101, 1301, ...; 5001 the correction file)")
       ->required();
 
   std::string inspectFile;
@@ -437,10 +525,39 @@ int main(int argc, char** argv) {
       ->required();
   check->add_flag("-q,--quiet", quiet, "report problems only");
 
+  std::string helpTopic;
+  CLI::App* help = app.add_subcommand("help", "describe the commands, or one command");
+  help->add_option("COMMAND", helpTopic, "the command to describe");
+
+  // Commands are named in the message when missing or unknown; CLI11 would only say that a
+  // subcommand is required.
+  std::string commands;
+  for (const CLI::App* command : std::as_const(app).get_subcommands(nullptr)) {
+    commands += (commands.empty() ? "" : ", ") + command->get_name();
+  }
+  if (argc < 2) {
+    std::fprintf(stderr, "qor: a command is required (%s); 'qor help' describes them\n",
+                 commands.c_str());
+    return kExitError;
+  }
+  const std::string first = argv[1];
+  if (first[0] != '-' && FindCommand(app, first) == nullptr) {
+    std::fprintf(stderr, "qor: unknown command '%s' (commands: %s)\n", argv[1], commands.c_str());
+    return kExitError;
+  }
+  if (first[0] == '-' && first != "-h" && first != "--help" && first != "--version") {
+    std::fprintf(stderr, "qor: unknown option '%s' (a command comes first: %s)\n", argv[1],
+                 commands.c_str());
+    return kExitError;
+  }
   try {
     app.parse(argc, argv);
   } catch (const CLI::ParseError& e) {
-    return app.exit(e) == 0 ? 0 : kExitError;
+    if (e.get_exit_code() == 0) return app.exit(e);  // --help, --version: to stdout
+    std::string where = "qor";
+    for (const CLI::App* command : app.get_subcommands()) where += " " + command->get_name();
+    std::fprintf(stderr, "qor: %s\nqor: see '%s --help'\n", e.what(), where.c_str());
+    return kExitError;
   }
 
   try {
@@ -457,7 +574,21 @@ int main(int argc, char** argv) {
       return RunRegions(set, format);
     }
     if (*installCommand) return RunInstall(install);
+    if (*help) {
+      if (helpTopic.empty()) {
+        std::fputs(app.get_formatter()->make_help(&app, "qor", CLI::AppFormatMode::Normal).c_str(),
+                   stdout);
+        return kExitFound;
+      }
+      const CLI::App* topic = FindCommand(app, helpTopic);
+      if (topic == nullptr) {
+        Fail("unknown command '" + helpTopic + "' (commands: " + commands + ")");
+      }
+      std::fputs(topic->help("qor").c_str(), stdout);
+      return kExitFound;
+    }
     if (*inspect) {
+      CheckInspectable(inspectFile);
       std::string error;
       if (!Inspect_File(inspectFile, entries, stdout, &error)) Fail(error);
       return kExitFound;
