@@ -278,10 +278,10 @@ int DecodeInto(SearchContext* context, ByteReader* r, DictEntry* e, int variant)
   if (variant == 2) {
     uint32_t word = 0;
     if (!ByteReader_U16(r, &word)) return QOR_DAMAGED();
-    // Bits 12 to 15 of the correction word are 0.
-    if ((word & 0xF000) != 0) return QOR_DAMAGED();
+    const int32_t decoded = CorrectionWord_Version(word);
+    if (decoded < 0) return QOR_DAMAGED();
     e->correctionKind = (word & kCorrectionAddBit) != 0 ? 1 : 2;
-    uint32_t version = word & kCorrectionVersionMask;
+    uint32_t version = static_cast<uint32_t>(decoded);
     char digits[5];
     int n = 0;
     do {
