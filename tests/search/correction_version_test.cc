@@ -88,9 +88,8 @@ TEST_F(CorrectionVersionTest, ACorrectionFileWithElevenBitVersionsReadsAsBefore)
   //   remove 佐藤　一 03-1234-5678 "1" 2047; add 佐藤　二 03-1234-0001 "2" 2047;
   //   add 佐藤　三 03-1234-0002 "3" 2046; add 佐藤　四 03-1234-0003 "4" 0.
   std::string image, error;
-  ASSERT_TRUE(ReadWholeFile(std::string(QOR3_TESTS_DIR) + "/search/data/corrections_11bit_versions.dct",
-                            &image, &error))
-      << error;
+  const std::string fixture = QOR3_TESTS_DIR "/search/data/corrections_11bit_versions.dct";
+  ASSERT_TRUE(ReadWholeFile(fixture, &image, &error)) << error;
   d3_.Write("qor5001.dct", image);
   // Stamp 2047: the highest version of then applies, the one below it does not.
   WriteTestDict(d1_.path(), {Listing("佐藤　一", "03-1234-5678", "1")}, Edition(20204700));
