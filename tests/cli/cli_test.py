@@ -472,7 +472,12 @@ class CheckAndInspect(CliTest):
             "  region 13101: 1, version 2611, edition stamp 2612",
             "  region 13113: 1, version 2609, edition stamp 2612",
             "  region 14101: 1, version 2612, no dictionary lists the region"])
-        # Beside the older dictionary (stamp 2001) only the one of region 14101 cannot apply.
+        # An older copy of dictionary 1301 (stamp 2001) in another directory changes nothing:
+        # the newest copy is the installed one.
+        code, out2, _ = run("check", "-q", self.dict_dir, os.path.join(d, "dict"),
+                            os.path.join(d, "corr"))
+        self.assertEqual(out2, out)
+        # With only the older one, just the correction of region 14101 cannot apply.
         code, out, _ = run("check", self.dict_dir, os.path.join(d, "corr"))
         self.assertEqual(code, 0, out)
         self.assertIn("never apply to these dictionaries: 1 of 5\n  1 of a region no", out)

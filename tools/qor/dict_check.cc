@@ -805,28 +805,33 @@ void InspectCatalog(const std::string& path, const CatalogWalk& walk, FILE* out)
 
 bool IsDictFileName(const std::string& name);
 
-// What the check of a set gathers to tell which corrections can never apply: the lowest
-// edition stamp of the dictionaries listing each region, and every correction entry.
+// What the check of a set gathers to tell which corrections can never apply: the newest
+// copy of each dictionary with its regions, and every correction entry.
 struct SetSummary {
+  struct Dictionary {
+    uint32_t edition1, edition2;
+    std::vector<uint32_t> regions;
+  };
   struct Correction {
     uint32_t region, version;
   };
-  std::map<uint32_t, uint32_t> lowestStamp;  // region code -> edition stamp
+  std::map<uint32_t, Dictionary> dictionaries;  // by dictionary number
   std::vector<Correction> corrections;
-  bool dictionaries = false, correctionFile = false;
+  bool correctionFile = false;
 };
 
-// A dictionary counts as installed when an open would scan it: qorNNNN.dct in the probe range.
+// A dictionary counts as installed when an open would scan it (qorNNNN.dct in the probe range)
+// and no copy of it in another directory is newer (larger edition value 1, then 2).
 void AddDictionary(const std::string& path, const DictWalk& walk, SetSummary* set) {
   const std::string name = BaseName(path);
-  if (!walk.headerRead || !IsDictFileName(name) || !InProbeRange(DecimalValue(name.c_str() + 3))) {
-    return;
-  }
-  set->dictionaries = true;
-  const uint32_t stamp = walk.edition1 / 100 % 10000;  // as the engine takes it
-  for (const RegionRecord& r : walk.regions) {
-    auto [at, added] = set->lowestStamp.emplace(r.code, stamp);
-    if (!added) at->second = std::min(at->second, stamp);
+  const uint32_t number = DecimalValue(name.c_str() + 3);
+  if (!walk.headerRead || !IsDictFileName(name) || !InProbeRange(number)) return;
+  SetSummary::Dictionary copy{walk.edition1, walk.edition2, {}};
+  for (const RegionRecord& r : walk.regions) copy.regions.push_back(r.code);
+  auto [at, added] = set->dictionaries.emplace(number, copy);
+  if (!added && std::pair(copy.edition1, copy.edition2) >
+                    std::pair(at->second.edition1, at->second.edition2)) {
+    at->second = std::move(copy);
   }
 }
 
@@ -835,16 +840,24 @@ void AddDictionary(const std::string& path, const DictWalk& walk, SetSummary* se
 // about the data, not problems of a file: a correction is meant to lapse once a dictionary
 // edition that holds it is installed.
 void ReportLapsedCorrections(const SetSummary& set, bool quiet, FILE* out) {
-  if (!set.dictionaries || !set.correctionFile) return;
+  if (set.dictionaries.empty() || !set.correctionFile) return;
+  std::map<uint32_t, uint32_t> lowestStamp;  // region code -> edition stamp
+  for (const auto& [number, d] : set.dictionaries) {
+    const uint32_t stamp = d.edition1 / 100 % 10000;  // as the engine takes it
+    for (uint32_t code : d.regions) {
+      auto [at, added] = lowestStamp.emplace(code, stamp);
+      if (!added) at->second = std::min(at->second, stamp);
+    }
+  }
   struct Lapsed {
     uint32_t count = 0, lowest = 0, highest = 0;
   };
   std::map<uint32_t, Lapsed> regions;
   uint32_t older = 0, unlisted = 0;
   for (const SetSummary::Correction& c : set.corrections) {
-    auto stamp = set.lowestStamp.find(c.region);
-    if (stamp != set.lowestStamp.end() && c.version >= stamp->second) continue;
-    (stamp == set.lowestStamp.end() ? unlisted : older) += 1;
+    auto stamp = lowestStamp.find(c.region);
+    if (stamp != lowestStamp.end() && c.version >= stamp->second) continue;
+    (stamp == lowestStamp.end() ? unlisted : older) += 1;
     Lapsed& r = regions[c.region];
     r.lowest = r.count == 0 ? c.version : std::min(r.lowest, c.version);
     r.highest = std::max(r.highest, c.version);
@@ -870,12 +883,12 @@ void ReportLapsedCorrections(const SetSummary& set, bool quiet, FILE* out) {
       std::fprintf(out, "  ... and %zu more regions\n", regions.size() - kMaxReported);
       break;
     }
-    auto stamp = set.lowestStamp.find(code);
+    auto stamp = lowestStamp.find(code);
     const std::string versions =
         r.lowest == r.highest
             ? "version " + std::to_string(r.lowest)
             : "versions " + std::to_string(r.lowest) + " to " + std::to_string(r.highest);
-    const std::string why = stamp == set.lowestStamp.end()
+    const std::string why = stamp == lowestStamp.end()
                                 ? "no dictionary lists the region"
                                 : "edition stamp " + std::to_string(stamp->second);
     std::fprintf(out, "  region %s: %u, %s, %s\n", Code(code, 5).c_str(), r.count,
