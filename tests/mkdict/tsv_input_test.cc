@@ -177,24 +177,6 @@ TEST(TsvInputTest, RefusesBadCorrectionWordsAndVersions) {
   EXPECT_EQ(RunOn(Header(true) + r.Text(true), true), "");
 }
 
-TEST(TsvInputTest, WarnsOfVersionsThatCannotBeAYymm) {
-  std::vector<Listing> listings(5);
-  const uint32_t versions[] = {2612, 2613, 2600, 101, 9999};
-  for (int i = 0; i < 5; ++i) {
-    listings[i].line = i + 2;
-    listings[i].correctionVersion = versions[i];
-  }
-  const std::string warning = TsvInput_VersionWarning(listings);
-  EXPECT_NE(warning.find("3 corrections have a version that cannot be a YYMM (line 3: 2613 "
-                         "stored as 2612, line 4: 2600 stored as 2512, line 6: 9999 stored as "
-                         "9912)"),
-            std::string::npos)
-      << warning;
-  listings.erase(listings.begin() + 1, listings.begin() + 3);
-  listings.pop_back();
-  EXPECT_EQ(TsvInput_VersionWarning(listings), "");
-}
-
 TEST(TsvInputTest, RefusesBadHeadersAndRows) {
   EXPECT_NE(RunOn("").find("no header row"), std::string::npos);
   std::string missing = kHeader;
