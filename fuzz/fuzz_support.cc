@@ -74,7 +74,7 @@ const char kFuzzTsv0102[] =
 
 const char kFuzzCorrectionTsv[] =
     FUZZ_TSV_HEADER "\tcorrection\tversion\n"
-    "1\t13101\t03-1234-0000\t100-0005\t佐藤 一\t東京都\t千代田区\t丸の内\t1-1-0\tadd\t300\n"
+    "1\t13101\t03-1234-0000\t100-0005\t佐藤 一\t東京都\t千代田区\t丸の内\t1-1-0\tadd\t2612\n"
     "1\t13101\t03-1234-5679\t100-0005\t佐藤 花子\t東京都\t千代田区\t丸の内\t1-1-2\tremove\t300\n"
     "2\t27100\t06-6123-4569\t530-0001\t梅田食堂\t大阪府\t大阪市\t梅田\t1-3\tadd\t100\n";
 

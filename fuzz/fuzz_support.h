@@ -20,7 +20,8 @@ uint32_t Fuzz_TakeU32(const uint8_t** data, size_t* size);
 std::string Fuzz_TakeBytes(const uint8_t** data, size_t* size, size_t n);
 
 // Listings of the sample set, as qor-mkdict's TSV input: dictionary 0101 holds regions 13101
-// and 13102, 0102 region 27100; the correction file adds to and removes from both.
+// and 13102, 0102 region 27100; the correction file adds to and removes from both, with
+// versions of both forms of the correction word (below 2048, and a month from 2021 on).
 extern const char kFuzzTsv0101[];
 extern const char kFuzzTsv0102[];
 extern const char kFuzzCorrectionTsv[];

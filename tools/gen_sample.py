@@ -5,6 +5,8 @@ Usage:
   gen_sample.py --seed S --listings N --prefectures 13,14,27 --out DIR --mkdict PATH
                 [--corrections-share F] [--edition1 YYYYMMDD] [--dict-listings M]
 
+--edition1 defaults to today's date; give it to get the same bytes on another day.
+
 Writes, for every dictionary of the set:
   DIR/tsv/qorNNNN.tsv      the listings as qor-mkdict's UTF-8 TSV input
   DIR/dict/qorNNNN.dct     the dictionary, built by qor-mkdict
@@ -16,9 +18,9 @@ bytes. Listings go to the municipalities of the chosen prefectures by a fixed we
 city, town or village, and how many towns it has); a prefecture's municipalities, in code
 order, are cut into volumes of about --dict-listings listings (at most 29), numbered
 100 x prefecture code + volume. Corrections remove existing listings, add new ones and move
-some (a removal and an addition), stamped with versions around the dictionaries' edition
-stamp (edition1 / 100) mod 10000: most apply, some are older than the installed data and are
-ignored by the engine.
+some (a removal and an addition), stamped with versions (YYMM) a few months around the
+dictionaries' edition stamp (edition1 / 100) mod 10000, the YYMM of the edition: most apply,
+some are older than the installed data and are ignored by the engine.
 """
 
 import argparse
@@ -36,9 +38,7 @@ ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 DATA_DIR = os.path.join(ROOT, "data")
 
 MAX_VOLUMES = 29
-MAX_CORRECTION_VERSION = 2047
 CORRECTION_REGION_LIMIT = 256  # the correction file has one entry block per region at least
-DEFAULT_EDITION1 = 20201001     # its stamp 2010 leaves room for later correction versions
 
 IDEOGRAPHIC_SPACE = "\u3000"
 FULL_WIDTH = str.maketrans("0123456789-", "０１２３４５６７８９－")
@@ -373,6 +373,17 @@ class Progress:
             sys.stderr.flush()
 
 
+def add_months(yymm, months):
+    """The YYMM a number of months after (or before) yymm; not below 0."""
+    index = max(0, yymm // 100 * 12 + yymm % 100 - 1 + months)
+    return index // 12 % 100 * 100 + index % 12 + 1
+
+
+def today():
+    now = time.localtime()
+    return now.tm_year * 10000 + now.tm_mon * 100 + now.tm_mday
+
+
 def make_corrections(gen, seed, stamp, count, listings_by_region, munis):
     """Correction entries: removals of existing listings, new listings and moves (a removal
     and an addition of the same name). Returns [(listing, action, version)]."""
@@ -388,12 +399,10 @@ def make_corrections(gen, seed, stamp, count, listings_by_region, munis):
     def version():
         r = rng.random()
         if r < 0.12:
-            v = stamp - rng.randint(1, 3)   # older than the installed data: ignored
-        elif r < 0.75:
-            v = stamp
-        else:
-            v = stamp + rng.randint(1, 3)
-        return max(0, min(MAX_CORRECTION_VERSION, v))
+            return add_months(stamp, -rng.randint(1, 3))   # older than the installed data
+        if r < 0.75:
+            return stamp
+        return add_months(stamp, rng.randint(1, 3))
 
     def existing(code):
         pool = listings_by_region[code]
@@ -445,7 +454,8 @@ def builder_counts(output):
 
 
 def run_mkdict(jobs, progress, label):
-    """Runs qor-mkdict commands, two at a time; returns their outputs in order."""
+    """Runs qor-mkdict commands, two at a time; returns their outputs in order and passes
+    their warnings on."""
     results = [None] * len(jobs)
     running = []
     pending = list(enumerate(jobs))
@@ -462,6 +472,7 @@ def run_mkdict(jobs, progress, label):
                 other.wait()
             raise SystemExit("gen_sample: %s failed (exit %d):\n%s"
                              % (" ".join(command), process.returncode, stderr.strip()))
+        sys.stderr.write(stderr)  # qor-mkdict's warnings
         results[i] = builder_counts(stdout)
         done += 1
         progress.show("%s: %d of %d files built" % (label, done, len(jobs)), force=True)
@@ -493,11 +504,9 @@ def parse_args(argv):
     parser.add_argument("--mkdict", required=True, help="path of qor-mkdict")
     parser.add_argument("--corrections-share", type=float, default=0.01,
                         help="correction entries as a share of the listings (default 0.01)")
-    parser.add_argument("--edition1", type=int, default=DEFAULT_EDITION1,
-                        help="edition value 1 of every dictionary, YYYYMMDD (default %d); "
-                             "its stamp (edition1 / 100) mod 10000 must be at most %d, the "
-                             "highest correction version" % (DEFAULT_EDITION1,
-                                                              MAX_CORRECTION_VERSION))
+    parser.add_argument("--edition1", type=int, default=today(),
+                        help="edition value 1 of every dictionary, YYYYMMDD (default today); "
+                             "correction versions are YYMM a few months around its YYMM")
     parser.add_argument("--dict-listings", type=int, default=20000,
                         help="listings per dictionary the volumes aim at (default 20000)")
     args = parser.parse_args(argv)
@@ -510,11 +519,6 @@ def parse_args(argv):
     month, day = args.edition1 // 100 % 100, args.edition1 % 100
     if not (10000000 <= args.edition1 <= 99999999 and 1 <= month <= 12 and 1 <= day <= 31):
         parser.error("--edition1 %d: not a date YYYYMMDD" % args.edition1)
-    stamp = args.edition1 // 100 % 10000
-    if stamp > MAX_CORRECTION_VERSION:
-        parser.error("--edition1 %d: its stamp %d is above %d, the highest correction "
-                     "version, so no correction could ever apply" %
-                     (args.edition1, stamp, MAX_CORRECTION_VERSION))
     try:
         args.prefecture_codes = sorted({int(p) for p in args.prefectures.split(",")})
     except ValueError:

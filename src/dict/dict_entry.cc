@@ -247,9 +247,10 @@ void Dict_LookupRegion(const RegionTable* regions, DictEntry* entry) {
 }
 
 int CorrectionWord_Decode(uint32_t word, CorrectionWord* out) {
-  // Bits 12 to 15 of the correction word are 0.
-  QOR_CHECK((word & 0xF000) == 0);
+  // Bits 13 to 15 set, or a month past December 2099: no correction file holds such a word.
+  const int32_t version = CorrectionWord_Version(word);
+  QOR_CHECK(version >= 0);
   out->kind = (word & kCorrectionAddBit) != 0 ? kCorrectionAdd : kCorrectionRemove;
-  out->version = word & kCorrectionVersionMask;
+  out->version = static_cast<uint32_t>(version);
   return 0;
 }

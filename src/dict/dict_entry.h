@@ -35,12 +35,12 @@ int DictEntry_Decode(DictDecoder* decoder, const RegionTable* regions, const uin
 // the code or the record's names cannot be read.
 void Dict_LookupRegion(const RegionTable* regions, DictEntry* entry);
 
-// The correction word: bit 11 add (else remove), the version in the other bits.
+// The correction word decoded: add or remove, and the version (CorrectionWord_Version).
 struct CorrectionWord {
   uint16_t kind;  // kCorrectionAdd or kCorrectionRemove
   uint32_t version;
 };
-// -1 when the word's reserved bits are set.
+// -1 when no correction file holds such a word.
 int CorrectionWord_Decode(uint32_t word, CorrectionWord* out);
 
 #endif  // QOR3_DICT_DICT_ENTRY_H

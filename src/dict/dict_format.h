@@ -47,8 +47,45 @@ constexpr uint8_t kFlagSameRegion = 0x04;
 constexpr uint8_t kFlagSamePostal = 0x08;
 constexpr uint8_t kFlagSharedName = 0x10;  // kind 2 name sharing leading characters
 constexpr uint8_t kShortNumberBit = 0x40;  // number coded as its last four digits
+
+// The correction word (u16, correction file only). Bit 11 set marks an entry to add, clear
+// one to remove. Bit 12 clear: the version is bits 0..10 (0..2047), as in every file written
+// while versions ended at 2047. Bit 12 set: bits 0..10 count months from January 2021 and the
+// version is that month as YYMM (2101..9912), the form of the edition stamps it is compared
+// with. Bits 13..15 stay clear: the word's first byte must be below 0x20, which ends the text
+// of address 2 before it.
 constexpr uint16_t kCorrectionAddBit = 0x0800;
-constexpr uint16_t kCorrectionVersionMask = 0x07FF;
+constexpr uint16_t kCorrectionMonthBit = 0x1000;
+constexpr uint32_t kCorrectionPlainVersionMax = 2047;
+constexpr uint32_t kCorrectionMonthCount = (99 - 21 + 1) * 12;  // January 2021 to December 2099
+
+// The version a word holds, or -1 when no correction file holds such a word.
+constexpr int32_t CorrectionWord_Version(uint32_t word) {
+  const uint32_t low = word & 0x07FF;
+  if ((word & 0xE000) != 0) return -1;
+  if ((word & kCorrectionMonthBit) == 0) return static_cast<int32_t>(low);
+  if (low >= kCorrectionMonthCount) return -1;
+  return static_cast<int32_t>((21 + low / 12) * 100 + low % 12 + 1);
+}
+
+// The word for a version of 0..9999. A version above 2047 that is not a YYMM is stored as the
+// last YYMM before it, which applies to the same editions (CorrectionWord_Version tells which).
+constexpr uint16_t CorrectionWord_Make(bool add, uint32_t version) {
+  const uint16_t kind = add ? kCorrectionAddBit : 0;
+  if (version <= kCorrectionPlainVersionMax) return static_cast<uint16_t>(kind | version);
+  if (version > 9999) version = 9999;
+  uint32_t year = version / 100, month = version % 100;
+  if (month == 0) {
+    --year;
+    month = 12;
+  } else if (month > 12) {
+    month = 12;
+  }
+  if (year * 100 + month <= kCorrectionPlainVersionMax) {
+    return static_cast<uint16_t>(kind | (year * 100 + month));
+  }
+  return static_cast<uint16_t>(kind | kCorrectionMonthBit | ((year - 21) * 12 + month - 1));
+}
 
 // Field limits of a decoded entry (bytes, without the NUL).
 constexpr uint32_t kNameMax = 400;

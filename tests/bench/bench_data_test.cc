@@ -16,8 +16,8 @@
 
 namespace {
 
-constexpr uint32_t kEdition = 20201001;  // edition stamp 2010
-constexpr uint32_t kStamp = 2010;
+constexpr uint32_t kEdition = 20261209;  // edition stamp 2612
+constexpr uint32_t kStamp = 2612;
 
 TestListing Entry(uint32_t region, std::string number, std::string name,
                   uint32_t version = kStamp, bool add = true) {
@@ -95,7 +95,7 @@ TEST(BenchCorrections, ListingsAreWhatTheEngineAnswers) {
   const std::vector<TestListing> corrections = {
       Removal(twice),                              // both equal copies go
       Removal(shared1, kStamp - 1),                // older than the installed data: ignored
-      Entry(13102, "03-1111-0005", "佐藤　四郎", kStamp + 1),  // added
+      Entry(13102, "03-1111-0005", "佐藤　四郎", 2701),    // added
       other,                                       // already listed: nothing added
       Removal(Entry(13199, "03-1111-0006", "伊藤　花子")),   // region not installed
       Removal(Entry(13103, "03-1111-0009", "山田　花子")),   // matches nothing

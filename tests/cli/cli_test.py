@@ -466,6 +466,51 @@ class CheckAndInspect(CliTest):
         self.assertEqual(code, 2)
         self.assertIn("no qorNNNN.dct files", err)
 
+    def test_check_lists_corrections_that_can_never_apply(self):
+        d = os.path.join(self.tmp, "current")
+        os.makedirs(os.path.join(d, "dict"))
+        os.makedirs(os.path.join(d, "corr"))
+        rows = [("13101", "03-3211-9001", "remove", "2611"),  # below the stamp 2612
+                ("13101", "03-3211-9002", "add", "2612"),
+                ("13101", "03-3211-9003", "add", "3001"),
+                ("13113", "03-3461-9004", "add", "2609"),  # below the stamp 2612
+                ("14101", "045-123-9005", "add", "2613")]  # no dictionary lists 14101
+        tsv = os.path.join(d, "corrections.tsv")
+        with open(tsv, "w", encoding="utf-8") as f:
+            f.write("kind\tregion_code\tnumber\tpostal_code\tname\tregion_name1\t"
+                    "region_name2\taddress1\taddress2\tcorrection\tversion\n")
+            for region, number, action, version in rows:
+                f.write("1\t%s\t%s\t100-0005\t山田　次郎\t東京都\t区\t丸の内\t\t%s\t%s\n"
+                        % (region, number, action, version))
+        for args in (["--number", "1301", os.path.join(DATA, "listings.tsv"), "dict"],
+                     ["--correction", tsv, "corr"]):
+            args[-1] = os.path.join(d, args[-1])
+            p = subprocess.run([MKDICT, "--edition1", "20261209", *args], capture_output=True,
+                               text=True, timeout=60)
+            self.assertEqual(p.returncode, 0, p.stderr)
+        self.assertIn("warning: %s: 1 correction has a version that cannot be a YYMM (line 6: "
+                      "2613 stored as 2612)" % tsv, p.stderr)
+        code, out, _ = run("check", "-q", os.path.join(d, "dict"), os.path.join(d, "corr"))
+        self.assertEqual(code, 0, out)  # a finding about the data, not a damaged file
+        self.assertEqual(out.splitlines(), [
+            "corrections that can never apply to these dictionaries: 3 of 5",
+            "  2 with a version below the edition stamp of every dictionary listing their region",
+            "  1 of a region no dictionary lists",
+            "  region 13101: 1, version 2611, edition stamp 2612",
+            "  region 13113: 1, version 2609, edition stamp 2612",
+            "  region 14101: 1, version 2612, no dictionary lists the region"])
+        # An older copy of dictionary 1301 (stamp 2001) in another directory changes nothing:
+        # the newest copy is the installed one.
+        code, out2, _ = run("check", "-q", self.dict_dir, os.path.join(d, "dict"),
+                            os.path.join(d, "corr"))
+        self.assertEqual(out2, out)
+        # With only the older one, just the correction of region 14101 cannot apply.
+        code, out, _ = run("check", self.dict_dir, os.path.join(d, "corr"))
+        self.assertEqual(code, 0, out)
+        self.assertIn("never apply to these dictionaries: 1 of 5\n  1 of a region no", out)
+        code, out, _ = run("check", self.dict_dir, self.corr_dir)
+        self.assertIn("corrections: each of 2 can apply to these dictionaries", out)
+
     def test_inspect_lists_sections_blocks_and_entries(self):
         code, out, _ = run("inspect", self.dict_file)
         self.assertEqual(code, 0)

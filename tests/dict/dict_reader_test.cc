@@ -267,8 +267,10 @@ TEST_F(DictEntryDecodeTest, CorrectionWordOnlyInVariant2) {
     uint16_t kind;
     const char* version;
   };
+  // With bit 12 set, bits 0..10 count months from January 2021.
   for (Case k : {Case{0x0800 | 5, 1, "5"}, Case{0x07FF, 2, "2047"}, Case{0x0800, 1, "0"},
-                 Case{100, 2, "100"}}) {
+                 Case{100, 2, "100"}, Case{0x1800 | 71, 1, "2612"}, Case{0x1000, 2, "2101"},
+                 Case{0x1000 | 947, 2, "9912"}}) {
     Bytes block = FirstEntry(31234567);
     Put16(&block, k.word);
     DictDecoder_StartBlock(&c_->decoder);
@@ -425,11 +427,11 @@ TEST_F(DictEntryDecodeTest, DamagedEntriesAreNotTaken) {
     second(e);
   }
   {
-    SCOPED_TRACE("correction word missing or with high bits");
+    SCOPED_TRACE("correction word missing or past December 2099");
     DictDecoder_StartBlock(&c_->decoder);
     ExpectDamaged(c_.get(), good, 0, 2);
     Bytes b = good;
-    Put16(&b, 0x1800);
+    Put16(&b, 0x1800 | 948);
     ExpectDamaged(c_.get(), b, 0, 2);
   }
 }

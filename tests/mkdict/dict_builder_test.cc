@@ -535,7 +535,7 @@ TEST(DictBuilderTest, CorrectionWordsCarryTheKindAndTheVersion) {
   listings[0].add = true;
   listings[0].version = 2047;
   listings[1].add = false;
-  listings[1].version = 208;
+  listings[1].version = 2612;  // above 2047: bit 12 and the months from January 2021
   TestDictOptions options;
   options.correction = true;
   std::vector<Bytes> blocks;
@@ -544,7 +544,7 @@ TEST(DictBuilderTest, CorrectionWordsCarryTheKindAndTheVersion) {
   std::vector<Coded> entries = DecodeBlock(blocks[0], true);
   ASSERT_EQ(entries.size(), 2u);
   EXPECT_EQ(entries[0].word, 0x0800u | 2047);
-  EXPECT_EQ(entries[1].word, 208u);
+  EXPECT_EQ(entries[1].word, 0x1000u | 71);
   EXPECT_EQ(entries[1].number, 311110002u);
 }
 

@@ -169,11 +169,11 @@ TEST(TsvInputTest, RefusesBadCorrectionWordsAndVersions) {
   r.correction = "modify";
   ExpectRefused(r, "correction", "is not add or remove", true);
   r = Row();
-  r.version = "2048";
-  ExpectRefused(r, "version", "from 0 to 2047", true);
+  r.version = "10000";
+  ExpectRefused(r, "version", "from 0 to 9999", true);
   r.version = "";
-  ExpectRefused(r, "version", "from 0 to 2047", true);
-  r.version = "2047";
+  ExpectRefused(r, "version", "from 0 to 9999", true);
+  r.version = "9999";
   EXPECT_EQ(RunOn(Header(true) + r.Text(true), true), "");
 }
 

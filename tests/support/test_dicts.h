@@ -22,7 +22,7 @@ struct TestListing {
   std::string address1;
   std::string address2;
   bool add = true;       // correction file: add or remove
-  uint32_t version = 0;  // correction file: 0..2047
+  uint32_t version = 0;  // correction file: 0..9999
 };
 
 struct TestDictOptions {

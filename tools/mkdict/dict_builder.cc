@@ -142,7 +142,7 @@ void CodeEntry(const Listing& e, bool correction, EntryCoder* coder, Bytes* out)
     out->insert(out->end(), e.address2.begin() + k, e.address2.end());
   }
   if (correction) {
-    PutU16(out, (e.correctionAdd ? kCorrectionAddBit : 0) | e.correctionVersion);
+    PutU16(out, CorrectionWord_Make(e.correctionAdd, e.correctionVersion));
   }
   coder->previous = &e;
 }

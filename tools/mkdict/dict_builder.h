@@ -19,7 +19,7 @@ struct Listing {
   std::string address1;     // double-byte characters
   std::string address2;     // bytes 0x20 and above
   bool correctionAdd = true;       // correction file: add (true) or remove
-  uint32_t correctionVersion = 0;  // correction file: 0..2047
+  uint32_t correctionVersion = 0;  // correction file: 0..9999, a YYMM by convention
   int line = 0;  // source line for messages (0: none)
 };
 
@@ -47,7 +47,7 @@ struct DictBuildStats {
 
 // Limits of the builder's input (bytes of code page 932 text, without a terminator).
 constexpr uint32_t kMaxRegionCode = 49999;
-constexpr uint32_t kMaxCorrectionVersion = 2047;
+constexpr uint32_t kMaxCorrectionVersion = 9999;  // four digits, as the edition stamp
 constexpr uint32_t kMaxEdition1 = 99999999;
 constexpr uint32_t kMaxEdition2 = 9999;
 constexpr uint32_t kMaxOccurrencesPerNumber = 256;  // group numbers a number search collects

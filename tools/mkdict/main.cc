@@ -41,7 +41,8 @@ Options:
   --number N         dictionary number, 101..4729 with last two digits 01..29 (the numbers
                      a dictionary directory is scanned for); needed with OUTPUT_DIR
   --correction       build the correction file qor5001.dct: the input has the columns
-                     correction and version as well
+                     correction and version as well; a version that cannot be a YYMM
+                     draws a warning
   --edition1 YYYYMMDD
                      edition value 1 (header offset 4); default: today's local date. The
                      newer copy of a dictionary is the one with the larger edition value 1,
@@ -79,7 +80,9 @@ separated by tabs (no quoting); blank lines are skipped.
   address1      at most 200 bytes; may be empty
   address2      at most 200 bytes; may be empty
   correction    (correction file) add or remove
-  version       (correction file) 0..2047
+  version       (correction file) 0..9999, by convention a YYMM: the correction applies
+                where the installed dictionary's edition stamp is not above it. Above
+                2047 one that is not a YYMM is stored as the YYMM before it (2613 as 2612)
 
 Text is converted to code page 932. Name and address1 must consist of double-byte
 characters: ASCII letters, digits, symbols and spaces and half-width katakana become their
@@ -227,6 +230,11 @@ void DrawProgress(int step, int steps, const char* what) {
 
 void ClearProgress() { std::fprintf(stderr, "\r%*s\r", 50, ""); }
 
+void Warn(const std::string& message) {
+  if (isatty(STDERR_FILENO) == 1) ClearProgress();
+  std::fprintf(stderr, "qor-mkdict: warning: %s\n", message.c_str());
+}
+
 int main(int argc, char** argv) {
   MkDictJob job;
   job.options.edition1 = Today();
@@ -343,6 +351,7 @@ int main(int argc, char** argv) {
   std::string error;
   const bool progress = isatty(STDERR_FILENO) == 1;
   if (progress) job.progress = DrawProgress;
+  job.warn = Warn;
   const bool built = MkDict_Run(job, &stats, &error);
   if (progress) ClearProgress();
   if (!built) {

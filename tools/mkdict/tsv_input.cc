@@ -9,6 +9,7 @@
 
 #include "catalog/dir_scan.h"
 #include "common/cp932.h"
+#include "dict/dict_format.h"
 
 namespace {
 
@@ -237,6 +238,30 @@ bool TsvInput_Parse(std::string_view text, bool correction, std::vector<Listing>
   return ok;
 }
 
+std::string TsvInput_VersionWarning(const std::vector<Listing>& listings) {
+  constexpr int kNamed = 3;
+  int count = 0;
+  std::string named;
+  for (const Listing& l : listings) {
+    const uint32_t month = l.correctionVersion % 100;
+    if (month >= 1 && month <= 12) continue;
+    if (count++ < kNamed) {
+      const int32_t stored = CorrectionWord_Version(CorrectionWord_Make(true, l.correctionVersion));
+      named += (named.empty() ? "" : ", ") +
+               (l.line > 0 ? "line " + std::to_string(l.line) + ": " : std::string()) +
+               std::to_string(l.correctionVersion);
+      if (stored != static_cast<int32_t>(l.correctionVersion)) {
+        named += " stored as " + std::to_string(stored);
+      }
+    }
+  }
+  if (count == 0) return "";
+  return std::to_string(count) + (count == 1 ? " correction has" : " corrections have") +
+         " a version that cannot be a YYMM (" + named + (count > kNamed ? ", ..." : "") +
+         "); versions are compared with the edition stamp of the installed dictionary, the "
+         "YYMM of its edition value 1";
+}
+
 bool AreaCodes_Parse(std::string_view text, std::vector<uint32_t>* out, std::string* error) {
   out->clear();
   return ForEachLine(text, [&](int number, std::string_view line) {
@@ -378,6 +403,10 @@ bool MkDict_Run(const MkDictJob& job, DictBuildStats* stats, std::string* error)
   if (!TsvInput_Parse(text, options.correction, &listings, &message)) {
     *error = input + ": " + message;
     return false;
+  }
+  if (options.correction && job.warn != nullptr) {
+    message = TsvInput_VersionWarning(listings);
+    if (!message.empty()) job.warn(job.inputPath + ": " + message);
   }
   std::vector<uint8_t> image;
   step(2, "building");

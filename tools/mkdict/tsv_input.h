@@ -23,7 +23,7 @@ struct TsvRow {
   std::string address1;
   std::string address2;
   std::string correction;   // correction file: "add" or "remove"
-  std::string version;      // correction file: 0..2047
+  std::string version;      // correction file: 0..9999
   std::string dictionary;   // a TSV of several dictionaries: 101..4729
 };
 
@@ -61,6 +61,12 @@ std::string TsvInput_DictionaryText(const TsvSplit& split, const TsvDictionary& 
 // lines starting with '#' are skipped. Values are the digits after the zero.
 bool AreaCodes_Parse(std::string_view text, std::vector<uint32_t>* out, std::string* error);
 
+// Correction versions are compared with the edition stamp of the installed dictionary, the
+// YYMM of its edition value 1 (2612 for December 2026). A warning naming the listings whose
+// version cannot be a YYMM (month 00 or above 12) and what is stored for one above 2047, or
+// "" when every version can be one.
+std::string TsvInput_VersionWarning(const std::vector<Listing>& listings);
+
 // Reads a whole file, or standard input for "-"; false with "cannot read PATH: reason".
 bool ReadWholeFile(const std::string& path, std::string* out, std::string* error);
 
@@ -73,6 +79,8 @@ struct MkDictJob {
   DictBuildOptions options;  // area code lists are added from the files
   // Called as each step starts (reading, checking, building, writing): step 0..steps-1.
   void (*progress)(int step, int steps, const char* what) = nullptr;
+  // Called with a warning about the input; the build goes on.
+  void (*warn)(const std::string& message) = nullptr;
 };
 
 // Reads, checks, builds and writes; on any error nothing is written and the message names the

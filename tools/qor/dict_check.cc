@@ -12,11 +12,13 @@
 #include <cstring>
 #include <functional>
 #include <iterator>
+#include <map>
 #include <memory>
 #include <vector>
 
 #include "base/damage.h"
 #include "base/file_io.h"
+#include "base/num_text.h"
 #include "catalog/catalog_file.h"
 #include "catalog/catalog_refresh.h"
 #include "common/cp932.h"
@@ -797,8 +799,103 @@ void InspectCatalog(const std::string& path, const CatalogWalk& walk, FILE* out)
   WriteProblems(walk.problems.problems, walk.problems.problemCount, out);
 }
 
-// Checks one file; problems found, or -1 with error.
-int CheckFile(const std::string& path, bool quiet, FILE* out, std::string* error) {
+bool IsDictFileName(const std::string& name);
+
+// What the check of a set gathers to tell which corrections can never apply: the newest
+// copy of each dictionary with its regions, and every correction entry.
+struct SetSummary {
+  struct Dictionary {
+    uint32_t edition1, edition2;
+    std::vector<uint32_t> regions;
+  };
+  struct Correction {
+    uint32_t region, version;
+  };
+  std::map<uint32_t, Dictionary> dictionaries;  // by dictionary number
+  std::vector<Correction> corrections;
+  bool correctionFile = false;
+};
+
+// A dictionary counts as installed when an open would scan it (qorNNNN.dct in the probe range)
+// and no copy of it in another directory is newer (larger edition value 1, then 2).
+void AddDictionary(const std::string& path, const DictWalk& walk, SetSummary* set) {
+  const std::string name = BaseName(path);
+  const uint32_t number = DecimalValue(name.c_str() + 3);
+  if (!walk.headerRead || !IsDictFileName(name) || !InProbeRange(number)) return;
+  SetSummary::Dictionary copy{walk.edition1, walk.edition2, {}};
+  for (const RegionSeen& r : walk.regions) copy.regions.push_back(r.code);
+  auto [at, added] = set->dictionaries.emplace(number, copy);
+  if (!added && std::pair(copy.edition1, copy.edition2) >
+                    std::pair(at->second.edition1, at->second.edition2)) {
+    at->second = std::move(copy);
+  }
+}
+
+// The corrections of the set whose version is below the stamp of every dictionary listing
+// their region, or whose region no dictionary lists, counted by region. These are findings
+// about the data, not problems of a file: a correction is meant to lapse once a dictionary
+// edition that holds it is installed.
+void ReportLapsedCorrections(const SetSummary& set, bool quiet, FILE* out) {
+  if (set.dictionaries.empty() || !set.correctionFile) return;
+  std::map<uint32_t, uint32_t> lowestStamp;  // region code -> edition stamp
+  for (const auto& [number, d] : set.dictionaries) {
+    const uint32_t stamp = d.edition1 / 100 % 10000;  // as the engine takes it
+    for (uint32_t code : d.regions) {
+      auto [at, added] = lowestStamp.emplace(code, stamp);
+      if (!added) at->second = std::min(at->second, stamp);
+    }
+  }
+  struct Lapsed {
+    uint32_t count = 0, lowest = 0, highest = 0;
+  };
+  std::map<uint32_t, Lapsed> regions;
+  uint32_t older = 0, unlisted = 0;
+  for (const SetSummary::Correction& c : set.corrections) {
+    auto stamp = lowestStamp.find(c.region);
+    if (stamp != lowestStamp.end() && c.version >= stamp->second) continue;
+    (stamp == lowestStamp.end() ? unlisted : older) += 1;
+    Lapsed& r = regions[c.region];
+    r.lowest = r.count == 0 ? c.version : std::min(r.lowest, c.version);
+    r.highest = std::max(r.highest, c.version);
+    ++r.count;
+  }
+  const size_t total = set.corrections.size();
+  if (older + unlisted == 0) {
+    if (!quiet) {
+      std::fprintf(out, "corrections: each of %zu can apply to these dictionaries\n", total);
+    }
+    return;
+  }
+  std::fprintf(out, "corrections that can never apply to these dictionaries: %u of %zu\n",
+               older + unlisted, total);
+  if (older > 0) {
+    std::fprintf(out, "  %u with a version below the edition stamp of every dictionary listing "
+                 "their region\n", older);
+  }
+  if (unlisted > 0) std::fprintf(out, "  %u of a region no dictionary lists\n", unlisted);
+  uint32_t shown = 0;
+  for (const auto& [code, r] : regions) {
+    if (shown++ == kMaxReported) {
+      std::fprintf(out, "  ... and %zu more regions\n", regions.size() - kMaxReported);
+      break;
+    }
+    auto stamp = lowestStamp.find(code);
+    const std::string versions =
+        r.lowest == r.highest
+            ? "version " + std::to_string(r.lowest)
+            : "versions " + std::to_string(r.lowest) + " to " + std::to_string(r.highest);
+    const std::string why = stamp == lowestStamp.end()
+                                ? "no dictionary lists the region"
+                                : "edition stamp " + std::to_string(stamp->second);
+    std::fprintf(out, "  region %s: %u, %s, %s\n", Code(code, 5).c_str(), r.count,
+                 versions.c_str(), why.c_str());
+  }
+}
+
+// Checks one file; problems found, or -1 with error. set gathers what the correction report
+// needs.
+int CheckFile(const std::string& path, bool quiet, FILE* out, std::string* error,
+              SetSummary* set) {
   const DictWalk* problems = nullptr;
   DictWalk dict;
   CatalogWalk catalog;
@@ -807,7 +904,16 @@ int CheckFile(const std::string& path, bool quiet, FILE* out, std::string* error
     if (!WalkCatalog(path, &image, &catalog, error)) return -1;
     problems = &catalog.problems;
   } else {
-    if (!WalkDictionary(path, IsCorrectionFile(path), nullptr, &dict, error)) return -1;
+    const bool correction = IsCorrectionFile(path);
+    EntryVisitor visit;
+    if (correction) {
+      set->correctionFile = true;
+      visit = [set](const DictEntry& e, uint32_t) {
+        set->corrections.push_back({e.regionCode, DecimalValue(e.correctionVersionText)});
+      };
+    }
+    if (!WalkDictionary(path, correction, visit, &dict, error)) return -1;
+    if (!correction) AddDictionary(path, dict, set);
     problems = &dict;
   }
   if (problems->problemCount == 0) {
@@ -934,13 +1040,16 @@ bool Check_CatalogLimits(const std::string& directory, std::string* message) {
   return true;
 }
 
-int Check_Path(const std::string& path, bool quiet, bool progress, FILE* out, std::string* error) {
+namespace {
+
+int CheckPath(const std::string& path, bool quiet, bool progress, FILE* out, std::string* error,
+              SetSummary* set) {
   struct stat info;
   if (stat(path.c_str(), &info) != 0) {
     *error = path + " does not exist";
     return -1;
   }
-  if (!S_ISDIR(info.st_mode)) return CheckFile(path, quiet, out, error);
+  if (!S_ISDIR(info.st_mode)) return CheckFile(path, quiet, out, error, set);
   std::vector<std::string> names;
   DIR* dir = opendir(path.c_str());
   if (dir == nullptr) {
@@ -967,7 +1076,7 @@ int Check_Path(const std::string& path, bool quiet, bool progress, FILE* out, st
     FILE* report = progress ? open_memstream(&text, &length) : nullptr;
     FILE* to = report != nullptr ? report : out;
     std::string fileError;
-    int found = CheckFile(prefix + names[i], quiet, to, &fileError);
+    int found = CheckFile(prefix + names[i], quiet, to, &fileError, set);
     if (found < 0) {
       std::fprintf(to, "%s%s: %s\n", prefix.c_str(), names[i].c_str(), fileError.c_str());
       found = 1;
@@ -989,5 +1098,20 @@ int Check_Path(const std::string& path, bool quiet, bool progress, FILE* out, st
     std::fprintf(out, "%s\n", limit.c_str());
     ++problems;
   }
+  return problems;
+}
+
+}  // namespace
+
+int Check_Set(const std::vector<std::string>& paths, bool quiet, bool progress, FILE* out,
+              std::string* error) {
+  SetSummary set;
+  int problems = 0;
+  for (const std::string& path : paths) {
+    const int found = CheckPath(path, quiet, progress, out, error, &set);
+    if (found < 0) return -1;
+    problems += found;
+  }
+  ReportLapsedCorrections(set, quiet, out);
   return problems;
 }

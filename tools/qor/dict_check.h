@@ -6,16 +6,21 @@
 
 #include <cstdio>
 #include <string>
+#include <vector>
 
 // Writes what the file holds (header, sections and their sizes, region table, block indexes;
 // every entry with entries) and the problems found. false with error when the file cannot
 // be opened.
 bool Inspect_File(const std::string& path, bool entries, FILE* out, std::string* error);
 
-// Checks one file, or every qor*.dct file of a directory. Writes one line per file ("ok" or
-// its problems; only problems when quiet) and returns the number of problems, or -1 with
-// error when the path cannot be read. progress: a progress bar on stderr.
-int Check_Path(const std::string& path, bool quiet, bool progress, FILE* out, std::string* error);
+// Checks files, and every qorNNNN.dct file of directories, as one set. Writes one line per
+// file ("ok" or its problems; only problems when quiet) and returns the number of problems,
+// or -1 with error when a path cannot be read. progress: a progress bar on stderr. When the
+// set holds dictionaries and the correction file, it then reports the corrections that can
+// never apply (version below the edition stamp of every dictionary listing their region, or
+// a region no dictionary lists), by region; they are not counted as problems.
+int Check_Set(const std::vector<std::string>& paths, bool quiet, bool progress, FILE* out,
+              std::string* error);
 
 // Whether the catalog of a dictionary directory can hold every dictionary file there (the
 // refresh's rows of all of them, packed as the library packs them). false when it can;

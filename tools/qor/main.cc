@@ -517,7 +517,9 @@ int main(int argc, char** argv) {
   CLI::App* check =
       app.add_subcommand("check",
                          "check every block, limit, offset and the entry order of dictionary and "
-                         "catalog files; exit 1 when a problem is found");
+                         "catalog files; exit 1 when a problem is found. Given dictionaries and "
+                         "the correction file, it also lists the corrections that can never "
+                         "apply to them (not a problem)");
   check
       ->add_option("PATH", checkPaths,
                    "files, or directories (their qorNNNN.dct files); files are told apart as "
@@ -594,14 +596,10 @@ int main(int argc, char** argv) {
       return kExitFound;
     }
     if (*check) {
-      const bool progress = isatty(STDERR_FILENO) == 1;
-      int problems = 0;
-      for (const std::string& path : checkPaths) {
-        std::string error;
-        const int found = Check_Path(path, quiet, progress, stdout, &error);
-        if (found < 0) Fail(error);
-        problems += found;
-      }
+      std::string error;
+      const int problems =
+          Check_Set(checkPaths, quiet, isatty(STDERR_FILENO) == 1, stdout, &error);
+      if (problems < 0) Fail(error);
       return problems == 0 ? kExitFound : kExitNothing;
     }
   } catch (const QorError& e) {
