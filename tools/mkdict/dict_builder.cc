@@ -283,7 +283,7 @@ bool CheckRegionNames(const std::vector<Listing>& entries, std::string* error) {
       Cp932_ToUtf8(first.regionName1 + " / " + first.regionName2, &names1);
       Cp932_ToUtf8(e.regionName1 + " / " + e.regionName2, &names2);
       *error = LinePrefix(e) + "field region_name1: region code " + NumText(e.regionCode, 5) +
-               " is named \"" + names2 + "\" here but \"" + names1 + "\"" +
+               " is named " + Text_Excerpt(names2) + " here but " + Text_Excerpt(names1) +
                (first.line > 0 ? " on line " + std::to_string(first.line) : "");
       return false;
     }
