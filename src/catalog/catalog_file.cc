@@ -131,7 +131,7 @@ int DirCatalog_Read(const char* path, DirCatalog* image) {
   char full[kPathCapacity];
   CatalogFileName(name);
   if (Path_Join(full, sizeof full, image->path, name) != 0) return 1;
-  FILE* file = std::fopen(full, "rb");
+  FILE* file = Platform_OpenRegularFile(full);
   if (!file) return 1;
   const int result = ReadOpenCatalog(file, image);
   std::fclose(file);

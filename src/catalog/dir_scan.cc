@@ -244,7 +244,8 @@ int Dir_Scan(const char* path, CatalogRows* catalogued, CatalogRows* fresh, uint
     if (n >= kScanStatusSize || status[n] != kScanAbsent) continue;  // a repeated row
     present[n] = 0;  // a catalogued file is never new
     Dict_FileName(n, name);
-    FILE* file = Path_Join(full, sizeof full, path, name) == 0 ? std::fopen(full, "rb") : nullptr;
+    FILE* file =
+        Path_Join(full, sizeof full, path, name) == 0 ? Platform_OpenRegularFile(full) : nullptr;
     if (!file) {
       status[n] = kScanMissing;
       continue;
@@ -278,7 +279,8 @@ int Dir_Scan(const char* path, CatalogRows* catalogued, CatalogRows* fresh, uint
       const uint32_t n = 100 * i + j;
       if (!present[n]) continue;
       Dict_FileName(n, name);
-      FILE* file = Path_Join(full, sizeof full, path, name) == 0 ? std::fopen(full, "rb") : nullptr;
+      FILE* file =
+        Path_Join(full, sizeof full, path, name) == 0 ? Platform_OpenRegularFile(full) : nullptr;
       if (!file) continue;
       const int r = Dict_ReadSummary(file, NumText(n, 4), fresh);
       if (r < 0) result = -1;
@@ -300,7 +302,7 @@ int CorrectionDir_Probe(CorrectionProbe* probe, const char* path) {
   char full[kPathCapacity];
   Dict_FileName(kCorrectionDictNumber, name);
   if (Path_Join(full, sizeof full, probe->path, name) != 0) return 0;
-  if (FILE* file = std::fopen(full, "rb")) {
+  if (FILE* file = Platform_OpenRegularFile(full)) {
     std::fclose(file);
     probe->present = 1;
   }

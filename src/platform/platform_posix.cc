@@ -36,7 +36,31 @@ bool MatchesDictName(const char* name, bool caseInsensitive, int* number) {
 
 DIR* OpenDir(const char* dir) { return opendir(dir[0] ? dir : "."); }
 
+// A descriptor for reading path when it is a regular file, else -1. O_NONBLOCK keeps the
+// open of a FIFO without a writer (or of a device) from waiting; the type is then told
+// by fstat and the flag cleared, so reads of the regular file behave as usual.
+int OpenRegular(const char* path) {
+  const int fd = open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) return -1;
+  struct stat st;
+  const int flags = fcntl(fd, F_GETFL);
+  if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || flags < 0 ||
+      fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) != 0) {
+    close(fd);
+    return -1;
+  }
+  return fd;
+}
+
 }  // namespace
+
+FILE* Platform_OpenRegularFile(const char* path) {
+  const int fd = OpenRegular(path);
+  if (fd < 0) return nullptr;
+  FILE* file = fdopen(fd, "rb");
+  if (!file) close(fd);
+  return file;
+}
 
 bool Platform_AnyDictionaryFile(const char* dir) {
   DIR* d = OpenDir(dir);
@@ -90,14 +114,14 @@ int Platform_TempPathFor(const char* path, char* out, size_t capacity) {
 int Platform_CopyFile(const char* src, const char* dst) {
   char tmp[1200];
   if (Platform_TempPathFor(dst, tmp, sizeof tmp) != 0) return -1;
-  int in = open(src, O_RDONLY);
+  int in = OpenRegular(src);
   if (in < 0) return -1;
   struct stat st;
   if (fstat(in, &st) != 0) {
     close(in);
     return -1;
   }
-  int out = open(tmp, O_WRONLY | O_CREAT | O_TRUNC, 0644);
+  int out = open(tmp, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
   if (out < 0) {
     close(in);
     return -1;

@@ -1,6 +1,7 @@
 // The operating-system layer for Windows (ANSI file API, code page 932 paths).
 #include <windows.h>
 
+#include <fcntl.h>
 #include <io.h>
 
 #include <cstdio>
@@ -26,7 +27,37 @@ int DictNumber(const char* name) {
   return n;
 }
 
+// A handle for reading path when it is a file on disk, else INVALID_HANDLE_VALUE: a pipe,
+// console or other device, or a directory, is closed again unread. Other processes may
+// read, write, delete and rename over the file meanwhile, as with a POSIX descriptor, so an
+// install can replace a dictionary that a search is reading.
+HANDLE OpenRegular(const char* path) {
+  HANDLE h = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                         nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (h == INVALID_HANDLE_VALUE) return h;
+  BY_HANDLE_FILE_INFORMATION info;
+  if (GetFileType(h) != FILE_TYPE_DISK || !GetFileInformationByHandle(h, &info) ||
+      (info.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_DEVICE)) != 0) {
+    CloseHandle(h);
+    return INVALID_HANDLE_VALUE;
+  }
+  return h;
+}
+
 }  // namespace
+
+FILE* Platform_OpenRegularFile(const char* path) {
+  HANDLE h = OpenRegular(path);
+  if (h == INVALID_HANDLE_VALUE) return nullptr;
+  const int fd = _open_osfhandle(reinterpret_cast<intptr_t>(h), _O_RDONLY | _O_BINARY);
+  if (fd < 0) {
+    CloseHandle(h);
+    return nullptr;
+  }
+  FILE* file = _fdopen(fd, "rb");
+  if (!file) _close(fd);
+  return file;
+}
 
 bool Platform_AnyDictionaryFile(const char* dir) {
   char pattern[MAX_PATH + 16];
@@ -87,6 +118,9 @@ int Platform_TempPathFor(const char* path, char* out, size_t capacity) {
 int Platform_CopyFile(const char* src, const char* dst) {
   char tmp[MAX_PATH + 32];
   if (Platform_TempPathFor(dst, tmp, sizeof tmp) != 0) return -1;
+  HANDLE source = OpenRegular(src);
+  if (source == INVALID_HANDLE_VALUE) return -1;
+  CloseHandle(source);
   // CopyFileA keeps the source's last-write time on the copy. It also copies the attributes:
   // a read-only source (a file on a CD) would give a read-only copy that the next install
   // could not replace, so that attribute is cleared.

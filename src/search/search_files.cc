@@ -3,13 +3,14 @@
 #include "search/search_files.h"
 
 #include "base/num_text.h"
+#include "platform/platform.h"
 #include "search/result_builder.h"
 
 FILE* SearchFiles_OpenDictionary(const char* directory, uint32_t number) {
   char path[300];
   int n = std::snprintf(path, sizeof path, "%sqor%s.dct", directory, NumText(number, 4));
   if (n < 0 || static_cast<size_t>(n) >= sizeof path) return nullptr;
-  return std::fopen(path, "rb");
+  return Platform_OpenRegularFile(path);
 }
 
 FILE* SearchFiles_OpenEngineDictionary(const EngineState* engine, uint32_t number) {

@@ -5,16 +5,26 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <chrono>
 #include <cstring>
 #include <string>
+#include <thread>
 #include <tuple>
 #include <vector>
+
+#if !defined(_WIN32)
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
 
 #include "api/engine_state.h"
 #include "base/mem.h"
 #include "catalog/catalog_file.h"
 #include "catalog/catalog_test_files.h"
 #include "mkdict/dict_builder.h"
+#include "support/search_session.h"
 
 namespace {
 
@@ -517,5 +527,61 @@ TEST_F(QorOpenTest, EveryAllocationFailureFailsTheOpenCleanly) {
   Close();
   EXPECT_LT(Mem_LiveBlocks(), start);
 }
+
+// ---- Files that are not regular files.
+
+#if !defined(_WIN32)
+// Opens the FIFO for writing while the test runs past 10 s, which ends a read blocked on it:
+// a regression fails the test instead of hanging it.
+class FifoWatchdog {
+ public:
+  explicit FifoWatchdog(std::string fifo) : fifo_(std::move(fifo)), thread_([this] { Run(); }) {}
+  ~FifoWatchdog() {
+    done_ = true;
+    thread_.join();
+  }
+  bool Fired() const { return fired_; }
+
+ private:
+  void Run() {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (!done_) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+      if (std::chrono::steady_clock::now() < deadline) continue;
+      const int fd = open(fifo_.c_str(), O_WRONLY | O_NONBLOCK);
+      if (fd >= 0) {
+        fired_ = true;
+        close(fd);
+      }
+    }
+  }
+  std::string fifo_;
+  std::atomic<bool> done_{false}, fired_{false};
+  std::thread thread_;
+};
+
+TEST_F(QorOpenTest, AFifoUnderADictionarysNameIsPassedOverWithoutWaiting) {
+  MakeDict(d1_, 1301, {20020801, 1, {{13101, "AB", "CDE"}}, {313000001}}, kT1);
+  const std::string fifo = d1_.File("qor0101.dct");
+  ASSERT_EQ(mkfifo(fifo.c_str(), 0644), 0);
+  ASSERT_EQ(mkfifo(d3_.File("qor5001.dct").c_str(), 0644), 0);
+  Paths(d1_.Str(), "", d3_.Str());
+  FifoWatchdog watchdog(fifo), correction(d3_.File("qor5001.dct"));
+  ASSERT_NE(Open(), nullptr);
+  EXPECT_EQ(result_.correctionFilePresent, 0u);
+  EXPECT_EQ(Regions(result_), (std::vector<RegionTuple>{{13101, "AB", "CDE", 1301}}));
+  EXPECT_EQ(Search(handle_, NumberRequest("0313000001")).size(), 1u);
+  // A catalogued dictionary replaced by a FIFO under an open engine: the search passes it over.
+  const std::string dict = d1_.File("qor1301.dct");
+  ASSERT_TRUE(std::filesystem::remove(dict));
+  ASSERT_EQ(mkfifo(dict.c_str(), 0644), 0);
+  FifoWatchdog replaced(dict);
+  EXPECT_TRUE(FindsNothing(handle_, NumberRequest("0313000001")));
+  EXPECT_TRUE(FindsNothing(handle_, NameRequest(13101, "*")));
+  EXPECT_FALSE(watchdog.Fired());
+  EXPECT_FALSE(correction.Fired());
+  EXPECT_FALSE(replaced.Fired());
+}
+#endif
 
 }  // namespace

@@ -20,14 +20,14 @@ QOR = ""
 MKDICT = ""
 
 
-def run(*args, env_dir=None, extra_env=None):
+def run(*args, env_dir=None, extra_env=None, timeout=60):
     env = dict(os.environ)
     env.pop("QOR_DIR", None)
     if env_dir is not None:
         env["QOR_DIR"] = env_dir
     if extra_env:
         env.update(extra_env)
-    p = subprocess.run([QOR, *args], capture_output=True, env=env, timeout=60)
+    p = subprocess.run([QOR, *args], capture_output=True, env=env, timeout=timeout)
     return p.returncode, p.stdout.decode("utf-8"), p.stderr.decode("utf-8")
 
 
@@ -266,6 +266,22 @@ class Install(CliTest):
                            os.path.join(self.tmp, "missing"), "1301")
         self.assertEqual(code, 2)
         self.assertIn("destination directory", err)
+
+
+    def test_a_fifo_is_passed_over_without_waiting(self):
+        d = tempfile.mkdtemp(dir=self.tmp)
+        shutil.copy(self.dict_file, d)
+        fifo = os.path.join(d, "qor0101.dct")
+        os.mkfifo(fifo)
+        code, out, err = run("regions", "--dir", d, timeout=20)
+        self.assertEqual(code, 0, err)
+        code, out, _ = run("check", d, timeout=20)
+        self.assertEqual(code, 1, out)
+        self.assertIn(fifo + ": not a regular file", out)
+        self.assertIn("qor1301.dct: ok", out)
+        code, _, err = run("inspect", fifo, timeout=20)
+        self.assertEqual(code, 2)
+        self.assertIn("not a regular file", err)
 
 
 class TableOutput(CliTest):

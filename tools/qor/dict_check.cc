@@ -20,6 +20,7 @@
 #include "catalog/catalog_file.h"
 #include "common/cp932.h"
 #include "mkdict/dict_builder.h"
+#include "platform/platform.h"
 #include "qor/output.h"
 #include "search/correction_merge.h"
 #include "search/dict_reader.h"
@@ -497,7 +498,7 @@ void CheckFilterBits(const std::vector<uint8_t>& filters, const std::vector<Occu
 
 bool WalkDictionary(const std::string& path, bool correction, const EntryVisitor& visit,
                     DictWalk* walk, std::string* error) {
-  FILE* file = std::fopen(path.c_str(), "rb");
+  FILE* file = Platform_OpenRegularFile(path.c_str());
   if (file == nullptr) {
     *error = "cannot open " + path + ": " + std::strerror(errno);
     return false;
@@ -662,8 +663,21 @@ bool WalkCatalog(const std::string& path, std::unique_ptr<DirCatalog>* imageOut,
   return true;
 }
 
+// Whether path names a regular file; otherwise error says what it is instead. A FIFO or
+// device is never opened, so it cannot hold the tool up or be read from.
+bool IsRegularFile(const std::string& path, std::string* error) {
+  struct stat info;
+  if (stat(path.c_str(), &info) != 0) {
+    *error = "cannot open " + path + ": " + std::strerror(errno);
+    return false;
+  }
+  if (S_ISREG(info.st_mode)) return true;
+  *error = path + (S_ISDIR(info.st_mode) ? ": a directory" : ": not a regular file");
+  return false;
+}
+
 bool IsCatalogFile(const std::string& path) {
-  FILE* f = std::fopen(path.c_str(), "rb");
+  FILE* f = Platform_OpenRegularFile(path.c_str());
   if (f == nullptr) return false;
   char magic[4] = {};
   const bool ok = std::fread(magic, 1, 4, f) == 4 && std::memcmp(magic, "ABCD", 4) == 0;
@@ -807,6 +821,7 @@ int CheckFile(const std::string& path, bool quiet, FILE* out, std::string* error
   DictWalk dict;
   CatalogWalk catalog;
   std::unique_ptr<DirCatalog> image;
+  if (!IsRegularFile(path, error)) return -1;
   if (IsCatalogFile(path)) {
     if (!WalkCatalog(path, &image, &catalog, error)) return -1;
     problems = &catalog.problems;
@@ -864,6 +879,7 @@ bool IsDictFileName(const std::string& name) {
 }  // namespace
 
 bool Inspect_File(const std::string& path, bool entries, FILE* out, std::string* error) {
+  if (!IsRegularFile(path, error)) return false;
   if (IsCatalogFile(path)) {
     CatalogWalk walk;
     std::unique_ptr<DirCatalog> image;
