@@ -79,6 +79,8 @@ void ClearTables(DirCatalog* image) {
   std::memset(image->prefixBody, 0, sizeof image->prefixBody);
   image->prefixLength = 0;
   image->loaded = 0;
+  image->fileDate = 0;
+  image->fileTime = 0;
 }
 
 // Reads the u16 count at offset and the size - 2 bytes after it into body.
@@ -115,6 +117,47 @@ int ReadOpenCatalog(FILE* file, DirCatalog* image) {
 
 bool Fits(uint32_t used, uint32_t n, uint32_t capacity) { return n <= capacity - used; }
 
+// Whether packed tables fit the image, so that a reader can load what is written of them.
+bool FitsImage(const PackedTable* dict, const PackedRegionTable* region,
+               const PackedTable* prefix) {
+  return dict->used <= kCatalogDictCapacity &&
+         uint32_t{region->recordBytes} + region->nameBytes <= kCatalogRegionCapacity &&
+         prefix->used <= kCatalogPrefixCapacity;
+}
+
+// The write buffers of one catalog, on the heap.
+struct PackedCatalog {
+  uint8_t* header;
+  PackedTable* dict;
+  PackedRegionTable* region;
+  PackedTable* prefix;
+};
+
+void PackedCatalog_Free(PackedCatalog* packed) {
+  Mem_Free(packed->prefix);
+  Mem_Free(packed->region);
+  Mem_Free(packed->dict);
+  Mem_Free(packed->header);
+}
+
+// Packs the rows and makes the header. 0; 1 when a row is malformed or does not fit; -1
+// when the buffers cannot be allocated. packed is to be freed in every case.
+int PackedCatalog_Pack(PackedCatalog* packed, CatalogRows* rows, CatalogRegionPacker packRegions,
+                       CatalogPrefixPacker packPrefixes) {
+  packed->header = static_cast<uint8_t*>(Mem_Alloc(kCatalogHeaderSize));
+  packed->dict = static_cast<PackedTable*>(Mem_Alloc(sizeof(PackedTable)));
+  packed->region = static_cast<PackedRegionTable*>(Mem_Alloc(sizeof(PackedRegionTable)));
+  packed->prefix = static_cast<PackedTable*>(Mem_Alloc(sizeof(PackedTable)));
+  if (!packed->header || !packed->dict || !packed->region || !packed->prefix) return -1;
+  if (Catalog_PackDictTable(&rows->dictIndex, packed->dict) != 0 ||
+      packRegions(&rows->regionIndex, packed->region) != 0 ||
+      packPrefixes(&rows->prefixIndex, packed->prefix) != 0) {
+    return 1;
+  }
+  Catalog_MakeHeader(packed->header, packed->dict, packed->region, packed->prefix);
+  return 0;
+}
+
 }  // namespace
 
 void DirCatalog_Clear(DirCatalog* image, const char* path) {
@@ -134,12 +177,19 @@ int DirCatalog_Read(const char* path, DirCatalog* image) {
   FILE* file = Platform_OpenRegularFile(full);
   if (!file) return 1;
   const int result = ReadOpenCatalog(file, image);
+  LocalTime written{};
+  const bool timeKnown = Platform_FileTime(file, &written) == 0;
   std::fclose(file);
   if (result != 0) {
     ClearTables(image);
     return -1;
   }
   image->loaded = 1;
+  if (timeKnown) {
+    image->fileDate =
+        static_cast<uint32_t>(written.year * 10000 + written.month * 100 + written.day);
+    image->fileTime = static_cast<uint32_t>(written.hour * 100 + written.minute);
+  }
   return 0;
 }
 
@@ -361,11 +411,7 @@ int Catalog_WriteFile(const char* dir, const uint8_t* header, const PackedTable*
   CatalogFileName(name);
   if (Path_Join(path, sizeof path, dir, name) != 0) return -1;
   if (dict->count == 0) return Platform_DeleteFile(path);
-  if (dict->used > kCatalogDictCapacity ||
-      uint32_t{region->recordBytes} + region->nameBytes > kCatalogRegionCapacity ||
-      prefix->used > kCatalogPrefixCapacity) {
-    return -1;
-  }
+  if (!FitsImage(dict, region, prefix)) return -1;
   char tmp[kPathCapacity + 32];
   if (Platform_TempPathFor(path, tmp, sizeof tmp) != 0) return -1;
   FILE* file = std::fopen(tmp, "wb");
@@ -393,24 +439,38 @@ int Catalog_Write(const DirCatalog* image, CatalogRows* rows) {
 
 int Catalog_WriteRows(const char* dir, CatalogRows* rows, CatalogRegionPacker packRegions,
                       CatalogPrefixPacker packPrefixes) {
-  uint8_t* header = static_cast<uint8_t*>(Mem_Alloc(kCatalogHeaderSize));
-  PackedTable* dict = static_cast<PackedTable*>(Mem_Alloc(sizeof(PackedTable)));
-  PackedRegionTable* region =
-      static_cast<PackedRegionTable*>(Mem_Alloc(sizeof(PackedRegionTable)));
-  PackedTable* prefix = static_cast<PackedTable*>(Mem_Alloc(sizeof(PackedTable)));
-  int result = -1;
-  if (header && dict && region && prefix) {
+  PackedCatalog packed{};
+  int result = PackedCatalog_Pack(&packed, rows, packRegions, packPrefixes);
+  if (result == 0 && Catalog_WriteFile(dir, packed.header, packed.dict, packed.region,
+                                       packed.prefix) != 0) {
     result = 1;
-    if (Catalog_PackDictTable(&rows->dictIndex, dict) == 0 &&
-        packRegions(&rows->regionIndex, region) == 0 &&
-        packPrefixes(&rows->prefixIndex, prefix) == 0) {
-      Catalog_MakeHeader(header, dict, region, prefix);
-      if (Catalog_WriteFile(dir, header, dict, region, prefix) == 0) result = 0;
+  }
+  PackedCatalog_Free(&packed);
+  return result;
+}
+
+int DirCatalog_FromRows(DirCatalog* image, CatalogRows* rows) {
+  PackedCatalog packed{};
+  int result = PackedCatalog_Pack(&packed, rows, Catalog_PackRegionTable, Catalog_PackPrefixTable);
+  if (result == 0 && !FitsImage(packed.dict, packed.region, packed.prefix)) result = 1;
+  if (result == 0) {
+    ClearTables(image);
+    if (packed.dict->count != 0) {
+      std::memcpy(image->header, packed.header, kCatalogHeaderSize);
+      image->dictCount = packed.dict->count;
+      std::memcpy(image->dictRows, packed.dict->data, packed.dict->used);
+      image->dictLength = packed.dict->used;
+      image->regionCount = packed.region->count;
+      std::memcpy(image->regionBody, packed.region->records, packed.region->recordBytes);
+      std::memcpy(image->regionBody + packed.region->recordBytes, packed.region->names,
+                  packed.region->nameBytes);
+      image->regionLength = uint32_t{packed.region->recordBytes} + packed.region->nameBytes;
+      image->prefixCount = packed.prefix->count;
+      std::memcpy(image->prefixBody, packed.prefix->data, packed.prefix->used);
+      image->prefixLength = packed.prefix->used;
+      image->loaded = DirCatalog_Check(image) == 0 ? 1 : 0;
     }
   }
-  Mem_Free(prefix);
-  Mem_Free(region);
-  Mem_Free(dict);
-  Mem_Free(header);
+  PackedCatalog_Free(&packed);
   return result;
 }

@@ -131,7 +131,10 @@ int DirCatalog_Load(DirCatalog* image, const char* path) {
   int result = 0;
   bool written = false;
   if (answer == 0 && Catalog_ToRows(image, &catalogued) != 0) result = -1;
-  if (result == 0 && Dir_Scan(image->path, &catalogued, &fresh, status) != 0) result = -1;
+  const uint64_t catalogMinute = FileTime_Minutes(image->fileDate, image->fileTime);
+  if (result == 0 && Dir_Scan(image->path, &catalogued, catalogMinute, &fresh, status) != 0) {
+    result = -1;
+  }
   if (result == 0) {
     const int merge = Catalog_Merge(&catalogued, &fresh, &merged, status);
     if (merge < 0) {
@@ -140,6 +143,9 @@ int DirCatalog_Load(DirCatalog* image, const char* path) {
       const int write = Catalog_Write(image, &merged);
       if (write < 0) result = -1;
       written = write == 0;
+      // A directory that cannot take the catalog (read-only, full) is still used as its
+      // files are now: the image is made from the merged rows instead of the file.
+      if (write == 1 && DirCatalog_FromRows(image, &merged) < 0) result = -1;
     }
   }
   CatalogRows_Free(&merged);

@@ -15,11 +15,13 @@
 
 #if !defined(_WIN32)
 #include <fcntl.h>
+#include <sys/mount.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #endif
 
 #include "api/engine_state.h"
+#include "base/file_io.h"
 #include "base/mem.h"
 #include "catalog/catalog_file.h"
 #include "catalog/catalog_test_files.h"
@@ -528,7 +530,43 @@ TEST_F(QorOpenTest, EveryAllocationFailureFailsTheOpenCleanly) {
   EXPECT_LT(Mem_LiveBlocks(), start);
 }
 
-// ---- Files that are not regular files.
+// ---- Files that change under a catalog, directories that cannot take one.
+
+TEST_F(QorOpenTest, AFileReplacedWithinTheMinuteOfItsCatalogRowIsReadAgain) {
+  // Both editions carry the same time, as a replacement within one minute does; the catalog
+  // is written now, in that minute or the next, so its row's time cannot be trusted.
+  const std::time_t now = std::time(nullptr);
+  MakeDict(d1_, 101, {20020801, 1, {{13101, "AB", "CDE"}}, {}}, now);
+  Paths(d1_.Str(), "", "");
+  ASSERT_NE(Open(), nullptr);
+  MakeDict(d1_, 101, {20020802, 1, {{13101, "AB", "CDE"}, {13102, "NEW", "X"}}, {}}, now);
+  ASSERT_NE(Open(), nullptr);
+  EXPECT_EQ(Regions(result_), (std::vector<RegionTuple>{{13101, "AB", "CDE", 101},
+                                                        {13102, "NEW", "X", 101}}));
+  const std::vector<CatalogDictRow> rows = CatalogDicts(d1_);
+  ASSERT_EQ(rows.size(), 1u);
+  EXPECT_EQ(rows[0].edition1, 20020802u);
+}
+
+TEST_F(QorOpenTest, ACatalogThatCannotBeWrittenStillLeavesTheEngineCurrent) {
+  MakeDict(d1_, 101, {20020801, 1, {{13101, "AB", "CDE"}}, {}}, kT1);
+  Paths(d1_.Str(), "", "");
+  ASSERT_NE(Open(), nullptr);
+  const std::string catalog = d1_.File("qor9999.dct");
+  const std::vector<uint8_t> old = ReadBytes(catalog);
+  MakeDict(d1_, 102, {20020801, 1, {{14101, "GH", "IJ"}}, {314000001}}, kT1);
+  File_FailWritesFrom(1);  // a full disk
+  void* h = Open();
+  File_FailWritesFrom(0);
+  ASSERT_NE(h, nullptr);
+  EXPECT_EQ(result_.catalog1Loaded, 1u);
+  EXPECT_EQ(Regions(result_), (std::vector<RegionTuple>{{13101, "AB", "CDE", 101},
+                                                        {14101, "GH", "IJ", 102}}));
+  EXPECT_EQ(Search(h, NumberRequest("0314000001")).size(), 1u);
+  EXPECT_EQ(ReadBytes(catalog), old);  // kept whole, and brought up to date by the next open
+  ASSERT_NE(Open(), nullptr);
+  EXPECT_EQ(CatalogDicts(d1_).size(), 2u);
+}
 
 #if !defined(_WIN32)
 // Opens the FIFO for writing while the test runs past 10 s, which ends a read blocked on it:
@@ -581,6 +619,33 @@ TEST_F(QorOpenTest, AFifoUnderADictionarysNameIsPassedOverWithoutWaiting) {
   EXPECT_FALSE(watchdog.Fired());
   EXPECT_FALSE(correction.Fired());
   EXPECT_FALSE(replaced.Fired());
+}
+
+// root writes into a directory whatever its permissions say, so a read-only mount stands for
+// a read-only directory where mounting is permitted.
+TEST_F(QorOpenTest, AReadOnlyDirectoryWithoutACatalogIsUsedAsItsFilesAre) {
+  ScratchDir mountPoint;
+  const std::string dir = mountPoint.Str();
+  const bool mounted = mount("tmpfs", dir.c_str(), "tmpfs", 0, "size=1m") == 0;
+  if (!mounted && geteuid() == 0) {
+    GTEST_SKIP() << "running as root where mounting is not permitted: no read-only directory";
+  }
+  MakeDict(mountPoint, 101, {20020801, 1, {{13101, "AB", "CDE"}}, {}}, kT1);
+  const bool readOnly = mounted ? mount(nullptr, dir.c_str(), nullptr, MS_REMOUNT | MS_RDONLY,
+                                        nullptr) == 0
+                                : chmod(dir.c_str(), 0555) == 0;
+  EXPECT_TRUE(readOnly);
+  Paths(dir, "", "");
+  EXPECT_NE(Open(), nullptr);
+  EXPECT_EQ(result_.catalog1Loaded, 1u);
+  EXPECT_EQ(Regions(result_), (std::vector<RegionTuple>{{13101, "AB", "CDE", 101}}));
+  EXPECT_FALSE(Exists(mountPoint.File("qor9999.dct")));
+  Close();
+  if (mounted) {
+    EXPECT_EQ(umount2(dir.c_str(), MNT_DETACH), 0);
+  } else {
+    chmod(dir.c_str(), 0755);
+  }
 }
 #endif
 
