@@ -6,6 +6,7 @@
 
 #include "base/mem.h"
 #include "base/num_text.h"
+#include "platform/platform.h"
 
 namespace {
 
@@ -122,6 +123,7 @@ int Catalog_Merge(CatalogRows* catalogued, CatalogRows* fresh, CatalogRows* merg
 int DirCatalog_Load(DirCatalog* image, const char* path) {
   const int answer = DirCatalog_Read(path, image);
   if (answer == 2) return 0;
+  Platform_RemoveStaleTempFiles(image->path);
   uint8_t* status = static_cast<uint8_t*>(Mem_Alloc(kScanStatusSize));
   if (!status) return -1;
   CatalogRows catalogued, fresh, merged;

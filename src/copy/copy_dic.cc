@@ -170,6 +170,8 @@ extern "C" QOR3_EXPORT int32_t QOR3_CALL Qor_CopyDic(const char* source, int32_t
       Path_Prepare(destination, static_cast<uint32_t>(destinationLength), to) != 0) {
     return 0;
   }
+  // Room first: what killed installs left behind goes before anything is copied.
+  Platform_RemoveStaleTempFiles(to);
   uint8_t copied[kCopyMarkCount] = {};
   int32_t total = 0;
   for (int32_t i = 0; i < count; ++i) {

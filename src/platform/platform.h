@@ -1,6 +1,6 @@
 // The operating-system layer: dictionary file search, opening regular files, file times,
-// delete, atomic replace and copy. The only module that touches the operating system; one
-// POSIX and one Win32 build.
+// delete, atomic replace, copy and stale temporary files. The only module that touches the
+// operating system; one POSIX and one Win32 build.
 #ifndef QOR3_PLATFORM_PLATFORM_H
 #define QOR3_PLATFORM_PLATFORM_H
 
@@ -46,5 +46,11 @@ int Platform_CopyFile(const char* src, const char* dst);
 // out = path + a suffix naming a temporary file in the same directory. 0, or -1 when it
 // does not fit in capacity bytes.
 int Platform_TempPathFor(const char* path, char* out, size_t capacity);
+// Deletes the temporary files "qorNNNN.dct.PID.tmp" of dir (empty or ending with the
+// separator) that Platform_TempPathFor named for a process of this machine that no longer
+// runs and that nothing has written for kStaleTempAge seconds (the age spares a copy running
+// on another machine that shares the directory). Files that cannot be deleted stay.
+void Platform_RemoveStaleTempFiles(const char* dir);
+constexpr long kStaleTempAge = 3600;
 
 #endif  // QOR3_PLATFORM_PLATFORM_H

@@ -1,6 +1,7 @@
 // The operating-system layer for POSIX systems.
 #include <dirent.h>
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -52,6 +53,31 @@ int OpenRegular(const char* path) {
   return fd;
 }
 
+// "qor" + 4 digits + ".dct." + digits + ".tmp", as Platform_TempPathFor names them; *pid
+// receives the digits' value.
+bool ParseTempName(const char* name, long* pid) {
+  if (strnlen(name, 12) < 12 || name[11] != '.') return false;
+  int number;
+  char dictName[12];
+  std::memcpy(dictName, name, 11);
+  dictName[11] = '\0';
+  if (!MatchesDictName(dictName, false, &number) || number < 0) return false;
+  long long value = 0;
+  const char* p = name + 12;
+  for (; *p >= '0' && *p <= '9'; ++p) {
+    value = value * 10 + (*p - '0');
+    if (value > 0x7FFFFFFF) return false;
+  }
+  if (p == name + 12 || std::strcmp(p, ".tmp") != 0) return false;
+  *pid = static_cast<long>(value);
+  return true;
+}
+
+bool ProcessRuns(long pid) {
+  if (pid <= 0) return true;  // kill would address a process group: never judged gone
+  return kill(static_cast<pid_t>(pid), 0) == 0 || errno != ESRCH;
+}
+
 }  // namespace
 
 FILE* Platform_OpenRegularFile(const char* path) {
@@ -60,6 +86,24 @@ FILE* Platform_OpenRegularFile(const char* path) {
   FILE* file = fdopen(fd, "rb");
   if (!file) close(fd);
   return file;
+}
+
+void Platform_RemoveStaleTempFiles(const char* dir) {
+  DIR* d = OpenDir(dir);
+  if (!d) return;
+  const time_t now = std::time(nullptr);
+  char path[1200];
+  long pid;
+  while (dirent* e = readdir(d)) {
+    if (!ParseTempName(e->d_name, &pid) || ProcessRuns(pid)) continue;
+    const int n = std::snprintf(path, sizeof path, "%s%s", dir, e->d_name);
+    if (n < 0 || static_cast<size_t>(n) >= sizeof path) continue;
+    struct stat st;
+    if (lstat(path, &st) == 0 && S_ISREG(st.st_mode) && now - st.st_mtime >= kStaleTempAge) {
+      unlink(path);
+    }
+  }
+  closedir(d);
 }
 
 bool Platform_AnyDictionaryFile(const char* dir) {

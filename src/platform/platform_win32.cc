@@ -4,6 +4,7 @@
 #include <fcntl.h>
 #include <io.h>
 
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 
@@ -44,6 +45,38 @@ HANDLE OpenRegular(const char* path) {
   return h;
 }
 
+// "qor" + 4 digits + ".dct." + digits + ".tmp", as Platform_TempPathFor names them.
+bool ParseTempName(const char* name, DWORD* pid) {
+  if (strnlen(name, 12) < 12 || name[11] != '.') return false;
+  char dictName[12];
+  std::memcpy(dictName, name, 11);
+  dictName[11] = '\0';
+  if (DictNumber(dictName) < 0) return false;
+  uint64_t value = 0;
+  const char* p = name + 12;
+  for (; *p >= '0' && *p <= '9'; ++p) {
+    value = value * 10 + static_cast<uint64_t>(*p - '0');
+    if (value > 0xFFFFFFFFu) return false;
+  }
+  if (p == name + 12 || std::strcmp(p, ".tmp") != 0) return false;
+  *pid = static_cast<DWORD>(value);
+  return true;
+}
+
+bool ProcessRuns(DWORD pid) {
+  if (pid == GetCurrentProcessId()) return true;
+  HANDLE process = OpenProcess(SYNCHRONIZE, FALSE, pid);
+  // No such process gives ERROR_INVALID_PARAMETER; access denied means one runs.
+  if (!process) return GetLastError() != ERROR_INVALID_PARAMETER;
+  const bool runs = WaitForSingleObject(process, 0) == WAIT_TIMEOUT;
+  CloseHandle(process);
+  return runs;
+}
+
+uint64_t Ticks(const FILETIME& t) {
+  return (uint64_t{t.dwHighDateTime} << 32) | t.dwLowDateTime;
+}
+
 }  // namespace
 
 FILE* Platform_OpenRegularFile(const char* path) {
@@ -57,6 +90,34 @@ FILE* Platform_OpenRegularFile(const char* path) {
   FILE* file = _fdopen(fd, "rb");
   if (!file) _close(fd);
   return file;
+}
+
+void Platform_RemoveStaleTempFiles(const char* dir) {
+  char pattern[MAX_PATH + 16];
+  if (!BuildPath(dir, "qor????.dct.*.tmp", pattern, sizeof pattern)) return;
+  WIN32_FIND_DATAA data;
+  HANDLE h = FindFirstFileA(pattern, &data);
+  if (h == INVALID_HANDLE_VALUE) return;
+  FILETIME nowTime;
+  GetSystemTimeAsFileTime(&nowTime);
+  const uint64_t now = Ticks(nowTime);
+  const uint64_t age = uint64_t{kStaleTempAge} * 10000000u;  // FILETIME counts 100 ns
+  do {
+    DWORD pid;
+    if ((data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) ||
+        !ParseTempName(data.cFileName, &pid) || ProcessRuns(pid)) {
+      continue;
+    }
+    // A copy gives its file the source's write time, so the creation time counts too.
+    uint64_t touched = Ticks(data.ftLastWriteTime);
+    if (Ticks(data.ftCreationTime) > touched) touched = Ticks(data.ftCreationTime);
+    char path[MAX_PATH + 16];
+    if (now >= touched && now - touched >= age &&
+        BuildPath(dir, data.cFileName, path, sizeof path)) {
+      DeleteFileA(path);
+    }
+  } while (FindNextFileA(h, &data));
+  FindClose(h);
 }
 
 bool Platform_AnyDictionaryFile(const char* dir) {

@@ -568,6 +568,43 @@ TEST_F(QorOpenTest, ACatalogThatCannotBeWrittenStillLeavesTheEngineCurrent) {
   EXPECT_EQ(CatalogDicts(d1_).size(), 2u);
 }
 
+// Sets a file's write and creation times (a temporary file counts as written at the later).
+void SetFileTimes(const std::string& path, std::time_t t) {
+  ASSERT_TRUE(SetMTime(path, t));
+#if defined(_WIN32)
+  HANDLE h = CreateFileA(path.c_str(), FILE_WRITE_ATTRIBUTES, FILE_SHARE_READ, nullptr,
+                         OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  ASSERT_NE(h, INVALID_HANDLE_VALUE);
+  ULARGE_INTEGER v;
+  v.QuadPart = (static_cast<uint64_t>(t) + 11644473600ull) * 10000000ull;
+  const FILETIME ft{v.LowPart, v.HighPart};
+  EXPECT_TRUE(SetFileTime(h, &ft, nullptr, nullptr));
+  CloseHandle(h);
+#endif
+}
+
+TEST_F(QorOpenTest, RemovesOldTemporaryFilesOfProcessesThatNoLongerRun) {
+  MakeDict(d1_, 101, {20020801, 1, {{13101, "AB", "CDE"}}, {}}, kT1);
+  const std::string gone = d1_.File("qor0101.dct.2147483646.tmp");  // no process has this id
+  const std::string recent = d1_.File("qor0102.dct.2147483646.tmp");
+  const std::string other = d1_.File("qor0101.dct.2147483646.bak");
+  char own[512];
+  ASSERT_EQ(Platform_TempPathFor(d1_.File("qor0103.dct").c_str(), own, sizeof own), 0);
+  for (const std::string& path : {gone, recent, other, std::string(own)}) {
+    WriteBytes(path, {1, 2, 3});
+  }
+  const std::time_t old = std::time(nullptr) - 2 * kStaleTempAge;
+  SetFileTimes(gone, old);
+  SetFileTimes(other, old);
+  SetFileTimes(own, old);
+  Paths(d1_.Str(), "", "");
+  ASSERT_NE(Open(), nullptr);
+  EXPECT_FALSE(Exists(gone));
+  EXPECT_TRUE(Exists(recent));  // perhaps a copy running on another machine
+  EXPECT_TRUE(Exists(other));
+  EXPECT_TRUE(Exists(own));
+}
+
 #if !defined(_WIN32)
 // Opens the FIFO for writing while the test runs past 10 s, which ends a read blocked on it:
 // a regression fails the test instead of hanging it.
