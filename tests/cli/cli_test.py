@@ -268,6 +268,27 @@ class Install(CliTest):
         self.assertIn("destination directory", err)
 
 
+    def test_install_refuses_a_damaged_file_and_reports_a_catalog_it_could_not_write(self):
+        source = tempfile.mkdtemp(dir=self.tmp)
+        target = tempfile.mkdtemp(dir=self.tmp)
+        with open(self.dict_file, "rb") as f:
+            image = f.read()
+        with open(os.path.join(source, "qor1301.dct"), "wb") as f:
+            f.write(image[:-40])
+        code, out, err = run("install", "--from", source, "--to", target, "1301")
+        self.assertEqual(code, 2, out)
+        self.assertIn("qor1301.dct is not a readable dictionary (header: sections end", err)
+        self.assertIn("nothing installed", err)
+        self.assertEqual(os.listdir(target), [])
+        # A directory in the catalog's place: the file is copied, the catalog cannot be.
+        os.mkdir(os.path.join(target, "qor9999.dct"))
+        code, out, err = run("install", "--from", self.dict_dir, "--to", target, "1301")
+        self.assertEqual(code, 2, err)
+        self.assertIn("installed 1 of 1", out)
+        self.assertIn("the catalog was not brought up to date", err)
+        self.assertIn("qor9999.dct cannot be read, so it lacks 1301", err)
+        self.assertEqual(sorted(os.listdir(target)), ["qor1301.dct", "qor9999.dct"])
+
     def test_a_fifo_is_passed_over_without_waiting(self):
         d = tempfile.mkdtemp(dir=self.tmp)
         shutil.copy(self.dict_file, d)

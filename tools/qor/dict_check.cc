@@ -17,6 +17,7 @@
 
 #include "base/damage.h"
 #include "base/file_io.h"
+#include "base/num_text.h"
 #include "catalog/catalog_file.h"
 #include "common/cp932.h"
 #include "mkdict/dict_builder.h"
@@ -956,4 +957,45 @@ int Check_Path(const std::string& path, bool quiet, bool progress, FILE* out, st
   }
   if (progress) ClearProgress();
   return problems;
+}
+
+bool Check_Dictionary(const std::string& path, std::string* problem) {
+  DictWalk walk;
+  if (!IsRegularFile(path, problem) ||
+      !WalkDictionary(path, IsCorrectionFile(path), nullptr, &walk, problem)) {
+    return false;
+  }
+  if (walk.problemCount == 0) return true;
+  *problem = walk.problems.front().place + ": " + walk.problems.front().what;
+  return false;
+}
+
+bool Check_CatalogLists(const std::string& dir, const std::vector<uint32_t>& numbers,
+                        std::string* problem) {
+  const std::string prefix = dir.empty() || dir.back() == '/' ? dir : dir + "/";
+  std::unique_ptr<DirCatalog> image(new DirCatalog());
+  const bool read = DirCatalog_Read(prefix.c_str(), image.get()) == 0;
+  std::string missing;
+  for (uint32_t n : numbers) {
+    uint8_t header[kDictHeaderSize];
+    uint32_t edition1 = 0, edition2 = 0;
+    FILE* file = Platform_OpenRegularFile((prefix + "qor" + Code(n, 4) + ".dct").c_str());
+    const bool headerRead = file != nullptr && File_ReadAt(file, 0, header, sizeof header);
+    if (file != nullptr) std::fclose(file);
+    if (headerRead) {
+      GetU32BE(header + kDictEdition1Offset, &edition1);
+      GetU32BE(header + kDictEdition2Offset, &edition2);
+    }
+    bool listed = false;
+    CatalogDictRow row;
+    for (uint32_t i = 0; read && headerRead && !listed && i < image->dictCount; ++i) {
+      listed = DirCatalog_DictRow(image.get(), i, &row) == 0 && row.number == n &&
+               row.edition1 == edition1 && row.edition2 == edition2;
+    }
+    if (!listed) missing += (missing.empty() ? "" : ", ") + Code(n, 4);
+  }
+  if (missing.empty()) return true;
+  *problem = prefix + "qor9999.dct " + (read ? "does not list " : "cannot be read, so it lacks ") +
+             missing;
+  return false;
 }

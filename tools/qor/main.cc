@@ -343,6 +343,11 @@ int RunInstall(const InstallOptions& install) {
     const uint32_t n = ParseDictNumber(text);
     const std::string file = install.from + "/qor" + Digits(n, 4) + ".dct";
     if (!IsReadableFile(file)) Fail("dictionary " + file + " does not exist");
+    // A damaged file would replace a good one and take its regions away.
+    std::string problem;
+    if (!Check_Dictionary(file, &problem)) {
+      Fail(file + " is not a readable dictionary (" + problem + "); nothing installed");
+    }
     numbers.push_back(static_cast<int32_t>(n));
   }
   // The library's limit for one call.
@@ -355,6 +360,13 @@ int RunInstall(const InstallOptions& install) {
   if (copied != static_cast<int32_t>(numbers.size())) {
     Fail(std::to_string(numbers.size() - static_cast<size_t>(std::max(copied, 0))) +
          " could not be copied into " + install.to);
+  }
+  // The files are in place; without a catalog that lists them the install is not done.
+  std::string problem;
+  if (!Check_CatalogLists(install.to, std::vector<uint32_t>(numbers.begin(), numbers.end()),
+                          &problem)) {
+    Fail("the catalog was not brought up to date (is the directory full or read-only?): " +
+         problem);
   }
   return kExitFound;
 }
