@@ -20,6 +20,7 @@
 #include "base/num_text.h"
 #include "catalog/catalog_file.h"
 #include "common/cp932.h"
+#include "copy/copy_dic.h"
 #include "mkdict/dict_builder.h"
 #include "platform/platform.h"
 #include "qor/output.h"
@@ -977,6 +978,7 @@ bool Check_CatalogLists(const std::string& dir, const std::vector<uint32_t>& num
   const bool read = DirCatalog_Read(prefix.c_str(), image.get()) == 0;
   std::string missing;
   for (uint32_t n : numbers) {
+    if (n >= kCopyMarkCount) continue;  // numbers from 5000 up are not catalogued
     uint8_t header[kDictHeaderSize];
     uint32_t edition1 = 0, edition2 = 0;
     FILE* file = Platform_OpenRegularFile((prefix + "qor" + Code(n, 4) + ".dct").c_str());

@@ -23,8 +23,9 @@ int Check_Path(const std::string& path, bool quiet, bool progress, FILE* out, st
 // false with the first problem (or why it cannot be read) in problem.
 bool Check_Dictionary(const std::string& path, std::string* problem);
 
-// Whether the catalog of dir lists each of the dictionaries numbers with the edition values
-// that its file in dir holds; false with the numbers it does not in problem.
+// Whether the catalog of dir lists each of the dictionaries numbers (those below 5000, which
+// alone are catalogued) with the edition values that its file in dir holds; false with the
+// numbers it does not in problem.
 bool Check_CatalogLists(const std::string& dir, const std::vector<uint32_t>& numbers,
                         std::string* problem);
 
