@@ -668,8 +668,8 @@ TEST_F(QorOpenTest, AReadOnlyDirectoryWithoutACatalogIsUsedAsItsFilesAre) {
     GTEST_SKIP() << "running as root where mounting is not permitted: no read-only directory";
   }
   MakeDict(mountPoint, 101, {20020801, 1, {{13101, "AB", "CDE"}}, {}}, kT1);
-  const bool readOnly = mounted ? mount(nullptr, dir.c_str(), nullptr, MS_REMOUNT | MS_RDONLY,
-                                        nullptr) == 0
+  const bool readOnly = mounted ? mount("tmpfs", dir.c_str(), "tmpfs", MS_REMOUNT | MS_RDONLY,
+                                        "size=1m") == 0
                                 : chmod(dir.c_str(), 0555) == 0;
   EXPECT_TRUE(readOnly);
   Paths(dir, "", "");
