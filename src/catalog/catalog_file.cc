@@ -82,6 +82,8 @@ void ClearTables(DirCatalog* image) {
   image->prefixBody = nullptr;
   image->prefixLength = 0;
   image->loaded = 0;
+  image->fileDate = 0;
+  image->fileTime = 0;
 }
 
 // Reads the u16 count at offset and the size - 2 bytes after it into body.
@@ -153,15 +155,22 @@ int DirCatalog_Read(const char* path, DirCatalog* image) {
   char full[kPathCapacity];
   CatalogFileName(name);
   if (Path_Join(full, sizeof full, image->path, name) != 0) return 1;
-  FILE* file = std::fopen(full, "rb");
+  FILE* file = Platform_OpenRegularFile(full);
   if (!file) return 1;
   const int result = ReadOpenCatalog(file, image);
+  LocalTime written{};
+  const bool timeKnown = Platform_FileTime(file, &written) == 0;
   std::fclose(file);
   if (result != 0) {
     ClearTables(image);
     return result == kReadNoMemory ? kReadNoMemory : -1;
   }
   image->loaded = 1;
+  if (timeKnown) {
+    image->fileDate =
+        static_cast<uint32_t>(written.year * 10000 + written.month * 100 + written.day);
+    image->fileTime = static_cast<uint32_t>(written.hour * 100 + written.minute);
+  }
   return 0;
 }
 
@@ -473,7 +482,7 @@ void MakePieces(const uint8_t* header, const PackedTable* dict, const PackedRegi
 
 // Whether the file at path holds exactly these pieces.
 bool FileHolds(const char* path, const CatalogPieces& p) {
-  FILE* file = std::fopen(path, "rb");
+  FILE* file = Platform_OpenRegularFile(path);
   if (!file) return false;
   size_t total = 0;
   for (uint32_t size : p.size) total += size;
@@ -613,4 +622,48 @@ int Catalog_WriteRows(const char* dir, CatalogRows* rows, CatalogRegionPacker pa
 
 int Catalog_Write(const DirCatalog* image, CatalogRows* rows) {
   return Catalog_WriteRows(image->path, rows, Catalog_PackRegionTable, Catalog_PackPrefixTable);
+}
+
+int DirCatalog_FromRows(DirCatalog* image, CatalogRows* rows) {
+  PackedTable dict, prefix;
+  PackedRegionTable region;
+  PackedTable_Init(&dict);
+  PackedTable_Init(&prefix);
+  PackedRegionTable_Init(&region);
+  CatalogFit fit;
+  int result = Catalog_PackRows(rows, Catalog_PackRegionTable, Catalog_PackPrefixTable, &dict,
+                                &region, &prefix, &fit);
+  uint8_t* tables = nullptr;
+  if (result == 0 && dict.count != 0) {
+    tables = static_cast<uint8_t*>(Mem_Alloc(size_t{dict.used} + region.recordBytes +
+                                             region.nameBytes + prefix.used + 1));
+    if (tables == nullptr) result = -1;
+  }
+  if (result == 0) {
+    ClearTables(image);
+    if (tables != nullptr) {
+      Catalog_MakeHeader(image->header, &dict, &region, &prefix);
+      image->tables = tables;
+      image->dictCount = dict.count;
+      image->dictRows = tables;
+      image->dictLength = dict.used;
+      std::memcpy(tables, dict.data, dict.used);
+      uint8_t* regionBody = tables + dict.used;
+      image->regionCount = region.count;
+      image->regionBody = regionBody;
+      image->regionLength = region.recordBytes + region.nameBytes;
+      std::memcpy(regionBody, region.records, region.recordBytes);
+      std::memcpy(regionBody + region.recordBytes, region.names, region.nameBytes);
+      uint8_t* prefixBody = regionBody + image->regionLength;
+      image->prefixCount = prefix.count;
+      image->prefixBody = prefixBody;
+      image->prefixLength = prefix.used;
+      std::memcpy(prefixBody, prefix.data, prefix.used);
+      image->loaded = DirCatalog_Check(image) == 0 ? 1 : 0;
+    }
+  }
+  PackedTable_Free(&dict);
+  PackedTable_Free(&prefix);
+  PackedRegionTable_Free(&region);
+  return result;
 }

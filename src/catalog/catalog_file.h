@@ -47,6 +47,8 @@ struct DirCatalog {
   const uint8_t* prefixBody;
   uint32_t prefixLength;
   uint8_t loaded;  // 1 once a catalog was read into the image
+  // The catalog file's own last write, as a dictionary row's date and time (0 when unknown).
+  uint32_t fileDate, fileTime;
 };
 
 // An empty image with an empty path.
@@ -83,6 +85,12 @@ void PrefixCursor_Start(PrefixCursor* cursor, const DirCatalog* image);
 // -1 after the last group (or at a group cut off by the end of the table).
 int PrefixCursor_Next(PrefixCursor* cursor, uint32_t* prefix, const uint8_t** dicts,
                       uint32_t* n);
+
+// Fills the image's tables from rows as a catalog written from them would hold them, for a
+// directory whose catalog cannot (or must not) be written; the path stays. 0 (loaded 1, or 0
+// when the rows hold no dictionary), 1 when not even the first dictionary's rows fit a catalog
+// (the image is unchanged), -1 when an allocation failed (unchanged).
+int DirCatalog_FromRows(DirCatalog* image, CatalogRows* rows);
 
 // Write buffers, sized by the packers from the rows they pack: _Init before first use,
 // _Free after.

@@ -7,6 +7,7 @@
 #include "base/byte_order.h"
 #include "base/mem.h"
 #include "base/num_text.h"
+#include "platform/platform.h"
 
 namespace {
 
@@ -137,6 +138,7 @@ int DirCatalog_Load(DirCatalog* image, const char* path, CatalogWrite write) {
   const int answer = DirCatalog_Read(path, image);
   if (answer == 2) return 0;
   if (answer == -2) return -1;
+  if (write == kCatalogMayWrite) Platform_RemoveStaleTempFiles(image->path);
   uint8_t* status = static_cast<uint8_t*>(Mem_Alloc(kScanStatusSize));
   if (!status) return -1;
   CatalogRows catalogued, fresh, merged;
@@ -148,7 +150,10 @@ int DirCatalog_Load(DirCatalog* image, const char* path, CatalogWrite write) {
   // The scan needs only the dictionary rows; the region and prefix rows are made when the
   // catalog is rewritten (a current catalog, the common case, needs none of them).
   if (answer == 0 && DictRowsOf(image, &catalogued) != 0) result = -1;
-  if (result == 0 && Dir_Scan(image->path, &catalogued, &fresh, status) != 0) result = -1;
+  const uint64_t catalogMinute = FileTime_Minutes(image->fileDate, image->fileTime);
+  if (result == 0 && Dir_Scan(image->path, &catalogued, catalogMinute, &fresh, status) != 0) {
+    result = -1;
+  }
   if (result == 0 && answer == 0 && MustRewrite(status) &&
       RegionAndPrefixRowsOf(image, &catalogued) != 0) {
     result = -1;
@@ -157,10 +162,14 @@ int DirCatalog_Load(DirCatalog* image, const char* path, CatalogWrite write) {
     const int merge = Catalog_Merge(&catalogued, &fresh, &merged, status);
     if (merge < 0) {
       result = -1;
-    } else if (merge == 1 && write == kCatalogMayWrite) {
-      const int wrote = Catalog_Write(image, &merged);
+    } else if (merge == 1) {
+      // A search keeps the files as they are; a directory that cannot take the catalog
+      // (read-only, full) is still used as its files are now. Either way the image is made
+      // from the merged rows instead of the file.
+      const int wrote = write == kCatalogMayWrite ? Catalog_Write(image, &merged) : 1;
       if (wrote < 0) result = -1;
       written = wrote == 0;
+      if (wrote == 1 && DirCatalog_FromRows(image, &merged) < 0) result = -1;
     }
   }
   CatalogRows_Free(&merged);

@@ -176,7 +176,20 @@ int Dict_ReadSummary(FILE* file, const char* numberText, CatalogRows* fresh) {
   return result;
 }
 
-int Dir_Scan(const char* path, CatalogRows* catalogued, CatalogRows* fresh, uint8_t* status) {
+uint64_t FileTime_Minutes(uint32_t date, uint32_t time) {
+  // Days from the civil date (proleptic Gregorian calendar, years from March).
+  const int64_t year = date / 10000 - (date / 100 % 100 <= 2 ? 1 : 0);
+  const int64_t month = date / 100 % 100, day = date % 100;
+  const int64_t era = year / 400, yearOfEra = year - era * 400;
+  const int64_t dayOfYear = (153 * (month > 2 ? month - 3 : month + 9) + 2) / 5 + day - 1;
+  const int64_t days =
+      era * 146097 + yearOfEra * 365 + yearOfEra / 4 - yearOfEra / 100 + dayOfYear - 719468;
+  if (days < 0 || time / 100 > 23 || time % 100 > 59) return 0;
+  return static_cast<uint64_t>(days) * 1440 + time / 100 * 60 + time % 100;
+}
+
+int Dir_Scan(const char* path, CatalogRows* catalogued, uint64_t catalogMinute, CatalogRows* fresh,
+             uint8_t* status) {
   uint8_t* present = static_cast<uint8_t*>(Mem_AllocZeroed(kScanStatusSize, 1));
   if (!present) return -1;
   // One listing stands for the existence test of every probed number; when no file matches
@@ -196,14 +209,17 @@ int Dir_Scan(const char* path, CatalogRows* catalogued, CatalogRows* fresh, uint
     if (n >= kScanStatusSize || status[n] != kScanAbsent) continue;  // a repeated row
     present[n] = 0;  // a catalogued file is never new
     Dict_FileName(n, name);
-    FILE* file = Path_Join(full, sizeof full, path, name) == 0 ? std::fopen(full, "rb") : nullptr;
+    FILE* file =
+        Path_Join(full, sizeof full, path, name) == 0 ? Platform_OpenRegularFile(full) : nullptr;
     if (!file) {
       status[n] = kScanMissing;
       continue;
     }
     char date[9], time[5];
     FileTimeTexts(file, date, time);
-    if (std::strcmp(date, f[1]) == 0 && std::strcmp(time, f[2]) == 0) {
+    const bool safelyPast =
+        FileTime_Minutes(DecimalValue(f[1]), DecimalValue(f[2])) + 1 < catalogMinute;
+    if (std::strcmp(date, f[1]) == 0 && std::strcmp(time, f[2]) == 0 && safelyPast) {
       status[n] = kScanUnchanged;
     } else {
       uint8_t header[kDictHeaderSize];
@@ -230,7 +246,8 @@ int Dir_Scan(const char* path, CatalogRows* catalogued, CatalogRows* fresh, uint
       const uint32_t n = 100 * i + j;
       if (!present[n]) continue;
       Dict_FileName(n, name);
-      FILE* file = Path_Join(full, sizeof full, path, name) == 0 ? std::fopen(full, "rb") : nullptr;
+      FILE* file =
+          Path_Join(full, sizeof full, path, name) == 0 ? Platform_OpenRegularFile(full) : nullptr;
       if (!file) continue;
       const int r = Dict_ReadSummary(file, NumText(n, 4), fresh);
       if (r < 0) result = -1;
@@ -252,7 +269,7 @@ int CorrectionDir_Probe(CorrectionProbe* probe, const char* path) {
   char full[kPathCapacity];
   Dict_FileName(kCorrectionDictNumber, name);
   if (Path_Join(full, sizeof full, probe->path, name) != 0) return 0;
-  if (FILE* file = std::fopen(full, "rb")) {
+  if (FILE* file = Platform_OpenRegularFile(full)) {
     std::fclose(file);
     probe->present = 1;
   }

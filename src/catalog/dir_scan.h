@@ -62,13 +62,23 @@ struct CorrectionProbe {
   uint8_t present;  // 1 when qor5001.dct opens for reading there
 };
 
+// Minutes since 1 January 1970 of a local file date YYYYMMDD and time HHMM, by the calendar
+// alone (0 for a date before 1970 or a time that is not one).
+uint64_t FileTime_Minutes(uint32_t date, uint32_t time);
+
 // Fills status (kScanStatusSize entries) for the directory (ending with the separator)
 // against the catalogued rows (their dictIndex built; may be empty) and appends the
 // summaries of changed and new files to fresh, in ascending number, changed ones first.
 // A file whose summary is damaged contributes no rows: a new one stays absent, a
 // catalogued one counts as missing. Returns 0, or -1 when an allocation failed (fresh is
 // then incomplete and must not be used).
-int Dir_Scan(const char* path, CatalogRows* catalogued, CatalogRows* fresh, uint8_t* status);
+// catalogMinute is FileTime_Minutes of the catalog file's own last write (0 when unknown).
+// A file whose time equals its row's is taken as unchanged only when that minute lies a
+// whole minute before the catalog's: a file replaced within the minute in which it was
+// catalogued (or while the catalog was being made) keeps its time to the minute, so such a
+// row is checked against the file's header like a file whose time changed.
+int Dir_Scan(const char* path, CatalogRows* catalogued, uint64_t catalogMinute, CatalogRows* fresh,
+             uint8_t* status);
 
 // Appends the dictionary row, the region rows and the prefix rows of an open dictionary
 // file. All or nothing: the file is checked completely before the first row is appended.

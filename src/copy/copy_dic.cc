@@ -157,6 +157,8 @@ int CopyDic_RebuildCatalog(const char* source, const char* destination, const ui
 }
 
 int32_t CopyDic_Install(const char* from, const char* to, const int32_t* numbers, int32_t count) {
+  // Room first: what killed installs left behind goes before anything is copied.
+  Platform_RemoveStaleTempFiles(to);
   uint8_t copied[kCopyMarkCount] = {};
   int32_t total = 0;
   for (int32_t i = 0; i < count; ++i) {

@@ -1,5 +1,6 @@
-// The operating-system layer: dictionary file search, file times, delete, atomic replace and
-// copy. The only module that touches the operating system; one POSIX and one Win32 build.
+// The operating-system layer: dictionary file search, opening regular files, file times,
+// delete, atomic replace, copy and stale temporary files. The only module that touches the
+// operating system; one POSIX and one Win32 build.
 #ifndef QOR3_PLATFORM_PLATFORM_H
 #define QOR3_PLATFORM_PLATFORM_H
 
@@ -27,6 +28,10 @@ bool Platform_AnyDictionaryFile(const char* dir);
 // Sets present[n] = 1 for every n in 0..9999 whose "qor" + 4 digits + ".dct" exists in dir,
 // from one listing of the directory; present has 10000 entries and is not cleared here.
 void Platform_ListDictionaryFiles(const char* dir, uint8_t* present);
+// Opens path for reading ("rb") when it is a regular file. A FIFO, device or directory is
+// refused without waiting on it (no writer, no carrier) and without reading from it. Null
+// when the path does not name a regular file that opens.
+FILE* Platform_OpenRegularFile(const char* path);
 // Last modification time of an open file in local time: 0, or -1 when it cannot be told.
 int Platform_FileTime(FILE* file, LocalTime* out);
 // 0 when the file is gone afterwards (deleted, or was not there), else -1.
@@ -35,11 +40,18 @@ int Platform_DeleteFile(const char* path);
 int Platform_ReplaceFile(const char* tmp, const char* path);
 // Copies src over dst (an existing dst is overwritten) keeping src's modification time.
 // The copy is made in a temporary file next to dst and renamed into place, so dst is never
-// seen half-copied and a failed copy leaves the old dst intact. 0 or -1.
+// seen half-copied and a failed copy leaves the old dst intact. A src that is not a regular
+// file is refused unread. 0 or -1.
 int Platform_CopyFile(const char* src, const char* dst);
 // out = path + a suffix naming a temporary file in the same directory. 0, or -1 when it
 // does not fit in capacity bytes.
 int Platform_TempPathFor(const char* path, char* out, size_t capacity);
+// Deletes the temporary files "qorNNNN.dct.PID.tmp" of dir (empty or ending with the
+// separator) that Platform_TempPathFor named for a process of this machine that no longer
+// runs and that nothing has written for kStaleTempAge seconds (the age spares a copy running
+// on another machine that shares the directory). Files that cannot be deleted stay.
+void Platform_RemoveStaleTempFiles(const char* dir);
+constexpr long kStaleTempAge = 3600;
 
 // Change notification on the directories of an open set (inotify on Linux, change
 // notifications on Windows): one cheap call tells whether any dictionary file of them

@@ -1,6 +1,7 @@
 // The operating-system layer for POSIX systems.
 #include <dirent.h>
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #if defined(__linux__)
@@ -40,7 +41,74 @@ bool MatchesDictName(const char* name, bool caseInsensitive, int* number) {
 
 DIR* OpenDir(const char* dir) { return opendir(dir[0] ? dir : "."); }
 
+// A descriptor for reading path when it is a regular file, else -1. O_NONBLOCK keeps the
+// open of a FIFO without a writer (or of a device) from waiting; the type is then told
+// by fstat and the flag cleared, so reads of the regular file behave as usual.
+int OpenRegular(const char* path) {
+  const int fd = open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) return -1;
+  struct stat st;
+  const int flags = fcntl(fd, F_GETFL);
+  if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || flags < 0 ||
+      fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) != 0) {
+    close(fd);
+    return -1;
+  }
+  return fd;
+}
+
+// "qor" + 4 digits + ".dct." + digits + ".tmp", as Platform_TempPathFor names them; *pid
+// receives the digits' value.
+bool ParseTempName(const char* name, long* pid) {
+  if (strnlen(name, 12) < 12 || name[11] != '.') return false;
+  int number;
+  char dictName[12];
+  std::memcpy(dictName, name, 11);
+  dictName[11] = '\0';
+  if (!MatchesDictName(dictName, false, &number) || number < 0) return false;
+  long long value = 0;
+  const char* p = name + 12;
+  for (; *p >= '0' && *p <= '9'; ++p) {
+    value = value * 10 + (*p - '0');
+    if (value > 0x7FFFFFFF) return false;
+  }
+  if (p == name + 12 || std::strcmp(p, ".tmp") != 0) return false;
+  *pid = static_cast<long>(value);
+  return true;
+}
+
+bool ProcessRuns(long pid) {
+  if (pid <= 0) return true;  // kill would address a process group: never judged gone
+  return kill(static_cast<pid_t>(pid), 0) == 0 || errno != ESRCH;
+}
+
 }  // namespace
+
+FILE* Platform_OpenRegularFile(const char* path) {
+  const int fd = OpenRegular(path);
+  if (fd < 0) return nullptr;
+  FILE* file = fdopen(fd, "rb");
+  if (!file) close(fd);
+  return file;
+}
+
+void Platform_RemoveStaleTempFiles(const char* dir) {
+  DIR* d = OpenDir(dir);
+  if (!d) return;
+  const time_t now = std::time(nullptr);
+  char path[1200];
+  long pid;
+  while (dirent* e = readdir(d)) {
+    if (!ParseTempName(e->d_name, &pid) || ProcessRuns(pid)) continue;
+    const int n = std::snprintf(path, sizeof path, "%s%s", dir, e->d_name);
+    if (n < 0 || static_cast<size_t>(n) >= sizeof path) continue;
+    struct stat st;
+    if (lstat(path, &st) == 0 && S_ISREG(st.st_mode) && now - st.st_mtime >= kStaleTempAge) {
+      unlink(path);
+    }
+  }
+  closedir(d);
+}
 
 bool Platform_AnyDictionaryFile(const char* dir) {
   DIR* d = OpenDir(dir);
@@ -94,14 +162,14 @@ int Platform_TempPathFor(const char* path, char* out, size_t capacity) {
 int Platform_CopyFile(const char* src, const char* dst) {
   char tmp[1200];
   if (Platform_TempPathFor(dst, tmp, sizeof tmp) != 0) return -1;
-  int in = open(src, O_RDONLY);
+  int in = OpenRegular(src);
   if (in < 0) return -1;
   struct stat st;
   if (fstat(in, &st) != 0) {
     close(in);
     return -1;
   }
-  int out = open(tmp, O_WRONLY | O_CREAT | O_TRUNC, 0644);
+  int out = open(tmp, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
   if (out < 0) {
     close(in);
     return -1;

@@ -1,8 +1,10 @@
 // The operating-system layer for Windows (ANSI file API, code page 932 paths).
 #include <windows.h>
 
+#include <fcntl.h>
 #include <io.h>
 
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <new>
@@ -27,7 +29,97 @@ int DictNumber(const char* name) {
   return n;
 }
 
+// A handle for reading path when it is a file on disk, else INVALID_HANDLE_VALUE: a pipe,
+// console or other device, or a directory, is closed again unread. Other processes may
+// read, write, delete and rename over the file meanwhile, as with a POSIX descriptor, so an
+// install can replace a dictionary that a search is reading.
+HANDLE OpenRegular(const char* path) {
+  HANDLE h = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                         nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (h == INVALID_HANDLE_VALUE) return h;
+  BY_HANDLE_FILE_INFORMATION info;
+  if (GetFileType(h) != FILE_TYPE_DISK || !GetFileInformationByHandle(h, &info) ||
+      (info.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_DEVICE)) != 0) {
+    CloseHandle(h);
+    return INVALID_HANDLE_VALUE;
+  }
+  return h;
+}
+
+// "qor" + 4 digits + ".dct." + digits + ".tmp", as Platform_TempPathFor names them.
+bool ParseTempName(const char* name, DWORD* pid) {
+  if (strnlen(name, 12) < 12 || name[11] != '.') return false;
+  char dictName[12];
+  std::memcpy(dictName, name, 11);
+  dictName[11] = '\0';
+  if (DictNumber(dictName) < 0) return false;
+  uint64_t value = 0;
+  const char* p = name + 12;
+  for (; *p >= '0' && *p <= '9'; ++p) {
+    value = value * 10 + static_cast<uint64_t>(*p - '0');
+    if (value > 0xFFFFFFFFu) return false;
+  }
+  if (p == name + 12 || std::strcmp(p, ".tmp") != 0) return false;
+  *pid = static_cast<DWORD>(value);
+  return true;
+}
+
+bool ProcessRuns(DWORD pid) {
+  if (pid == GetCurrentProcessId()) return true;
+  HANDLE process = OpenProcess(SYNCHRONIZE, FALSE, pid);
+  // No such process gives ERROR_INVALID_PARAMETER; access denied means one runs.
+  if (!process) return GetLastError() != ERROR_INVALID_PARAMETER;
+  const bool runs = WaitForSingleObject(process, 0) == WAIT_TIMEOUT;
+  CloseHandle(process);
+  return runs;
+}
+
+uint64_t Ticks(const FILETIME& t) {
+  return (uint64_t{t.dwHighDateTime} << 32) | t.dwLowDateTime;
+}
+
 }  // namespace
+
+FILE* Platform_OpenRegularFile(const char* path) {
+  HANDLE h = OpenRegular(path);
+  if (h == INVALID_HANDLE_VALUE) return nullptr;
+  const int fd = _open_osfhandle(reinterpret_cast<intptr_t>(h), _O_RDONLY | _O_BINARY);
+  if (fd < 0) {
+    CloseHandle(h);
+    return nullptr;
+  }
+  FILE* file = _fdopen(fd, "rb");
+  if (!file) _close(fd);
+  return file;
+}
+
+void Platform_RemoveStaleTempFiles(const char* dir) {
+  char pattern[MAX_PATH + 16];
+  if (!BuildPath(dir, "qor????.dct.*.tmp", pattern, sizeof pattern)) return;
+  WIN32_FIND_DATAA data;
+  HANDLE h = FindFirstFileA(pattern, &data);
+  if (h == INVALID_HANDLE_VALUE) return;
+  FILETIME nowTime;
+  GetSystemTimeAsFileTime(&nowTime);
+  const uint64_t now = Ticks(nowTime);
+  const uint64_t age = uint64_t{kStaleTempAge} * 10000000u;  // FILETIME counts 100 ns
+  do {
+    DWORD pid;
+    if ((data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) ||
+        !ParseTempName(data.cFileName, &pid) || ProcessRuns(pid)) {
+      continue;
+    }
+    // A copy gives its file the source's write time, so the creation time counts too.
+    uint64_t touched = Ticks(data.ftLastWriteTime);
+    if (Ticks(data.ftCreationTime) > touched) touched = Ticks(data.ftCreationTime);
+    char path[MAX_PATH + 16];
+    if (now >= touched && now - touched >= age &&
+        BuildPath(dir, data.cFileName, path, sizeof path)) {
+      DeleteFileA(path);
+    }
+  } while (FindNextFileA(h, &data));
+  FindClose(h);
+}
 
 bool Platform_AnyDictionaryFile(const char* dir) {
   char pattern[MAX_PATH + 16];
@@ -88,6 +180,9 @@ int Platform_TempPathFor(const char* path, char* out, size_t capacity) {
 int Platform_CopyFile(const char* src, const char* dst) {
   char tmp[MAX_PATH + 32];
   if (Platform_TempPathFor(dst, tmp, sizeof tmp) != 0) return -1;
+  HANDLE source = OpenRegular(src);
+  if (source == INVALID_HANDLE_VALUE) return -1;
+  CloseHandle(source);
   // CopyFileA keeps the source's last-write time on the copy. It also copies the attributes:
   // a read-only source (a file on a CD) would give a read-only copy that the next install
   // could not replace, so that attribute is cleared.

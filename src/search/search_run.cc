@@ -6,6 +6,7 @@
 
 #include "base/mem.h"
 #include "base/num_text.h"
+#include "platform/platform.h"
 #include "search/result_builder.h"
 
 namespace {
@@ -18,7 +19,7 @@ FILE* OpenDictionary(const char* directory, uint32_t number) {
   char path[300];
   int n = std::snprintf(path, sizeof path, "%s%s", directory, name);
   if (n < 0 || static_cast<size_t>(n) >= sizeof path) return nullptr;
-  return std::fopen(path, "rb");
+  return Platform_OpenRegularFile(path);
 }
 
 FILE* OpenEngineDictionary(const EngineState* engine, uint32_t number) {

@@ -5,16 +5,28 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <chrono>
 #include <cstring>
 #include <string>
+#include <thread>
 #include <tuple>
 #include <vector>
 
+#if !defined(_WIN32)
+#include <fcntl.h>
+#include <sys/mount.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
+
+#include "base/file_io.h"
 #include "support/engine_access.h"
 #include "base/mem.h"
 #include "catalog/catalog_file.h"
 #include "catalog/catalog_test_files.h"
 #include "mkdict/dict_builder.h"
+#include "support/search_session.h"
 
 namespace {
 
@@ -519,5 +531,161 @@ TEST_F(QorOpenTest, EveryAllocationFailureFailsTheOpenCleanly) {
   Close();
   EXPECT_LT(Mem_LiveBlocks(), start);
 }
+
+// ---- Files that change under a catalog, directories that cannot take one.
+
+TEST_F(QorOpenTest, AFileReplacedWithinTheMinuteOfItsCatalogRowIsReadAgain) {
+  // Both editions carry the same time, as a replacement within one minute does; the catalog
+  // is written now, in that minute or the next, so its row's time cannot be trusted.
+  const std::time_t now = std::time(nullptr);
+  MakeDict(d1_, 101, {20020801, 1, {{13101, "AB", "CDE"}}, {}}, now);
+  Paths(d1_.Str(), "", "");
+  ASSERT_NE(Open(), nullptr);
+  MakeDict(d1_, 101, {20020802, 1, {{13101, "AB", "CDE"}, {13102, "NEW", "X"}}, {}}, now);
+  ASSERT_NE(Open(), nullptr);
+  EXPECT_EQ(Regions(result_), (std::vector<RegionTuple>{{13101, "AB", "CDE", 101},
+                                                        {13102, "NEW", "X", 101}}));
+  const std::vector<CatalogDictRow> rows = CatalogDicts(d1_);
+  ASSERT_EQ(rows.size(), 1u);
+  EXPECT_EQ(rows[0].edition1, 20020802u);
+}
+
+TEST_F(QorOpenTest, ACatalogThatCannotBeWrittenStillLeavesTheEngineCurrent) {
+  MakeDict(d1_, 101, {20020801, 1, {{13101, "AB", "CDE"}}, {}}, kT1);
+  Paths(d1_.Str(), "", "");
+  ASSERT_NE(Open(), nullptr);
+  const std::string catalog = d1_.File("qor9999.dct");
+  const std::vector<uint8_t> old = ReadBytes(catalog);
+  MakeDict(d1_, 102, {20020801, 1, {{14101, "GH", "IJ"}}, {314000001}}, kT1);
+  File_FailWritesFrom(1);  // a full disk
+  void* h = Open();
+  File_FailWritesFrom(0);
+  ASSERT_NE(h, nullptr);
+  EXPECT_EQ(result_.catalog1Loaded, 1u);
+  EXPECT_EQ(Regions(result_), (std::vector<RegionTuple>{{13101, "AB", "CDE", 101},
+                                                        {14101, "GH", "IJ", 102}}));
+  EXPECT_EQ(Search(h, NumberRequest("0314000001")).size(), 1u);
+  EXPECT_EQ(ReadBytes(catalog), old);  // kept whole, and brought up to date by the next open
+  ASSERT_NE(Open(), nullptr);
+  EXPECT_EQ(CatalogDicts(d1_).size(), 2u);
+}
+
+// Sets a file's write and creation times (a temporary file counts as written at the later).
+void SetFileTimes(const std::string& path, std::time_t t) {
+  ASSERT_TRUE(SetMTime(path, t));
+#if defined(_WIN32)
+  HANDLE h = CreateFileA(path.c_str(), FILE_WRITE_ATTRIBUTES, FILE_SHARE_READ, nullptr,
+                         OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  ASSERT_NE(h, INVALID_HANDLE_VALUE);
+  ULARGE_INTEGER v;
+  v.QuadPart = (static_cast<uint64_t>(t) + 11644473600ull) * 10000000ull;
+  const FILETIME ft{v.LowPart, v.HighPart};
+  EXPECT_TRUE(SetFileTime(h, &ft, nullptr, nullptr));
+  CloseHandle(h);
+#endif
+}
+
+TEST_F(QorOpenTest, RemovesOldTemporaryFilesOfProcessesThatNoLongerRun) {
+  MakeDict(d1_, 101, {20020801, 1, {{13101, "AB", "CDE"}}, {}}, kT1);
+  const std::string gone = d1_.File("qor0101.dct.2147483646.tmp");  // no process has this id
+  const std::string recent = d1_.File("qor0102.dct.2147483646.tmp");
+  const std::string other = d1_.File("qor0101.dct.2147483646.bak");
+  char own[512];
+  ASSERT_EQ(Platform_TempPathFor(d1_.File("qor0103.dct").c_str(), own, sizeof own), 0);
+  for (const std::string& path : {gone, recent, other, std::string(own)}) {
+    WriteBytes(path, {1, 2, 3});
+  }
+  const std::time_t old = std::time(nullptr) - 2 * kStaleTempAge;
+  SetFileTimes(gone, old);
+  SetFileTimes(other, old);
+  SetFileTimes(own, old);
+  Paths(d1_.Str(), "", "");
+  ASSERT_NE(Open(), nullptr);
+  EXPECT_FALSE(Exists(gone));
+  EXPECT_TRUE(Exists(recent));  // perhaps a copy running on another machine
+  EXPECT_TRUE(Exists(other));
+  EXPECT_TRUE(Exists(own));
+}
+
+#if !defined(_WIN32)
+// Opens the FIFO for writing while the test runs past 10 s, which ends a read blocked on it:
+// a regression fails the test instead of hanging it.
+class FifoWatchdog {
+ public:
+  explicit FifoWatchdog(std::string fifo) : fifo_(std::move(fifo)), thread_([this] { Run(); }) {}
+  ~FifoWatchdog() {
+    done_ = true;
+    thread_.join();
+  }
+  bool Fired() const { return fired_; }
+
+ private:
+  void Run() {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (!done_) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+      if (std::chrono::steady_clock::now() < deadline) continue;
+      const int fd = open(fifo_.c_str(), O_WRONLY | O_NONBLOCK);
+      if (fd >= 0) {
+        fired_ = true;
+        close(fd);
+      }
+    }
+  }
+  std::string fifo_;
+  std::atomic<bool> done_{false}, fired_{false};
+  std::thread thread_;
+};
+
+TEST_F(QorOpenTest, AFifoUnderADictionarysNameIsPassedOverWithoutWaiting) {
+  MakeDict(d1_, 1301, {20020801, 1, {{13101, "AB", "CDE"}}, {313000001}}, kT1);
+  const std::string fifo = d1_.File("qor0101.dct");
+  ASSERT_EQ(mkfifo(fifo.c_str(), 0644), 0);
+  ASSERT_EQ(mkfifo(d3_.File("qor5001.dct").c_str(), 0644), 0);
+  Paths(d1_.Str(), "", d3_.Str());
+  FifoWatchdog watchdog(fifo), correction(d3_.File("qor5001.dct"));
+  ASSERT_NE(Open(), nullptr);
+  EXPECT_EQ(result_.correctionFilePresent, 0u);
+  EXPECT_EQ(Regions(result_), (std::vector<RegionTuple>{{13101, "AB", "CDE", 1301}}));
+  EXPECT_EQ(Search(handle_, NumberRequest("0313000001")).size(), 1u);
+  // A catalogued dictionary replaced by a FIFO under an open engine: the search passes it over.
+  const std::string dict = d1_.File("qor1301.dct");
+  ASSERT_TRUE(std::filesystem::remove(dict));
+  ASSERT_EQ(mkfifo(dict.c_str(), 0644), 0);
+  FifoWatchdog replaced(dict);
+  EXPECT_TRUE(FindsNothing(handle_, NumberRequest("0313000001")));
+  EXPECT_TRUE(FindsNothing(handle_, NameRequest(13101, "*")));
+  EXPECT_FALSE(watchdog.Fired());
+  EXPECT_FALSE(correction.Fired());
+  EXPECT_FALSE(replaced.Fired());
+}
+
+// root writes into a directory whatever its permissions say, so a read-only mount stands for
+// a read-only directory where mounting is permitted.
+TEST_F(QorOpenTest, AReadOnlyDirectoryWithoutACatalogIsUsedAsItsFilesAre) {
+  ScratchDir mountPoint;
+  const std::string dir = mountPoint.Str();
+  const bool mounted = mount("tmpfs", dir.c_str(), "tmpfs", 0, "size=1m") == 0;
+  if (!mounted && geteuid() == 0) {
+    GTEST_SKIP() << "running as root where mounting is not permitted: no read-only directory";
+  }
+  MakeDict(mountPoint, 101, {20020801, 1, {{13101, "AB", "CDE"}}, {}}, kT1);
+  const bool readOnly = mounted ? mount("tmpfs", dir.c_str(), "tmpfs", MS_REMOUNT | MS_RDONLY,
+                                        "size=1m") == 0
+                                : chmod(dir.c_str(), 0555) == 0;
+  EXPECT_TRUE(readOnly);
+  Paths(dir, "", "");
+  EXPECT_NE(Open(), nullptr);
+  EXPECT_EQ(result_.catalog1Loaded, 1u);
+  EXPECT_EQ(Regions(result_), (std::vector<RegionTuple>{{13101, "AB", "CDE", 101}}));
+  EXPECT_FALSE(Exists(mountPoint.File("qor9999.dct")));
+  Close();
+  if (mounted) {
+    EXPECT_EQ(umount2(dir.c_str(), MNT_DETACH), 0);
+  } else {
+    chmod(dir.c_str(), 0755);
+  }
+}
+#endif
 
 }  // namespace

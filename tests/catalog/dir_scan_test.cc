@@ -113,6 +113,9 @@ TEST(DictSummary, ADamagedFileContributesNoRowAtAll) {
   expectNothing(DictBytes(longName));
 }
 
+// The minute of a catalog written long after every file of these tests.
+const uint64_t kLongAfter = FileTime_Minutes(20300101, 0);
+
 // Catalogued rows for Dir_Scan: [number, date, time, edition 1, edition 2].
 struct Catalogued {
   CatalogRows rows;
@@ -156,7 +159,7 @@ TEST(DirScan, JudgesEveryFileAgainstItsCatalogRow) {
   Catalogued cat({row("0101"), row("0102"), row("0103"), row("0106")});  // 0106 is gone
   Fresh fresh;
   std::vector<uint8_t> status(kScanStatusSize, 9);
-  ASSERT_EQ(Dir_Scan(dir.Dir().c_str(), &cat.rows, &fresh.rows, status.data()), 0);
+  ASSERT_EQ(Dir_Scan(dir.Dir().c_str(), &cat.rows, kLongAfter, &fresh.rows, status.data()), 0);
   EXPECT_EQ(status[101], kScanUnchanged);
   EXPECT_EQ(status[102], kScanUnchanged);
   EXPECT_EQ(status[103], kScanChanged);
@@ -174,6 +177,16 @@ TEST(DirScan, JudgesEveryFileAgainstItsCatalogRow) {
   EXPECT_EQ(rows[1][0], "0104");
 }
 
+TEST(DirScan, FileTimeMinutesCountAcrossDaysMonthsAndLeapYears) {
+  EXPECT_EQ(FileTime_Minutes(19700101, 0), 0u);
+  EXPECT_EQ(FileTime_Minutes(19700102, 130), 1440u + 90u);
+  EXPECT_EQ(FileTime_Minutes(20020101, 0) - FileTime_Minutes(20011231, 2359), 1u);
+  EXPECT_EQ(FileTime_Minutes(20240301, 0) - FileTime_Minutes(20240228, 0), 2u * 1440u);
+  EXPECT_EQ(FileTime_Minutes(21000301, 0) - FileTime_Minutes(21000228, 0), 1440u);
+  EXPECT_EQ(FileTime_Minutes(19691231, 2359), 0u);
+  EXPECT_EQ(FileTime_Minutes(20020101, 2460), 0u);
+}
+
 TEST(DirScan, ADirectoryWithoutDictionaryFilesProbesNothing) {
   ScratchDir dir;
   WriteBytes(dir.File("other.dct"), {1, 2, 3});
@@ -181,7 +194,7 @@ TEST(DirScan, ADirectoryWithoutDictionaryFilesProbesNothing) {
   Catalogued cat({});
   Fresh fresh;
   std::vector<uint8_t> status(kScanStatusSize, 9);
-  ASSERT_EQ(Dir_Scan(dir.Dir().c_str(), &cat.rows, &fresh.rows, status.data()), 0);
+  ASSERT_EQ(Dir_Scan(dir.Dir().c_str(), &cat.rows, kLongAfter, &fresh.rows, status.data()), 0);
   for (uint32_t n = 0; n < kScanStatusSize; ++n) ASSERT_EQ(status[n], kScanAbsent) << n;
   EXPECT_EQ(fresh.rows.dictRows.rowCount, 0u);
 }

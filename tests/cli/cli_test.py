@@ -20,14 +20,14 @@ QOR = ""
 MKDICT = ""
 
 
-def run(*args, env_dir=None, extra_env=None):
+def run(*args, env_dir=None, extra_env=None, timeout=60):
     env = dict(os.environ)
     env.pop("QOR_DIR", None)
     if env_dir is not None:
         env["QOR_DIR"] = env_dir
     if extra_env:
         env.update(extra_env)
-    p = subprocess.run([QOR, *args], capture_output=True, env=env, timeout=60)
+    p = subprocess.run([QOR, *args], capture_output=True, env=env, timeout=timeout)
     return p.returncode, p.stdout.decode("utf-8"), p.stderr.decode("utf-8")
 
 
@@ -126,7 +126,7 @@ class ExitCodes(CliTest):
             code, out, err = self.qor("number", key)
             self.assertEqual(code, 2, key)
             self.assertEqual(out, "")
-            self.assertIn("bad number '%s'" % key, err)
+            self.assertIn('bad number "%s"' % key, err)
             self.assertIn(message, err)
 
     def test_unknown_region_blank_pattern_and_bad_kind(self):
@@ -256,7 +256,7 @@ class Install(CliTest):
     def test_install_errors(self):
         target = tempfile.mkdtemp(dir=self.tmp)
         for number, message in [("1302", "qor1302.dct does not exist"),
-                                ("0130", "bad dictionary number '0130'"),
+                                ("0130", 'bad dictionary number "0130"'),
                                 ("9999", "bad dictionary number"), ("13x1", "bad dictionary")]:
             code, out, err = run("install", "--from", self.dict_dir, "--to", target, number)
             self.assertEqual(code, 2, number)
@@ -266,6 +266,43 @@ class Install(CliTest):
                            os.path.join(self.tmp, "missing"), "1301")
         self.assertEqual(code, 2)
         self.assertIn("destination directory", err)
+
+
+    def test_install_refuses_a_damaged_file_and_reports_a_catalog_it_could_not_write(self):
+        source = tempfile.mkdtemp(dir=self.tmp)
+        target = tempfile.mkdtemp(dir=self.tmp)
+        with open(self.dict_file, "rb") as f:
+            image = f.read()
+        with open(os.path.join(source, "qor1301.dct"), "wb") as f:
+            f.write(image[:-40])
+        code, out, err = run("install", "--from", source, "--to", target, "1301")
+        self.assertEqual(code, 2, out)
+        self.assertIn("qor1301.dct is not a readable dictionary (header: sections end", err)
+        self.assertIn("nothing installed", err)
+        self.assertEqual(os.listdir(target), [])
+        # A directory in the catalog's place: the file is copied, the catalog cannot be.
+        os.mkdir(os.path.join(target, "qor9999.dct"))
+        code, out, err = run("install", "--from", self.dict_dir, "--to", target, "1301")
+        self.assertEqual(code, 2, err)
+        self.assertIn("installed 1 of 1", out)
+        self.assertIn("the catalog was not brought up to date", err)
+        self.assertIn("qor9999.dct cannot be read, so it lacks 1301", err)
+        self.assertEqual(sorted(os.listdir(target)), ["qor1301.dct", "qor9999.dct"])
+
+    def test_a_fifo_is_passed_over_without_waiting(self):
+        d = tempfile.mkdtemp(dir=self.tmp)
+        shutil.copy(self.dict_file, d)
+        fifo = os.path.join(d, "qor0101.dct")
+        os.mkfifo(fifo)
+        code, out, err = run("regions", "--dir", d, timeout=20)
+        self.assertEqual(code, 0, err)
+        code, out, _ = run("check", d, timeout=20)
+        self.assertEqual(code, 1, out)
+        self.assertIn(fifo + ": not a regular file", out)
+        self.assertIn("qor1301.dct: ok", out)
+        code, _, err = run("inspect", fifo, timeout=20)
+        self.assertEqual(code, 2)
+        self.assertIn("not a regular file", err)
 
 
 class TableOutput(CliTest):

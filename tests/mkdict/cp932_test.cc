@@ -99,4 +99,15 @@ TEST(Cp932Test, DoubleByteTest) {
   EXPECT_FALSE(Cp932_IsDoubleByte("\x8d"));          // a lone lead byte
 }
 
+TEST(Cp932Test, ExcerptsAreBoundedWholeCharactersWithControlAndStrayBytesEscaped) {
+  std::string mountains;
+  for (int i = 0; i < 100; ++i) mountains += "\u5C71";
+  std::string first80;
+  for (int i = 0; i < 80; ++i) first80 += "\u5C71";
+  EXPECT_EQ(Text_Excerpt(mountains), "\"" + first80 + "\"... (300 bytes)");
+  EXPECT_EQ(Text_Excerpt(std::string("a\0\t\xFF\x7F\"\\\u00E9", 9)),
+            "\"a\\x00\\x09\\xFF\\x7F\\\"\\\\\u00E9\"");
+  EXPECT_EQ(Text_Excerpt("\xE5\xB1", 5), "\"\\xE5\\xB1\"");  // a cut character
+}
+
 }  // namespace

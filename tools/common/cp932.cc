@@ -206,48 +206,76 @@ static_assert(sizeof kHalfWidthKana / sizeof kHalfWidthKana[0] == 0xFF9F - 0xFF6
 
 }  // namespace
 
+namespace {
+
+// The character at text[i]: its code point and byte length; false for bytes that do not
+// begin a well-formed UTF-8 character (overlong forms and surrogates included).
+bool Utf8_At(std::string_view text, size_t i, char32_t* cp, size_t* length) {
+  const unsigned char b = static_cast<unsigned char>(text[i]);
+  size_t extra;
+  char32_t minimum;
+  if (b < 0x80) {
+    *cp = b;
+    *length = 1;
+    return true;
+  } else if (b >= 0xC2 && b <= 0xDF) {
+    extra = 1, *cp = b & 0x1F, minimum = 0x80;
+  } else if (b >= 0xE0 && b <= 0xEF) {
+    extra = 2, *cp = b & 0x0F, minimum = 0x800;
+  } else if (b >= 0xF0 && b <= 0xF4) {
+    extra = 3, *cp = b & 0x07, minimum = 0x10000;
+  } else {
+    return false;
+  }
+  if (text.size() - i <= extra) return false;
+  for (size_t k = 1; k <= extra; ++k) {
+    const unsigned char c = static_cast<unsigned char>(text[i + k]);
+    if ((c & 0xC0) != 0x80) return false;
+    *cp = (*cp << 6) | (c & 0x3F);
+  }
+  *length = extra + 1;
+  return *cp >= minimum && *cp <= 0x10FFFF && (*cp < 0xD800 || *cp > 0xDFFF);
+}
+
+}  // namespace
+
 bool Utf8_Decode(std::string_view text, std::u32string* out, std::string* error) {
   out->clear();
-  size_t i = 0;
-  while (i < text.size()) {
-    unsigned char b = static_cast<unsigned char>(text[i]);
-    int extra;
+  for (size_t i = 0; i < text.size();) {
     char32_t cp;
-    char32_t minimum;
-    if (b < 0x80) {
-      out->push_back(b);
-      ++i;
-      continue;
-    } else if (b >= 0xC2 && b <= 0xDF) {
-      extra = 1, cp = b & 0x1F, minimum = 0x80;
-    } else if (b >= 0xE0 && b <= 0xEF) {
-      extra = 2, cp = b & 0x0F, minimum = 0x800;
-    } else if (b >= 0xF0 && b <= 0xF4) {
-      extra = 3, cp = b & 0x07, minimum = 0x10000;
-    } else {
-      *error = "malformed UTF-8 at byte " + std::to_string(i + 1);
-      return false;
-    }
-    if (text.size() - i <= static_cast<size_t>(extra)) {
-      *error = "malformed UTF-8 at byte " + std::to_string(i + 1);
-      return false;
-    }
-    for (int k = 1; k <= extra; ++k) {
-      unsigned char c = static_cast<unsigned char>(text[i + k]);
-      if ((c & 0xC0) != 0x80) {
-        *error = "malformed UTF-8 at byte " + std::to_string(i + 1);
-        return false;
-      }
-      cp = (cp << 6) | (c & 0x3F);
-    }
-    if (cp < minimum || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) {
+    size_t length;
+    if (!Utf8_At(text, i, &cp, &length)) {
       *error = "malformed UTF-8 at byte " + std::to_string(i + 1);
       return false;
     }
     out->push_back(cp);
-    i += static_cast<size_t>(extra) + 1;
+    i += length;
   }
   return true;
+}
+
+std::string Text_Excerpt(std::string_view text, size_t maxCharacters) {
+  static const char kHex[] = "0123456789ABCDEF";
+  std::string out = "\"";
+  size_t i = 0;
+  for (size_t shown = 0; i < text.size() && shown < maxCharacters; ++shown) {
+    char32_t cp;
+    size_t length;
+    const bool printable = Utf8_At(text, i, &cp, &length) && cp >= 0x20 && cp != 0x7F &&
+                           (cp < 0x80 || cp > 0x9F);
+    if (!printable) {
+      const unsigned char b = static_cast<unsigned char>(text[i]);
+      out += {'\\', 'x', kHex[b >> 4], kHex[b & 15]};
+      ++i;
+      continue;
+    }
+    if (cp == '"' || cp == '\\') out += '\\';
+    out.append(text.substr(i, length));
+    i += length;
+  }
+  out += '"';
+  if (i < text.size()) out += "... (" + std::to_string(text.size()) + " bytes)";
+  return out;
 }
 
 void Utf8_Append(char32_t cp, std::string* out) {

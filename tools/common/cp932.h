@@ -11,6 +11,10 @@
 // surrogates and values past U+10FFFF included).
 bool Utf8_Decode(std::string_view text, std::u32string* out, std::string* error);
 void Utf8_Append(char32_t cp, std::string* out);
+// Input quoted in a message: at most maxCharacters characters in double quotes, control
+// characters (NUL included) and bytes that are not UTF-8 as \xNN, and when cut "..." and
+// the text's size in bytes.
+std::string Text_Excerpt(std::string_view text, size_t maxCharacters = 80);
 std::string Utf8_Encode(std::u32string_view text);
 
 // Replaces characters that code page 932 only holds under another Unicode value by that value

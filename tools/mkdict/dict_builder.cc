@@ -288,7 +288,7 @@ bool CheckRegionNames(const std::vector<Listing>& entries, std::string* error) {
       char code[12];  // not NumText (see NumberText)
       std::snprintf(code, sizeof code, "%05u", static_cast<unsigned>(e.regionCode));
       *error = LinePrefix(e) + "field region_name1: region code " + code +
-               " is named \"" + names2 + "\" here but \"" + names1 + "\"" +
+               " is named " + Text_Excerpt(names2) + " here but " + Text_Excerpt(names1) +
                (first.line > 0 ? " on line " + std::to_string(first.line) : "");
       return false;
     }

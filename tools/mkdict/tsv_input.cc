@@ -35,7 +35,6 @@ uint32_t ValueOf(std::string_view digits) {
   return v;
 }
 
-std::string Quoted(std::string_view text) { return "\"" + std::string(text) + "\""; }
 
 std::vector<std::string_view> Split(std::string_view line, char separator) {
   std::vector<std::string_view> fields;
@@ -97,14 +96,14 @@ bool ConvertText(const std::string& utf8, bool fullWidth, const char* field, std
 bool ConvertFields(const TsvRow& row, bool correction, Listing* out, std::string* error) {
   std::string_view kind = TrimSpaces(row.kind);
   if (kind != "1" && kind != "2") {
-    *error = "field kind: " + Quoted(row.kind) + " is not 1 or 2";
+    *error = "field kind: " + Text_Excerpt(row.kind) + " is not 1 or 2";
     return false;
   }
   out->kind = kind == "1" ? 1 : 2;
 
   std::string_view region = TrimSpaces(row.regionCode);
   if (!AllDigits(region) || region.size() > 5 || ValueOf(region) > kMaxRegionCode) {
-    *error = "field region_code: " + Quoted(row.regionCode) + " is not a number from 0 to " +
+    *error = "field region_code: " + Text_Excerpt(row.regionCode) + " is not a number from 0 to " +
              std::to_string(kMaxRegionCode);
     return false;
   }
@@ -115,13 +114,13 @@ bool ConvertFields(const TsvRow& row, bool correction, Listing* out, std::string
     if (c != '-') digits.push_back(c);
   }
   if (!AllDigits(digits) || (digits.size() != 9 && digits.size() != 10) || digits[0] != '0') {
-    *error = "field number: " + Quoted(row.number) +
+    *error = "field number: " + Text_Excerpt(row.number) +
              " is not a number of 9 or 10 digits with a leading zero";
     return false;
   }
   if (digits.size() == 10 && digits[1] == '0') {
     // Its value is below 100000000, which reads back as a nine-digit number.
-    *error = "field number: " + Quoted(row.number) + " is a 10-digit number starting with 00";
+    *error = "field number: " + Text_Excerpt(row.number) + " is a 10-digit number starting with 00";
     return false;
   }
   out->number = ValueOf(digits);
@@ -130,7 +129,7 @@ bool ConvertFields(const TsvRow& row, bool correction, Listing* out, std::string
   std::string postalDigits(postal);
   if (postal.size() == 8 && postal[3] == '-') postalDigits.erase(3, 1);
   if (postalDigits.size() != 7 || !AllDigits(postalDigits)) {
-    *error = "field postal_code: " + Quoted(row.postalCode) +
+    *error = "field postal_code: " + Text_Excerpt(row.postalCode) +
              " is not a postal code of 7 digits (NNN-NNNN or NNNNNNN)";
     return false;
   }
@@ -147,13 +146,13 @@ bool ConvertFields(const TsvRow& row, bool correction, Listing* out, std::string
   if (correction) {
     std::string_view word = TrimSpaces(row.correction);
     if (word != "add" && word != "remove") {
-      *error = "field correction: " + Quoted(row.correction) + " is not add or remove";
+      *error = "field correction: " + Text_Excerpt(row.correction) + " is not add or remove";
       return false;
     }
     out->correctionAdd = word == "add";
     std::string_view version = TrimSpaces(row.version);
     if (!AllDigits(version) || version.size() > 4 || ValueOf(version) > kMaxCorrectionVersion) {
-      *error = "field version: " + Quoted(row.version) + " is not a number from 0 to " +
+      *error = "field version: " + Text_Excerpt(row.version) + " is not a number from 0 to " +
                std::to_string(kMaxCorrectionVersion);
       return false;
     }
@@ -192,7 +191,7 @@ bool TsvInput_Parse(std::string_view text, bool correction, std::vector<Listing>
         }
         if (found == nullptr || (found->correctionOnly && !correction)) {
           *error = "line " + std::to_string(number) + ": the header names an unknown column " +
-                   Quoted(name) +
+                   Text_Excerpt(name) +
                    (found != nullptr ? " (correction and version belong to a correction file)"
                                      : "");
           return false;
@@ -200,7 +199,7 @@ bool TsvInput_Parse(std::string_view text, bool correction, std::vector<Listing>
         for (const Column* seen : layout) {
           if (seen == found) {
             *error = "line " + std::to_string(number) + ": the header names column " +
-                     Quoted(name) + " twice";
+                     Text_Excerpt(name) + " twice";
             return false;
           }
         }
@@ -212,7 +211,7 @@ bool TsvInput_Parse(std::string_view text, bool correction, std::vector<Listing>
         for (const Column* seen : layout) present = present || seen == &column;
         if (!present) {
           *error = "line " + std::to_string(number) + ": the header lacks column " +
-                   Quoted(column.name);
+                   Text_Excerpt(column.name);
           return false;
         }
       }
@@ -269,7 +268,7 @@ bool AreaCodes_Parse(std::string_view text, std::vector<uint32_t>* out, std::str
     if (line.empty() || line[0] == '#') return true;
     if (!AllDigits(line) || line.size() < 2 || line.size() > 6 || line[0] != '0' ||
         line[1] == '0') {
-      *error = "line " + std::to_string(number) + ": " + Quoted(line) +
+      *error = "line " + std::to_string(number) + ": " + Text_Excerpt(line) +
                " is not an area code: a 0, then 1 to 5 digits of which the first is not 0";
       return false;
     }
@@ -323,7 +322,7 @@ bool TsvInput_Split(std::string_view text, TsvSplit* out, std::string* error) {
         out->dictionaryColumn < fields.size() ? TrimSpaces(fields[out->dictionaryColumn]) : "";
     const uint32_t n = AllDigits(field) && field.size() <= 4 ? ValueOf(field) : 0;
     if (!InProbeRange(n)) {
-      *error = "line " + std::to_string(number) + ", field dictionary: " + Quoted(field) +
+      *error = "line " + std::to_string(number) + ", field dictionary: " + Text_Excerpt(field) +
                " is not a dictionary number 101..4729 with last two digits 01..29";
       return false;
     }

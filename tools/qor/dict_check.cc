@@ -22,7 +22,9 @@
 #include "catalog/catalog_file.h"
 #include "catalog/catalog_refresh.h"
 #include "common/cp932.h"
+#include "copy/copy_dic.h"
 #include "mkdict/dict_builder.h"
+#include "platform/platform.h"
 #include "qor/output.h"
 #include "dict/dict_entry.h"
 #include "dict/dict_file.h"
@@ -486,7 +488,7 @@ void CheckFilterBits(const std::vector<uint8_t>& filters, const std::vector<Occu
 
 bool WalkDictionary(const std::string& path, bool correction, const EntryVisitor& visit,
                     DictWalk* walk, std::string* error) {
-  FILE* file = std::fopen(path.c_str(), "rb");
+  FILE* file = Platform_OpenRegularFile(path.c_str());
   if (file == nullptr) {
     *error = "cannot open " + path + ": " + std::strerror(errno);
     return false;
@@ -660,8 +662,21 @@ bool WalkCatalog(const std::string& path, CatalogImage* imageOut, CatalogWalk* w
   return true;
 }
 
+// Whether path names a regular file; otherwise error says what it is instead. A FIFO or
+// device is never opened, so it cannot hold the tool up or be read from.
+bool IsRegularFile(const std::string& path, std::string* error) {
+  struct stat info;
+  if (stat(path.c_str(), &info) != 0) {
+    *error = "cannot open " + path + ": " + std::strerror(errno);
+    return false;
+  }
+  if (S_ISREG(info.st_mode)) return true;
+  *error = path + (S_ISDIR(info.st_mode) ? ": a directory" : ": not a regular file");
+  return false;
+}
+
 bool IsCatalogFile(const std::string& path) {
-  FILE* f = std::fopen(path.c_str(), "rb");
+  FILE* f = Platform_OpenRegularFile(path.c_str());
   if (f == nullptr) return false;
   char magic[4] = {};
   const bool ok = std::fread(magic, 1, 4, f) == 4 && std::memcmp(magic, "ABCD", 4) == 0;
@@ -900,6 +915,7 @@ int CheckFile(const std::string& path, bool quiet, FILE* out, std::string* error
   DictWalk dict;
   CatalogWalk catalog;
   CatalogImage image;
+  if (!IsRegularFile(path, error)) return -1;
   if (IsCatalogFile(path)) {
     if (!WalkCatalog(path, &image, &catalog, error)) return -1;
     problems = &catalog.problems;
@@ -966,6 +982,7 @@ bool IsDictFileName(const std::string& name) {
 }  // namespace
 
 bool Inspect_File(const std::string& path, bool entries, FILE* out, std::string* error) {
+  if (!IsRegularFile(path, error)) return false;
   if (IsCatalogFile(path)) {
     CatalogWalk walk;
     CatalogImage image;
@@ -1005,7 +1022,7 @@ bool Check_CatalogLimits(const std::string& directory, std::string* message) {
   PackedTable_Init(&prefix);
   PackedRegionTable_Init(&region);
   CatalogFit fit{};
-  const bool packed = Dir_Scan(dir.c_str(), &none, &fresh, status.data()) == 0 &&
+  const bool packed = Dir_Scan(dir.c_str(), &none, 0, &fresh, status.data()) == 0 &&
                       Catalog_Merge(&none, &fresh, &all, status.data()) == 1 &&
                       Catalog_PackRows(&all, Catalog_PackRegionTable, Catalog_PackPrefixTable,
                                        &dict, &region, &prefix, &fit) >= 0;
@@ -1114,4 +1131,46 @@ int Check_Set(const std::vector<std::string>& paths, bool quiet, bool progress, 
   }
   ReportLapsedCorrections(set, quiet, out);
   return problems;
+}
+
+bool Check_Dictionary(const std::string& path, std::string* problem) {
+  DictWalk walk;
+  if (!IsRegularFile(path, problem) ||
+      !WalkDictionary(path, IsCorrectionFile(path), nullptr, &walk, problem)) {
+    return false;
+  }
+  if (walk.problemCount == 0) return true;
+  *problem = walk.problems.front().place + ": " + walk.problems.front().what;
+  return false;
+}
+
+bool Check_CatalogLists(const std::string& dir, const std::vector<uint32_t>& numbers,
+                        std::string* problem) {
+  const std::string prefix = dir.empty() || dir.back() == '/' ? dir : dir + "/";
+  std::unique_ptr<DirCatalog> image(new DirCatalog());
+  const bool read = DirCatalog_Read(prefix.c_str(), image.get()) == 0;
+  std::string missing;
+  for (uint32_t n : numbers) {
+    if (n >= kCopyMarkCount) continue;  // numbers from 5000 up are not catalogued
+    uint8_t header[kDictHeaderSize];
+    uint32_t edition1 = 0, edition2 = 0;
+    FILE* file = Platform_OpenRegularFile((prefix + "qor" + Code(n, 4) + ".dct").c_str());
+    const bool headerRead = file != nullptr && File_ReadAt(file, 0, header, sizeof header);
+    if (file != nullptr) std::fclose(file);
+    if (headerRead) {
+      GetU32BE(header + kDictEdition1Offset, &edition1);
+      GetU32BE(header + kDictEdition2Offset, &edition2);
+    }
+    bool listed = false;
+    CatalogDictRow row;
+    for (uint32_t i = 0; read && headerRead && !listed && i < image->dictCount; ++i) {
+      listed = DirCatalog_DictRow(image.get(), i, &row) == 0 && row.number == n &&
+               row.edition1 == edition1 && row.edition2 == edition2;
+    }
+    if (!listed) missing += (missing.empty() ? "" : ", ") + Code(n, 4);
+  }
+  if (missing.empty()) return true;
+  *problem = prefix + "qor9999.dct " + (read ? "does not list " : "cannot be read, so it lacks ") +
+             missing;
+  return false;
 }

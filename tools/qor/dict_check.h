@@ -4,6 +4,7 @@
 #ifndef QOR3_TOOLS_QOR_DICT_CHECK_H
 #define QOR3_TOOLS_QOR_DICT_CHECK_H
 
+#include <cstdint>
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -27,5 +28,15 @@ int Check_Set(const std::vector<std::string>& paths, bool quiet, bool progress, 
 // true with a message naming the limit and the dictionaries left out, which the library
 // then does not search.
 bool Check_CatalogLimits(const std::string& directory, std::string* message);
+
+// Checks one dictionary or correction file as check does. true when it has no problem, else
+// false with the first problem (or why it cannot be read) in problem.
+bool Check_Dictionary(const std::string& path, std::string* problem);
+
+// Whether the catalog of dir lists each of the dictionaries numbers (those below 5000, which
+// alone are catalogued) with the edition values that its file in dir holds; false with the
+// numbers it does not in problem.
+bool Check_CatalogLists(const std::string& dir, const std::vector<uint32_t>& numbers,
+                        std::string* problem);
 
 #endif  // QOR3_TOOLS_QOR_DICT_CHECK_H

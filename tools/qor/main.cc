@@ -234,16 +234,17 @@ void CheckKey(const std::string& key) {
     if (c >= '0' && c <= '9') {
       digits += c;
     } else if (c != '-') {
-      Fail("bad number '" + key + "': only digits and hyphens are allowed (03-1234-5678)");
+      Fail("bad number " + Text_Excerpt(key) +
+           ": only digits and hyphens are allowed (03-1234-5678)");
     }
   }
   if (digits.size() != 9 && digits.size() != 10) {
-    Fail("bad number '" + key + "': " + std::to_string(digits.size()) +
+    Fail("bad number " + Text_Excerpt(key) + ": " + std::to_string(digits.size()) +
          " digits, a number has 9 or 10 (03-1234-5678)");
   }
-  if (digits[0] != '0') Fail("bad number '" + key + "': a number starts with 0");
+  if (digits[0] != '0') Fail("bad number " + Text_Excerpt(key) + ": a number starts with 0");
   if (key.size() > sizeof(SearchRequest::key)) {
-    Fail("bad number '" + key + "': longer than 40 characters");
+    Fail("bad number " + Text_Excerpt(key) + ": longer than 40 characters");
   }
 }
 
@@ -263,10 +264,10 @@ std::string RequestText(const std::string& utf8, bool fullWidth, size_t capacity
                         const char* what) {
   std::string cp932, error;
   if (!Cp932_FromUtf8(utf8, fullWidth, &cp932, &error)) {
-    Fail(std::string(what) + " '" + utf8 + "': " + error);
+    Fail(std::string(what) + " " + Text_Excerpt(utf8) + ": " + error);
   }
   if (cp932.size() > capacity) {
-    Fail(std::string(what) + " '" + utf8 + "': " + std::to_string(cp932.size()) +
+    Fail(std::string(what) + " " + Text_Excerpt(utf8) + ": " + std::to_string(cp932.size()) +
          " bytes in code page 932, at most " + std::to_string(capacity));
   }
   return cp932;
@@ -298,7 +299,8 @@ struct NameOptions {
 uint32_t ParseRegion(const std::string& text) {
   if (text.empty() || text.size() > 5 ||
       text.find_first_not_of("0123456789") != std::string::npos || std::stoul(text) > 49999) {
-    Fail("bad region code '" + text + "': expected a number from 0 to 49999 (01101, 13101)");
+    Fail("bad region code " + Text_Excerpt(text) +
+         ": expected a number from 0 to 49999 (01101, 13101)");
   }
   return static_cast<uint32_t>(std::stoul(text));
 }
@@ -306,8 +308,8 @@ uint32_t ParseRegion(const std::string& text) {
 int RunName(const SetOptions& setOptions, const NameOptions& name, const FormatOptions& format) {
   const uint32_t region = ParseRegion(name.region);
   if (IsBlankPattern(name.pattern)) {
-    Fail("pattern '" + name.pattern +
-         "' is blank: it needs at least one character besides "
+    Fail("pattern " + Text_Excerpt(name.pattern) +
+         " is blank: it needs at least one character besides "
          "the wildcards * ? and spaces");
   }
   SearchRequest request;
@@ -376,8 +378,8 @@ uint32_t ParseDictNumber(const std::string& text) {
   const uint32_t n = digits ? static_cast<uint32_t>(std::stoul(text)) : 0;
   if (digits && n == 5001) return n;
   if (!digits || n / 100 < 1 || n / 100 > 47 || n % 100 < 1 || n % 100 > 29) {
-    Fail("bad dictionary number '" + text +
-         "': expected 0101..4729 with last two digits "
+    Fail("bad dictionary number " + Text_Excerpt(text) +
+         ": expected 0101..4729 with last two digits "
          "01..29, or 5001 (the correction file)");
   }
   return n;
@@ -391,6 +393,11 @@ int RunInstall(const InstallOptions& install) {
     const uint32_t n = ParseDictNumber(text);
     const std::string file = install.from + "/qor" + Digits(n, 4) + ".dct";
     if (!IsReadableFile(file)) Fail("dictionary " + file + " does not exist");
+    // A damaged file would replace a good one and take its regions away.
+    std::string problem;
+    if (!Check_Dictionary(file, &problem)) {
+      Fail(file + " is not a readable dictionary (" + problem + "); nothing installed");
+    }
     numbers.push_back(static_cast<int32_t>(n));
   }
   // The library's limit for one call.
@@ -403,6 +410,13 @@ int RunInstall(const InstallOptions& install) {
   if (copied != static_cast<int32_t>(numbers.size())) {
     Fail(std::to_string(numbers.size() - static_cast<size_t>(std::max(copied, 0))) +
          " could not be copied into " + install.to);
+  }
+  // The files are in place; without a catalog that lists them the install is not done.
+  std::string problem;
+  if (!Check_CatalogLists(install.to, std::vector<uint32_t>(numbers.begin(), numbers.end()),
+                          &problem)) {
+    Fail("the catalog was not brought up to date (is the directory full or read-only?): " +
+         problem);
   }
   return kExitFound;
 }
@@ -544,7 +558,7 @@ int main(int argc, char** argv) {
   }
   const std::string first = argv[1];
   if (first[0] != '-' && FindCommand(app, first) == nullptr) {
-    std::fprintf(stderr, "qor: unknown command '%s' (commands: %s)\n", argv[1], commands.c_str());
+    std::fprintf(stderr, "qor: unknown command '%.80s' (commands: %s)\n", argv[1], commands.c_str());
     return kExitError;
   }
   if (first[0] == '-' && first != "-h" && first != "--help" && first != "--version") {
@@ -584,7 +598,7 @@ int main(int argc, char** argv) {
       }
       const CLI::App* topic = FindCommand(app, helpTopic);
       if (topic == nullptr) {
-        Fail("unknown command '" + helpTopic + "' (commands: " + commands + ")");
+        Fail("unknown command '" + helpTopic.substr(0, 80) + "' (commands: " + commands + ")");
       }
       std::fputs(topic->help("qor").c_str(), stdout);
       return kExitFound;
