@@ -1,11 +1,13 @@
 #!/usr/bin/env bash
 # Builds and tests everything: native build and ctest, Windows cross build, the test exe under wine,
-# one session under valgrind, the test suite with sanitizers and a short run of every fuzz target.
+# one session under valgrind, the test suite with sanitizers, the threads tests under
+# ThreadSanitizer and a short run of every fuzz target.
 #
 # Usage: scripts/test.sh [--native-only]
 #   --native-only  skip the cross build and the wine run (quick local check)
 # Build trees: build/ (native), build-win32/ (cross, with its own wine prefix inside),
-# build-asan/ (sanitizers) and build-fuzz/ (libFuzzer targets, scripts/fuzz.sh).
+# build-asan/ (address and undefined-behaviour sanitizers), build-tsan/ (thread sanitizer) and
+# build-fuzz/ (libFuzzer targets, scripts/fuzz.sh).
 # Exits non-zero when any stage fails; later stages that do not depend on a failed one still run.
 # When wine cannot be installed from the package index, the wine stages are skipped (and say
 # so in the summary); the cross build and the checks of its binaries still run.
@@ -15,7 +17,7 @@ NATIVE_ONLY=0
 for arg in "$@"; do
   case "$arg" in
     --native-only) NATIVE_ONLY=1 ;;
-    -h|--help) sed -n '2,11p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
+    -h|--help) sed -n '2,13p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
     *) echo "test.sh: unknown argument: $arg" >&2; exit 2 ;;
   esac
 done
@@ -230,6 +232,19 @@ if cmake -S "$ROOT" -B "$ASAN_DIR" -DQOR3_WERROR=ON -DQOR3_SANITIZE=ON &&
    cmake --build "$ASAN_DIR" -j"$JOBS" &&
    ctest --test-dir "$ASAN_DIR" --output-on-failure -j"$JOBS" -E "$ASAN_EXCLUDE"; then
   stage_end PASS "$ASAN_DIR"
+else
+  stage_end FAIL
+fi
+
+# ---- host threads on one engine under ThreadSanitizer: searches in parallel with each other
+# and with opens, copies and files changing under the open set
+TSAN_DIR=$ROOT/build-tsan
+stage_begin "thread sanitizer"
+if cmake -S "$ROOT" -B "$TSAN_DIR" -DQOR3_WERROR=ON -DQOR3_SANITIZE_THREAD=ON -DQOR3_TOOLS=OFF &&
+   cmake --build "$TSAN_DIR" -j"$JOBS" --target qor3_tests &&
+   TSAN_OPTIONS=halt_on_error=1 "$TSAN_DIR/tests/qor3_tests" \
+     --gtest_filter='ThreadsTest.*:ChangingFilesTest.*' --gtest_color=no; then
+  stage_end PASS "$TSAN_DIR"
 else
   stage_end FAIL
 fi
