@@ -163,16 +163,43 @@ void Dict_FileName(uint32_t number, char* out) {
 void AreaCodeSets_Clear(AreaCodeSets* sets) { std::memset(sets, 0, sizeof *sets); }
 
 void AreaCodeSets_Add(AreaCodeSets* dst, const AreaCodeSets* src) {
-  for (uint32_t i = 0; i < kAreaCodeSetBytes; ++i) {
-    dst->areaCodes[i] |= src->areaCodes[i];
-    dst->extended[i] |= src->extended[i];
+  // Word by word: the sets are 25,000 bytes and a number search adds one per dictionary.
+  static_assert(sizeof(AreaCodeSets) % sizeof(uint64_t) == 0);
+  auto* to = reinterpret_cast<uint8_t*>(dst);
+  const auto* from = reinterpret_cast<const uint8_t*>(src);
+  for (size_t i = 0; i < sizeof(AreaCodeSets); i += sizeof(uint64_t)) {
+    uint64_t a, b;
+    std::memcpy(&a, to + i, sizeof a);
+    std::memcpy(&b, from + i, sizeof b);
+    a |= b;
+    std::memcpy(to + i, &a, sizeof a);
   }
 }
 
 void DictFile_Init(DictFile* dict, FILE* file) {
-  std::memset(dict, 0, sizeof *dict);
+  // The filters and area code sets (38 KiB) are not cleared here: their read steps fill them
+  // whole, and nothing reads them before (Dict_KeyMayOccur answers 0 until the filters are
+  // read).
   dict->file = file;
   dict->fileSize = -1;
+  std::memset(dict->sectionSizes, 0, sizeof dict->sectionSizes);
+  dict->filtersRead = 0;
+  dict->regionTable = nullptr;
+  dict->regionTableLength = 0;
+  dict->regionCount = 0;
+  dict->numberIndex = nullptr;
+  dict->numberIndexCount = 0;
+  dict->numberIndexLength = 0;
+  dict->numberDataLength = 0;
+  dict->numberIndexCut = 0;
+  dict->numberCutFirst = 0;
+  dict->entryIndexBytes = nullptr;
+  dict->entryIndex = nullptr;
+  dict->entryIndexCount = 0;
+  dict->entryIndexLength = 0;
+  dict->entryIndexCut = 0;
+  dict->entryIndexSound = 0;
+  dict->outOfMemory = 0;
 }
 
 void DictFile_Free(DictFile* dict) {
@@ -215,6 +242,7 @@ int Dict_ReadHeader(DictFile* dict, uint8_t* header) {
 }
 
 int Dict_ReadFilters(DictFile* dict) {
+  dict->filtersRead = 1;
   std::memset(dict->prefixFilter, 0, sizeof dict->prefixFilter);
   std::memset(dict->suffixFilter, 0, sizeof dict->suffixFilter);
   uint32_t s0 = dict->sectionSizes[0];
@@ -233,6 +261,7 @@ int Dict_ReadFilters(DictFile* dict) {
 }
 
 int Dict_KeyMayOccur(const DictFile* dict, uint32_t key) {
+  if (!dict->filtersRead) return 0;
   uint32_t prefix = NumberPrefix(key);
   // Keys with more than three prefix digits (values of 2^30 and above) occur in no file.
   if (prefix / 8 >= kPrefixFilterMax) return 0;

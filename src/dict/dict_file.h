@@ -52,6 +52,7 @@ struct DictFile {
   FILE* file;  // opened "rb" by whoever reads the file; DictFile_Free does not close it
   int64_t fileSize;
   uint32_t sectionSizes[kDictSectionCount];
+  uint8_t filtersRead;  // 1 once Dict_ReadFilters ran: the filters hold what it read
   uint8_t prefixFilter[kPrefixFilterMax];
   uint8_t suffixFilter[kSuffixFilterMax];
   uint8_t* regionTable;  // section 2 as read (heap)
@@ -80,7 +81,8 @@ struct DictFile {
   uint8_t outOfMemory;
 };
 
-// A DictFile reading file (which it does not own), every table empty.
+// A DictFile reading file (which it does not own), every table empty (the filters and area
+// code sets count as unread until their steps fill them).
 void DictFile_Init(DictFile* dict, FILE* file);
 // Frees the tables; the record can be initialised again.
 void DictFile_Free(DictFile* dict);

@@ -97,10 +97,21 @@ bool ReadFile(SearchState* s, FILE* file, bool correctionFile, DictEntryHandler 
 }  // namespace
 
 SearchState* SearchState_New(const EngineState* engine, const SearchMode* mode) {
-  auto* s = static_cast<SearchState*>(Mem_AllocZeroed(1, sizeof(SearchState)));
+  // Not zeroed as a whole: the block buffers and the matcher (about 270 KiB) are written
+  // before they are read, and clearing them cost more than many a search.
+  auto* s = static_cast<SearchState*>(Mem_Alloc(sizeof(SearchState)));
   if (s == nullptr) return nullptr;
   s->engine = engine;
   s->mode = mode;
+  s->criteria = SearchCriteria{};
+  s->matcher.compiled = -1;
+  s->matcher.patternLength = 0;
+  s->selection.selectedCount = 0;
+  s->selection.groupCount = 0;
+  s->buffer.length = 0;
+  s->buffer.outOfMemory = 0;
+  s->outOfMemory = false;
+  AreaCodeSets_Clear(&s->areaCodes);
   DictFile_Init(&s->dict, nullptr);
   DictDecoder_Init(&s->decoder);
   CorrectionMerge_Init(&s->merge);
