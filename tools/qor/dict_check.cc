@@ -1147,7 +1147,8 @@ bool Check_Dictionary(const std::string& path, std::string* problem) {
 bool Check_CatalogLists(const std::string& dir, const std::vector<uint32_t>& numbers,
                         std::string* problem) {
   const std::string prefix = dir.empty() || dir.back() == '/' ? dir : dir + "/";
-  std::unique_ptr<DirCatalog> image(new DirCatalog());
+  CatalogImage image(new DirCatalog());
+  DirCatalog_Init(image.get());
   const bool read = DirCatalog_Read(prefix.c_str(), image.get()) == 0;
   std::string missing;
   for (uint32_t n : numbers) {
