@@ -30,18 +30,27 @@ int BlockPool_Init(BlockPool* pool) {
   return 0;
 }
 
+namespace {
+
+// Chains a new block after the current one and makes it current. 0, or -1 when it cannot be
+// allocated.
+int NewBlock(BlockPool* pool) {
+  uint8_t* block = static_cast<uint8_t*>(Mem_Alloc(kPoolBlockSize));
+  if (!block) return -1;
+  SetNext(block, nullptr);
+  SetNext(pool->currentBlock, block);
+  pool->currentBlock = block;
+  ++pool->blockCount;
+  ++pool->blockNumber;
+  pool->offset = kPoolHeaderSize;
+  return 0;
+}
+
+}  // namespace
+
 void* BlockPool_Alloc(BlockPool* pool, size_t n) {
   if (!pool->currentBlock || n > kPoolMaxRequest) return nullptr;
-  if (pool->offset + n >= kPoolBlockSize) {
-    uint8_t* block = static_cast<uint8_t*>(Mem_Alloc(kPoolBlockSize));
-    if (!block) return nullptr;
-    SetNext(block, nullptr);
-    SetNext(pool->currentBlock, block);
-    pool->currentBlock = block;
-    ++pool->blockCount;
-    ++pool->blockNumber;
-    pool->offset = kPoolHeaderSize;
-  }
+  if (pool->offset + n >= kPoolBlockSize && NewBlock(pool) != 0) return nullptr;
   void* result = pool->currentBlock + pool->offset;
   pool->offset += static_cast<uint32_t>(n);
   SetUsed(pool->currentBlock, pool->offset);
@@ -57,8 +66,13 @@ char* BlockPool_PutString(BlockPool* pool, const char* text) {
 
 void* BlockPool_PutBytes(BlockPool* pool, const void* src, size_t n) {
   constexpr uint32_t kAlign = sizeof(void*);
-  uint32_t pad = (kAlign - pool->offset % kAlign) % kAlign;
-  if (pad != 0 && pool->offset + pad + n < kPoolBlockSize && !BlockPool_Alloc(pool, pad)) {
+  static_assert(kPoolHeaderSize % kAlign == 0, "a new block starts aligned");
+  if (!pool->currentBlock || n > kPoolMaxRequest) return nullptr;
+  const uint32_t pad = (kAlign - pool->offset % kAlign) % kAlign;
+  if (pool->offset + pad + n < kPoolBlockSize) {
+    pool->offset += pad;  // the record fits aligned in this block
+  } else if (NewBlock(pool) != 0) {
+    // Where it fits only unaligned, a new block takes it: hosts read records in place.
     return nullptr;
   }
   void* copy = BlockPool_Alloc(pool, n);

@@ -55,4 +55,19 @@ TEST(BlockPool, RecordsAreAlignedAndSurviveBlockChanges) {
   BlockPool_Free(&pool);
 }
 
+// A record that would fit at the end of a block only without its padding goes to a new block,
+// aligned: filling each block to every odd offset near its end reaches that case.
+TEST(BlockPool, ARecordThatFitsOnlyUnalignedTakesANewBlock) {
+  for (uint32_t room = 1; room < 2 * sizeof(SearchResult); ++room) {
+    BlockPool pool;
+    ASSERT_EQ(BlockPool_Init(&pool), 0);
+    ASSERT_NE(BlockPool_Alloc(&pool, kPoolMaxRequest - sizeof(SearchResult) - room), nullptr);
+    SearchResult rec{};
+    void* copy = BlockPool_PutBytes(&pool, &rec, sizeof rec);
+    ASSERT_NE(copy, nullptr);
+    EXPECT_EQ(reinterpret_cast<uintptr_t>(copy) % sizeof(void*), 0u) << "room " << room;
+    BlockPool_Free(&pool);
+  }
+}
+
 }  // namespace
