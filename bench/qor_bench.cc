@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "bench_common.h"
@@ -16,7 +17,8 @@ namespace {
 
 const char kUsage[] =
     "usage: bench-qor numbers|names QUERIES DICT_DIR CORRECTION_DIR OUT\n"
-    "       bench-qor open DICT_DIR CORRECTION_DIR ITERATIONS LABEL OUT\n";
+    "       bench-qor open DICT_DIR CORRECTION_DIR ITERATIONS LABEL OUT\n"
+    "       bench-qor threads N QUERIES DICT_DIR CORRECTION_DIR OUT\n";
 
 volatile uint32_t g_sink;
 
@@ -142,11 +144,59 @@ int RunOpens(const std::string& dictDir, const std::string& correctionDir, int i
   return 0;
 }
 
+// Queries per second with n host threads on one open set: every query once as a warm-up,
+// then the list split into n runs of equal length, all started together; wall clock from the
+// start to the last thread's end. Writes "#qps qor3 N WORKLOAD QPS".
+int RunThreads(int n, const char* queryPath, const std::string& dictDir,
+               const std::string& correctionDir, const char* outPath) {
+  std::vector<BenchQuery> queries;
+  std::string error;
+  if (!Bench_ReadQueries(queryPath, &queries, &error)) {
+    std::fprintf(stderr, "bench-qor: %s\n", error.c_str());
+    return 1;
+  }
+  OpenRequest openRequest = MakeOpenRequest(dictDir, correctionDir);
+  OpenResult openResult;
+  std::memset(&openResult, 0, sizeof openResult);
+  void* handle = Qor_Open(&openRequest, &openResult);
+  if (!handle) {
+    std::fprintf(stderr, "bench-qor: Qor_Open found nothing in %s\n", dictDir.c_str());
+    return 1;
+  }
+  std::FILE* out = Bench_OpenOutput(outPath);
+  for (char type : {'N', 'S'}) {
+    std::vector<const BenchQuery*> picked;
+    for (const BenchQuery& q : queries) {
+      if (q.type == type) picked.push_back(&q);
+    }
+    if (picked.empty()) continue;
+    for (const BenchQuery* q : picked) Search(handle, *q);
+    const size_t share = picked.size() / static_cast<size_t>(n);
+    const uint64_t start = Bench_NowNs();
+    std::vector<std::thread> threads;
+    for (int t = 0; t < n; ++t) {
+      threads.emplace_back([&, t] {
+        for (size_t i = 0; i < share; ++i) Search(handle, *picked[static_cast<size_t>(t) * share + i]);
+      });
+    }
+    for (std::thread& thread : threads) thread.join();
+    const double seconds = static_cast<double>(Bench_NowNs() - start) / 1e9;
+    std::fprintf(out, "#qps\tqor3\t%d\t%s\t%.0f\n", n, type == 'N' ? "numbers" : "names",
+                 static_cast<double>(share * static_cast<size_t>(n)) / seconds);
+  }
+  std::fclose(out);
+  Qor_Close(handle, &openResult);
+  return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
   if (argc == 6 && (std::strcmp(argv[1], "numbers") == 0 || std::strcmp(argv[1], "names") == 0)) {
     return RunSearches(argv[1], argv[2], argv[3], argv[4], argv[5]);
+  }
+  if (argc == 7 && std::strcmp(argv[1], "threads") == 0 && std::atoi(argv[2]) > 0) {
+    return RunThreads(std::atoi(argv[2]), argv[3], argv[4], argv[5], argv[6]);
   }
   if (argc == 7 && std::strcmp(argv[1], "open") == 0) {
     int iterations = std::atoi(argv[4]);

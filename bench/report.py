@@ -40,6 +40,10 @@ def read_pairs(path):
     return pairs
 
 
+# Queries per second by (threads, workload), from the threads runs of bench-qor.
+QPS = {}
+
+
 def read_measurements(path):
     """latency[(engine, workload)] = [ns...]; cpu[(engine, workload)] = [CPU ns...];
     counts[(engine, workload)] = {index: count}; rss[(engine, run)] = KiB;
@@ -55,6 +59,8 @@ def read_measurements(path):
                 rss[(fields[1], fields[2])] = int(fields[3])
             elif fields[0] == "#plan":
                 plans[fields[2]] = fields[3]
+            elif fields[0] == "#qps":
+                QPS[(int(fields[2]), fields[3])] = float(fields[4])
             elif len(fields) >= 5:
                 engine, workload, index, count, ns = fields[:5]
                 latency[(engine, workload)].append(int(ns))
@@ -494,6 +500,20 @@ def main():
         w("| %s | %s | %.1f%% |" % (title, fmt_bytes(n), 100.0 * n / sqlite_bytes))
     w("")
 
+    if QPS:
+        w("### Threads")
+        w("")
+        w("Queries per second of the 1M set's queries on one open set, the queries split evenly "
+          "over host threads that search at once (wall clock, 2 cores shared with the machine's "
+          "other work).")
+        w("")
+        w("| workload | 1 thread | 2 threads | 2 ÷ 1 |")
+        w("|---|---:|---:|---:|")
+        for workload in ["numbers", "names"]:
+            one, two = QPS.get((1, workload)), QPS.get((2, workload))
+            if one and two:
+                w("| %s | %.0f | %.0f | %.2f× |" % (workload, one, two, two / one))
+        w("")
     w("### Peak resident memory")
     w("")
     w("| run | engine | peak RSS | qor3 ÷ this |")

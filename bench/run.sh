@@ -199,6 +199,10 @@ log "name searches"
 "$B/bench-sqlite" names "$WORK/big.sqlite" "$WORK/big-queries.tsv" "$M"
 log "opens"
 "$B/bench-qor" open "$QOR/dict" "$QOR/corrections" "$OPEN_ITERATIONS" main "$M"
+log "queries per second with 1 and 2 threads"
+for threads in 1 2; do
+  "$B/bench-qor" threads "$threads" "$WORK/queries.tsv" "$QOR/dict" "$QOR/corrections" "$M"
+done
 "$B/bench-qor" open "$WORK/open100" "$QOR/corrections" "$OPEN_ITERATIONS" open100 "$M"
 note qor3_dict_bytes "$(size "$QOR"/dict/qor[0-8]*.dct)"
 note qor3_catalog_bytes "$(size "$QOR/dict/qor9999.dct")"
