@@ -77,22 +77,30 @@ uint32_t Search(void* handle, const BenchQuery& q) {
   return count;
 }
 
+// Reads the queries and opens the set; null (with a message) when either fails.
+void* OpenWithQueries(const char* queryPath, const std::string& dictDir,
+                      const std::string& correctionDir, std::vector<BenchQuery>* queries,
+                      OpenResult* openResult) {
+  std::string error;
+  if (!Bench_ReadQueries(queryPath, queries, &error)) {
+    std::fprintf(stderr, "bench-qor: %s\n", error.c_str());
+    return nullptr;
+  }
+  OpenRequest openRequest = MakeOpenRequest(dictDir, correctionDir);
+  std::memset(openResult, 0, sizeof *openResult);
+  void* handle = Qor_Open(&openRequest, openResult);
+  if (!handle) {
+    std::fprintf(stderr, "bench-qor: Qor_Open found nothing in %s\n", dictDir.c_str());
+  }
+  return handle;
+}
+
 int RunSearches(const char* what, const char* queryPath, const std::string& dictDir,
                 const std::string& correctionDir, const char* outPath) {
   std::vector<BenchQuery> queries;
-  std::string error;
-  if (!Bench_ReadQueries(queryPath, &queries, &error)) {
-    std::fprintf(stderr, "bench-qor: %s\n", error.c_str());
-    return 1;
-  }
-  OpenRequest openRequest = MakeOpenRequest(dictDir, correctionDir);
   OpenResult openResult;
-  std::memset(&openResult, 0, sizeof openResult);
-  void* handle = Qor_Open(&openRequest, &openResult);
-  if (!handle) {
-    std::fprintf(stderr, "bench-qor: Qor_Open found nothing in %s\n", dictDir.c_str());
-    return 1;
-  }
+  void* handle = OpenWithQueries(queryPath, dictDir, correctionDir, &queries, &openResult);
+  if (!handle) return 1;
   std::FILE* out = Bench_OpenOutput(outPath);
   char type = std::strcmp(what, "numbers") == 0 ? 'N' : 'S';
   bool stable = Bench_Measure(out, "qor3", queries, type,
@@ -150,19 +158,9 @@ int RunOpens(const std::string& dictDir, const std::string& correctionDir, int i
 int RunThreads(int n, const char* queryPath, const std::string& dictDir,
                const std::string& correctionDir, const char* outPath) {
   std::vector<BenchQuery> queries;
-  std::string error;
-  if (!Bench_ReadQueries(queryPath, &queries, &error)) {
-    std::fprintf(stderr, "bench-qor: %s\n", error.c_str());
-    return 1;
-  }
-  OpenRequest openRequest = MakeOpenRequest(dictDir, correctionDir);
   OpenResult openResult;
-  std::memset(&openResult, 0, sizeof openResult);
-  void* handle = Qor_Open(&openRequest, &openResult);
-  if (!handle) {
-    std::fprintf(stderr, "bench-qor: Qor_Open found nothing in %s\n", dictDir.c_str());
-    return 1;
-  }
+  void* handle = OpenWithQueries(queryPath, dictDir, correctionDir, &queries, &openResult);
+  if (!handle) return 1;
   std::FILE* out = Bench_OpenOutput(outPath);
   for (char type : {'N', 'S'}) {
     std::vector<const BenchQuery*> picked;
