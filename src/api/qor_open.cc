@@ -13,6 +13,7 @@
 #include "catalog/engine_build.h"
 #include "catalog/catalog_refresh.h"
 #include "dict/dict_format.h"
+#include "engine/engine_cache.h"
 #include "platform/platform.h"
 #include "qor3.h"
 
@@ -226,6 +227,7 @@ extern "C" QOR3_EXPORT void* QOR3_CALL Qor_Open(const OpenRequest* request, Open
 
   // A second open without a close releases the lists of the first.
   FreeEngineLists(&g_engine);
+  EngineCache_Clear();
   std::memcpy(&g_engine, built, sizeof g_engine);
   Mem_Free(built);
   {
@@ -258,6 +260,7 @@ extern "C" QOR3_EXPORT int QOR3_CALL Qor_Close(void* handle, OpenResult* result)
     std::lock_guard<std::mutex> guard(g_watchMutex);
     Watch_Stop();
     FreeEngineLists(&g_engine);
+    EngineCache_Clear();
   }
   return 0;
 }
@@ -267,13 +270,16 @@ int Engine_KeepCurrent(const EngineState* engine) {
   {
     std::lock_guard<std::mutex> guard(g_watchMutex);
     if (!g_watching) return 0;
-    if (!g_stale && !Watch_SeesChange(&g_engine)) return 0;
+    // A search that found a file other than the one cached counts as a change too.
+    if (!g_stale && !Watch_SeesChange(&g_engine) && !EngineCache_TakeStale()) return 0;
     g_stale = true;
   }
   std::unique_lock<std::shared_mutex> exclusive(Engine_Lock());
   std::lock_guard<std::mutex> guard(g_watchMutex);
   // Another search may have rebuilt it meanwhile, or a close ended the set.
   if (!g_watching || !g_stale) return 0;
+  // Nothing the searches learnt of the files holds any longer.
+  EngineCache_Clear();
   // Without notifications the identities were taken before the files are read again, so a
   // change made while they are read shows at the next search.
   EngineState* built = BuildEngine(g_engine.directory1, g_engine.directory2,

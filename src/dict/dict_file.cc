@@ -20,14 +20,17 @@ namespace {
 static_assert(0xFFFF <= kBlockIndexMax);
 static_assert(kEntryBlockMax <= 256);
 
-// Reads n bytes at offset, refusing anything that does not lie inside the file.
-bool ReadFile(const DictFile* dict, uint64_t offset, void* buf, size_t n) {
-  if (dict->file == nullptr || dict->fileSize < 0) return false;
+// Reads n bytes at offset of file (dict's file unless given), refusing anything that does not
+// lie inside the file.
+bool ReadFile(const DictFile* dict, uint64_t offset, void* buf, size_t n,
+              FILE* file = nullptr) {
+  if (file == nullptr) file = dict->file;
+  if (file == nullptr || dict->fileSize < 0) return false;
   if (offset > static_cast<uint64_t>(dict->fileSize) ||
       n > static_cast<uint64_t>(dict->fileSize) - offset) {
     return false;
   }
-  return File_ReadAt(dict->file, offset, buf, n);
+  return File_ReadAt(file, offset, buf, n);
 }
 
 // Bytes of block data in section 5 or 6: everything after the head and the index.
@@ -200,6 +203,8 @@ void DictFile_Init(DictFile* dict, FILE* file) {
   dict->entryIndexCut = 0;
   dict->entryIndexSound = 0;
   dict->outOfMemory = 0;
+  dict->headerResult = dict->filtersResult = dict->regionTableResult = -1;
+  dict->areaCodesResult = dict->numberIndexResult = dict->entryIndexResult = -1;
 }
 
 void DictFile_Free(DictFile* dict) {
@@ -402,15 +407,30 @@ int Dict_ReadEntryIndex(DictFile* dict) {
   return 0;
 }
 
+void Dict_ReadAll(DictFile* dict) {
+  uint8_t header[kDictHeaderSize];
+  dict->headerResult = static_cast<int8_t>(Dict_ReadHeader(dict, header));
+  dict->filtersResult = static_cast<int8_t>(Dict_ReadFilters(dict));
+  dict->regionTableResult = static_cast<int8_t>(Dict_ReadRegionTable(dict));
+  dict->areaCodesResult = static_cast<int8_t>(Dict_ReadAreaCodeSets(dict));
+  dict->numberIndexResult = static_cast<int8_t>(Dict_ReadNumberIndex(dict));
+  dict->entryIndexResult = static_cast<int8_t>(Dict_ReadEntryIndex(dict));
+}
+
 int Dict_LoadBlock(const DictFile* dict, int section, uint32_t offset, uint32_t size,
                    DictBlockBuffer* buffer) {
+  return Dict_LoadBlockFrom(dict, dict->file, section, offset, size, buffer);
+}
+
+int Dict_LoadBlockFrom(const DictFile* dict, FILE* file, int section, uint32_t offset,
+                       uint32_t size, DictBlockBuffer* buffer) {
   buffer->length = 0;
   const uint16_t indexLength = IndexLength(dict, section);
   // A block over the compressed limit or reaching past its section's data is not read.
   QOR_CHECK(size <= kCompressedBlockMax);
   QOR_CHECK(uint64_t{offset} + size <= BlockDataLength(dict, section, indexLength));
   const uint64_t at = Dict_SectionStart(dict, section) + kSectionHeadSize + indexLength + offset;
-  QOR_CHECK(ReadFile(dict, at, buffer->compressed, size));
+  QOR_CHECK(ReadFile(dict, at, buffer->compressed, size, file));
   uint32_t length = 0;
   const int status =
       UncompressBuffer(buffer->compressed, size, buffer->data, kDecompressedBlockMax, &length);

@@ -79,6 +79,14 @@ struct DictFile {
   // Set when a step could not allocate its table: what was read of the file is then
   // incomplete, and a search must not report it.
   uint8_t outOfMemory;
+
+  // What each read step returned, once Dict_ReadAll ran them all.
+  int8_t headerResult;
+  int8_t filtersResult;
+  int8_t regionTableResult;
+  int8_t areaCodesResult;
+  int8_t numberIndexResult;
+  int8_t entryIndexResult;
 };
 
 // A DictFile reading file (which it does not own), every table empty (the filters and area
@@ -114,6 +122,10 @@ int Dict_ReadNumberIndex(DictFile* dict);
 // compressed limit or reaches past the section, or that would be the 257th.
 int Dict_ReadEntryIndex(DictFile* dict);
 
+// Runs every read step above, in order, and keeps what each returned. Nothing is read after
+// that but blocks, so the file need not stay open (blocks then come from Dict_LoadBlockFrom).
+void Dict_ReadAll(DictFile* dict);
+
 // One record of section 6's index read from index: 1 with the record (its offset unset), 0 at
 // the end, -1 when it runs past the index or holds a text over 83 bytes.
 int Dict_NextEntryIndexRecord(ByteReader* index, EntryIndexRecord* out);
@@ -132,6 +144,9 @@ struct DictBlockBuffer {
 // block lies outside its section, cannot be read or does not inflate: it is then skipped.
 int Dict_LoadBlock(const DictFile* dict, int section, uint32_t offset, uint32_t size,
                    DictBlockBuffer* buffer);
+// The same, reading from file (the file dict was read from, opened again).
+int Dict_LoadBlockFrom(const DictFile* dict, FILE* file, int section, uint32_t offset,
+                       uint32_t size, DictBlockBuffer* buffer);
 
 // zlib inflation of source into destination (capacity bytes): 0 with the length produced,
 // -1 when the source does not inflate within the capacity, kUncompressOutOfMemory when zlib

@@ -81,5 +81,7 @@ struct FileIdentity {
 };
 // 0, or -1 when the path cannot be examined (missing, say): out is then zeroed.
 int Platform_FileIdentity(const char* path, FileIdentity* out);
+// The identity of an open file (the one it was opened as, whatever its path names now).
+int Platform_OpenFileIdentity(FILE* file, FileIdentity* out);
 
 #endif  // QOR3_PLATFORM_PLATFORM_H

@@ -258,14 +258,29 @@ int Platform_WatchChanged(DirWatch*) { return 1; }
 void Platform_WatchClose(DirWatch*) {}
 #endif
 
-int Platform_FileIdentity(const char* path, FileIdentity* out) {
-  *out = FileIdentity{};
-  struct stat st;
-  if (stat(path, &st) != 0) return -1;
+namespace {
+
+int IdentityFromStat(const struct stat& st, FileIdentity* out) {
   out->size = static_cast<uint64_t>(st.st_size);
   out->modified = static_cast<int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
   out->changed = static_cast<int64_t>(st.st_ctim.tv_sec) * 1000000000 + st.st_ctim.tv_nsec;
   out->volume = static_cast<uint64_t>(st.st_dev);
   out->index = static_cast<uint64_t>(st.st_ino);
   return 0;
+}
+
+}  // namespace
+
+int Platform_FileIdentity(const char* path, FileIdentity* out) {
+  *out = FileIdentity{};
+  struct stat st;
+  if (stat(path, &st) != 0) return -1;
+  return IdentityFromStat(st, out);
+}
+
+int Platform_OpenFileIdentity(FILE* file, FileIdentity* out) {
+  *out = FileIdentity{};
+  struct stat st;
+  if (file == nullptr || fstat(fileno(file), &st) != 0) return -1;
+  return IdentityFromStat(st, out);
 }

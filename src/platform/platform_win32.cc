@@ -244,16 +244,11 @@ void Platform_WatchClose(DirWatch* watch) {
   delete watch;
 }
 
-int Platform_FileIdentity(const char* path, FileIdentity* out) {
-  *out = FileIdentity{};
-  const HANDLE h = CreateFileA(path, FILE_READ_ATTRIBUTES,
-                               FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                               OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
-  if (h == INVALID_HANDLE_VALUE) return -1;
+namespace {
+
+int IdentityFromHandle(HANDLE h, FileIdentity* out) {
   BY_HANDLE_FILE_INFORMATION info;
-  const BOOL ok = GetFileInformationByHandle(h, &info);
-  CloseHandle(h);
-  if (!ok) return -1;
+  if (!GetFileInformationByHandle(h, &info)) return -1;
   auto join = [](DWORD high, DWORD low) { return (uint64_t{high} << 32) | low; };
   out->size = join(info.nFileSizeHigh, info.nFileSizeLow);
   out->modified = static_cast<int64_t>(
@@ -262,5 +257,30 @@ int Platform_FileIdentity(const char* path, FileIdentity* out) {
       join(info.ftCreationTime.dwHighDateTime, info.ftCreationTime.dwLowDateTime));
   out->volume = info.dwVolumeSerialNumber;
   out->index = join(info.nFileIndexHigh, info.nFileIndexLow);
+  return 0;
+}
+
+}  // namespace
+
+int Platform_FileIdentity(const char* path, FileIdentity* out) {
+  *out = FileIdentity{};
+  const HANDLE h = CreateFileA(path, FILE_READ_ATTRIBUTES,
+                               FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                               OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  if (h == INVALID_HANDLE_VALUE) return -1;
+  const int result = IdentityFromHandle(h, out);
+  CloseHandle(h);
+  if (result != 0) *out = FileIdentity{};
+  return result;
+}
+
+int Platform_OpenFileIdentity(FILE* file, FileIdentity* out) {
+  *out = FileIdentity{};
+  if (file == nullptr) return -1;
+  const auto h = reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(file)));
+  if (h == INVALID_HANDLE_VALUE || IdentityFromHandle(h, out) != 0) {
+    *out = FileIdentity{};
+    return -1;
+  }
   return 0;
 }

@@ -2,20 +2,18 @@
 #include "search/dict_reader.h"
 
 #include "base/damage.h"
+#include "base/mem.h"
 
-int Dict_SelectNumberBlocks(DictFile* dict, uint32_t key, BlockSelection* selection) {
+int Dict_SelectNumberBlocks(const DictFile* dict, uint32_t key, BlockSelection* selection) {
   selection->selectedCount = 0;
-  if (dict->numberIndex == nullptr && Dict_ReadNumberIndex(dict) != 0 &&
-      dict->numberIndex == nullptr) {
-    return -1;
-  }
+  if (dict->numberIndex == nullptr) return -1;
   for (uint32_t k = 0; k < dict->numberIndexCount; ++k) {
     const NumberIndexRecord& record = dict->numberIndex[k];
     if (record.first > key) return 0;
     if (key <= record.last) {
       // More than 256 matching blocks: the first 256 are kept.
       QOR_CHECK(selection->selectedCount < kSelectedBlockMax);
-      selection->selected[selection->selectedCount++] = SelectedBlock{record.offset, record.size};
+      selection->selected[selection->selectedCount++] = SelectedBlock{record.offset, record.size, k};
     }
   }
   // The index was cut at a damaged record: the walk fails there unless that record's first
@@ -31,33 +29,44 @@ int Dict_AppendGroup(BlockSelection* selection, uint32_t group) {
   return 0;
 }
 
+int Dict_CollectBlockGroups(const DecodedNumberBlock* block, uint32_t key,
+                            BlockSelection* selection) {
+  // A block that cannot be read or inflated gives no group number.
+  if (block->failed) return -1;
+  uint32_t first = 0, end = 0;
+  DecodedNumberBlock_Find(block, key, &first, &end);
+  for (uint32_t i = first; i < end; ++i) {
+    if (Dict_AppendGroup(selection, block->groups[i]) != 0) return -2;
+  }
+  // An item cut off by the end of the block: the group numbers taken before it stand.
+  return block->cut ? -1 : 0;
+}
+
 int Dict_CollectGroups(const DictFile* dict, uint32_t key, DictBlockBuffer* buffer,
                        BlockSelection* selection) {
   selection->groupCount = 0;
   int result = 0;
   for (uint32_t i = 0; i < selection->selectedCount; ++i) {
-    const SelectedBlock& block = selection->selected[i];
-    // A block that cannot be read or inflated gives no group number.
-    if (Dict_LoadBlock(dict, 5, block.offset, block.size, buffer) != 0) {
-      result = -1;
-      continue;
+    const SelectedBlock& selected = selection->selected[i];
+    DecodedNumberBlock block{nullptr, nullptr, 0, 1, 0};
+    void* storage = nullptr;
+    if (Dict_LoadBlock(dict, 5, selected.offset, selected.size, buffer) == 0) {
+      storage = Mem_Alloc(DecodedNumberBlock_Bytes(buffer->data, buffer->length));
+      if (storage == nullptr) {
+        buffer->outOfMemory = 1;
+        return -1;
+      }
+      DecodedNumberBlock_Build(buffer->data, buffer->length, storage, &block);
     }
-    NumberItemReader items{buffer->data, buffer->length, 0};
-    uint64_t sum = 0;
-    uint32_t delta = 0;
-    uint8_t group = 0;
-    int more;
-    while ((more = NumberItem_Next(&items, &delta, &group)) == 1) {
-      sum += delta;
-      if (sum == key && Dict_AppendGroup(selection, group) != 0) return -1;
-    }
-    // An item cut off by the end of the block: the group numbers taken before it stand.
-    if (more < 0) result = -1;
+    const int collected = Dict_CollectBlockGroups(&block, key, selection);
+    Mem_Free(storage);
+    if (collected == -2) return -1;
+    if (collected != 0) result = -1;
   }
   return result;
 }
 
-int Dict_SelectEntryBlocks(DictFile* dict, BlockSelection* selection) {
+int Dict_SelectEntryBlocks(const DictFile* dict, BlockSelection* selection) {
   selection->selectedCount = 0;
   uint8_t marked[kEntryBlockMax] = {};
   int result = 0;
@@ -69,16 +78,12 @@ int Dict_SelectEntryBlocks(DictFile* dict, BlockSelection* selection) {
     }
     marked[selection->groups[i]] = 1;
   }
-  if (dict->entryIndex == nullptr) {
-    if (Dict_ReadEntryIndex(dict) != 0) result = -1;
-  } else if (dict->entryIndexCut) {
-    result = -1;
-  }
+  if (dict->entryIndex == nullptr || dict->entryIndexCut) result = -1;
   for (uint32_t k = 0; k < dict->entryIndexCount; ++k) {
     if (marked[k]) {
       const EntryIndexRecord& record = dict->entryIndex[k];
       selection->selected[selection->selectedCount++] =
-          SelectedBlock{record.offset, record.compressedSize};
+          SelectedBlock{record.offset, record.compressedSize, k};
     }
   }
   return result;

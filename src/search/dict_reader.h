@@ -9,12 +9,14 @@
 
 #include <cstdint>
 
+#include "dict/decoded_block.h"
 #include "dict/dict_entry.h"
 #include "dict/dict_file.h"
 
 struct SelectedBlock {
   uint32_t offset;  // from the start of the section's block data
   uint32_t size;    // compressed size
+  uint32_t index;   // the block's record in its section's index
 };
 
 // Blocks chosen from section 5 or 6, and the group numbers (entry block positions) collected
@@ -27,16 +29,22 @@ struct BlockSelection {
 };
 
 // Selected blocks from section 5: records with first <= key <= last, up to the first record
-// whose first number exceeds the key. Reads the number index when it has not been read.
-int Dict_SelectNumberBlocks(DictFile* dict, uint32_t key, BlockSelection* selection);
-// Group numbers of every item equal to the key in the selected number blocks.
+// whose first number exceeds the key. The number index must have been read (-1 when that
+// failed).
+int Dict_SelectNumberBlocks(const DictFile* dict, uint32_t key, BlockSelection* selection);
+// Appends the group numbers of the block's items equal to the key: 0; -1 when the block gave
+// nothing or was cut short (the group numbers taken before stand); -2 when the list filled up.
+int Dict_CollectBlockGroups(const DecodedNumberBlock* block, uint32_t key,
+                            BlockSelection* selection);
+// Group numbers of every item equal to the key in the selected number blocks, read through
+// buffer (a block that cannot be decoded for want of memory sets buffer->outOfMemory).
 int Dict_CollectGroups(const DictFile* dict, uint32_t key, DictBlockBuffer* buffer,
                        BlockSelection* selection);
 // Appends a group number: 0, or -1 when the list already holds 256 (the number is dropped).
 int Dict_AppendGroup(BlockSelection* selection, uint32_t group);
 // Selected blocks from section 6: each entry block whose position is in the group list, once,
-// in index order. Reads the entry index when it has not been read.
-int Dict_SelectEntryBlocks(DictFile* dict, BlockSelection* selection);
+// in index order. The entry index must have been read (-1 when that failed or was cut).
+int Dict_SelectEntryBlocks(const DictFile* dict, BlockSelection* selection);
 
 // Called with each decoded entry; returns 0 to go on, non-zero to stop.
 typedef int (*DictEntryHandler)(const DictEntry* entry, void* user);

@@ -2,8 +2,10 @@
 // narrowed by leading address texts and entry kind, with corrections applied, in entry order.
 #include "search/name_search.h"
 
+#include <algorithm>
 #include <cstring>
 
+#include "base/mem.h"
 #include "base/num_text.h"
 #include "search/search_run.h"
 
@@ -61,26 +63,153 @@ void NameSearch_SelectCorrectionBlocks(const DictFile* dict, const SearchCriteri
 
 namespace {
 
-// Reads the header, region table, area code sets and entry index of the file and selects the
-// blocks that can hold the region's matches.
+constexpr char kMultiWildcard[] = "\x81\x96";
+constexpr char kSingleWildcard[] = "\x81\x48";
+
+// Bytes of whole literal units the widened pattern starts with: every name it matches starts
+// with them.
+uint32_t LiteralLength(const PatternMatcher* matcher) {
+  const char* p = matcher->pattern;
+  uint32_t n = 0;
+  while (n + 1 < matcher->patternLength && p[n + 1] != '\0' &&
+         std::memcmp(p + n, kMultiWildcard, 2) != 0 &&
+         std::memcmp(p + n, kSingleWildcard, 2) != 0) {
+    n += 2;
+  }
+  return n;
+}
+
+// The first eight bytes of a text, zero-padded, as a number: names in this order are in the
+// order of their bytes.
+uint64_t NameKey(const char* text, uint32_t length) {
+  uint64_t key = 0;
+  for (uint32_t i = 0; i < 8; ++i) {
+    const uint8_t b = i < length ? static_cast<uint8_t>(text[i]) : 0;
+    key = (key << 8) | b;
+  }
+  return key;
+}
+uint64_t RecordKey(const NameIndexRecord& r) { return (uint64_t{r.keyHigh} << 32) | r.keyLow; }
+
+// Builds the name index of the region from the file's entry blocks of that region. Its records
+// (on the heap, to be freed) go to *index; false when a block could not be had or memory ran
+// out.
+bool BuildNameIndex(SearchState* s, uint16_t region, NameIndex* index) {
+  const DictFile* dict = s->file;
+  uint64_t count = 0;
+  NameIndexRecord* records = nullptr;
+  uint32_t capacity = 0;
+  for (uint32_t k = 0; k < dict->entryIndexCount; ++k) {
+    if (dict->entryIndex[k].regionCode != region) continue;
+    const DecodedEntryBlock* block = Search_EntryBlock(s, Search_EntryBlockOf(dict, k));
+    if (block == nullptr) break;
+    if (count + block->count > capacity) {
+      const uint64_t grown = (count + block->count) * 2;
+      auto* bigger = static_cast<NameIndexRecord*>(
+          grown < 0x10000000 ? Mem_Alloc(grown * sizeof(NameIndexRecord)) : nullptr);
+      if (bigger != nullptr && count != 0) {
+        std::memcpy(bigger, records, count * sizeof(NameIndexRecord));
+      }
+      Mem_Free(records);
+      records = bigger;
+      capacity = static_cast<uint32_t>(grown);
+    }
+    for (uint32_t i = 0; records != nullptr && i < block->count; ++i) {
+      const char* name = block->texts + block->entries[i].name;
+      const uint64_t key = NameKey(name, static_cast<uint32_t>(std::strlen(name)));
+      records[count++] = NameIndexRecord{static_cast<uint32_t>(key >> 32),
+                                         static_cast<uint32_t>(key), static_cast<uint16_t>(k),
+                                         static_cast<uint16_t>(i)};
+    }
+    Search_ReleaseBlock(s, block);
+    if (records == nullptr) break;
+  }
+  if (records == nullptr || s->outOfMemory || s->cacheMismatch) {
+    // Out of memory here is no failure of the search: it scans instead.
+    s->outOfMemory = false;
+    Mem_Free(records);
+    return false;
+  }
+  std::sort(records, records + count, [](const NameIndexRecord& a, const NameIndexRecord& b) {
+    const uint64_t ka = RecordKey(a), kb = RecordKey(b);
+    if (ka != kb) return ka < kb;
+    return a.block != b.block ? a.block < b.block : a.ordinal < b.ordinal;
+  });
+  *index = NameIndex{records, static_cast<uint32_t>(count)};
+  return true;
+}
+
+// For a pattern that starts with literal units: the entries of the selected blocks whose
+// names start with them, from the region's name index, as candidates in entry order. False
+// (scan every entry) when the pattern starts with a wildcard or no index can be had.
+bool FindCandidates(SearchState* s) {
+  const uint32_t literal = LiteralLength(&s->matcher);
+  if (literal == 0 || s->cached == nullptr || s->selection.selectedCount == 0) return false;
+  const uint16_t region = s->criteria.regionCode;
+  const NameIndex* index = EngineCache_FindNameIndex(s->cached, region);
+  NameIndex built{nullptr, 0};
+  if (index == nullptr) {
+    if (!BuildNameIndex(s, region, &built)) return false;
+    index = EngineCache_AddNameIndex(s->cached, region, &built);
+    if (index == nullptr) index = &built;
+  }
+  uint8_t selected[kEntryBlockMax] = {};
+  for (uint32_t b = 0; b < s->selection.selectedCount; ++b) {
+    selected[s->selection.selected[b].index] = 1;
+  }
+  const uint64_t low = NameKey(s->matcher.pattern, literal);
+  const uint64_t high = literal >= 8 ? low : low | (~uint64_t{0} >> (8 * literal));
+  const NameIndexRecord* first = std::partition_point(
+      index->records, index->records + index->count,
+      [&](const NameIndexRecord& r) { return RecordKey(r) < low; });
+  s->candidateCount = 0;
+  bool kept = true;
+  for (const NameIndexRecord* r = first;
+       r < index->records + index->count && RecordKey(*r) <= high; ++r) {
+    if (!selected[r->block]) continue;
+    if (s->candidateCount == s->candidateCapacity) {
+      const uint32_t grown = s->candidateCapacity ? 2 * s->candidateCapacity : 256;
+      auto* bigger = static_cast<uint32_t*>(Mem_Alloc(grown * sizeof(uint32_t)));
+      if (bigger == nullptr) {
+        kept = false;
+        break;
+      }
+      if (s->candidateCount) {
+        std::memcpy(bigger, s->candidates, s->candidateCount * sizeof(uint32_t));
+      }
+      Mem_Free(s->candidates);
+      s->candidates = bigger;
+      s->candidateCapacity = grown;
+    }
+    s->candidates[s->candidateCount++] = (uint32_t{r->block} << 16) | r->ordinal;
+  }
+  if (index != &built) EngineCache_Release(index);
+  Mem_Free(const_cast<NameIndexRecord*>(built.records));
+  if (!kept) return false;
+  std::sort(s->candidates, s->candidates + s->candidateCount);
+  return true;
+}
+
+// With the file's region table, area code sets and entry index read, selects the blocks that
+// can hold the region's matches.
 bool SelectNameBlocks(SearchState* s, bool correctionFile) {
-  DictFile* dict = &s->dict;
-  uint8_t header[kDictHeaderSize];
-  if (Dict_ReadHeader(dict, header) != 0 || Dict_ReadRegionTable(dict) != 0) return false;
-  const int areaCodes = Dict_ReadAreaCodeSets(dict);
-  if (!correctionFile) AreaCodeSets_Add(&s->areaCodes, &dict->areaCodes);
-  if (areaCodes != 0) return false;
+  const DictFile* dict = s->file;
+  if (dict->headerResult != 0 || dict->regionTableResult != 0) return false;
+  if (!correctionFile) Search_AddAreaCodes(s);
+  if (dict->areaCodesResult != 0) return false;
   s->selection.groupCount = 0;
-  if (Dict_ReadEntryIndex(dict) != 0) return false;
+  if (dict->entryIndexResult != 0) return false;
   if (correctionFile) {
     NameSearch_SelectCorrectionBlocks(dict, &s->criteria, &s->selection);
   } else {
     NameSearch_SelectBlocks(dict, &s->criteria, &s->selection);
   }
-  return Dict_SelectEntryBlocks(dict, &s->selection) == 0;
+  if (Dict_SelectEntryBlocks(dict, &s->selection) != 0) return false;
+  if (!correctionFile) s->useCandidates = FindCandidates(s);
+  return true;
 }
 
-bool Matches(SearchState* s, const DictEntry* e, bool correctionFile) {
+bool Matches(SearchState* s, const EntryView* e, bool correctionFile) {
   const SearchCriteria& c = s->criteria;
   if (correctionFile && e->regionCode != c.regionCode) return false;
   if (c.address1Key[0] && CompareHead(e->address1, c.address1Key) != 0) return false;

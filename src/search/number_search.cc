@@ -12,26 +12,33 @@ namespace {
 
 constexpr uint32_t kKeyFieldWidth = sizeof(SearchRequest::key);
 
-// Reads the filters, region table and area code sets of the file (a dictionary's sets join
-// the search's union); then, when the key may occur, selects the entry blocks that hold it.
+// With the file's filters, region table and area code sets read (a dictionary's sets join the
+// search's union), selects the entry blocks that hold the key when it may occur.
 bool SelectKeyBlocks(SearchState* s, bool correctionFile) {
-  DictFile* dict = &s->dict;
-  uint8_t header[kDictHeaderSize];
-  if (Dict_ReadHeader(dict, header) != 0 || Dict_ReadFilters(dict) != 0 ||
-      Dict_ReadRegionTable(dict) != 0) {
+  const DictFile* dict = s->file;
+  if (dict->headerResult != 0 || dict->filtersResult != 0 || dict->regionTableResult != 0) {
     return false;
   }
-  const int areaCodes = Dict_ReadAreaCodeSets(dict);
-  if (!correctionFile) AreaCodeSets_Add(&s->areaCodes, &dict->areaCodes);
-  if (areaCodes != 0) return false;
+  if (!correctionFile) Search_AddAreaCodes(s);
+  if (dict->areaCodesResult != 0) return false;
   const uint32_t key = s->criteria.keyNumber;
   if (!Dict_KeyMayOccur(dict, key)) return false;
-  return Dict_SelectNumberBlocks(dict, key, &s->selection) == 0 &&
-         Dict_CollectGroups(dict, key, &s->buffer, &s->selection) == 0 &&
-         Dict_SelectEntryBlocks(dict, &s->selection) == 0;
+  BlockSelection& selection = s->selection;
+  if (Dict_SelectNumberBlocks(dict, key, &selection) != 0) return false;
+  selection.groupCount = 0;
+  bool sound = true;
+  for (uint32_t i = 0; i < selection.selectedCount; ++i) {
+    const DecodedNumberBlock* block = Search_NumberBlock(s, selection.selected[i]);
+    if (block == nullptr) return false;
+    const int collected = Dict_CollectBlockGroups(block, key, &selection);
+    Search_ReleaseBlock(s, block);
+    if (collected == -2) return false;
+    if (collected != 0) sound = false;
+  }
+  return sound && Dict_SelectEntryBlocks(dict, &selection) == 0;
 }
 
-bool HasKey(SearchState* s, const DictEntry* entry, bool) {
+bool HasKey(SearchState* s, const EntryView* entry, bool) {
   return entry->number == s->criteria.keyNumber;
 }
 
@@ -88,6 +95,7 @@ int NumberSearch_Run(const EngineState* engine, SearchRequest* request) {
   SearchState* s = SearchState_New(engine, &kNumberMode);
   if (s == nullptr) return 0;
   s->criteria.keyNumber = static_cast<uint32_t>(value);
+  s->areaUnionKey = static_cast<int32_t>(NumberPrefix(s->criteria.keyNumber));
   Search_Run(s, request);
   SearchState_Free(s);
   return 0;

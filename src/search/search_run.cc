@@ -13,6 +13,8 @@ namespace {
 
 constexpr uint16_t kDictionaryBatch = 200;
 
+const AreaCodeSets kNoAreaCodes{};
+
 FILE* OpenDictionary(const char* directory, uint32_t number) {
   char name[kDictFileNameLength + 1];
   Dict_FileName(number, name);
@@ -22,7 +24,13 @@ FILE* OpenDictionary(const char* directory, uint32_t number) {
   return Platform_OpenRegularFile(path);
 }
 
-FILE* OpenEngineDictionary(const EngineState* engine, uint32_t number) {
+// The engine's dictionary or correction file of that number, opened; null when it has none
+// or it does not open.
+FILE* OpenEngineFile(const EngineState* engine, uint32_t number) {
+  if (number == kCorrectionDictNumber) {
+    return engine->correctionFilePresent ? OpenDictionary(engine->correctionDirectory, number)
+                                         : nullptr;
+  }
   if (number >= kDictNumberLimit) return nullptr;
   switch (engine->dictDirectory[number]) {
     case 1:
@@ -42,9 +50,10 @@ bool CorrectionApplies(const EngineState* engine, const DictEntry* entry) {
   return engine->regionEdition[code] <= DecimalValue(entry->correctionVersionText);
 }
 
-int KeepCorrection(const DictEntry* entry, void* user) {
-  auto* s = static_cast<SearchState*>(user);
-  if (!s->mode->wants(s, entry, true) || !CorrectionApplies(s->engine, entry)) return 0;
+typedef int (*EntryHandler)(SearchState* s, const DictEntry* entry);
+
+int KeepCorrection(SearchState* s, const DictEntry* entry) {
+  if (!CorrectionApplies(s->engine, entry)) return 0;
   if (CorrectionMerge_Keep(&s->merge, entry) == 0) return 0;
   s->outOfMemory = true;
   return -1;
@@ -59,9 +68,7 @@ bool AlreadyAdded(const DictEntry* entry, RowList* emitted) {
   return false;
 }
 
-int MergeMatch(const DictEntry* entry, void* user) {
-  auto* s = static_cast<SearchState*>(user);
-  if (!s->mode->wants(s, entry, false)) return 0;
+int MergeMatch(SearchState* s, const DictEntry* entry) {
   const bool across = s->mode->acrossDictionaries;
   for (;;) {
     const int step = Correction_MergeStep(entry, &s->merge);
@@ -77,28 +84,169 @@ int MergeMatch(const DictEntry* entry, void* user) {
   }
 }
 
-// Reads one file: its blocks as the mode selects them, each entry handed to handler.
-// Returns whether blocks were selected; false too when the file does not open.
-bool ReadFile(SearchState* s, FILE* file, bool correctionFile, DictEntryHandler handler) {
-  if (file == nullptr) return false;
-  DictFile_Init(&s->dict, file);
-  const bool selected = s->mode->selectBlocks(s, correctionFile);
-  if (selected) {
-    if (!correctionFile && s->mode->acrossDictionaries) Correction_StartDeletions(&s->merge);
-    Dict_ReadEntryBlocks(&s->dict, &s->selection, &s->buffer, &s->decoder,
-                         correctionFile ? kDecodeCorrection : kDecodeDictionary, handler, s);
+bool Stopped(const SearchState* s) { return s->outOfMemory || s->cacheMismatch; }
+
+// Opens the current file for reading blocks, once. A file read from the cache must still be
+// the file the cache read: otherwise the search is to start again without the cache.
+bool OpenStream(SearchState* s) {
+  if (s->stream != nullptr) return true;
+  s->stream = OpenEngineFile(s->engine, s->fileNumber);
+  FileIdentity now;
+  if (s->stream == nullptr || Platform_OpenFileIdentity(s->stream, &now) != 0 ||
+      !(now == s->cached->identity)) {
+    s->cacheMismatch = true;
+    return false;
   }
-  if (s->dict.outOfMemory || s->buffer.outOfMemory) s->outOfMemory = true;
-  std::fclose(file);
+  return true;
+}
+
+// Inflates the selected block of section (5 or 6) into the buffer: 1 when it was read, 0 when
+// it cannot be read (damage: it gives nothing), -1 when the search must stop.
+int LoadBlock(SearchState* s, int section, const SelectedBlock& selected) {
+  if (!OpenStream(s)) return -1;
+  if (Dict_LoadBlockFrom(s->file, s->stream, section, selected.offset, selected.size,
+                         &s->buffer) == 0) {
+    return 1;
+  }
+  if (s->buffer.outOfMemory) {
+    s->outOfMemory = true;
+    return -1;
+  }
+  return 0;
+}
+
+// Offers entry i of block to the handler when the mode wants it: false to stop.
+bool Offer(SearchState* s, const DecodedEntryBlock* block, uint32_t i, EntryHandler handler,
+           const RegionTable* regions) {
+  const EntryView view = DecodedEntry_View(block, i);
+  if (!s->mode->wants(s, &view, s->correctionFile)) return true;
+  DecodedEntry_Materialize(block, i, regions, s->entryNamesKnown, &s->entry);
+  s->entryNamesKnown = true;
+  return handler(s, &s->entry) == 0;
+}
+
+// Offers the entries of the selected blocks (or the candidates only), in entry order.
+void ReadEntries(SearchState* s, EntryHandler handler) {
+  const RegionTable regions = Dict_RegionTable(s->file);
+  if (s->useCandidates) {
+    const DecodedEntryBlock* block = nullptr;
+    uint32_t blockNumber = 0;
+    for (uint32_t c = 0; c < s->candidateCount && !Stopped(s); ++c) {
+      const uint32_t k = s->candidates[c] >> 16, i = s->candidates[c] & 0xFFFF;
+      if (block == nullptr || k != blockNumber) {
+        Search_ReleaseBlock(s, block);
+        block = Search_EntryBlock(s, Search_EntryBlockOf(s->file, k));
+        blockNumber = k;
+        if (block == nullptr) return;
+      }
+      if (i < block->count && !Offer(s, block, i, handler, &regions)) break;
+    }
+    Search_ReleaseBlock(s, block);
+    return;
+  }
+  for (uint32_t b = 0; b < s->selection.selectedCount && !Stopped(s); ++b) {
+    const DecodedEntryBlock* block = Search_EntryBlock(s, s->selection.selected[b]);
+    if (block == nullptr) return;
+    bool go = true;
+    for (uint32_t i = 0; i < block->count && go; ++i) go = Offer(s, block, i, handler, &regions);
+    Search_ReleaseBlock(s, block);
+    if (!go) return;
+  }
+}
+
+// Reads one file: its blocks as the mode selects them, each wanted entry handed to handler.
+// Returns whether blocks were selected; false too when the file does not open.
+bool ReadFile(SearchState* s, uint32_t number, bool correctionFile, EntryHandler handler) {
+  s->fileNumber = number;
+  s->correctionFile = correctionFile;
+  s->entryNamesKnown = false;
+  s->useCandidates = false;
+  s->stream = nullptr;
+  s->cached = s->useCache ? EngineCache_FindFile(number) : nullptr;
+  if (s->cached == nullptr) {
+    FILE* file = OpenEngineFile(s->engine, number);
+    if (file == nullptr) return false;
+    s->stream = file;
+    if (s->useCache) s->cached = EngineCache_AddFile(number, file);
+    if (s->cached == nullptr) {
+      DictFile_Init(&s->dict, file);
+      Dict_ReadAll(&s->dict);
+    }
+  }
+  s->file = s->cached != nullptr ? &s->cached->dict : &s->dict;
+  const bool selected = !s->dict.outOfMemory && s->mode->selectBlocks(s, correctionFile);
+  if (selected && !Stopped(s)) {
+    if (!correctionFile && s->mode->acrossDictionaries) Correction_StartDeletions(&s->merge);
+    ReadEntries(s, handler);
+  }
+  if (s->dict.outOfMemory) s->outOfMemory = true;
+  if (s->stream != nullptr) std::fclose(s->stream);
+  s->stream = nullptr;
   DictFile_Free(&s->dict);
+  EngineCache_Release(s->cached);
+  s->cached = nullptr;
+  s->file = nullptr;
   return selected;
+}
+
+// Empties what a run fills, so that the search can run (again).
+void ResetRun(SearchState* s) {
+  CorrectionMerge_Free(&s->merge);
+  CorrectionMerge_Init(&s->merge);
+  RowList_Free(&s->results);
+  RowList_Free(&s->emitted);
+  RowList_Init(&s->results);
+  RowList_Init(&s->emitted);
+  EngineCache_Release(s->areaPin);
+  s->areaPin = nullptr;
+  s->areaCodes = nullptr;
+  s->areaCodesKnown = false;
+  s->areaContributors = 0;
+  s->outOfMemory = false;
+  s->cacheMismatch = false;
+  s->buffer.outOfMemory = 0;
+}
+
+void RunOnce(SearchState* s, SearchRequest* request) {
+  const EngineState* engine = s->engine;
+  if (s->useCache && s->areaUnionKey >= 0) {
+    s->areaCodes = EngineCache_FindAreaUnion(static_cast<uint32_t>(s->areaUnionKey));
+    s->areaPin = s->areaCodes;
+    s->areaCodesKnown = s->areaCodes != nullptr;
+  }
+  if (engine->correctionFilePresent) ReadFile(s, kCorrectionDictNumber, true, KeepCorrection);
+  Correction_Start(&s->merge);
+
+  bool finish = s->mode->acrossDictionaries;
+  uint16_t numbers[kDictionaryBatch];
+  // A listing longer than the batch is visited a batch at a time.
+  for (uint32_t first = 0; !Stopped(s);) {
+    uint16_t count = 0;
+    const uint32_t listed = s->mode->listDictionaries(s, first, numbers, kDictionaryBatch, &count);
+    for (uint16_t i = 0; i < count && !Stopped(s); ++i) {
+      if (ReadFile(s, numbers[i], false, MergeMatch)) finish = true;
+    }
+    first += count;
+    if (count == 0 || first >= listed) break;
+  }
+  if (Stopped(s)) return;
+  if (finish && Correction_Finish(&s->merge, &s->results) != 0) {
+    s->outOfMemory = true;
+    return;
+  }
+  // A union of several files is kept for the next search of the same prefix.
+  if (s->useCache && s->areaUnionKey >= 0 && !s->areaCodesKnown && s->areaContributors > 1) {
+    EngineCache_Release(
+        EngineCache_AddAreaUnion(static_cast<uint32_t>(s->areaUnionKey), &s->ownAreaCodes));
+  }
+  Result_Build(&s->results, s->areaCodes != nullptr ? s->areaCodes : &kNoAreaCodes, request);
 }
 
 }  // namespace
 
 SearchState* SearchState_New(const EngineState* engine, const SearchMode* mode) {
-  // Not zeroed as a whole: the block buffers and the matcher (about 270 KiB) are written
-  // before they are read, and clearing them cost more than many a search.
+  // Not zeroed as a whole: the block buffers, the matcher and the area code sets (about
+  // 300 KiB) are written before they are read, and clearing them cost more than many a search.
   auto* s = static_cast<SearchState*>(Mem_Alloc(sizeof(SearchState)));
   if (s == nullptr) return nullptr;
   s->engine = engine;
@@ -106,23 +254,46 @@ SearchState* SearchState_New(const EngineState* engine, const SearchMode* mode) 
   s->criteria = SearchCriteria{};
   s->matcher.compiled = -1;
   s->matcher.patternLength = 0;
+  s->useCache = true;
+  s->file = nullptr;
+  s->cached = nullptr;
+  s->stream = nullptr;
+  s->fileNumber = 0;
+  s->correctionFile = false;
+  DictFile_Init(&s->dict, nullptr);
   s->selection.selectedCount = 0;
   s->selection.groupCount = 0;
+  s->candidates = nullptr;
+  s->candidateCount = 0;
+  s->candidateCapacity = 0;
+  s->useCandidates = false;
   s->buffer.length = 0;
   s->buffer.outOfMemory = 0;
-  s->outOfMemory = false;
-  AreaCodeSets_Clear(&s->areaCodes);
-  DictFile_Init(&s->dict, nullptr);
   DictDecoder_Init(&s->decoder);
+  DecodedEntryBuilder_Init(&s->builder);
+  s->numberStorage = nullptr;
+  s->numberStorageSize = 0;
+  s->entryNamesKnown = false;
   CorrectionMerge_Init(&s->merge);
   RowList_Init(&s->results);
   RowList_Init(&s->emitted);
+  s->areaCodes = nullptr;
+  s->areaPin = nullptr;
+  s->areaUnionKey = -1;
+  s->areaCodesKnown = false;
+  s->areaContributors = 0;
+  s->outOfMemory = false;
+  s->cacheMismatch = false;
   return s;
 }
 
 void SearchState_Free(SearchState* s) {
   if (s == nullptr) return;
   DictFile_Free(&s->dict);
+  DecodedEntryBuilder_Free(&s->builder);
+  Mem_Free(s->numberStorage);
+  Mem_Free(s->candidates);
+  EngineCache_Release(s->areaPin);
   CorrectionMerge_Free(&s->merge);
   RowList_Free(&s->results);
   RowList_Free(&s->emitted);
@@ -130,27 +301,100 @@ void SearchState_Free(SearchState* s) {
 }
 
 void Search_Run(SearchState* s, SearchRequest* request) {
-  const EngineState* engine = s->engine;
-  if (engine->correctionFilePresent) {
-    ReadFile(s, OpenDictionary(engine->correctionDirectory, kCorrectionDictNumber), true,
-             KeepCorrection);
-  }
-  Correction_Start(&s->merge);
+  RunOnce(s, request);
+  if (!s->cacheMismatch) return;
+  // The files changed under the search: it answers from the files as they are now.
+  EngineCache_MarkStale();
+  ResetRun(s);
+  s->useCache = false;
+  RunOnce(s, request);
+}
 
-  bool finish = s->mode->acrossDictionaries;
-  uint16_t numbers[kDictionaryBatch];
-  // A listing longer than the batch is visited a batch at a time.
-  for (uint32_t first = 0; !s->outOfMemory;) {
-    uint16_t count = 0;
-    const uint32_t listed = s->mode->listDictionaries(s, first, numbers, kDictionaryBatch, &count);
-    for (uint16_t i = 0; i < count && !s->outOfMemory; ++i) {
-      if (ReadFile(s, OpenEngineDictionary(engine, numbers[i]), false, MergeMatch)) finish = true;
+void Search_AddAreaCodes(SearchState* s) {
+  if (s->areaCodesKnown) return;
+  const AreaCodeSets* sets = &s->file->areaCodes;
+  ++s->areaContributors;
+  if (s->areaCodes == nullptr && s->cached != nullptr) {
+    // The first file's sets are used where the cache keeps them, pinned until the end.
+    EngineCache_Retain(s->cached);
+    s->areaPin = s->cached;
+    s->areaCodes = sets;
+    return;
+  }
+  if (s->areaCodes != &s->ownAreaCodes) {
+    if (s->areaCodes != nullptr) {
+      std::memcpy(&s->ownAreaCodes, s->areaCodes, sizeof s->ownAreaCodes);
+    } else {
+      AreaCodeSets_Clear(&s->ownAreaCodes);
     }
-    first += count;
-    if (count == 0 || first >= listed) break;
+    s->areaCodes = &s->ownAreaCodes;
   }
-  if (!s->outOfMemory && finish && Correction_Finish(&s->merge, &s->results) != 0) {
-    s->outOfMemory = true;
+  AreaCodeSets_Add(&s->ownAreaCodes, sets);
+}
+
+const DecodedNumberBlock* Search_NumberBlock(SearchState* s, const SelectedBlock& selected) {
+  if (s->cached != nullptr) {
+    const DecodedNumberBlock* kept = EngineCache_FindNumberBlock(s->cached, selected.index);
+    if (kept != nullptr) return kept;
   }
-  if (!s->outOfMemory) Result_Build(&s->results, &s->areaCodes, request);
+  s->numberBlock = DecodedNumberBlock{nullptr, nullptr, 0, 1, 0};
+  const int loaded = LoadBlock(s, 5, selected);
+  if (loaded < 0) return nullptr;
+  if (loaded == 1) {
+    const size_t bytes = DecodedNumberBlock_Bytes(s->buffer.data, s->buffer.length);
+    if (bytes > s->numberStorageSize) {
+      Mem_Free(s->numberStorage);
+      s->numberStorageSize = 0;
+      s->numberStorage = static_cast<uint8_t*>(Mem_Alloc(bytes));
+      if (s->numberStorage == nullptr) {
+        s->outOfMemory = true;
+        return nullptr;
+      }
+      s->numberStorageSize = bytes;
+    }
+    DecodedNumberBlock_Build(s->buffer.data, s->buffer.length, s->numberStorage,
+                             &s->numberBlock);
+  }
+  if (s->cached != nullptr) {
+    const DecodedNumberBlock* kept =
+        EngineCache_AddNumberBlock(s->cached, selected.index, &s->numberBlock);
+    if (kept != nullptr) return kept;
+  }
+  return &s->numberBlock;
+}
+
+const DecodedEntryBlock* Search_EntryBlock(SearchState* s, const SelectedBlock& selected) {
+  if (s->cached != nullptr) {
+    const DecodedEntryBlock* kept = EngineCache_FindEntryBlock(s->cached, selected.index);
+    if (kept != nullptr) return kept;
+  }
+  const int variant = s->correctionFile ? kDecodeCorrection : kDecodeDictionary;
+  s->entryBlock = DecodedEntryBlock{nullptr, nullptr, 0, 0, 1, 0, static_cast<uint8_t>(variant)};
+  const int loaded = LoadBlock(s, 6, selected);
+  if (loaded < 0) return nullptr;
+  if (loaded == 1) {
+    const RegionTable regions = Dict_RegionTable(s->file);
+    if (DecodedEntryBuilder_Decode(&s->builder, &s->decoder, &regions, s->buffer.data,
+                                   s->buffer.length, variant, &s->entryBlock) != 0) {
+      s->outOfMemory = true;
+      return nullptr;
+    }
+  }
+  if (s->cached != nullptr) {
+    const DecodedEntryBlock* kept =
+        EngineCache_AddEntryBlock(s->cached, selected.index, &s->entryBlock);
+    if (kept != nullptr) return kept;
+  }
+  return &s->entryBlock;
+}
+
+void Search_ReleaseBlock(SearchState* s, const void* block) {
+  if (block != nullptr && block != &s->numberBlock && block != &s->entryBlock) {
+    EngineCache_Release(block);
+  }
+}
+
+SelectedBlock Search_EntryBlockOf(const DictFile* dict, uint32_t k) {
+  const EntryIndexRecord& record = dict->entryIndex[k];
+  return SelectedBlock{record.offset, record.compressedSize, k};
 }

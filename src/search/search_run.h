@@ -2,14 +2,23 @@
 // the dictionaries the mode lists reading the blocks it selects, merge the corrections into
 // the entries it wants, and build the results. A mode differs only in how it lists
 // dictionaries, selects blocks and filters entries.
+//
+// Files and blocks come from the engine cache when it holds them; what it does not hold is
+// read from the file, decoded, and offered to it. A block missing from the cache is read from
+// the file opened again, which must be the very file the cache read (same identity): if it is
+// not, the files changed under the search, which then starts again without the cache and
+// marks the cache stale.
 #ifndef QOR3_SEARCH_SEARCH_RUN_H
 #define QOR3_SEARCH_SEARCH_RUN_H
 
 #include <cstdint>
+#include <cstdio>
 
 #include "base/row_list.h"
+#include "dict/decoded_block.h"
 #include "dict/dict_entry.h"
 #include "dict/dict_file.h"
+#include "engine/engine_cache.h"
 #include "engine/engine_state.h"
 #include "qor3.h"
 #include "search/correction_merge.h"
@@ -33,32 +42,67 @@ constexpr uint16_t kKindAll = 3;
 
 struct SearchMode;
 
-// Everything one search works with (about 420 KiB: on the heap, one per call, so searches
-// share nothing but the engine).
+// Everything one search works with (about 360 KiB: on the heap, one per call, so searches
+// share nothing but the engine and its cache).
 struct SearchState {
   const EngineState* engine;
   const SearchMode* mode;
   SearchCriteria criteria;
   PatternMatcher matcher;  // name search: the widened pattern
-  DictFile dict;           // the file being read
+  bool useCache;
+
+  // The file being read: its tables (the cache's, or dict when read directly) and, once a
+  // block had to be read, the open file.
+  const DictFile* file;
+  const CachedFile* cached;
+  DictFile dict;
+  FILE* stream;
+  uint32_t fileNumber;
+  bool correctionFile;
+
   BlockSelection selection;
+  // Name search: the entries to offer instead of every entry of the selected blocks, as
+  // (block << 16 | position), ascending (see NameSearch).
+  uint32_t* candidates;
+  uint32_t candidateCount;
+  uint32_t candidateCapacity;
+  bool useCandidates;
+
+  // Blocks decoded for this search alone (when the cache does not keep them).
   DictBlockBuffer buffer;
   DictDecoder decoder;
+  DecodedEntryBuilder builder;
+  DecodedEntryBlock entryBlock;
+  uint8_t* numberStorage;
+  size_t numberStorageSize;
+  DecodedNumberBlock numberBlock;
+
+  DictEntry entry;         // the entry offered, rebuilt from its decoded block
+  bool entryNamesKnown;    // entry holds the region names of its region code in this file
   CorrectionMerge merge;
   RowList results;
   // Additions emitted so far, in a search across several dictionaries (see Search_Run).
   RowList emitted;
-  // The union of the area code sets of the dictionaries read: the results' hyphenation.
-  AreaCodeSets areaCodes;
+
+  // The union of the area code sets of the dictionaries read (the results' hyphenation): null
+  // while none, a cached file's or union's sets (pinned by areaPin), or ownAreaCodes.
+  const AreaCodeSets* areaCodes;
+  const void* areaPin;
+  AreaCodeSets ownAreaCodes;
+  int32_t areaUnionKey;    // the prefix number whose union the cache keeps, or -1
+  bool areaCodesKnown;     // the union came from the cache: the files add nothing
+  uint32_t areaContributors;
+
   bool outOfMemory;
+  bool cacheMismatch;
 };
 
 struct SearchMode {
-  // Reads what the mode needs of state->dict and selects its blocks: true when there are
+  // Reads what the mode needs of state->file and selects its blocks: true when there are
   // blocks to read. correctionFile: the file is the correction file.
   bool (*selectBlocks)(SearchState* state, bool correctionFile);
   // Whether the request wants a decoded entry (before correction rules and merge).
-  bool (*wants)(SearchState* state, const DictEntry* entry, bool correctionFile);
+  bool (*wants)(SearchState* state, const EntryView* entry, bool correctionFile);
   // Lists the dictionaries to visit from position first on into numbers (at most capacity)
   // and *count; returns how many the listing holds in all.
   uint32_t (*listDictionaries)(const SearchState* state, uint32_t first, uint16_t* numbers,
@@ -70,12 +114,24 @@ struct SearchMode {
   bool acrossDictionaries;
 };
 
-// A zeroed state with its lists empty; null when out of memory.
+// A state with its lists empty; null when out of memory.
 SearchState* SearchState_New(const EngineState* engine, const SearchMode* mode);
 void SearchState_Free(SearchState* state);
 
 // Runs the search and fills the request's results. With any allocation failure the request
 // gets resultCount 0 and nothing stays allocated.
 void Search_Run(SearchState* state, SearchRequest* request);
+
+// For the modes, on the file being read:
+// The current file's area code sets join the union.
+void Search_AddAreaCodes(SearchState* state);
+// Number block or entry block `selected` of the current file, decoded: from the cache
+// (pinned) or decoded for this search. Null when memory ran out or the file changed (the
+// search then stops). Give each back with Search_ReleaseBlock.
+const DecodedNumberBlock* Search_NumberBlock(SearchState* state, const SelectedBlock& selected);
+const DecodedEntryBlock* Search_EntryBlock(SearchState* state, const SelectedBlock& selected);
+void Search_ReleaseBlock(SearchState* state, const void* block);
+// The selected block of section 6's record k.
+SelectedBlock Search_EntryBlockOf(const DictFile* dict, uint32_t k);
 
 #endif  // QOR3_SEARCH_SEARCH_RUN_H

@@ -76,8 +76,7 @@ int Dict_KeyMayOccur(const Reader* c) { return ::Dict_KeyMayOccur(&c->dict, c->k
 // The steps that read an index read it from the file every time, as the file under test may
 // have changed since the last step.
 int Dict_SelectNumberBlocks(Reader* c) {
-  Mem_Free(c->dict.numberIndex);
-  c->dict.numberIndex = nullptr;
+  ::Dict_ReadNumberIndex(&c->dict);
   return ::Dict_SelectNumberBlocks(&c->dict, c->keyNumber, &c->selection);
 }
 int Dict_CollectGroups(Reader* c) {

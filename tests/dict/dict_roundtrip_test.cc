@@ -130,6 +130,7 @@ class DictRoundTrip : public ::testing::TestWithParam<bool> {
 
   ReadBack ReadSelected(int variant) {
     ReadBack back;
+    if (reader_->dict.entryIndex == nullptr) Dict_ReadEntryIndex(&reader_->dict);
     EXPECT_EQ(Dict_SelectEntryBlocks(&reader_->dict, &reader_->selection), 0);
     EXPECT_EQ(Dict_ReadEntryBlocks(&reader_->dict, &reader_->selection, &reader_->buffer,
                                    &reader_->decoder, variant, Collect, &back),
@@ -137,6 +138,7 @@ class DictRoundTrip : public ::testing::TestWithParam<bool> {
     return back;
   }
   int SelectNumberBlocks(uint32_t key) {
+    if (reader_->dict.numberIndex == nullptr) Dict_ReadNumberIndex(&reader_->dict);
     return Dict_SelectNumberBlocks(&reader_->dict, key, &reader_->selection);
   }
   int CollectGroups(uint32_t key) {
