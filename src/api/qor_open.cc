@@ -88,6 +88,7 @@ int RegionArray_Build(RowList* regionList, RegionArray* array) {
 void FreeEngineLists(EngineState* engine) {
   RowList_Free(&engine->regionList);
   RowList_Free(&engine->prefixList);
+  std::memset(engine->prefixRows, 0, sizeof engine->prefixRows);
 }
 
 // The paths whose identities stand for the set: its three directories, the correction file and

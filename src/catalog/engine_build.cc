@@ -198,9 +198,19 @@ int Engine_Build(const DirSet* set, EngineState* engine) {
   Mem_Free(work->prefixes);
   Mem_Free(work->regions);
   Mem_Free(work);
+  std::memset(engine->prefixRows, 0, sizeof engine->prefixRows);
   if (result != 0) {
     RowList_Free(&engine->regionList);
     RowList_Free(&engine->prefixList);
+    return result;
+  }
+  for (uint8_t* link = engine->prefixList.firstRow; link; link = RowLink_Next(link)) {
+    uint8_t* block = RowLink_Block(link);
+    if (RowBlock_FieldCount(block) == 0) continue;
+    const uint32_t prefix = DecimalValue(RowBlock_Field(block, 0));
+    if (prefix < kPrefixNumberLimit && engine->prefixRows[prefix] == nullptr) {
+      engine->prefixRows[prefix] = link;
+    }
   }
   return result;
 }

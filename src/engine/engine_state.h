@@ -22,6 +22,9 @@ struct EngineState {
   // [prefix number (4), dictionary number (4), ...], ascending prefix number; a prefix number
   // of more dictionaries than a row holds goes on in the next row.
   RowList prefixList;
+  // The link of each prefix number's first row in prefixList (null: none), so that a number
+  // search goes straight to its rows.
+  uint8_t* prefixRows[kPrefixNumberLimit];
   uint8_t dictDirectory[kDictNumberLimit];  // 0 none, 1 directory 1, 2 directory 2
   uint8_t regionCovered[kRegionCodeLimit];
   uint16_t regionEdition[kRegionCodeLimit];  // (edition value 1 / 100) mod 10000

@@ -247,7 +247,7 @@ uint32_t ListRegionDictionary(const SearchState* s, uint32_t first, uint16_t* nu
   return 0;
 }
 
-constexpr SearchMode kNameMode = {SelectNameBlocks, Matches, ListRegionDictionary, false};
+constexpr SearchMode kNameMode = {SelectNameBlocks, Matches, ListRegionDictionary, false, false};
 
 }  // namespace
 

@@ -42,19 +42,19 @@ bool HasKey(SearchState* s, const EntryView* entry, bool) {
   return entry->number == s->criteria.keyNumber;
 }
 
-// The dictionaries listed for the key's prefix. The rows are walked through their links, which
-// leaves the engine's lists untouched.
+// The dictionaries listed for the key's prefix: its rows, which follow one another in the
+// ascending list. They are walked through their links, which leaves the engine's lists
+// untouched.
 uint32_t ListPrefixDictionaries(const SearchState* s, uint32_t first, uint16_t* numbers,
                                 uint16_t capacity, uint16_t* count) {
   *count = 0;
-  const uint16_t prefix = static_cast<uint16_t>(NumberPrefix(s->criteria.keyNumber));
+  const uint32_t prefix = NumberPrefix(s->criteria.keyNumber);
+  if (prefix >= kPrefixNumberLimit) return 0;
   uint32_t listed = 0;
-  for (uint8_t* link = s->engine->prefixList.firstRow; link != nullptr; link = RowLink_Next(link)) {
+  for (uint8_t* link = s->engine->prefixRows[prefix]; link != nullptr; link = RowLink_Next(link)) {
     uint8_t* block = RowLink_Block(link);
     const uint16_t n = RowBlock_FieldCount(block);
-    if (n == 0 || static_cast<uint16_t>(DecimalValue(RowBlock_Field(block, 0))) != prefix) {
-      continue;
-    }
+    if (n == 0 || DecimalValue(RowBlock_Field(block, 0)) != prefix) break;
     for (uint16_t i = 1; i < n; ++i, ++listed) {
       if (listed < first || *count >= capacity) continue;
       numbers[(*count)++] = static_cast<uint16_t>(DecimalValue(RowBlock_Field(block, i)));
@@ -63,7 +63,7 @@ uint32_t ListPrefixDictionaries(const SearchState* s, uint32_t first, uint16_t* 
   return listed;
 }
 
-constexpr SearchMode kNumberMode = {SelectKeyBlocks, HasKey, ListPrefixDictionaries, true};
+constexpr SearchMode kNumberMode = {SelectKeyBlocks, HasKey, ListPrefixDictionaries, true, true};
 
 }  // namespace
 

@@ -148,7 +148,11 @@ void ReadEntries(SearchState* s, EntryHandler handler) {
     const DecodedEntryBlock* block = Search_EntryBlock(s, s->selection.selected[b]);
     if (block == nullptr) return;
     bool go = true;
-    for (uint32_t i = 0; i < block->count && go; ++i) go = Offer(s, block, i, handler, &regions);
+    const uint32_t key = s->criteria.keyNumber;
+    for (uint32_t i = 0; i < block->count && go; ++i) {
+      if (s->mode->byKeyNumber && block->entries[i].number != key) continue;
+      go = Offer(s, block, i, handler, &regions);
+    }
     Search_ReleaseBlock(s, block);
     if (!go) return;
   }

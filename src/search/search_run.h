@@ -112,6 +112,9 @@ struct SearchMode {
   // later dictionary's equal entry, and the additions are finished even when no dictionary
   // was read. Otherwise the additions are merged only into a dictionary that was read.
   bool acrossDictionaries;
+  // The mode wants only entries of the key number (criteria.keyNumber): the others are passed
+  // over without a call of wants.
+  bool byKeyNumber;
 };
 
 // A state with its lists empty; null when out of memory.
