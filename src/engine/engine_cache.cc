@@ -379,7 +379,8 @@ const AreaCodeSets* EngineCache_AddAreaUnion(uint32_t prefix, const AreaCodeSets
 void EngineCache_Release(const void* pinned) {
   if (pinned == nullptr) return;
   std::lock_guard<std::mutex> guard(g_mutex);
-  --ItemOf(pinned)->pins;
+  // What a search held past the budget goes once nobody holds it.
+  if (--ItemOf(pinned)->pins == 0 && g_stats.bytes > g_budget) Shrink();
 }
 
 void EngineCache_Retain(const void* pinned) {

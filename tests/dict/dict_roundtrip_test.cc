@@ -6,11 +6,13 @@
 #include <algorithm>
 #include <cstdio>
 #include <map>
+#include <memory>
 #include <random>
 #include <string>
 #include <vector>
 
 #include "base/damage.h"
+#include "dict/decoded_block.h"
 #include "mkdict/dict_builder.h"
 #include "search/dict_reader.h"
 #include "dict/surname_table.h"
@@ -24,6 +26,8 @@ struct Decoded {
   std::string name, address1, address2, regionName1, regionName2;
   uint32_t correctionKind;
   std::string version;
+  std::string texts;  // region code, kind, number and postal texts
+  bool operator==(const Decoded&) const = default;
 };
 
 // Listings in CP932 exercising every coding the builder has: repeated numbers (also across
@@ -94,7 +98,9 @@ int Collect(const DictEntry* entry, void* user) {
   const DictEntry& e = *entry;
   static_cast<ReadBack*>(user)->entries.push_back(
       {e.regionCode, e.kind, e.number, e.postal, e.name, e.address1, e.address2, e.regionName1,
-       e.regionName2, e.correctionKind, e.correctionVersionText});
+       e.regionName2, e.correctionKind, e.correctionVersionText,
+       std::string(e.regionCodeText) + '/' + e.kindText + '/' + e.numberText + '/' +
+           e.postalText});
   return 0;
 }
 
@@ -135,6 +141,28 @@ class DictRoundTrip : public ::testing::TestWithParam<bool> {
     EXPECT_EQ(Dict_ReadEntryBlocks(&reader_->dict, &reader_->selection, &reader_->buffer,
                                    &reader_->decoder, variant, Collect, &back),
               0);
+    // The same blocks in the compact form the searches read: every entry rebuilt alike.
+    ReadBack compact;
+    DecodedEntryBuilder builder;
+    DecodedEntryBuilder_Init(&builder);
+    const RegionTable regions = Dict_RegionTable(&reader_->dict);
+    auto entry = std::make_unique<DictEntry>();
+    for (uint32_t b = 0; b < reader_->selection.selectedCount; ++b) {
+      const SelectedBlock& block = reader_->selection.selected[b];
+      DecodedEntryBlock decoded;
+      EXPECT_EQ(Dict_LoadBlock(&reader_->dict, 6, block.offset, block.size, &reader_->buffer), 0);
+      EXPECT_EQ(DecodedEntryBuilder_Decode(&builder, &reader_->decoder, &regions,
+                                           reader_->buffer.data, reader_->buffer.length, variant,
+                                           &decoded),
+                0);
+      EXPECT_EQ(decoded.cut, 0);
+      for (uint32_t i = 0; i < decoded.count; ++i) {
+        DecodedEntry_Materialize(&decoded, i, &regions, i > 0, entry.get());
+        Collect(entry.get(), &compact);
+      }
+    }
+    DecodedEntryBuilder_Free(&builder);
+    EXPECT_TRUE(compact.entries == back.entries);
     return back;
   }
   int SelectNumberBlocks(uint32_t key) {
