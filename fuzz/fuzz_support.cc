@@ -11,12 +11,14 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <string>
 
 #include "common/cp932.h"
 #include "mkdict/dict_builder.h"
 #include "mkdict/tsv_input.h"
 #include "base/byte_order.h"
 #include "dict/dict_file.h"
+#include "engine/engine_cache.h"
 
 namespace fs = std::filesystem;
 
@@ -325,7 +327,11 @@ void SetText(const std::string& text, uint32_t* length, char* field, size_t capa
 
 }  // namespace
 
-uint32_t Fuzz_SearchAndCheck(void* handle, SearchRequest* request) {
+namespace {
+
+// One search, checked as Fuzz_SearchAndCheck says; its answer as bytes (every field of every
+// result in order).
+std::string SearchOnce(void* handle, SearchRequest* request) {
   SearchResult** const resultsBefore = reinterpret_cast<SearchResult**>(uintptr_t{0x5A5A5A50});
   BlockPool* const poolBefore = reinterpret_cast<BlockPool*>(uintptr_t{0x5A5A5A60});
   request->results = resultsBefore;
@@ -333,11 +339,12 @@ uint32_t Fuzz_SearchAndCheck(void* handle, SearchRequest* request) {
   request->resultCount = 0xFFFFFFFFu;
   if (Qor_Search(handle, request) != 0) Broken("Qor_Search did not return 0");
   const uint32_t count = request->resultCount;
+  std::string answer = std::to_string(count);
   if (count == 0) {
     if (request->results != resultsBefore || request->resultPool != poolBefore) {
       Broken("pointers changed without results");
     }
-    return 0;
+    return answer;
   }
   if (!request->results || !request->resultPool) Broken("results without storage");
   for (uint32_t i = 0; i < count; ++i) {
@@ -350,9 +357,33 @@ uint32_t Fuzz_SearchAndCheck(void* handle, SearchRequest* request) {
     CheckText(r->regionName2, r->regionName2Length, "region name 2");
     CheckText(r->address1, r->address1Length, "address 1");
     CheckText(r->address2, r->address2Length, "address 2");
+    answer += '|' + std::to_string(r->entryKind) + ',' + std::to_string(r->regionCode);
+    for (const char* text : {r->number, r->postalCode, r->name, r->regionName1, r->regionName2,
+                             r->address1, r->address2}) {
+      answer += ',';
+      answer += text;
+    }
   }
   Qor_MemRelease(request);
-  return count;
+  return answer;
+}
+
+}  // namespace
+
+uint32_t Fuzz_SearchAndCheck(void* handle, SearchRequest* request) {
+  const SearchRequest original = *request;
+  const std::string cold = SearchOnce(handle, request);
+  SearchRequest again = original;
+  if (SearchOnce(handle, &again) != cold) Broken("a warm search answered otherwise than a cold one");
+#if defined(QOR3_FAULT_INJECTION)
+  // And the same without the engine cache.
+  EngineCache_SetBudget(0);
+  again = original;
+  const std::string direct = SearchOnce(handle, &again);
+  EngineCache_SetBudget(kEngineCacheBudget);
+  if (direct != cold) Broken("the engine cache changed an answer");
+#endif
+  return static_cast<uint32_t>(std::stoul(cold.substr(0, cold.find('|'))));
 }
 
 SearchRequest Fuzz_NumberRequest(const std::string& key) {

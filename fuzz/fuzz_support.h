@@ -59,7 +59,8 @@ OpenRequest Fuzz_OpenRequest(const std::string& dir1, const std::string& dir2,
                              const std::string& correction);
 // Runs a search and checks what it handed back: with resultCount 0 the pointers are untouched,
 // otherwise every record and text is there with its stated length. Releases the results.
-// Aborts on a broken answer. Returns resultCount.
+// The search runs again, its engine cache warm, and (test builds) once more without the
+// cache: the answers must be alike. Aborts on a broken answer. Returns resultCount.
 uint32_t Fuzz_SearchAndCheck(void* handle, SearchRequest* request);
 // Request records for the two searches; texts longer than their field are cut.
 SearchRequest Fuzz_NumberRequest(const std::string& key);

@@ -6,9 +6,11 @@
 #include <sys/stat.h>
 #include <utime.h>
 
+#include <cstdio>
 #include <string>
 #include <vector>
 
+#include "support/engine_access.h"
 #include "support/search_session.h"
 #include "support/test_dicts.h"
 
@@ -100,6 +102,52 @@ TEST_F(ChangingFilesTest, ARewriteInPlaceWithItsOldTimeAndADeletionAreSeen) {
   ASSERT_EQ(std::remove(path.c_str()), 0);
   EXPECT_TRUE(FindsNothing(handle_, NumberRequest("0312345678")));
   EXPECT_TRUE(FindsNothing(handle_, NameRequest(13101, "山田*")));
+}
+
+// Replaced by rename, as another process installs a file: dictionaries and the correction
+// file, each searched (so cached) before.
+TEST_F(ChangingFilesTest, FilesReplacedByRenameAreReadAsTheyAreNow) {
+  WriteTestDict(d1_.path(), {Listing("0312345678", "山田　太郎")}, Edition(20100100));
+  WriteTestDict(d3_.path(), {Listing("0312345679", "佐藤　花子", 13101, 1001)}, Corrections());
+  Open();
+  EXPECT_EQ(NumberNames("0312345678"), (Strings{"山田　太郎"}));
+  EXPECT_EQ(NumberNames("0312345679"), (Strings{"佐藤　花子"}));
+  EXPECT_EQ(Names(Name(13101, "山田*")), (Strings{"山田　太郎"}));
+  auto replace = [](const TempDir& dir, const std::vector<TestListing>& listings,
+                    const TestDictOptions& options, const char* name) {
+    std::vector<uint8_t> image;
+    std::string error;
+    ASSERT_TRUE(BuildTestDict(listings, options, &image, &error)) << error;
+    dir.Write("new.tmp", std::string(image.begin(), image.end()));
+    ASSERT_EQ(std::rename((dir.path() + "new.tmp").c_str(), (dir.path() + name).c_str()), 0);
+  };
+  replace(d1_, {Listing("0312345678", "山田　次郎")}, Edition(20100100), "qor0101.dct");
+  replace(d3_, {Listing("0312345679", "佐藤　京子", 13101, 1001)}, Corrections(), "qor5001.dct");
+  EXPECT_EQ(NumberNames("0312345678"), (Strings{"山田　次郎"}));
+  EXPECT_EQ(NumberNames("0312345679"), (Strings{"佐藤　京子"}));
+  EXPECT_EQ(Names(Name(13101, "山田*")), (Strings{"山田　次郎"}));
+}
+
+// Where no change is told (the watch passed over here), a search that must read a block of a
+// file the cache holds finds the file replaced, and answers from the file as it is now.
+TEST_F(ChangingFilesTest, ASearchFindingACachedFileReplacedReadsTheNewFile) {
+  WriteTestDict(d1_.path(), {Listing("0312345678", "山田　太郎")}, Edition(20100100));
+  Open();
+  // The name search caches the file and its entry block, not its number block.
+  EXPECT_EQ(Names(Name(13101, "山田*")), (Strings{"山田　太郎"}));
+  Engine_IgnoreWatch(true);
+  std::vector<uint8_t> image;
+  std::string error;
+  ASSERT_TRUE(BuildTestDict({Listing("0312345678", "山田　次郎")}, Edition(20100100), &image,
+                            &error))
+      << error;
+  d1_.Write("new.tmp", std::string(image.begin(), image.end()));
+  ASSERT_EQ(std::rename((d1_.path() + "new.tmp").c_str(), (d1_.path() + "qor0101.dct").c_str()),
+            0);
+  EXPECT_EQ(NumberNames("0312345678"), (Strings{"山田　次郎"}));
+  // That search dropped the cache: the name search reads the new file too.
+  EXPECT_EQ(Names(Name(13101, "山田*")), (Strings{"山田　次郎"}));
+  Engine_IgnoreWatch(false);
 }
 
 }  // namespace
