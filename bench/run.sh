@@ -82,15 +82,16 @@ write_report() {
   echo "== bench: writing BENCHMARKS.md and bench/latency.png"
   local status=0 listings
   listings=$(sed -n 's/^listings\t//p' "$RUN")
-  local nation=() blocks=()
-  [[ -s $WORK/block-size.md ]] && blocks=(--block-size "$WORK/block-size.md")
+  local nation=() extra=()
+  [[ -s $WORK/zipf-queries.tsv ]] && extra+=(--zipf-queries "$WORK/zipf-queries.tsv")
+  [[ -s $WORK/block-size.md ]] && extra+=(--block-size "$WORK/block-size.md")
   [[ -s $WORK/nation-stats.tsv ]] && nation=(--nation-stats "$WORK/nation-stats.tsv" \
     --nation-queries "$WORK/nation-queries.tsv")
   python3 "$ROOT/bench/report.py" --measurements "$M" --stats "$WORK/stats.tsv" --run "$RUN" \
     --machine "$MACHINE" --queries "$WORK/queries.tsv" --big-stats "$WORK/big-stats.tsv" \
-    --big-queries "$WORK/big-queries.tsv" --zipf-queries "$WORK/zipf-queries.tsv" \
-    "${nation[@]}" "${blocks[@]}" --notes "$ROOT/bench/notes.md" --chart bench/latency.png \
-    --out "$ROOT/BENCHMARKS.md" || status=$?
+    --big-queries "$WORK/big-queries.tsv" "${nation[@]}" "${extra[@]}" \
+    --notes "$ROOT/bench/notes.md" --chart bench/latency.png --out "$ROOT/BENCHMARKS.md" \
+    || status=$?
   /usr/bin/python3 "$ROOT/bench/plot.py" --measurements "$M" --out "$ROOT/bench/latency.png" \
     --title "qor3 vs SQLite vs tinycdb, $listings listings"
   [[ $status -eq 0 ]] || echo "run.sh: answer counts differ between engines; see BENCHMARKS.md" >&2
