@@ -41,11 +41,17 @@ long Bench_PeakRssKiB();
 // Writes one line per measured query, "engine TAB workload TAB index TAB count TAB ns TAB
 // cpu ns", where index is the query's position in the query file, so runs of different engines
 // can be joined. The CPU clock is read outside the wall-clock window, so its figure includes
-// the reading of the wall clock and part of its own. A count that differs between the two passes is reported on stderr and makes the
-// result false. run(query) returns the number of answers.
-template <typename Run>
+// the reading of the wall clock and part of its own. A count that differs between the two passes
+// is reported on stderr and makes the result false. run(query) returns the number of answers;
+// hooks.Before(i) and hooks.After(i) run just outside the clocks of measured query i (the
+// engine's own counters are read there).
+struct BenchNoHooks {
+  void Before(size_t) {}
+  void After(size_t) {}
+};
+template <typename Run, typename Hooks = BenchNoHooks>
 bool Bench_Measure(std::FILE* out, const char* engine, const std::vector<BenchQuery>& queries,
-                   char type, Run run) {
+                   char type, Run run, Hooks&& hooks = Hooks()) {
   std::vector<uint32_t> warm(queries.size(), 0);
   for (size_t i = 0; i < queries.size(); ++i) {
     if (queries[i].type == type) warm[i] = run(queries[i]);
@@ -53,11 +59,13 @@ bool Bench_Measure(std::FILE* out, const char* engine, const std::vector<BenchQu
   bool stable = true;
   for (size_t i = 0; i < queries.size(); ++i) {
     if (queries[i].type != type) continue;
+    hooks.Before(i);
     uint64_t cpuStart = Bench_CpuNs();
     uint64_t start = Bench_NowNs();
     uint32_t count = run(queries[i]);
     uint64_t ns = Bench_NowNs() - start;
     uint64_t cpu = Bench_CpuNs() - cpuStart;
+    hooks.After(i);
     if (count != warm[i]) {
       std::fprintf(stderr, "%s: query %zu answered %u, then %u\n", engine, i, warm[i], count);
       stable = false;

@@ -2,6 +2,7 @@
 #include "bench_data.h"
 
 #include <algorithm>
+#include <cmath>
 #include <map>
 #include <unordered_set>
 
@@ -146,6 +147,22 @@ std::string BenchData_Surname(std::string_view name) {
     if (name.substr(i, 2) == "\x81\x40") return std::string(name.substr(0, i));
   }
   return "";
+}
+
+void BenchData_ZipfDraws(size_t n, uint32_t draws, double s, uint64_t seed,
+                         std::vector<uint32_t>* out) {
+  out->clear();
+  if (n == 0) return;
+  std::vector<double> cumulative(n);
+  double total = 0;
+  for (size_t k = 0; k < n; ++k) cumulative[k] = total += std::pow(static_cast<double>(k + 1), -s);
+  Rng rng{seed};
+  for (uint32_t i = 0; i < draws; ++i) {
+    const double u = static_cast<double>(rng.Next() >> 11) * 0x1p-53 * total;
+    size_t k = static_cast<size_t>(std::upper_bound(cumulative.begin(), cumulative.end(), u) -
+                                   cumulative.begin());
+    out->push_back(static_cast<uint32_t>(std::min(k, n - 1)));
+  }
 }
 
 void BenchData_LargestRegion(const std::vector<Listing>& listings, uint32_t* region,

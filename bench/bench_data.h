@@ -66,6 +66,12 @@ struct QueryPlan {
 void BenchData_MakeQueries(const std::vector<Listing>& listings, const QueryPlan& plan,
                            std::vector<BenchQuery>* out);
 
+// `draws` positions in [0, n) drawn with a Zipf distribution of exponent s (the position k
+// with a probability proportional to 1 / (k + 1)^s), as caller-ID traffic repeats numbers.
+// Deterministic for a seed; empty for n = 0.
+void BenchData_ZipfDraws(size_t n, uint32_t draws, double s, uint64_t seed,
+                         std::vector<uint32_t>* out);
+
 // Region code with the most listings and its count (0, 0 for no listings).
 void BenchData_LargestRegion(const std::vector<Listing>& listings, uint32_t* region,
                              uint32_t* count);

@@ -12,10 +12,13 @@ matplotlib.use("Agg")
 import matplotlib.pyplot as plt  # noqa: E402
 
 ENGINES = [("qor3", "qor3", "tab:blue"), ("sqlite", "SQLite", "tab:orange"),
-           ("cdb", "tinycdb", "tab:green")]
+           ("cdb", "tinycdb", "tab:green"), ("qor3-old", "qor3, old commit", "tab:gray")]
 PANELS = [
     ("number-hit", "number lookup, existing"),
     ("number-miss", "number lookup, absent"),
+    ("number-zipf", "number lookup, Zipf draws"),
+    ("cold-number", "first number lookup after Qor_Open"),
+    ("cold-name", "first name search after Qor_Open"),
     ("name-prefix", "name: leading literal"),
     ("name-prefix-addr1", "name: leading literal + address 1"),
     ("name-contains", "name: ending (*X)"),

@@ -28,12 +28,14 @@ namespace fs = std::filesystem;
 const char kUsage[] =
     "usage: bench-prep --tsv DIR --dict DIR --sqlite FILE --cdb FILE --queries FILE\n"
     "                  --stats FILE [--seed N] [--number-queries N] [--name-queries N]\n"
-    "                  [--workload-prefix TEXT]\n"
+    "                  [--workload-prefix TEXT] [--zipf-queries FILE [--zipf-draws N]]\n"
     "                  [--open-set DIR --open-dicts N [--area-codes FILE]\n"
     "                   [--extended-area-codes FILE]]\n"
     "  --tsv      the generator's TSV files: qorNNNN.tsv, qor5001.tsv (corrections)\n"
     "  --dict     the dictionaries built from them (their edition values are read)\n"
     "  --workload-prefix  put before every workload name (a second data set's queries)\n"
+    "  --zipf-queries  write a skewed number workload: existing numbers of the query file\n"
+    "             drawn with a Zipf distribution (s = 1.0), N draws (default: --number-queries)\n"
     "  --open-set write the listings again as N dictionaries for the open benchmark\n";
 
 [[noreturn]] void Fail(const std::string& message) {
@@ -254,6 +256,22 @@ int main(int argc, char** argv) {
   for (BenchQuery& q : queries) q.workload = args["workload-prefix"] + q.workload;
   std::string error;
   if (!Bench_WriteQueries(args["queries"], queries, &error)) Fail(error);
+  if (args.count("zipf-queries")) {
+    // Rank k is the k-th existing number of the query file (already a random draw).
+    std::vector<const BenchQuery*> hits;
+    for (const BenchQuery& q : queries) {
+      if (q.workload == args["workload-prefix"] + "number-hit") hits.push_back(&q);
+    }
+    std::vector<uint32_t> ranks;
+    const auto draws = static_cast<uint32_t>(number("zipf-draws", plan.numberQueries));
+    BenchData_ZipfDraws(hits.size(), draws, 1.0, plan.seed, &ranks);
+    std::vector<BenchQuery> skewed;
+    for (uint32_t k : ranks) {
+      skewed.push_back(*hits[k]);
+      skewed.back().workload = args["workload-prefix"] + "number-zipf";
+    }
+    if (!Bench_WriteQueries(args["zipf-queries"], skewed, &error)) Fail(error);
+  }
 
   uint32_t openDicts = 0;
   if (args.count("open-set")) {

@@ -1,26 +1,67 @@
-// bench-qor: the qor3 side of the benchmark, through the five exported functions only:
-// number lookups (Qor_Search mode 2), name searches (mode 1), and Qor_Open with current
-// catalogs and with none (each open then refreshes every dictionary).
+// bench-qor: the qor3 side of the benchmark, searching through the five exported functions:
+// number lookups (Qor_Search mode 2), name searches (mode 1), the first searches after each
+// Qor_Open (engine cache empty), and Qor_Open with current catalogs and with none (each open
+// then refreshes every dictionary). Linked with the static engine, whose cache counters it
+// reads between queries, outside the clocks: "#cache qor3 WORKLOAD LOOKUPS HITS" per workload
+// and "#cachemem qor3 RUN PEAK_BYTES BUDGET" per run.
 #include <unistd.h>
 
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <map>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "bench_common.h"
+#include "engine/engine_cache.h"
 #include "qor3.h"
 
 namespace {
 
 const char kUsage[] =
     "usage: bench-qor numbers|names QUERIES DICT_DIR CORRECTION_DIR OUT\n"
+    "       bench-qor cold QUERIES DICT_DIR CORRECTION_DIR ITERATIONS OUT\n"
     "       bench-qor open DICT_DIR CORRECTION_DIR ITERATIONS LABEL OUT\n"
     "       bench-qor threads N QUERIES DICT_DIR CORRECTION_DIR OUT\n";
 
 volatile uint32_t g_sink;
+
+// The cache's lookups and hits over the measured queries, by workload.
+struct CacheTally {
+  std::map<std::string, std::pair<uint64_t, uint64_t>> byWorkload;
+  EngineCacheStats before{};
+
+  void Start() { EngineCache_Stats(&before); }
+  void Add(const std::string& workload) {
+    EngineCacheStats after;
+    EngineCache_Stats(&after);
+    auto& [lookups, hits] = byWorkload[workload];
+    lookups += after.lookups - before.lookups;
+    hits += after.hits - before.hits;
+  }
+  void Write(std::FILE* out, const std::string& runName) const {
+    for (const auto& [workload, counts] : byWorkload) {
+      std::fprintf(out, "#cache\tqor3\t%s\t%llu\t%llu\n", workload.c_str(),
+                   static_cast<unsigned long long>(counts.first),
+                   static_cast<unsigned long long>(counts.second));
+    }
+    EngineCacheStats now;
+    EngineCache_Stats(&now);
+    std::fprintf(out, "#cachemem\tqor3\t%s\t%llu\t%llu\n", runName.c_str(),
+                 static_cast<unsigned long long>(now.peakBytes),
+                 static_cast<unsigned long long>(now.budget));
+  }
+};
+
+// Bench_Measure's hooks: the counters before and after each measured query.
+struct CacheHooks {
+  CacheTally* tally;
+  const std::vector<BenchQuery>* queries;
+  void Before(size_t) { tally->Start(); }
+  void After(size_t i) { tally->Add((*queries)[i].workload); }
+};
 
 void SetPath(const std::string& dir, uint32_t* length, char* field) {
   std::string path = dir;
@@ -103,12 +144,76 @@ int RunSearches(const char* what, const char* queryPath, const std::string& dict
   if (!handle) return 1;
   std::FILE* out = Bench_OpenOutput(outPath);
   char type = std::strcmp(what, "numbers") == 0 ? 'N' : 'S';
+  CacheTally tally;
   bool stable = Bench_Measure(out, "qor3", queries, type,
-                              [&](const BenchQuery& q) { return Search(handle, q); });
-  Bench_WritePeakRss(out, "qor3", Bench_RunName(what, queryPath));
+                              [&](const BenchQuery& q) { return Search(handle, q); },
+                              CacheHooks{&tally, &queries});
+  const std::string runName = Bench_RunName(what, queryPath);
+  Bench_WritePeakRss(out, "qor3", runName);
+  tally.Write(out, runName);
   std::fclose(out);
   Qor_Close(handle, &openResult);
   return stable ? 0 : 1;
+}
+
+// The first searches of an open set: `iterations` times, Qor_Open, then the first number
+// search (the file's existing numbers in turn) and the first name search (its leading-literal
+// searches of the largest region in turn), each timed, then Qor_Close. One untimed round
+// first brings the files into the page cache; each open starts with the engine cache empty.
+// Writes the lines "qor3 cold-number|cold-name INDEX COUNT NS CPU_NS", INDEX the query's
+// position in the query file.
+int RunCold(const char* queryPath, const std::string& dictDir, const std::string& correctionDir,
+            int iterations, const char* outPath) {
+  std::vector<BenchQuery> queries;
+  std::string error;
+  if (!Bench_ReadQueries(queryPath, &queries, &error)) {
+    std::fprintf(stderr, "bench-qor: %s\n", error.c_str());
+    return 1;
+  }
+  const char* kinds[][2] = {{"number-hit", "cold-number"}, {"name-prefix", "cold-name"}};
+  std::vector<size_t> picked[2];
+  for (size_t i = 0; i < queries.size(); ++i) {
+    for (int k = 0; k < 2; ++k) {
+      if (queries[i].workload == kinds[k][0]) picked[k].push_back(i);
+    }
+  }
+  if (picked[0].empty() || picked[1].empty()) {
+    std::fprintf(stderr, "bench-qor: %s holds no number-hit or no name-prefix query\n",
+                 queryPath);
+    return 1;
+  }
+  OpenRequest request = MakeOpenRequest(dictDir, correctionDir);
+  std::FILE* out = Bench_OpenOutput(outPath);
+  CacheTally tally;
+  for (int i = -1; i < iterations; ++i) {
+    OpenResult result;
+    std::memset(&result, 0, sizeof result);
+    void* handle = Qor_Open(&request, &result);
+    if (!handle) {
+      std::fprintf(stderr, "bench-qor: Qor_Open found nothing in %s\n", dictDir.c_str());
+      std::fclose(out);
+      return 1;
+    }
+    for (int k = 0; k < 2; ++k) {
+      const size_t index = picked[k][static_cast<size_t>(i < 0 ? 0 : i) % picked[k].size()];
+      tally.Start();
+      uint64_t cpuStart = Bench_CpuNs();
+      uint64_t start = Bench_NowNs();
+      uint32_t count = Search(handle, queries[index]);
+      uint64_t ns = Bench_NowNs() - start;
+      uint64_t cpu = Bench_CpuNs() - cpuStart;
+      if (i < 0) continue;  // the page cache round
+      tally.Add(kinds[k][1]);
+      std::fprintf(out, "qor3\t%s\t%zu\t%u\t%llu\t%llu\n", kinds[k][1], index, count,
+                   static_cast<unsigned long long>(ns), static_cast<unsigned long long>(cpu));
+    }
+    Qor_Close(handle, &result);
+  }
+  const std::string runName = Bench_RunName("cold", queryPath);
+  Bench_WritePeakRss(out, "qor3", runName);
+  tally.Write(out, runName);
+  std::fclose(out);
+  return 0;
 }
 
 // Times Qor_Open; Qor_Close is outside the clock. Without catalogs the catalog file is
@@ -195,6 +300,9 @@ int main(int argc, char** argv) {
   }
   if (argc == 7 && std::strcmp(argv[1], "threads") == 0 && std::atoi(argv[2]) > 0) {
     return RunThreads(std::atoi(argv[2]), argv[3], argv[4], argv[5], argv[6]);
+  }
+  if (argc == 7 && std::strcmp(argv[1], "cold") == 0 && std::atoi(argv[5]) > 0) {
+    return RunCold(argv[2], argv[3], argv[4], std::atoi(argv[5]), argv[6]);
   }
   if (argc == 7 && std::strcmp(argv[1], "open") == 0) {
     int iterations = std::atoi(argv[4]);

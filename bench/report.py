@@ -10,10 +10,11 @@ import collections
 import math
 import sys
 
-ENGINES = {"qor3": "qor3", "sqlite": "SQLite", "cdb": "tinycdb"}
+ENGINES = {"qor3": "qor3", "sqlite": "SQLite", "cdb": "tinycdb", "qor3-old": "qor3, old commit"}
 WORKLOADS = [
     ("number-hit", "number lookup, existing numbers"),
     ("number-miss", "number lookup, absent numbers"),
+    ("number-zipf", "number lookup, existing numbers drawn with a Zipf distribution (s = 1.0)"),
     ("name-prefix", "name search, leading literal (\"佐藤＊\"), largest region"),
     ("name-prefix-addr1", "name search, leading literal + address-1 key, largest region"),
     ("name-contains", "name search, name ending (\"＊子\"), largest region"),
@@ -42,6 +43,14 @@ def read_pairs(path):
 
 # Queries per second by (threads, workload), from the threads runs of bench-qor.
 QPS = {}
+# The engine cache's (lookups, hits) by workload over the measured queries; its peak bytes by
+# run; its budget. From bench-qor's "#cache" and "#cachemem" lines.
+CACHE = {}
+CACHE_PEAK = {}
+CACHE_BUDGET = []
+# The run (process) each (engine, workload) was measured in: a process writes its query lines,
+# then its "#rss" line.
+RUN_OF = {}
 
 
 def read_measurements(path):
@@ -52,17 +61,26 @@ def read_measurements(path):
     cpu = collections.defaultdict(list)
     counts = collections.defaultdict(dict)
     rss, plans = {}, {}
+    pending = collections.defaultdict(set)
     with open(path, encoding="utf-8", errors="replace") as f:
         for line in f:
             fields = line.rstrip("\n").split("\t")
             if fields[0] == "#rss":
                 rss[(fields[1], fields[2])] = int(fields[3])
+                for workload in pending.pop(fields[1], ()):
+                    RUN_OF[(fields[1], workload)] = fields[2]
+            elif fields[0] == "#cache":
+                CACHE[fields[2]] = (int(fields[3]), int(fields[4]))
+            elif fields[0] == "#cachemem":
+                CACHE_PEAK[fields[2]] = int(fields[3])
+                CACHE_BUDGET[:] = [int(fields[4])]
             elif fields[0] == "#plan":
                 plans[fields[2]] = fields[3]
             elif fields[0] == "#qps":
                 QPS[(int(fields[2]), fields[3])] = float(fields[4])
             elif len(fields) >= 5:
                 engine, workload, index, count, ns = fields[:5]
+                pending[engine].add(workload)
                 latency[(engine, workload)].append(int(ns))
                 if len(fields) > 5:
                     cpu[(engine, workload)].append(int(fields[5]))
@@ -112,6 +130,20 @@ def fmt_ratio(a, b):
 
 def fmt_bytes(n):
     return "{:,}".format(n) + " (%.1f MiB)" % (n / 1048576.0)
+
+
+def fmt_mib(n):
+    return "–" if n is None else "%.1f MiB" % (n / 1048576.0)
+
+
+def fmt_hits(workload):
+    """The engine cache's hit rate over a workload's measured queries, and its lookups."""
+    if workload not in CACHE:
+        return ""
+    lookups, hits = CACHE[workload]
+    if not lookups:
+        return "no lookups"
+    return "%.1f%% of %s" % (100.0 * hits / lookups, fmt_num(lookups))
 
 
 def load_queries(path):
@@ -216,6 +248,62 @@ def nation_section(w, run, nation, search_table, summaries, counts):
     w("")
 
 
+# Same-run ratios to SQLite (wall-clock medians) that the engine cache and the name index
+# aim at; None: no target, the ratio is shown.
+PEER_TARGETS = {
+    "number-hit": 0.5, "number-miss": 0.3, "number-zipf": 0.5,
+    "name-prefix": 0.5, "big-name-prefix": 0.5,
+    "name-contains": 0.3, "name-contains-addr1": 0.3, "name-prefix-addr1": 0.3,
+    "big-name-contains": 0.3, "big-name-contains-addr1": 0.3, "big-name-prefix-addr1": 0.3,
+}
+
+
+def peer_targets(w, summaries, rss, workloads):
+    """The ratio targets: per workload qor3 ÷ SQLite against its target (tinycdb's ratio
+    beside it), the first searches against the old commit's warm searches, and peak resident
+    memory against SQLite's plus the engine cache's budget."""
+    rows = []
+    for workload, title in workloads:
+        ours = summaries.get(("qor3", workload))
+        sq = summaries.get(("sqlite", workload))
+        if not ours or not sq:
+            continue
+        ratio = ours["median"] / sq["median"]
+        cdb = summaries.get(("cdb", workload))
+        limit = PEER_TARGETS.get(workload)
+        rows.append((title, "≤ %.1f× SQLite" % limit if limit else "–",
+                     "%.2f× (CPU %s)" % (ratio, fmt_ratio(ours["cpu"], sq["cpu"])),
+                     fmt_ratio(ours["median"], cdb["median"]) if cdb else "",
+                     "" if limit is None else "met" if ratio <= limit else "**missed**"))
+    for cold, warm, title in [("cold-number", "number-hit", "first number search after an open"),
+                              ("cold-name", "name-prefix", "first name search after an open")]:
+        s, old = summaries.get(("qor3", cold)), summaries.get(("qor3-old", warm))
+        if s and old:
+            rows.append((title, "≤ old commit's warm median (%s)" % fmt_time(old["median"]),
+                         "%s (%s× old, CPU %s)" % (fmt_time(s["median"]),
+                                                   "%.2f" % (s["median"] / old["median"]),
+                                                   fmt_ratio(s["cpu"], old["cpu"])),
+                         "", "met" if s["median"] <= old["median"] else "**missed**"))
+    budget_kib = CACHE_BUDGET[0] / 1024.0 if CACHE_BUDGET else None
+    for name in sorted({n for e, n in rss if e == "qor3"}):
+        ours, sq = rss.get(("qor3", name)), rss.get(("sqlite", name))
+        if sq is None or budget_kib is None:
+            continue
+        rows.append(("peak RSS, %s" % name,
+                     "≤ SQLite + budget (%.1f MiB)" % ((sq + budget_kib) / 1024.0),
+                     "%.1f MiB (SQLite %.1f MiB)" % (ours / 1024.0, sq / 1024.0), "",
+                     "met" if ours <= sq + budget_kib else "**missed**"))
+    if not rows:
+        return
+    w("Same-run ratios to the peers (wall-clock medians; the CPU-time ratio beside them).")
+    w("")
+    w("| workload | target | measured: qor3 ÷ SQLite | qor3 ÷ tinycdb | |")
+    w("|---|---|---:|---:|---|")
+    for row in rows:
+        w("| %s | %s | %s | %s | %s |" % row)
+    w("")
+
+
 def main():
     ap = argparse.ArgumentParser(description=__doc__)
     ap.add_argument("--measurements", required=True)
@@ -227,6 +315,8 @@ def main():
     ap.add_argument("--big-queries", help="the second data set's query file")
     ap.add_argument("--nation-stats", help="bench-prep's counts of the nationwide set")
     ap.add_argument("--nation-queries", help="the nationwide set's query file")
+    ap.add_argument("--zipf-queries", help="the skewed number workload's query file")
+    ap.add_argument("--block-size", help="block_size.sh's table, put in as it is")
     ap.add_argument("--notes", help="hand-written notes on the run, put before Reproducing")
     ap.add_argument("--chart", required=True, help="chart path relative to the output")
     ap.add_argument("--out", required=True)
@@ -239,6 +329,7 @@ def main():
     queries = load_queries(args.queries)
     big = read_pairs(args.big_stats) if args.big_stats else {}
     big_queries = load_queries(args.big_queries) if args.big_queries else []
+    zipf_queries = load_queries(args.zipf_queries) if args.zipf_queries else []
     nation = read_pairs(args.nation_stats) if args.nation_stats else {}
     nation_queries = load_queries(args.nation_queries) if args.nation_queries else []
     workloads = list(WORKLOADS)
@@ -248,7 +339,8 @@ def main():
 
     def query_text(workload, index):
         pool = (big_queries if workload.startswith("big-") else
-                nation_queries if workload.startswith("nation-") else queries)
+                nation_queries if workload.startswith("nation-") else
+                zipf_queries if workload == "number-zipf" else queries)
         return pool[index] if index < len(pool) else "?"
 
     # Answer counts: every engine that ran a workload against qor3's counts.
@@ -339,8 +431,13 @@ def main():
 
     w("## Method")
     w("")
-    w("- Release build (`-O2`, no sanitizers); bench-qor links `libqor3.so` and uses only "
-      "`include/qor3.h` (`Qor_Open`, `Qor_Search`, `Qor_MemRelease`, `Qor_Close`).")
+    w("- Release build (`-O2`, no sanitizers). bench-qor searches through `include/qor3.h` "
+      "only (`Qor_Open`, `Qor_Search`, `Qor_MemRelease`, `Qor_Close`) but links the static "
+      "engine library `qor3_engine` (the same sources and flags as `libqor3.so`, which exports "
+      "only the five functions), so that it can read the engine cache's counters "
+      "(`EngineCache_Stats`) before and after each measured query, outside the clocks: the "
+      "hit rate is hits ÷ lookups (files, blocks and indexes asked of the cache) over a "
+      "workload's measured pass, and the cache's peak bytes are per process, as the peak RSS.")
     w("- One process per engine and workload group (numbers, names, opens), run one after the "
       "other; peak resident memory is that process's `ru_maxrss`.")
     w("- Every query runs twice: a warm-up pass (page cache warm, counts recorded), then the "
@@ -369,6 +466,22 @@ def main():
         w("  - %s: `%s`" % (workload, plan))
     w("- tinycdb: key = the number's digits, one record per listing (its nine fields as UTF-8 "
       "text), `cdb_findinit`/`cdb_findnext`, every record read with `cdb_read`.")
+    w("- Skewed workload: %s draws, with a Zipf distribution (s = 1.0, seed as above), from the "
+      "existing-number queries: the k-th existing number of the query file drawn with a "
+      "probability proportional to 1/k, as caller-ID traffic repeats numbers. Run like the "
+      "other number workloads (a warm-up pass over the same draws, then the measured pass), "
+      "in a process of its own." % fmt_num(len(zipf_queries)))
+    w("- First searches: %s times `Qor_Open` (untimed), the first number search (the existing "
+      "numbers of the query file in turn), the first name search (the leading-literal "
+      "searches of the largest region in turn), `Qor_Close`; one untimed round first, so the "
+      "page cache is warm and only the engine cache is empty after each open (the name search "
+      "follows the number search of the same open)." % run.get("open_iterations"))
+    if run.get("baseline"):
+        w("- The old commit, %s (\"%s\"), is built in the same run from its own sources with "
+          "the same flags (its `libqor3.so` and its bench-qor, which has no cache counters) and "
+          "runs its number and name searches on the same files and queries (rows \"qor3, old "
+          "commit\"); its answer counts are checked against the new build's." % (
+              run["baseline"], run.get("baseline_subject", "")))
     w("- `Qor_Open`: %s opens of each kind after one untimed open; \"current\" reopens with an "
       "up-to-date catalog, \"no catalog\" deletes `qor9999.dct` before each open (outside the "
       "clock), so the open scans every dictionary and writes the catalog again. `Qor_Close` is "
@@ -384,13 +497,26 @@ def main():
     w("### Searches")
     w("")
     w("Ratios are qor3's figure divided by the peer's (below 1 is better for latency, above 1 "
-      "better for QPS).")
+      "better for QPS). Peak RSS is that of the process that ran the workload (with the engine "
+      "cache's peak bytes in it); the hit rate is the engine cache's over the measured pass%s." % (
+          ", under its budget of %s" % fmt_mib(CACHE_BUDGET[0]) if CACHE_BUDGET else ""))
     w("")
     summaries = {k: summary(v, cpu.get(k, [])) for k, v in latency.items()}
 
+    def peak(engine, workload):
+        name = RUN_OF.get((engine, workload))
+        kib = rss.get((engine, name))
+        if kib is None:
+            return ""
+        text = "%.1f MiB" % (kib / 1024.0)
+        if engine == "qor3" and name in CACHE_PEAK:
+            text += " (cache %s)" % fmt_mib(CACHE_PEAK[name])
+        return text
+
     def search_table(rows):
-        w("| workload | engine | queries | answers | median | p99 | QPS | CPU median |")
-        w("|---|---|---:|---:|---:|---:|---:|---:|")
+        w("| workload | engine | queries | answers | median | p99 | QPS | CPU median | peak RSS "
+          "| cache hit rate |")
+        w("|---|---|---:|---:|---:|---:|---:|---:|---:|---:|")
         for workload, title in rows:
             if ("qor3", workload) not in summaries:
                 continue
@@ -398,20 +524,21 @@ def main():
             label = title + (" **(VOID: answer counts differ)**" if void else "")
             ours = summaries[("qor3", workload)]
             first = True
-            for engine in ["qor3", "sqlite", "cdb"]:
+            for engine in ["qor3", "sqlite", "cdb", "qor3-old"]:
                 s = summaries.get((engine, workload))
                 if not s:
                     continue
-                w("| %s | %s | %s | %s | %s | %s | %s | %s |" % (
+                w("| %s | %s | %s | %s | %s | %s | %s | %s | %s | %s |" % (
                     label if first else "", ENGINES[engine], fmt_num(s["n"]),
                     fmt_num(sum(counts[(engine, workload)].values())),
                     fmt_time(s["median"]), fmt_time(s["p99"]), fmt_num(s["qps"]),
-                    fmt_time(s["cpu"])))
+                    fmt_time(s["cpu"]), peak(engine, workload),
+                    fmt_hits(workload) if engine == "qor3" else ""))
                 first = False
-            for engine in ["sqlite", "cdb"]:
+            for engine in ["sqlite", "cdb", "qor3-old"]:
                 s = summaries.get((engine, workload))
                 if s:
-                    w("| | qor3 ÷ %s | | | %s | %s | %s | %s |" % (
+                    w("| | qor3 ÷ %s | | | %s | %s | %s | %s | | |" % (
                         ENGINES[engine], fmt_ratio(ours["median"], s["median"]),
                         fmt_ratio(ours["p99"], s["p99"]), fmt_ratio(ours["qps"], s["qps"]),
                         fmt_ratio(ours["cpu"], s["cpu"])))
@@ -431,6 +558,41 @@ def main():
         w("Answer counts agree: every engine returned the same number of answers to every "
           "query (%s queries compared)." % fmt_num(
               sum(len(c) for (e, wl), c in counts.items() if e != "qor3")))
+        w("")
+
+    differ = []
+    cold_rows = [("cold-number", "number-hit", "number lookup, existing number"),
+                 ("cold-name", "name-prefix", "name search, leading literal, largest region")]
+    if any(("qor3", c) in summaries for c, _, _ in cold_rows):
+        w("### First searches after Qor_Open")
+        w("")
+        w("The first number search and then the first name search after each `Qor_Open` (engine "
+          "cache empty, page cache warm), beside the warm searches of the same workload: this "
+          "build's, and the old commit's when it ran.")
+        w("")
+        w("| first search | opens | median | p99 | CPU median | cache hit rate | warm median "
+          "| old commit warm median (CPU) | cold ÷ old warm |")
+        w("|---|---:|---:|---:|---:|---:|---:|---:|---:|")
+        for cold, warm, title in cold_rows:
+            s = summaries.get(("qor3", cold))
+            if not s:
+                continue
+            new = summaries.get(("qor3", warm))
+            old = summaries.get(("qor3-old", warm))
+            w("| %s | %s | %s | %s | %s | %s | %s | %s | %s |" % (
+                title, s["n"], fmt_time(s["median"]), fmt_time(s["p99"]), fmt_time(s["cpu"]),
+                fmt_hits(cold), fmt_time(new["median"]) if new else "–",
+                "%s (%s)" % (fmt_time(old["median"]), fmt_time(old["cpu"])) if old else "–",
+                fmt_ratio(s["median"], old["median"]) if old else "–"))
+        # A first search must answer what the warm search of the same query answered.
+        differ = [(c, i) for c, warm, _ in cold_rows
+                  for i, n in counts.get(("qor3", c), {}).items()
+                  if counts.get(("qor3", warm), {}).get(i, n) != n]
+        w("")
+        w("Answer counts of the first searches %s." % (
+            "agree with the warm searches of the same queries" if not differ else
+            "**differ** from the warm searches of the same queries: %s" % ", ".join(
+                "%s query %d" % d for d in differ[:10])))
         w("")
 
     w("### Qor_Open")
@@ -516,24 +678,36 @@ def main():
         w("")
     w("### Peak resident memory")
     w("")
-    w("| run | engine | peak RSS | qor3 ÷ this |")
-    w("|---|---|---:|---:|")
+    if CACHE_BUDGET:
+        w("The engine cache's budget: %s. Its peak is the most it held at once in that process."
+          % fmt_bytes(CACHE_BUDGET[0]))
+        w("")
+    w("| run | engine | peak RSS | engine cache peak | qor3 ÷ this |")
+    w("|---|---|---:|---:|---:|")
     runs = sorted({name for _, name in rss}, key=lambda n: (n.startswith("open"), n))
     for name in runs:
         ours = rss.get(("qor3", name))
-        for engine in ["qor3", "sqlite", "cdb"]:
+        for engine in ["qor3", "sqlite", "cdb", "qor3-old"]:
             kib = rss.get((engine, name))
             if kib is None:
                 continue
             ratio = fmt_ratio(ours, kib) if ours and engine != "qor3" else ""
-            w("| %s | %s | %.1f MiB | %s |" % (name, ENGINES[engine], kib / 1024.0, ratio))
+            cache = fmt_mib(CACHE_PEAK[name]) if engine == "qor3" and name in CACHE_PEAK else ""
+            w("| %s | %s | %.1f MiB | %s | %s |" % (name, ENGINES[engine], kib / 1024.0, cache,
+                                                     ratio))
     w("")
+
+    if args.block_size:
+        with open(args.block_size, encoding="utf-8") as f:
+            w(f.read().strip())
+        w("")
 
     if nation:
         nation_section(w, run, nation, search_table, summaries, counts)
 
     w("## Targets")
     w("")
+    peer_targets(w, summaries, rss, workloads)
     w("Judged on the wall-clock median this run measured; the CPU-time median beside it.")
     w("")
     w("| target | measured | CPU median | |")
@@ -588,6 +762,8 @@ def main():
     w("    bash bench/run.sh              # %s listings by default; --listings N, --seed S" %
       fmt_num(1000000))
     w("    bash bench/run.sh --nationwide # and the nationwide set (about 10 minutes more)")
+    w("    bash bench/block_size.sh       # after a run: entry block sizes on its data set,")
+    w("    bash bench/run.sh --report-only # then this file again, with their table")
     w("")
     w("`bash bench/run.sh --help` lists the options. The run builds into `build-bench/`, "
       "keeps its data set and raw measurements in `build-bench/bench-data/` (`measurements.tsv` "
@@ -605,7 +781,10 @@ def main():
             print("report: %s query %d (%s): qor3 %s, %s %s" % (
                 workload, index, query_text(workload, index), ours, ENGINES[engine], theirs),
                 file=sys.stderr)
-    return 1 if mismatches else 0
+    for workload, index in differ:
+        print("report: %s query %d (%s): the first search's answer count differs from the warm "
+              "search's" % (workload, index, query_text(workload, index)), file=sys.stderr)
+    return 1 if mismatches or differ else 0
 
 
 if __name__ == "__main__":

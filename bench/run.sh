@@ -18,6 +18,11 @@
 #   --nation-listings N listings of the nationwide set (default 3000000)
 #   --nation-data DIR   use an existing nationwide set (made as --nationwide makes it)
 #   --build DIR         build tree (default build-bench/)
+#   --baseline REV      also build commit REV's libqor3.so and bench-qor (in BUILD/baseline,
+#                       from `git archive`) and run its number and name searches on the same
+#                       data; default: the commit before the engine cache (the parent of the
+#                       commit that added src/engine/engine_cache.h)
+#   --no-baseline       skip the old commit
 #   --no-report         measure only; leave BENCHMARKS.md and the chart as they are
 #   --report-only       measure nothing; rewrite BENCHMARKS.md and the chart from the last
 #                       run's files in the build tree (after editing bench/notes.md)
@@ -25,6 +30,7 @@
 set -euo pipefail
 
 ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+source "$ROOT/bench/qor_set.sh"
 LISTINGS=1000000
 SEED=1
 NUMBER_QUERIES=10000
@@ -43,6 +49,7 @@ NATIONWIDE=0
 NATION_LISTINGS=3000000
 NATION_DICT_LISTINGS=4000
 NATION_DATA=""
+BASELINE=default
 while [[ $# -gt 0 ]]; do
   case "$1" in
     --listings) LISTINGS=$2; shift 2 ;;
@@ -59,7 +66,9 @@ while [[ $# -gt 0 ]]; do
     --nationwide) NATIONWIDE=1; shift ;;
     --nation-listings) NATION_LISTINGS=$2; shift 2 ;;
     --nation-data) NATION_DATA=$2; NATIONWIDE=1; shift 2 ;;
-    -h|--help) sed -n '2,26p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
+    --baseline) BASELINE=$2; shift 2 ;;
+    --no-baseline) BASELINE=""; shift ;;
+    -h|--help) sed -n '2,29p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
     *) echo "run.sh: unknown argument: $1" >&2; exit 2 ;;
   esac
 done
@@ -73,13 +82,16 @@ write_report() {
   echo "== bench: writing BENCHMARKS.md and bench/latency.png"
   local status=0 listings
   listings=$(sed -n 's/^listings\t//p' "$RUN")
-  local nation=()
+  local nation=() extra=()
+  [[ -s $WORK/zipf-queries.tsv ]] && extra+=(--zipf-queries "$WORK/zipf-queries.tsv")
+  [[ -s $WORK/block-size.md ]] && extra+=(--block-size "$WORK/block-size.md")
   [[ -s $WORK/nation-stats.tsv ]] && nation=(--nation-stats "$WORK/nation-stats.tsv" \
     --nation-queries "$WORK/nation-queries.tsv")
   python3 "$ROOT/bench/report.py" --measurements "$M" --stats "$WORK/stats.tsv" --run "$RUN" \
     --machine "$MACHINE" --queries "$WORK/queries.tsv" --big-stats "$WORK/big-stats.tsv" \
-    --big-queries "$WORK/big-queries.tsv" "${nation[@]}" --notes "$ROOT/bench/notes.md" \
-    --chart bench/latency.png --out "$ROOT/BENCHMARKS.md" || status=$?
+    --big-queries "$WORK/big-queries.tsv" "${nation[@]}" "${extra[@]}" \
+    --notes "$ROOT/bench/notes.md" --chart bench/latency.png --out "$ROOT/BENCHMARKS.md" \
+    || status=$?
   /usr/bin/python3 "$ROOT/bench/plot.py" --measurements "$M" --out "$ROOT/bench/latency.png" \
     --title "qor3 vs SQLite vs tinycdb, $listings listings"
   [[ $status -eq 0 ]] || echo "run.sh: answer counts differ between engines; see BENCHMARKS.md" >&2
@@ -93,6 +105,7 @@ fi
 mkdir -p "$WORK"
 : > "$RUN"
 : > "$M"
+rm -f "$WORK/block-size.md"  # bench/block_size.sh's table belongs to the run it followed
 note() { printf '%s\t%s\n' "$1" "$2" >> "$RUN"; }
 now() { date +%s.%N; }
 log() { echo "== bench: $*"; }
@@ -129,28 +142,13 @@ note number_queries "$NUMBER_QUERIES"
 note name_queries "$NAME_QUERIES"
 note open_iterations "$OPEN_ITERATIONS"
 
-# The qor3 set is built again here, file by file with the generator's options, to time
-# qor-mkdict; the result must equal the generator's files byte for byte.
+# The qor3 set is built again here, to time qor-mkdict; the result must equal the
+# generator's files byte for byte.
 QOR=$WORK/qor
-rm -rf "$QOR"
-mkdir -p "$QOR/dict" "$QOR/corrections"
-header_u32() { od -An -tu1 -j"$2" -N4 "$1" | awk '{print $1*16777216 + $2*65536 + $3*256 + $4}'; }
 log "timing qor-mkdict"
 identical=yes
 start=$(now)
-for tsv in "$DATA"/tsv/qor*.tsv; do
-  name=$(basename "$tsv" .tsv)
-  if [[ $name == qor5001 ]]; then
-    source=$DATA/corrections/qor5001.dct
-    out=(--correction "$tsv" "$QOR/corrections")
-  else
-    source=$DATA/dict/$name.dct
-    out=(--number "$((10#${name#qor}))" "$tsv" "$QOR/dict")
-  fi
-  "$MKDICT" --edition1 "$(header_u32 "$source" 4)" --edition2 "$(header_u32 "$source" 8)" \
-    --area-codes "$ROOT/data/area_codes.txt" \
-    --extended-area-codes "$ROOT/data/extended_area_codes.txt" "${out[@]}" > /dev/null
-done
+build_qor_set "$MKDICT" "$ROOT" "$DATA" "$QOR"
 end=$(now)
 note mkdict_seconds "$(awk -v a="$start" -v b="$end" 'BEGIN {printf "%.3f", b - a}')"
 for f in "$DATA"/dict/qor*.dct "$DATA"/corrections/qor5001.dct; do
@@ -166,7 +164,7 @@ log "building SQLite, tinycdb, the queries and the $OPEN_DICTS-dictionary open s
 "$B/bench-prep" --tsv "$DATA/tsv" --dict "$QOR/dict" --sqlite "$WORK/listings.sqlite" \
   --cdb "$WORK/listings.cdb" --queries "$WORK/queries.tsv" --stats "$WORK/stats.tsv" \
   --seed "$SEED" --number-queries "$NUMBER_QUERIES" --name-queries "$NAME_QUERIES" \
-  --open-set "$WORK/open100" --open-dicts "$OPEN_DICTS" \
+  --zipf-queries "$WORK/zipf-queries.tsv" --open-set "$WORK/open100" --open-dicts "$OPEN_DICTS" \
   --area-codes "$ROOT/data/area_codes.txt" \
   --extended-area-codes "$ROOT/data/extended_area_codes.txt"
 note open_dicts "$(ls "$WORK"/open100/qor*.dct | wc -l)"
@@ -192,11 +190,17 @@ log "number lookups"
 "$B/bench-qor" numbers "$WORK/queries.tsv" "$QOR/dict" "$QOR/corrections" "$M"
 "$B/bench-sqlite" numbers "$WORK/listings.sqlite" "$WORK/queries.tsv" "$M"
 "$B/bench-cdb" numbers "$WORK/listings.cdb" "$WORK/queries.tsv" "$M"
+log "number lookups, existing numbers drawn with a Zipf distribution"
+"$B/bench-qor" numbers "$WORK/zipf-queries.tsv" "$QOR/dict" "$QOR/corrections" "$M"
+"$B/bench-sqlite" numbers "$WORK/listings.sqlite" "$WORK/zipf-queries.tsv" "$M"
+"$B/bench-cdb" numbers "$WORK/listings.cdb" "$WORK/zipf-queries.tsv" "$M"
 log "name searches"
 "$B/bench-qor" names "$WORK/queries.tsv" "$QOR/dict" "$QOR/corrections" "$M"
 "$B/bench-sqlite" names "$WORK/listings.sqlite" "$WORK/queries.tsv" "$M"
 "$B/bench-qor" names "$WORK/big-queries.tsv" "$BIG/dict" "$BIG/corrections" "$M"
 "$B/bench-sqlite" names "$WORK/big.sqlite" "$WORK/big-queries.tsv" "$M"
+log "first searches after each of $OPEN_ITERATIONS opens"
+"$B/bench-qor" cold "$WORK/queries.tsv" "$QOR/dict" "$QOR/corrections" "$OPEN_ITERATIONS" "$M"
 log "opens"
 "$B/bench-qor" open "$QOR/dict" "$QOR/corrections" "$OPEN_ITERATIONS" main "$M"
 log "queries per second with 1 and 2 threads"
@@ -206,6 +210,39 @@ done
 "$B/bench-qor" open "$WORK/open100" "$QOR/corrections" "$OPEN_ITERATIONS" open100 "$M"
 note qor3_dict_bytes "$(size "$QOR"/dict/qor[0-8]*.dct)"
 note qor3_catalog_bytes "$(size "$QOR/dict/qor9999.dct")"
+
+# The old commit, built from its own sources with the same flags, searches the same files;
+# its lines are marked "qor3-old" (its bench-qor has no cache counters).
+if [[ $BASELINE == default ]]; then
+  added=$(git -C "$ROOT" log --diff-filter=A --format=%H -- src/engine/engine_cache.h | tail -1)
+  BASELINE=${added:+$added^}
+fi
+if [[ -n $BASELINE ]]; then
+  rev=$(git -C "$ROOT" rev-parse --verify --short "$BASELINE^{commit}")
+  OLD=$BUILD/baseline
+  if [[ $(cat "$OLD/rev" 2>/dev/null) != "$rev" || ! -x $OLD/build/bench/bench-qor ]]; then
+    log "building the old commit $rev into $OLD"
+    rm -rf "$OLD"
+    mkdir -p "$OLD/src"
+    git -C "$ROOT" archive "$rev" | tar -x -C "$OLD/src"
+    cmake -S "$OLD/src" -B "$OLD/build" -DCMAKE_BUILD_TYPE=Release \
+      -DCMAKE_CXX_FLAGS_RELEASE="-O2 -DNDEBUG" -DCMAKE_C_FLAGS_RELEASE="-O2 -DNDEBUG" \
+      -DQOR3_BENCH=ON -DQOR3_TESTS=OFF -DQOR3_FAULT_INJECTION=OFF -DQOR3_SANITIZE=OFF \
+      > "$WORK/baseline-cmake.log"
+    cmake --build "$OLD/build" -j2 --target bench-qor > "$WORK/baseline-build.log"
+    echo "$rev" > "$OLD/rev"
+  fi
+  log "the old commit $rev: number lookups and name searches"
+  OM=$WORK/baseline-measurements.tsv
+  : > "$OM"
+  for what in numbers names; do
+    "$OLD/build/bench/bench-qor" "$what" "$WORK/queries.tsv" "$QOR/dict" "$QOR/corrections" "$OM"
+  done
+  awk -F'\t' -v OFS='\t' '$1 == "qor3" {$1 = "qor3-old"} $1 == "#rss" {$2 = "qor3-old"} 1' \
+    "$OM" >> "$M"
+  note baseline "$rev"
+  note baseline_subject "$(git -C "$ROOT" log -1 --format=%s "$rev")"
+fi
 
 # The nationwide set: every prefecture, built from one TSV of all its listings with
 # qor-mkdict --split, and measured as the first set.

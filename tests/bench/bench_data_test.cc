@@ -269,4 +269,26 @@ TEST(BenchData, QueriesFollowTheListingsAndTheSeed) {
   EXPECT_NE(digits(other), digits(queries));
 }
 
+// Position k is drawn with probability (1 / (k + 1)) / H_n: for n = 100, H_n = 5.187, so the
+// first position takes 19.3% of the draws and the second half as many.
+TEST(BenchData, ZipfDrawsFavourTheFirstPositions) {
+  std::vector<uint32_t> draws, again, other;
+  BenchData_ZipfDraws(100, 20000, 1.0, 3, &draws);
+  ASSERT_EQ(draws.size(), 20000u);
+  std::vector<uint32_t> counts(100, 0);
+  for (uint32_t k : draws) {
+    ASSERT_LT(k, 100u);
+    ++counts[k];
+  }
+  EXPECT_NEAR(counts[0], 20000 / 5.187, 300);
+  EXPECT_NEAR(static_cast<double>(counts[0]) / counts[1], 2.0, 0.3);
+  EXPECT_GT(counts[99], 0u);
+  BenchData_ZipfDraws(100, 20000, 1.0, 3, &again);
+  BenchData_ZipfDraws(100, 20000, 1.0, 4, &other);
+  EXPECT_EQ(again, draws);
+  EXPECT_NE(other, draws);
+  BenchData_ZipfDraws(0, 10, 1.0, 3, &draws);
+  EXPECT_TRUE(draws.empty());
+}
+
 }  // namespace
