@@ -159,7 +159,7 @@ int DecodedEntryBuilder_Decode(DecodedEntryBuilder* b, DictDecoder* decoder,
     if (name < 0 || address1 < 0 || address2 < 0) return -1;
     DecodedEntry& e = b->entries[b->count++];
     e.number = d->number;
-    e.postal = d->postal;
+    e.postal = d->postal & 0xFFFFFF;
     e.name = static_cast<uint32_t>(name);
     e.address1 = static_cast<uint32_t>(address1);
     e.address2 = static_cast<uint32_t>(address2);
@@ -168,8 +168,9 @@ int DecodedEntryBuilder_Decode(DecodedEntryBuilder* b, DictDecoder* decoder,
     e.correctionKind = 0;
     e.correctionVersion = 0;
     if (variant == kDecodeCorrection) {
-      e.correctionKind = static_cast<uint8_t>(d->correctionKind);
-      e.correctionVersion = static_cast<uint16_t>(DecimalValue(d->correctionVersionText));
+      e.correctionKind = static_cast<uint16_t>(d->correctionKind & 3);
+      e.correctionVersion =
+          static_cast<uint16_t>(DecimalValue(d->correctionVersionText) & 0x3FFF);
     }
   }
   *out = DecodedEntryBlock{b->entries, b->texts, b->count, b->textBytes, 0,

@@ -31,17 +31,21 @@ void DecodedNumberBlock_Build(const uint8_t* data, uint32_t length, void* storag
 void DecodedNumberBlock_Find(const DecodedNumberBlock* block, uint32_t key, uint32_t* first,
                              uint32_t* end);
 
+// 24 bytes: a million entries with their texts fit in the cache's budget.
 struct DecodedEntry {
   uint32_t number;
-  uint32_t postal;
   uint32_t name;  // offsets into the block's texts
   uint32_t address1;
   uint32_t address2;
+  uint32_t postal : 24;  // postal numbers are u24 in the format
+  uint32_t kind : 8;
   uint16_t regionCode;
-  uint8_t kind;
-  uint8_t correctionKind;  // correction file: kCorrectionAdd or kCorrectionRemove; else 0
-  uint16_t correctionVersion;
+  // Correction file: kCorrectionAdd or kCorrectionRemove (2 bits) and the version (below
+  // 10000); else 0.
+  uint16_t correctionKind : 2;
+  uint16_t correctionVersion : 14;
 };
+static_assert(sizeof(DecodedEntry) == 24);
 
 struct DecodedEntryBlock {
   const DecodedEntry* entries;
@@ -65,7 +69,7 @@ struct EntryView {
 
 inline EntryView DecodedEntry_View(const DecodedEntryBlock* block, uint32_t i) {
   const DecodedEntry& e = block->entries[i];
-  return EntryView{e.number, e.regionCode, e.kind, block->texts + e.name,
+  return EntryView{e.number, e.regionCode, static_cast<uint16_t>(e.kind), block->texts + e.name,
                    block->texts + e.address1, block->texts + e.address2};
 }
 
