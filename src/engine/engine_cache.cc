@@ -53,6 +53,15 @@ uint64_t g_budget = kEngineCacheBudget;
 EngineCacheStats g_stats;
 std::atomic<bool> g_stale{false};
 
+#if defined(QOR3_FAULT_INJECTION)
+std::atomic<unsigned long> g_allocations{0};
+std::atomic<unsigned long> g_failAt{0};
+// Test builds: whether the cache's next allocation is the one to fail.
+bool Refuses() { return ++g_allocations == g_failAt; }
+#else
+constexpr bool Refuses() { return false; }
+#endif
+
 template <typename T>
 T* Payload(CacheItem* item) {
   return reinterpret_cast<T*>(item + 1);
@@ -63,6 +72,7 @@ CacheItem* ItemOf(const void* payload) {
 
 // A new unlinked, unpinned item with payload bytes after its header; null when out of memory.
 CacheItem* NewItem(ItemKind kind, size_t payload, uint32_t slot) {
+  if (Refuses()) return nullptr;
   auto* item = static_cast<CacheItem*>(Mem_Alloc(sizeof(CacheItem) + payload));
   if (item == nullptr) return nullptr;
   *item = CacheItem{};
@@ -233,8 +243,9 @@ const CachedFile* EngineCache_AddFile(uint32_t number, FILE* file) {
   DictFile* dict = &node->file.dict;
   DictFile_Init(dict, file);
   Dict_ReadAll(dict);
+  if (Refuses()) dict->outOfMemory = 1;  // as when a table could not be allocated
   dict->file = nullptr;
-  if (dict->numberIndexCount != 0) {
+  if (dict->numberIndexCount != 0 && !Refuses()) {
     node->numberBlocks =
         static_cast<CacheItem**>(Mem_AllocZeroed(dict->numberIndexCount, sizeof(CacheItem*)));
   }
@@ -405,6 +416,13 @@ void EngineCache_MarkStale() { g_stale = true; }
 bool EngineCache_TakeStale() { return g_stale.exchange(false); }
 
 #if defined(QOR3_FAULT_INJECTION)
+void EngineCache_FailAllocation(unsigned long k) {
+  g_allocations = 0;
+  g_failAt = k;
+}
+
+unsigned long EngineCache_AllocationCount() { return g_allocations; }
+
 void EngineCache_SetBudget(uint64_t bytes) {
   EngineCache_Clear();
   std::lock_guard<std::mutex> guard(g_mutex);

@@ -99,6 +99,10 @@ bool EngineCache_TakeStale();
 void EngineCache_SetBudget(uint64_t bytes);
 // Test builds: the heap blocks (Mem_Alloc) the cache holds now.
 long EngineCache_LiveBlocks();
+// Test builds: the cache's k-th allocation from now on fails (0: none), as when the heap is
+// exhausted; and how many it made (or reading a file whole, as one) since.
+void EngineCache_FailAllocation(unsigned long k);
+unsigned long EngineCache_AllocationCount();
 #endif
 
 #endif  // QOR3_ENGINE_ENGINE_CACHE_H

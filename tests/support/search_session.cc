@@ -2,6 +2,7 @@
 #include "support/search_session.h"
 
 #include <cstring>
+#include <string>
 
 #include "base/mem.h"
 #include "engine/engine_cache.h"
@@ -79,6 +80,21 @@ namespace {
 // Heap blocks outside the engine cache, which keeps what searches read.
 long LiveBlocks() { return Mem_LiveBlocks() - EngineCache_LiveBlocks(); }
 
+// The results of a request as bytes, every field of every result in order.
+std::string Answer(const SearchRequest& r) {
+  std::string a;
+  for (uint32_t i = 0; i < r.resultCount; ++i) {
+    const SearchResult* x = r.results[i];
+    a += std::to_string(x->entryKind) + ',' + std::to_string(x->regionCode);
+    for (const char* text : {x->number, x->postalCode, x->name, x->regionName1, x->regionName2,
+                             x->address1, x->address2}) {
+      (a += ',') += text;
+    }
+    a += '|';
+  }
+  return a;
+}
+
 }  // namespace
 
 std::vector<Hit> Search(void* handle, SearchRequest request) {
@@ -154,11 +170,14 @@ void SearchTest::Close() {
 
 void ExpectEveryAllocationFailureFailsCleanly(void* handle, const SearchRequest& request,
                                               size_t expectedCount) {
+  // Each failure hits a search that starts with the engine cache empty, so the cache's own
+  // allocations fail too.
   for (unsigned long k = 1;; ++k) {
+    EngineCache_SetBudget(kEngineCacheBudget);
     SearchRequest r = request;
     r.results = reinterpret_cast<SearchResult**>(uintptr_t{0x1234});
     r.resultPool = reinterpret_cast<BlockPool*>(uintptr_t{0x5678});
-    const long live = Mem_LiveBlocks();
+    const long live = LiveBlocks();
     Mem_ResetFaults();
     Mem_FailFrom(k);
     Qor_Search(handle, &r);
@@ -173,6 +192,28 @@ void ExpectEveryAllocationFailureFailsCleanly(void* handle, const SearchRequest&
     EXPECT_EQ(r.resultCount, 0u) << "allocation " << k;
     EXPECT_EQ(r.results, reinterpret_cast<SearchResult**>(uintptr_t{0x1234})) << k;
     EXPECT_EQ(r.resultPool, reinterpret_cast<BlockPool*>(uintptr_t{0x5678})) << k;
-    EXPECT_EQ(Mem_LiveBlocks(), live) << "allocation " << k;
+    EXPECT_EQ(LiveBlocks(), live) << "allocation " << k;
   }
+  // The cache failing to allocate, one allocation at a time: the search reads what the cache
+  // cannot keep from the files and answers in full.
+  SearchRequest reference = request;
+  EngineCache_SetBudget(0);
+  Qor_Search(handle, &reference);
+  const std::string expected = Answer(reference);
+  EXPECT_EQ(reference.resultCount, expectedCount);
+  Qor_MemRelease(&reference);
+  for (unsigned long k = 1;; ++k) {
+    EngineCache_SetBudget(kEngineCacheBudget);
+    SearchRequest r = request;
+    const long live = LiveBlocks();
+    EngineCache_FailAllocation(k);
+    Qor_Search(handle, &r);
+    const unsigned long made = EngineCache_AllocationCount();
+    EngineCache_FailAllocation(0);
+    EXPECT_EQ(Answer(r), expected) << "cache allocation " << k;
+    Qor_MemRelease(&r);
+    EXPECT_EQ(LiveBlocks(), live) << "cache allocation " << k;
+    if (made < k) break;
+  }
+  EngineCache_SetBudget(kEngineCacheBudget);
 }

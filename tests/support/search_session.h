@@ -47,7 +47,9 @@ std::vector<Hit> Search(void* handle, SearchRequest request);
 
 // Fails the k-th allocation of the search for k = 1, 2, ... until the search gets through:
 // each failure must give resultCount 0, leave results and resultPool as the host set them and
-// free every block; the search that gets through must find expectedCount results.
+// free every block; the search that gets through must find expectedCount results. Then fails
+// the engine cache's allocations one at a time: the search must answer in full. Every search
+// starts with the cache empty.
 void ExpectEveryAllocationFailureFailsCleanly(void* handle, const SearchRequest& request,
                                               size_t expectedCount);
 
