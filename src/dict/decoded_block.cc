@@ -9,7 +9,7 @@
 
 namespace {
 
-// Walks the items of a number block; with numbers non-null it stores them.
+// Walks the items of a number block, storing them.
 uint32_t WalkItems(const uint8_t* data, uint32_t length, uint32_t* numbers, uint8_t* groups,
                    uint8_t* cut) {
   NumberItemReader items{data, length, 0};
@@ -20,14 +20,12 @@ uint32_t WalkItems(const uint8_t* data, uint32_t length, uint32_t* numbers, uint
   int more;
   while ((more = NumberItem_Next(&items, &delta, &group)) == 1) {
     sum += delta;
-    if (numbers != nullptr) {
-      // Keys stay below 2^30, so a saturated sum still equals none of them.
-      numbers[count] = sum > 0xFFFFFFFFu ? 0xFFFFFFFFu : static_cast<uint32_t>(sum);
-      groups[count] = group;
-    }
+    // Keys stay below 2^30, so a saturated sum still equals none of them.
+    numbers[count] = sum > 0xFFFFFFFFu ? 0xFFFFFFFFu : static_cast<uint32_t>(sum);
+    groups[count] = group;
     ++count;
   }
-  if (cut != nullptr) *cut = more < 0;
+  *cut = more < 0;
   return count;
 }
 
@@ -47,9 +45,10 @@ bool Reserve(T** array, uint32_t* capacity, uint64_t need) {
   return true;
 }
 
-// Appends text to the builder's text area: its offset, or -1 when memory ran out.
-int64_t AppendText(DecodedEntryBuilder* b, const char* text) {
-  const size_t n = std::strlen(text) + 1;
+// Appends text (length bytes and its NUL) to the builder's text area: its offset, or -1 when
+// memory ran out.
+int64_t AppendText(DecodedEntryBuilder* b, const char* text, uint32_t length) {
+  const size_t n = size_t{length} + 1;
   if (!Reserve(&b->texts, &b->textCapacity, uint64_t{b->textBytes} + n)) return -1;
   std::memcpy(b->texts + b->textBytes, text, n);
   const uint32_t at = b->textBytes;
@@ -67,18 +66,12 @@ void CopyText(char (&dst)[N], const char* src) {
 
 }  // namespace
 
-size_t DecodedNumberBlock_Bytes(const uint8_t* data, uint32_t length) {
-  const uint32_t count = WalkItems(data, length, nullptr, nullptr, nullptr);
-  return size_t{count} * (sizeof(uint32_t) + 1);
-}
-
 void DecodedNumberBlock_Build(const uint8_t* data, uint32_t length, void* storage,
                               DecodedNumberBlock* out) {
-  const uint32_t count = WalkItems(data, length, nullptr, nullptr, nullptr);
   auto* numbers = static_cast<uint32_t*>(storage);
-  auto* groups = reinterpret_cast<uint8_t*>(numbers + count);
-  *out = DecodedNumberBlock{numbers, groups, count, 0, 0};
-  WalkItems(data, length, numbers, groups, &out->cut);
+  auto* groups = reinterpret_cast<uint8_t*>(numbers + (length / 2 + 1));
+  *out = DecodedNumberBlock{numbers, groups, 0, 0, 0};
+  out->count = WalkItems(data, length, numbers, groups, &out->cut);
 }
 
 void DecodedNumberBlock_Find(const DecodedNumberBlock* block, uint32_t key, uint32_t* first,
@@ -146,15 +139,15 @@ int DecodedEntryBuilder_Decode(DecodedEntryBuilder* b, DictDecoder* decoder,
   int64_t address1 = -1, address2 = -1;
   while (DictEntry_Decode(decoder, regions, data, length, &position, variant) == 0) {
     const DictEntry* d = decoder->entry;
-    const DictEntry* previous = decoder->spare;
+    const EntryShape& shape = decoder->shape;
     if (!Reserve(&b->entries, &b->capacity, uint64_t{b->count} + 1)) return -1;
-    const int64_t name = AppendText(b, d->name);
-    // An address text equal to the entry before's is stored once.
-    if (address1 < 0 || std::strcmp(d->address1, previous->address1) != 0) {
-      address1 = AppendText(b, d->address1);
+    const int64_t name = AppendText(b, d->name, shape.nameLength);
+    // An address text the entry repeats from the one before is stored once.
+    if (address1 < 0 || (shape.flags & kFlagSameAddress1) == 0) {
+      address1 = AppendText(b, d->address1, shape.address1Length);
     }
-    if (address2 < 0 || std::strcmp(d->address2, previous->address2) != 0) {
-      address2 = AppendText(b, d->address2);
+    if (address2 < 0 || (shape.flags & kFlagSameAddress2) == 0) {
+      address2 = AppendText(b, d->address2, shape.address2Length);
     }
     if (name < 0 || address1 < 0 || address2 < 0) return -1;
     DecodedEntry& e = b->entries[b->count++];

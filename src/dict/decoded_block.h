@@ -22,8 +22,11 @@ struct DecodedNumberBlock {
   uint8_t cut;     // an item was cut off by the end of the block: the items before it stand
 };
 
-// Counts the items of an inflated number block: the bytes DecodedNumberBlock_Build needs.
-size_t DecodedNumberBlock_Bytes(const uint8_t* data, uint32_t length);
+// The bytes DecodedNumberBlock_Build needs for an inflated number block of length bytes (an
+// item takes at least two).
+inline size_t DecodedNumberBlock_Bytes(uint32_t length) {
+  return (size_t{length} / 2 + 1) * (sizeof(uint32_t) + 1);
+}
 // Decodes the items into storage (DecodedNumberBlock_Bytes bytes, aligned for uint32_t).
 void DecodedNumberBlock_Build(const uint8_t* data, uint32_t length, void* storage,
                               DecodedNumberBlock* out);

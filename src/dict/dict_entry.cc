@@ -39,12 +39,13 @@ int ReadRun(ByteReader* r, char* text, uint32_t* length, uint32_t max) {
   return 0;
 }
 
-// Decodes the entry at r into e, coded against p: every field the entry does not code takes
-// p's value.
-int DecodeInto(const DictEntry& p, const RegionTable* regions, ByteReader* r, DictEntry* e,
-               int variant) {
+// Decodes the entry at r into e, coded against p (of shape ps): every field the entry does not
+// code takes p's value. *shape receives e's.
+int DecodeInto(const DictEntry& p, const EntryShape& ps, const RegionTable* regions,
+               ByteReader* r, DictEntry* e, int variant, EntryShape* shape) {
   uint8_t flags = 0;
   QOR_CHECK(ByteReader_U8(r, &flags));
+  shape->flags = flags;
   // Flags use the five low bits only; a higher bit means the decoder has lost its place.
   QOR_CHECK((flags & 0xE0) == 0);
   // The first entry of a block copies no field from the (empty) previous entry; it may still
@@ -83,8 +84,10 @@ int DecodeInto(const DictEntry& p, const RegionTable* regions, ByteReader* r, Di
   if ((flags & kFlagSameAddress1) == 0) {
     uint32_t length = 0;
     if (ReadRun(r, e->address1, &length, kAddressMax) != 0) return -1;
+    shape->address1Length = length;
   } else {
-    SetText(e->address1, p.address1);
+    std::memcpy(e->address1, p.address1, ps.address1Length + 1);
+    shape->address1Length = ps.address1Length;
   }
 
   uint8_t first = 0;
@@ -121,7 +124,7 @@ int DecodeInto(const DictEntry& p, const RegionTable* regions, ByteReader* r, Di
       ByteReader_Skip(r, 1);
     }
     // The shared characters must exist in the previous name.
-    QOR_CHECK(2 * k <= std::strlen(p.name));
+    QOR_CHECK(2 * k <= ps.nameLength);
     nameLength = 2 * k;
     std::memcpy(e->name, p.name, nameLength);
     e->kind = 2;
@@ -139,6 +142,7 @@ int DecodeInto(const DictEntry& p, const RegionTable* regions, ByteReader* r, Di
     e->kind = 1;
   }
   if (ReadRun(r, e->name, &nameLength, kNameMax) != 0) return -1;
+  shape->nameLength = nameLength;
   SetText(e->kindText, e->kind == 1 ? "1" : "2");
 
   if ((flags & kFlagSameAddress2) == 0) {
@@ -146,7 +150,7 @@ int DecodeInto(const DictEntry& p, const RegionTable* regions, ByteReader* r, Di
     QOR_CHECK(ByteReader_U8(r, &k));
     // The shared bytes must exist in the previous address text 2. (A count of 0x80 or more
     // cannot reach here: the name's run before it takes every such byte.)
-    QOR_CHECK(k <= std::strlen(p.address2));
+    QOR_CHECK(k <= ps.address2Length);
     std::memcpy(e->address2, p.address2, k);
     uint32_t length = k;
     uint8_t b = 0;
@@ -157,8 +161,10 @@ int DecodeInto(const DictEntry& p, const RegionTable* regions, ByteReader* r, Di
       ByteReader_Skip(r, 1);
     }
     e->address2[length] = '\0';
+    shape->address2Length = length;
   } else {
-    SetText(e->address2, p.address2);
+    std::memcpy(e->address2, p.address2, ps.address2Length + 1);
+    shape->address2Length = ps.address2Length;
   }
 
   if (variant == kDecodeCorrection) {
@@ -206,17 +212,25 @@ void DictDecoder_Init(DictDecoder* decoder) {
   std::memset(decoder->slots, 0, sizeof decoder->slots);
   decoder->entry = &decoder->slots[0];
   decoder->spare = &decoder->slots[1];
-  DictEntry_Reset(decoder->entry);
+  DictDecoder_StartBlock(decoder);
 }
 
-void DictDecoder_StartBlock(DictDecoder* decoder) { DictEntry_Reset(decoder->entry); }
+void DictDecoder_StartBlock(DictDecoder* decoder) {
+  DictEntry_Reset(decoder->entry);
+  decoder->shape = EntryShape{};
+}
 
 int DictEntry_Decode(DictDecoder* decoder, const RegionTable* regions, const uint8_t* block,
                      uint32_t length, uint32_t* position, int variant) {
   if (*position >= length) return -1;
   ByteReader r = ByteReader_Make(block, length);
   r.pos = *position;
-  if (DecodeInto(*decoder->entry, regions, &r, decoder->spare, variant) != 0) return -1;
+  EntryShape shape;
+  if (DecodeInto(*decoder->entry, decoder->shape, regions, &r, decoder->spare, variant,
+                 &shape) != 0) {
+    return -1;
+  }
+  decoder->shape = shape;
   DictEntry* decoded = decoder->spare;
   decoder->spare = decoder->entry;
   decoder->entry = decoded;

@@ -12,10 +12,19 @@
 // number div 10000 and postal number to 0xFFFFFFFF; the correction fields stay as they are.
 void DictEntry_Reset(DictEntry* entry);
 
+// How an entry was coded: its flags byte, and the lengths of its texts.
+struct EntryShape {
+  uint8_t flags;
+  uint32_t nameLength;
+  uint32_t address1Length;
+  uint32_t address2Length;
+};
+
 struct DictDecoder {
   DictEntry slots[2];
   DictEntry* entry;  // the entry last decoded: the previous entry of the next decode
   DictEntry* spare;
+  EntryShape shape;  // entry's
 };
 
 // Points the decoder at its slots and resets the last entry, as at the start of a block.

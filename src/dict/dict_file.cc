@@ -6,6 +6,7 @@
 
 #include <zlib.h>
 
+#include <algorithm>
 #include <cstring>
 
 #include "base/byte_reader.h"
@@ -29,6 +30,11 @@ bool ReadFile(const DictFile* dict, uint64_t offset, void* buf, size_t n,
   if (offset > static_cast<uint64_t>(dict->fileSize) ||
       n > static_cast<uint64_t>(dict->fileSize) - offset) {
     return false;
+  }
+  if (dict->window != nullptr && file == dict->file && offset >= dict->windowStart &&
+      offset - dict->windowStart + n <= dict->windowLength) {
+    if (n != 0) std::memcpy(buf, dict->window + (offset - dict->windowStart), n);
+    return true;
   }
   return File_ReadAt(file, offset, buf, n);
 }
@@ -203,6 +209,9 @@ void DictFile_Init(DictFile* dict, FILE* file) {
   dict->entryIndexCut = 0;
   dict->entryIndexSound = 0;
   dict->outOfMemory = 0;
+  dict->window = nullptr;
+  dict->windowStart = 0;
+  dict->windowLength = 0;
   dict->headerResult = dict->filtersResult = dict->regionTableResult = -1;
   dict->areaCodesResult = dict->numberIndexResult = dict->entryIndexResult = -1;
 }
@@ -407,14 +416,55 @@ int Dict_ReadEntryIndex(DictFile* dict) {
   return 0;
 }
 
+namespace {
+
+// The most read ahead at once: sections 0 to 4 within their limits and a block index.
+constexpr uint64_t kReadAheadMax = 512 * 1024;
+
+// Reads [start, start + length) of the file (cut at its end) into a new window; no window when
+// it is too long, cannot be read or allocated (the steps then read the file themselves).
+void ReadAhead(DictFile* dict, uint64_t start, uint64_t length) {
+  Mem_Free(const_cast<uint8_t*>(dict->window));
+  dict->window = nullptr;
+  if (start >= static_cast<uint64_t>(dict->fileSize)) return;
+  length = std::min<uint64_t>(length, static_cast<uint64_t>(dict->fileSize) - start);
+  if (length == 0 || length > kReadAheadMax) return;
+  auto* bytes = static_cast<uint8_t*>(Mem_Alloc(static_cast<size_t>(length)));
+  if (bytes == nullptr) return;
+  if (!File_ReadAt(dict->file, start, bytes, static_cast<size_t>(length))) {
+    Mem_Free(bytes);
+    return;
+  }
+  dict->window = bytes;
+  dict->windowStart = start;
+  dict->windowLength = static_cast<uint32_t>(length);
+}
+
+}  // namespace
+
 void Dict_ReadAll(DictFile* dict) {
   uint8_t header[kDictHeaderSize];
   dict->headerResult = static_cast<int8_t>(Dict_ReadHeader(dict, header));
+  // Each step reads a few small pieces: the tables of sections 0 to 4 and the head and (a
+  // usual) index of section 5 lie together after the header and are read in one go, section
+  // 6's head and index in another, which spares the system calls of a dozen reads.
+  const uint64_t start5 = Dict_SectionStart(dict, 5);
+  if (dict->headerResult == 0) {
+    ReadAhead(dict, kDictHeaderSize,
+              start5 - kDictHeaderSize +
+                  std::min<uint64_t>(dict->sectionSizes[5], kSectionHeadSize + 4096));
+  }
   dict->filtersResult = static_cast<int8_t>(Dict_ReadFilters(dict));
   dict->regionTableResult = static_cast<int8_t>(Dict_ReadRegionTable(dict));
   dict->areaCodesResult = static_cast<int8_t>(Dict_ReadAreaCodeSets(dict));
   dict->numberIndexResult = static_cast<int8_t>(Dict_ReadNumberIndex(dict));
+  if (dict->headerResult == 0) {
+    ReadAhead(dict, Dict_SectionStart(dict, 6),
+              std::min<uint64_t>(dict->sectionSizes[6], kSectionHeadSize + 4096));
+  }
   dict->entryIndexResult = static_cast<int8_t>(Dict_ReadEntryIndex(dict));
+  Mem_Free(const_cast<uint8_t*>(dict->window));
+  dict->window = nullptr;
 }
 
 int Dict_LoadBlock(const DictFile* dict, int section, uint32_t offset, uint32_t size,

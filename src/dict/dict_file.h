@@ -80,6 +80,12 @@ struct DictFile {
   // incomplete, and a search must not report it.
   uint8_t outOfMemory;
 
+  // While Dict_ReadAll runs: file bytes read ahead in one go (windowLength bytes from file
+  // offset windowStart), which the steps read from instead of the file.
+  const uint8_t* window;
+  uint64_t windowStart;
+  uint32_t windowLength;
+
   // What each read step returned, once Dict_ReadAll ran them all.
   int8_t headerResult;
   int8_t filtersResult;

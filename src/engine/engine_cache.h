@@ -68,6 +68,9 @@ struct NameIndexRecord {
   uint16_t block;
   uint16_t ordinal;
 };
+inline uint64_t NameIndexRecord_Key(const NameIndexRecord& r) {
+  return (uint64_t{r.keyHigh} << 32) | r.keyLow;
+}
 struct NameIndex {
   const NameIndexRecord* records;
   uint32_t count;

@@ -51,7 +51,7 @@ int Dict_CollectGroups(const DictFile* dict, uint32_t key, DictBlockBuffer* buff
     DecodedNumberBlock block{nullptr, nullptr, 0, 1, 0};
     void* storage = nullptr;
     if (Dict_LoadBlock(dict, 5, selected.offset, selected.size, buffer) == 0) {
-      storage = Mem_Alloc(DecodedNumberBlock_Bytes(buffer->data, buffer->length));
+      storage = Mem_Alloc(DecodedNumberBlock_Bytes(buffer->length));
       if (storage == nullptr) {
         buffer->outOfMemory = 1;
         return -1;

@@ -61,6 +61,38 @@ void NameSearch_SelectCorrectionBlocks(const DictFile* dict, const SearchCriteri
   if (noneChosen && k > 0) Dict_AppendGroup(selection, k - 1);
 }
 
+uint64_t NameSearch_IndexKey(const char* text, uint32_t length) {
+  uint64_t key = 0;
+  uint32_t i = 0;
+  for (; i < 8 && i < length && text[i] != '\0'; ++i) {
+    key = (key << 8) | static_cast<uint8_t>(text[i]);
+  }
+  return i < 8 ? key << (8 * (8 - i)) : key;
+}
+
+bool NameSearch_SortIndex(NameIndexRecord* records, uint32_t count) {
+  auto* spare = static_cast<NameIndexRecord*>(Mem_Alloc(size_t{count} * sizeof *records));
+  if (spare == nullptr) return false;
+  // A byte at a time from the lowest (a stable counting sort each), passing over a byte that
+  // every key shares.
+  NameIndexRecord* from = records;
+  NameIndexRecord* to = spare;
+  for (int shift = 0; shift < 64; shift += 8) {
+    auto digit = [shift](const NameIndexRecord& r) {
+      return (NameIndexRecord_Key(r) >> shift) & 0xFF;
+    };
+    uint32_t counts[257] = {};
+    for (uint32_t i = 0; i < count; ++i) ++counts[digit(from[i]) + 1];
+    if (counts[digit(from[0]) + 1] == count) continue;
+    for (int b = 0; b < 256; ++b) counts[b + 1] += counts[b];
+    for (uint32_t i = 0; i < count; ++i) to[counts[digit(from[i])]++] = from[i];
+    std::swap(from, to);
+  }
+  if (from != records) std::memcpy(records, from, size_t{count} * sizeof *records);
+  Mem_Free(spare);
+  return true;
+}
+
 namespace {
 
 constexpr char kMultiWildcard[] = "\x81\x96";
@@ -78,18 +110,6 @@ uint32_t LiteralLength(const PatternMatcher* matcher) {
   }
   return n;
 }
-
-// The first eight bytes of a text, zero-padded, as a number: names in this order are in the
-// order of their bytes.
-uint64_t NameKey(const char* text, uint32_t length) {
-  uint64_t key = 0;
-  for (uint32_t i = 0; i < 8; ++i) {
-    const uint8_t b = i < length ? static_cast<uint8_t>(text[i]) : 0;
-    key = (key << 8) | b;
-  }
-  return key;
-}
-uint64_t RecordKey(const NameIndexRecord& r) { return (uint64_t{r.keyHigh} << 32) | r.keyLow; }
 
 // Builds the name index of the region from the file's entry blocks of that region. Its records
 // (on the heap, to be freed) go to *index; false when a block could not be had or memory ran
@@ -115,8 +135,7 @@ bool BuildNameIndex(SearchState* s, uint16_t region, NameIndex* index) {
       capacity = static_cast<uint32_t>(grown);
     }
     for (uint32_t i = 0; records != nullptr && i < block->count; ++i) {
-      const char* name = block->texts + block->entries[i].name;
-      const uint64_t key = NameKey(name, static_cast<uint32_t>(std::strlen(name)));
+      const uint64_t key = NameSearch_IndexKey(block->texts + block->entries[i].name, 8);
       records[count++] = NameIndexRecord{static_cast<uint32_t>(key >> 32),
                                          static_cast<uint32_t>(key), static_cast<uint16_t>(k),
                                          static_cast<uint16_t>(i)};
@@ -130,11 +149,11 @@ bool BuildNameIndex(SearchState* s, uint16_t region, NameIndex* index) {
     Mem_Free(records);
     return false;
   }
-  std::sort(records, records + count, [](const NameIndexRecord& a, const NameIndexRecord& b) {
-    const uint64_t ka = RecordKey(a), kb = RecordKey(b);
-    if (ka != kb) return ka < kb;
-    return a.block != b.block ? a.block < b.block : a.ordinal < b.ordinal;
-  });
+  // The records were made in entry order, which the sort keeps among equal keys.
+  if (count != 0 && !NameSearch_SortIndex(records, static_cast<uint32_t>(count))) {
+    Mem_Free(records);
+    return false;
+  }
   *index = NameIndex{records, static_cast<uint32_t>(count)};
   return true;
 }
@@ -157,15 +176,15 @@ bool FindCandidates(SearchState* s) {
   for (uint32_t b = 0; b < s->selection.selectedCount; ++b) {
     selected[s->selection.selected[b].index] = 1;
   }
-  const uint64_t low = NameKey(s->matcher.pattern, literal);
+  const uint64_t low = NameSearch_IndexKey(s->matcher.pattern, literal);
   const uint64_t high = literal >= 8 ? low : low | (~uint64_t{0} >> (8 * literal));
   const NameIndexRecord* first = std::partition_point(
       index->records, index->records + index->count,
-      [&](const NameIndexRecord& r) { return RecordKey(r) < low; });
+      [&](const NameIndexRecord& r) { return NameIndexRecord_Key(r) < low; });
   s->candidateCount = 0;
   bool kept = true;
   for (const NameIndexRecord* r = first;
-       r < index->records + index->count && RecordKey(*r) <= high; ++r) {
+       r < index->records + index->count && NameIndexRecord_Key(*r) <= high; ++r) {
     if (!selected[r->block]) continue;
     if (s->candidateCount == s->candidateCapacity) {
       const uint32_t grown = s->candidateCapacity ? 2 * s->candidateCapacity : 256;

@@ -20,4 +20,11 @@ void NameSearch_SelectBlocks(const DictFile* dict, const SearchCriteria* criteri
 void NameSearch_SelectCorrectionBlocks(const DictFile* dict, const SearchCriteria* criteria,
                                        BlockSelection* selection);
 
+// The name index's key of a text: its first eight bytes (up to its NUL, or length bytes),
+// zero-padded, as a number, so that keys are in the order of the texts' bytes.
+uint64_t NameSearch_IndexKey(const char* text, uint32_t length);
+// Sorts index records by key, those of equal keys keeping their order. False when out of
+// memory.
+bool NameSearch_SortIndex(NameIndexRecord* records, uint32_t count);
+
 #endif  // QOR3_SEARCH_NAME_SEARCH_H

@@ -345,7 +345,7 @@ const DecodedNumberBlock* Search_NumberBlock(SearchState* s, const SelectedBlock
   const int loaded = LoadBlock(s, 5, selected);
   if (loaded < 0) return nullptr;
   if (loaded == 1) {
-    const size_t bytes = DecodedNumberBlock_Bytes(s->buffer.data, s->buffer.length);
+    const size_t bytes = DecodedNumberBlock_Bytes(s->buffer.length);
     if (bytes > s->numberStorageSize) {
       Mem_Free(s->numberStorage);
       s->numberStorageSize = 0;

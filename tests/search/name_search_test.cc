@@ -2,14 +2,17 @@
 // and the two block selection rules on real files.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <memory>
+#include <random>
 #include <string>
 #include <vector>
 
 #include "base/mem.h"
 #include "search/dict_reader.h"
+#include "engine/engine_cache.h"
 #include "search/name_search.h"
 #include "support/search_session.h"
 #include "support/test_dicts.h"
@@ -418,6 +421,46 @@ TEST_F(NameSearchSelectionTest, TheCorrectionFileReadsTheBlockWhereTheKeyWouldSt
   EXPECT_EQ(Groups(true, 13099, ""), GroupList{}) << "before the first record";
   // Record 0 equal to the key leaves the none-chosen flag set: it comes again at the end.
   EXPECT_EQ(Groups(true, 13100, "１丁目"), (GroupList{0, 0}));
+}
+
+}  // namespace
+
+namespace {
+
+// The name index: keys order texts as their bytes do, and the sort keeps equal keys in entry
+// order.
+TEST(NameIndexTest, KeysFollowTheBytesAndTheSortIsStable) {
+  std::mt19937 random(7);
+  std::vector<std::string> texts;
+  for (int i = 0; i < 3000; ++i) {
+    std::string t;
+    const int n = static_cast<int>(random() % 12);
+    // Few byte values, so that many texts share their first bytes.
+    for (int k = 0; k < n; ++k) {
+      t += static_cast<char>(k < 4 ? 0x81 + random() % 3 : 1 + random() % 255);
+    }
+    texts.push_back(t);
+  }
+  std::vector<NameIndexRecord> records;
+  for (size_t i = 0; i < texts.size(); ++i) {
+    const uint64_t key = NameSearch_IndexKey(texts[i].c_str(), 8);
+    records.push_back({static_cast<uint32_t>(key >> 32), static_cast<uint32_t>(key),
+                       static_cast<uint16_t>(i >> 8), static_cast<uint16_t>(i & 0xFF)});
+  }
+  std::vector<NameIndexRecord> expected = records;
+  // By the first eight bytes, NUL-padded (string comparison is of unsigned bytes).
+  auto head = [&](const NameIndexRecord& r) {
+    std::string h = texts[r.block << 8 | r.ordinal].substr(0, 8);
+    h.resize(8, '\0');
+    return h;
+  };
+  std::stable_sort(expected.begin(), expected.end(),
+                   [&](const auto& a, const auto& b) { return head(a) < head(b); });
+  ASSERT_TRUE(NameSearch_SortIndex(records.data(), static_cast<uint32_t>(records.size())));
+  for (size_t i = 0; i < records.size(); ++i) {
+    ASSERT_EQ(records[i].block, expected[i].block) << i;
+    ASSERT_EQ(records[i].ordinal, expected[i].ordinal) << i;
+  }
 }
 
 }  // namespace
