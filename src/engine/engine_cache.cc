@@ -1,11 +1,18 @@
-// The engine cache: items in one list from most to least recently used, each a header and
-// its payload in one allocation. A file item owns its blocks and name indexes: they are found
-// through its slots, and they go when it goes.
+// The engine cache: items, each a header and its payload in one allocation, in one list from
+// the most recently added or spared to the oldest. A file item owns its blocks and name
+// indexes: they are found through its slots, and they go when it goes.
+//
+// Finding takes the lock shared, so searches find at once; adding and evicting take it alone.
+// A search marks what it finds as used instead of moving it in the list (which would need the
+// lock alone); eviction goes from the oldest item on, spares a used one once (clearing the mark
+// and moving it to the front) and passes over pinned ones.
 #include "engine/engine_cache.h"
 
 #include <atomic>
 #include <cstring>
 #include <mutex>
+#include <new>
+#include <shared_mutex>
 
 #include "base/mem.h"
 #include "engine/engine_state.h"
@@ -15,12 +22,13 @@ namespace {
 enum ItemKind : uint8_t { kFileItem, kNumberBlockItem, kEntryBlockItem, kNameIndexItem, kUnionItem };
 
 struct alignas(8) CacheItem {
-  CacheItem* newer;  // the recency list
+  CacheItem* newer;  // the list
   CacheItem* older;
   CacheItem* owner;      // a block's or index's file
   CacheItem* nextIndex;  // the next name index of the same file
   size_t bytes;          // the allocation and the tables it owns
-  uint32_t pins;
+  std::atomic<uint32_t> pins;
+  std::atomic<bool> used;  // found since eviction last passed it
   uint32_t slot;  // block number, region code or prefix number
   uint8_t kind;
 };
@@ -44,13 +52,20 @@ struct NameIndexNode {
 
 constexpr uint32_t kFileSlots = kDictNumberLimit + 1;  // the last: the correction file
 
-std::mutex g_mutex;
+// Shared: finding (and reading slots); alone: anything that changes the lists or slots.
+std::shared_mutex g_lock;
 CacheItem* g_newest = nullptr;
 CacheItem* g_oldest = nullptr;
+uint64_t g_itemCount = 0;
 CacheItem* g_files[kFileSlots];
 CacheItem* g_unions[kPrefixNumberLimit];
-uint64_t g_budget = kEngineCacheBudget;
-EngineCacheStats g_stats;
+std::atomic<uint64_t> g_budget{kEngineCacheBudget};
+std::atomic<uint64_t> g_bytes{0};
+std::atomic<uint64_t> g_lookups{0};
+std::atomic<uint64_t> g_hits{0};
+uint64_t g_peakBytes = 0;
+uint64_t g_evictions = 0;
+uint64_t g_clears = 0;
 std::atomic<bool> g_stale{false};
 
 #if defined(QOR3_FAULT_INJECTION)
@@ -73,9 +88,9 @@ CacheItem* ItemOf(const void* payload) {
 // A new unlinked, unpinned item with payload bytes after its header; null when out of memory.
 CacheItem* NewItem(ItemKind kind, size_t payload, uint32_t slot) {
   if (Refuses()) return nullptr;
-  auto* item = static_cast<CacheItem*>(Mem_Alloc(sizeof(CacheItem) + payload));
-  if (item == nullptr) return nullptr;
-  *item = CacheItem{};
+  void* storage = Mem_Alloc(sizeof(CacheItem) + payload);
+  if (storage == nullptr) return nullptr;
+  auto* item = new (storage) CacheItem();
   item->bytes = sizeof(CacheItem) + payload;
   item->kind = kind;
   item->slot = slot;
@@ -100,11 +115,6 @@ void LinkNewest(CacheItem* item) {
   g_newest = item;
 }
 
-void Touch(CacheItem* item) {
-  if (item == g_newest) return;
-  Unlink(item);
-  LinkNewest(item);
-}
 
 // The slot that holds item.
 CacheItem** SlotOf(CacheItem* item) {
@@ -142,74 +152,83 @@ void Drop(CacheItem* item) {
   CacheItem** slot = SlotOf(item);
   *slot = item->kind == kNameIndexItem ? item->nextIndex : nullptr;
   Unlink(item);
-  g_stats.bytes -= item->bytes;
+  --g_itemCount;
+  g_bytes -= item->bytes;
   Mem_Free(item);
 }
 
+bool Pinned(const CacheItem* item) { return item->pins.load(std::memory_order_acquire) != 0; }
+
+// Whether nobody holds the item (nor, for a file, any of its blocks and indexes).
 bool Evictable(CacheItem* item) {
-  if (item->pins != 0) return false;
+  if (Pinned(item)) return false;
   if (item->kind != kFileItem) return true;
   const FileNode* node = Payload<FileNode>(item);
   for (uint32_t k = 0; k < node->file.dict.numberIndexCount; ++k) {
-    if (node->numberBlocks[k] && node->numberBlocks[k]->pins) return false;
+    if (node->numberBlocks[k] && Pinned(node->numberBlocks[k])) return false;
   }
   for (CacheItem* block : node->entryBlocks) {
-    if (block && block->pins) return false;
+    if (block && Pinned(block)) return false;
   }
   for (CacheItem* index = node->indexes; index; index = index->nextIndex) {
-    if (index->pins) return false;
+    if (Pinned(index)) return false;
   }
   return true;
 }
 
-// Evicts the least recently used items that nobody holds until the cache is within budget.
+// Evicts items nobody holds, oldest first and each used one spared once, until the cache is
+// within budget (or every item was looked at twice). Under the lock alone.
 void Shrink() {
+  uint64_t steps = 2 * g_itemCount + 1;
   CacheItem* item = g_oldest;
-  while (g_stats.bytes > g_budget && item != nullptr) {
+  while (g_bytes > g_budget && item != nullptr && steps-- > 0) {
     CacheItem* newer = item->newer;
-    if (Evictable(item)) {
+    if (!Evictable(item)) {
+      item = newer;
+    } else if (item->used.exchange(false, std::memory_order_relaxed)) {
+      Unlink(item);
+      LinkNewest(item);
+      item = newer != nullptr ? newer : g_oldest;
+    } else {
       // A file dropped with its blocks may take the next item along: start again.
       const bool file = item->kind == kFileItem;
       Drop(item);
-      ++g_stats.evictions;
+      ++g_evictions;
       item = file ? g_oldest : newer;
-    } else {
-      item = newer;
     }
   }
 }
 
-// Pins and returns the payload in slot, or null.
+// Pins the item (under the lock, shared) and returns its payload; null for none.
 void* FindIn(CacheItem* item) {
-  ++g_stats.lookups;
   if (item == nullptr) return nullptr;
-  ++g_stats.hits;
-  ++item->pins;
-  Touch(item);
+  item->pins.fetch_add(1, std::memory_order_relaxed);
+  item->used.store(true, std::memory_order_relaxed);
   return item + 1;
 }
 
-// Puts a filled item into the empty *slot (under the lock) and returns its payload pinned.
+// Puts a filled item into the empty *slot (under the lock, alone) and returns its payload
+// pinned.
 void* Insert(CacheItem** slot, CacheItem* item, CacheItem* owner) {
   item->owner = owner;
-  item->pins = 1;
+  item->pins.store(1, std::memory_order_relaxed);
   *slot = item;
   LinkNewest(item);
-  g_stats.bytes += item->bytes;
-  if (g_stats.bytes > g_stats.peakBytes) g_stats.peakBytes = g_stats.bytes;
+  ++g_itemCount;
+  g_bytes += item->bytes;
+  if (g_bytes > g_peakBytes) g_peakBytes = g_bytes;
   Shrink();
   return item + 1;
 }
 
 // Adds item in *slot unless another search filled it meanwhile: the payload kept, pinned.
 void* Add(CacheItem* item, CacheItem* owner, CacheItem** slot) {
-  std::lock_guard<std::mutex> guard(g_mutex);
+  std::unique_lock<std::shared_mutex> guard(g_lock);
   if (*slot != nullptr) {
-    CacheItem* existing = *slot;
+    void* existing = FindIn(*slot);
+    guard.unlock();
     Mem_Free(item);
-    ++existing->pins;
-    Touch(existing);
-    return existing + 1;
+    return existing;
   }
   return Insert(slot, item, owner);
 }
@@ -219,15 +238,20 @@ bool Fits(size_t bytes) { return bytes <= g_budget; }
 }  // namespace
 
 void EngineCache_Stats(EngineCacheStats* out) {
-  std::lock_guard<std::mutex> guard(g_mutex);
-  *out = g_stats;
-  out->budget = g_budget;
+  std::shared_lock<std::shared_mutex> guard(g_lock);
+  *out = EngineCacheStats{g_lookups, g_hits, g_evictions, g_clears, g_bytes, g_peakBytes,
+                         g_budget};
+}
+
+void EngineCache_Count(uint32_t lookups, uint32_t hits) {
+  if (lookups != 0) g_lookups.fetch_add(lookups, std::memory_order_relaxed);
+  if (hits != 0) g_hits.fetch_add(hits, std::memory_order_relaxed);
 }
 
 const CachedFile* EngineCache_FindFile(uint32_t number) {
   const int slot = FileSlot(number);
   if (slot < 0 || g_budget == 0) return nullptr;
-  std::lock_guard<std::mutex> guard(g_mutex);
+  std::shared_lock<std::shared_mutex> guard(g_lock);
   return static_cast<const CachedFile*>(FindIn(g_files[slot]));
 }
 
@@ -263,13 +287,13 @@ const CachedFile* EngineCache_AddFile(uint32_t number, FILE* file) {
     Mem_Free(item);
     return nullptr;
   }
-  std::unique_lock<std::mutex> guard(g_mutex);
+  std::unique_lock<std::shared_mutex> guard(g_lock);
   if (g_files[slot] == nullptr) {
     return static_cast<const CachedFile*>(Insert(&g_files[slot], item, nullptr));
   }
   // Another search read it meanwhile.
   CacheItem* existing = g_files[slot];
-  ++existing->pins;
+  FindIn(existing);
   guard.unlock();
   DictFile_Free(dict);
   Mem_Free(node->numberBlocks);
@@ -279,7 +303,7 @@ const CachedFile* EngineCache_AddFile(uint32_t number, FILE* file) {
 
 const DecodedNumberBlock* EngineCache_FindNumberBlock(const CachedFile* file, uint32_t k) {
   if (k >= file->dict.numberIndexCount) return nullptr;
-  std::lock_guard<std::mutex> guard(g_mutex);
+  std::shared_lock<std::shared_mutex> guard(g_lock);
   const auto* node = reinterpret_cast<const FileNode*>(file);
   return static_cast<const DecodedNumberBlock*>(FindIn(node->numberBlocks[k]));
 }
@@ -311,7 +335,7 @@ const DecodedNumberBlock* EngineCache_AddNumberBlock(const CachedFile* file, uin
 
 const DecodedEntryBlock* EngineCache_FindEntryBlock(const CachedFile* file, uint32_t k) {
   if (k >= kEntryBlockMax) return nullptr;
-  std::lock_guard<std::mutex> guard(g_mutex);
+  std::shared_lock<std::shared_mutex> guard(g_lock);
   const auto* node = reinterpret_cast<const FileNode*>(file);
   return static_cast<const DecodedEntryBlock*>(FindIn(node->entryBlocks[k]));
 }
@@ -334,7 +358,7 @@ const DecodedEntryBlock* EngineCache_AddEntryBlock(const CachedFile* file, uint3
 }
 
 const NameIndex* EngineCache_FindNameIndex(const CachedFile* file, uint16_t region) {
-  std::lock_guard<std::mutex> guard(g_mutex);
+  std::shared_lock<std::shared_mutex> guard(g_lock);
   const auto* node = reinterpret_cast<const FileNode*>(file);
   CacheItem* index = node->indexes;
   while (index != nullptr && index->slot != region) index = index->nextIndex;
@@ -355,12 +379,12 @@ const NameIndex* EngineCache_AddNameIndex(const CachedFile* file, uint16_t regio
   *copy = NameIndex{records, index->count};
   CacheItem* owner = ItemOf(file);
   auto* node = reinterpret_cast<FileNode*>(const_cast<CachedFile*>(file));
-  std::lock_guard<std::mutex> guard(g_mutex);
+  std::unique_lock<std::shared_mutex> guard(g_lock);
   for (CacheItem* existing = node->indexes; existing; existing = existing->nextIndex) {
     if (existing->slot == region) {
+      FindIn(existing);
+      guard.unlock();
       Mem_Free(item);
-      ++existing->pins;
-      Touch(existing);
       return Payload<NameIndex>(existing);
     }
   }
@@ -372,7 +396,7 @@ const NameIndex* EngineCache_AddNameIndex(const CachedFile* file, uint16_t regio
 
 const AreaCodeSets* EngineCache_FindAreaUnion(uint32_t prefix) {
   if (prefix >= kPrefixNumberLimit || g_budget == 0) return nullptr;
-  std::lock_guard<std::mutex> guard(g_mutex);
+  std::shared_lock<std::shared_mutex> guard(g_lock);
   return static_cast<const AreaCodeSets*>(FindIn(g_unions[prefix]));
 }
 
@@ -389,25 +413,26 @@ const AreaCodeSets* EngineCache_AddAreaUnion(uint32_t prefix, const AreaCodeSets
 
 void EngineCache_Release(const void* pinned) {
   if (pinned == nullptr) return;
-  std::lock_guard<std::mutex> guard(g_mutex);
   // What a search held past the budget goes once nobody holds it.
-  if (--ItemOf(pinned)->pins == 0 && g_stats.bytes > g_budget) Shrink();
+  if (ItemOf(pinned)->pins.fetch_sub(1, std::memory_order_release) == 1 && g_bytes > g_budget) {
+    std::unique_lock<std::shared_mutex> guard(g_lock);
+    Shrink();
+  }
 }
 
 void EngineCache_Retain(const void* pinned) {
-  std::lock_guard<std::mutex> guard(g_mutex);
-  ++ItemOf(pinned)->pins;
+  ItemOf(pinned)->pins.fetch_add(1, std::memory_order_relaxed);
 }
 
 void EngineCache_Clear() {
-  std::lock_guard<std::mutex> guard(g_mutex);
+  std::unique_lock<std::shared_mutex> guard(g_lock);
   for (CacheItem*& file : g_files) {
     if (file) Drop(file);
   }
   for (CacheItem*& sets : g_unions) {
     if (sets) Drop(sets);
   }
-  ++g_stats.clears;
+  ++g_clears;
   g_stale = false;
 }
 
@@ -425,12 +450,12 @@ unsigned long EngineCache_AllocationCount() { return g_allocations; }
 
 void EngineCache_SetBudget(uint64_t bytes) {
   EngineCache_Clear();
-  std::lock_guard<std::mutex> guard(g_mutex);
+  std::unique_lock<std::shared_mutex> guard(g_lock);
   g_budget = bytes;
 }
 
 long EngineCache_LiveBlocks() {
-  std::lock_guard<std::mutex> guard(g_mutex);
+  std::shared_lock<std::shared_mutex> guard(g_lock);
   long blocks = 0;
   for (CacheItem* item = g_newest; item != nullptr; item = item->older) {
     ++blocks;

@@ -4,7 +4,8 @@
 //
 // Everything handed out is pinned: it stays valid and unchanged until released, and eviction
 // passes it by. Items are never changed once added, so searches read them without a lock; the
-// cache's own lists are guarded by one mutex, held only to find, add, release or evict.
+// cache's lists and slots are guarded by one lock, taken shared to find and alone to add or
+// evict.
 // EngineCache_Clear must only run when no search holds anything (under the engine's exclusive
 // lock).
 #ifndef QOR3_ENGINE_ENGINE_CACHE_H
@@ -32,6 +33,9 @@ struct EngineCacheStats {
   uint64_t budget;
 };
 void EngineCache_Stats(EngineCacheStats* out);
+// Adds a search's lookups and hits to the counters (searches count their own, so that finding
+// writes nothing that all of them share).
+void EngineCache_Count(uint32_t lookups, uint32_t hits);
 
 // A dictionary or correction file as read once: its tables (Dict_ReadAll; the file is not
 // kept open) and the identity of the file they were read from.

@@ -165,7 +165,7 @@ bool FindCandidates(SearchState* s) {
   const uint32_t literal = LiteralLength(&s->matcher);
   if (literal == 0 || s->cached == nullptr || s->selection.selectedCount == 0) return false;
   const uint16_t region = s->criteria.regionCode;
-  const NameIndex* index = EngineCache_FindNameIndex(s->cached, region);
+  const NameIndex* index = Search_Counted(s, EngineCache_FindNameIndex(s->cached, region));
   NameIndex built{nullptr, 0};
   if (index == nullptr) {
     if (!BuildNameIndex(s, region, &built)) return false;

@@ -166,7 +166,7 @@ bool ReadFile(SearchState* s, uint32_t number, bool correctionFile, EntryHandler
   s->entryNamesKnown = false;
   s->useCandidates = false;
   s->stream = nullptr;
-  s->cached = s->useCache ? EngineCache_FindFile(number) : nullptr;
+  s->cached = s->useCache ? Search_Counted(s, EngineCache_FindFile(number)) : nullptr;
   if (s->cached == nullptr) {
     FILE* file = OpenEngineFile(s->engine, number);
     if (file == nullptr) return false;
@@ -214,7 +214,8 @@ void ResetRun(SearchState* s) {
 void RunOnce(SearchState* s, SearchRequest* request) {
   const EngineState* engine = s->engine;
   if (s->useCache && s->areaUnionKey >= 0) {
-    s->areaCodes = EngineCache_FindAreaUnion(static_cast<uint32_t>(s->areaUnionKey));
+    s->areaCodes =
+        Search_Counted(s, EngineCache_FindAreaUnion(static_cast<uint32_t>(s->areaUnionKey)));
     s->areaPin = s->areaCodes;
     s->areaCodesKnown = s->areaCodes != nullptr;
   }
@@ -288,11 +289,14 @@ SearchState* SearchState_New(const EngineState* engine, const SearchMode* mode) 
   s->areaContributors = 0;
   s->outOfMemory = false;
   s->cacheMismatch = false;
+  s->cacheLookups = 0;
+  s->cacheHits = 0;
   return s;
 }
 
 void SearchState_Free(SearchState* s) {
   if (s == nullptr) return;
+  EngineCache_Count(s->cacheLookups, s->cacheHits);
   DictFile_Free(&s->dict);
   DecodedEntryBuilder_Free(&s->builder);
   Mem_Free(s->numberStorage);
@@ -338,7 +342,8 @@ void Search_AddAreaCodes(SearchState* s) {
 
 const DecodedNumberBlock* Search_NumberBlock(SearchState* s, const SelectedBlock& selected) {
   if (s->cached != nullptr) {
-    const DecodedNumberBlock* kept = EngineCache_FindNumberBlock(s->cached, selected.index);
+    const DecodedNumberBlock* kept =
+        Search_Counted(s, EngineCache_FindNumberBlock(s->cached, selected.index));
     if (kept != nullptr) return kept;
   }
   s->numberBlock = DecodedNumberBlock{nullptr, nullptr, 0, 1, 0};
@@ -369,7 +374,8 @@ const DecodedNumberBlock* Search_NumberBlock(SearchState* s, const SelectedBlock
 
 const DecodedEntryBlock* Search_EntryBlock(SearchState* s, const SelectedBlock& selected) {
   if (s->cached != nullptr) {
-    const DecodedEntryBlock* kept = EngineCache_FindEntryBlock(s->cached, selected.index);
+    const DecodedEntryBlock* kept =
+        Search_Counted(s, EngineCache_FindEntryBlock(s->cached, selected.index));
     if (kept != nullptr) return kept;
   }
   const int variant = s->correctionFile ? kDecodeCorrection : kDecodeDictionary;

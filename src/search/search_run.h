@@ -95,6 +95,8 @@ struct SearchState {
 
   bool outOfMemory;
   bool cacheMismatch;
+  uint32_t cacheLookups;  // counted here, added to the cache's counters at the end
+  uint32_t cacheHits;
 };
 
 struct SearchMode {
@@ -134,6 +136,13 @@ void Search_AddAreaCodes(SearchState* state);
 const DecodedNumberBlock* Search_NumberBlock(SearchState* state, const SelectedBlock& selected);
 const DecodedEntryBlock* Search_EntryBlock(SearchState* state, const SelectedBlock& selected);
 void Search_ReleaseBlock(SearchState* state, const void* block);
+// Counts a lookup in the engine cache and passes on what it found.
+template <typename T>
+const T* Search_Counted(SearchState* state, const T* found) {
+  ++state->cacheLookups;
+  state->cacheHits += found != nullptr;
+  return found;
+}
 // The selected block of section 6's record k.
 SelectedBlock Search_EntryBlockOf(const DictFile* dict, uint32_t k);
 
