@@ -42,7 +42,7 @@ constexpr uint16_t kKindAll = 3;
 
 struct SearchMode;
 
-// Everything one search works with (about 360 KiB: on the heap, one per call, so searches
+// Everything one search works with (about 310 KiB: on the heap, one per call, so searches
 // share nothing but the engine and its cache).
 struct SearchState {
   const EngineState* engine;

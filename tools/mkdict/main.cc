@@ -56,7 +56,7 @@ Options:
                      extended values, one per line: an area code followed by the first
                      digit after it ("0425": area code 042 when the next digit is 5)
   --block-bytes N    target decompressed size of an entry block, 1024..150000; default
-                     32768. Raised automatically when the data needs more than 256 blocks
+                     16384. Raised automatically when the data needs more than 256 blocks
   --split            build every dictionary of a whole set from one TSV: its extra column
                      dictionary gives each listing's dictionary number, and
                      OUTPUT_DIR/qorNNNN.dct is built for each number. Every dictionary is
