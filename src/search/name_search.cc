@@ -63,11 +63,12 @@ void NameSearch_SelectCorrectionBlocks(const DictFile* dict, const SearchCriteri
 
 uint64_t NameSearch_IndexKey(const char* text, uint32_t length) {
   uint64_t key = 0;
-  uint32_t i = 0;
-  for (; i < 8 && i < length && text[i] != '\0'; ++i) {
-    key = (key << 8) | static_cast<uint8_t>(text[i]);
+  bool ended = false;
+  for (uint32_t i = 0; i < 8; ++i) {
+    ended = ended || i >= length || text[i] == '\0';
+    key = (key << 8) | (ended ? 0 : static_cast<uint8_t>(text[i]));
   }
-  return i < 8 ? key << (8 * (8 - i)) : key;
+  return key;
 }
 
 bool NameSearch_SortIndex(NameIndexRecord* records, uint32_t count) {
