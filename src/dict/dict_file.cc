@@ -191,6 +191,7 @@ void DictFile_Init(DictFile* dict, FILE* file) {
   // read).
   dict->file = file;
   dict->fileSize = -1;
+  dict->knownSize = -1;
   std::memset(dict->sectionSizes, 0, sizeof dict->sectionSizes);
   dict->filtersRead = 0;
   dict->regionTable = nullptr;
@@ -235,7 +236,11 @@ uint64_t Dict_SectionStart(const DictFile* dict, int i) {
 int Dict_ReadHeader(DictFile* dict, uint8_t* header) {
   std::memset(header, 0, kDictHeaderSize);
   std::memset(dict->sectionSizes, 0, sizeof dict->sectionSizes);
-  dict->fileSize = dict->file != nullptr ? File_Size(dict->file) : -1;
+  if (dict->file == nullptr) {
+    dict->fileSize = -1;
+  } else {
+    dict->fileSize = dict->knownSize >= 0 ? dict->knownSize : File_Size(dict->file);
+  }
   // A file shorter than its header (or of unknown size) contributes nothing: the header reads
   // as zeros and every section as empty.
   QOR_CHECK(dict->fileSize >= static_cast<int64_t>(kDictHeaderSize));

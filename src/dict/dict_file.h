@@ -51,6 +51,7 @@ struct EntryIndexRecord {
 struct DictFile {
   FILE* file;  // opened "rb" by whoever reads the file; DictFile_Free does not close it
   int64_t fileSize;
+  int64_t knownSize;  // the file's size where the opener knows it (else -1: it is asked)
   uint32_t sectionSizes[kDictSectionCount];
   uint8_t filtersRead;  // 1 once Dict_ReadFilters ran: the filters hold what it read
   uint8_t prefixFilter[kPrefixFilterMax];

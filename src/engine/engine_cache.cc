@@ -255,7 +255,8 @@ const CachedFile* EngineCache_FindFile(uint32_t number) {
   return static_cast<const CachedFile*>(FindIn(g_files[slot]));
 }
 
-const CachedFile* EngineCache_AddFile(uint32_t number, FILE* file) {
+const CachedFile* EngineCache_AddFile(uint32_t number, FILE* file,
+                                     const FileIdentity& identity) {
   const int slot = FileSlot(number);
   if (slot < 0 || g_budget == 0 || file == nullptr) return nullptr;
   CacheItem* item = NewItem(kFileItem, sizeof(FileNode), static_cast<uint32_t>(slot));
@@ -266,6 +267,8 @@ const CachedFile* EngineCache_AddFile(uint32_t number, FILE* file) {
   node->indexes = nullptr;
   DictFile* dict = &node->file.dict;
   DictFile_Init(dict, file);
+  dict->knownSize = static_cast<int64_t>(identity.size);
+  node->file.identity = identity;
   Dict_ReadAll(dict);
   if (Refuses()) dict->outOfMemory = 1;  // as when a table could not be allocated
   dict->file = nullptr;
@@ -273,9 +276,8 @@ const CachedFile* EngineCache_AddFile(uint32_t number, FILE* file) {
     node->numberBlocks =
         static_cast<CacheItem**>(Mem_AllocZeroed(dict->numberIndexCount, sizeof(CacheItem*)));
   }
-  const bool sound = !dict->outOfMemory &&
-                     (dict->numberIndexCount == 0 || node->numberBlocks != nullptr) &&
-                     Platform_OpenFileIdentity(file, &node->file.identity) == 0;
+  const bool sound =
+      !dict->outOfMemory && (dict->numberIndexCount == 0 || node->numberBlocks != nullptr);
   item->bytes += dict->regionTableLength + dict->entryIndexLength +
                  (dict->numberIndex ? sizeof(NumberIndexRecord) * (dict->numberIndexLength / 10 + 1)
                                     : 0) +

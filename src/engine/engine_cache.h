@@ -47,10 +47,10 @@ struct CachedFile {
 // The file of dictionary number (0..4999, or the correction file's number), pinned; null
 // when it is not cached.
 const CachedFile* EngineCache_FindFile(uint32_t number);
-// Reads the open file whole into the cache and returns it pinned. Null when the cache is off,
-// out of memory or over its budget with everything pinned; the caller then reads the file
-// itself.
-const CachedFile* EngineCache_AddFile(uint32_t number, FILE* file);
+// Reads the open file (of that identity) whole into the cache and returns it pinned. Null
+// when the cache is off, out of memory or over its budget with everything pinned; the caller
+// then reads the file itself.
+const CachedFile* EngineCache_AddFile(uint32_t number, FILE* file, const FileIdentity& identity);
 
 // Number block k (of section 5's index) of a pinned file, pinned; null when not cached.
 const DecodedNumberBlock* EngineCache_FindNumberBlock(const CachedFile* file, uint32_t k);

@@ -31,7 +31,10 @@ void Platform_ListDictionaryFiles(const char* dir, uint8_t* present);
 // Opens path for reading ("rb") when it is a regular file. A FIFO, device or directory is
 // refused without waiting on it (no writer, no carrier) and without reading from it. Null
 // when the path does not name a regular file that opens.
-FILE* Platform_OpenRegularFile(const char* path);
+// With identity non-null it also receives the identity of the file opened (FileIdentity,
+// below), read with the same call that tells it is a regular file.
+struct FileIdentity;
+FILE* Platform_OpenRegularFile(const char* path, FileIdentity* identity = nullptr);
 // Last modification time of an open file in local time: 0, or -1 when it cannot be told.
 int Platform_FileTime(FILE* file, LocalTime* out);
 // 0 when the file is gone afterwards (deleted, or was not there), else -1.
@@ -81,7 +84,5 @@ struct FileIdentity {
 };
 // 0, or -1 when the path cannot be examined (missing, say): out is then zeroed.
 int Platform_FileIdentity(const char* path, FileIdentity* out);
-// The identity of an open file (the one it was opened as, whatever its path names now).
-int Platform_OpenFileIdentity(FILE* file, FileIdentity* out);
 
 #endif  // QOR3_PLATFORM_PLATFORM_H

@@ -44,13 +44,23 @@ DIR* OpenDir(const char* dir) { return opendir(dir[0] ? dir : "."); }
 // A descriptor for reading path when it is a regular file, else -1. O_NONBLOCK keeps the
 // open of a FIFO without a writer (or of a device) from waiting; the type is then told
 // by fstat and the flag cleared, so reads of the regular file behave as usual.
-int OpenRegular(const char* path) {
+int IdentityFromStat(const struct stat& st, FileIdentity* out) {
+  out->size = static_cast<uint64_t>(st.st_size);
+  out->modified = static_cast<int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
+  out->changed = static_cast<int64_t>(st.st_ctim.tv_sec) * 1000000000 + st.st_ctim.tv_nsec;
+  out->volume = static_cast<uint64_t>(st.st_dev);
+  out->index = static_cast<uint64_t>(st.st_ino);
+  return 0;
+}
+
+int OpenRegular(const char* path, struct stat* statOut = nullptr) {
   const int fd = open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
   if (fd < 0) return -1;
   // O_NONBLOCK stays set: it keeps a FIFO or device from blocking the open, and changes
   // nothing for the regular file that is kept (sparing the system calls to clear it: a
   // search opens several files).
-  struct stat st;
+  struct stat own;
+  struct stat& st = statOut != nullptr ? *statOut : own;
   if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
     close(fd);
     return -1;
@@ -85,11 +95,16 @@ bool ProcessRuns(long pid) {
 
 }  // namespace
 
-FILE* Platform_OpenRegularFile(const char* path) {
-  const int fd = OpenRegular(path);
+FILE* Platform_OpenRegularFile(const char* path, FileIdentity* identity) {
+  struct stat st;
+  const int fd = OpenRegular(path, &st);
   if (fd < 0) return nullptr;
   FILE* file = fdopen(fd, "rb");
-  if (!file) close(fd);
+  if (!file) {
+    close(fd);
+    return nullptr;
+  }
+  if (identity != nullptr) IdentityFromStat(st, identity);
   return file;
 }
 
@@ -258,29 +273,9 @@ int Platform_WatchChanged(DirWatch*) { return 1; }
 void Platform_WatchClose(DirWatch*) {}
 #endif
 
-namespace {
-
-int IdentityFromStat(const struct stat& st, FileIdentity* out) {
-  out->size = static_cast<uint64_t>(st.st_size);
-  out->modified = static_cast<int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
-  out->changed = static_cast<int64_t>(st.st_ctim.tv_sec) * 1000000000 + st.st_ctim.tv_nsec;
-  out->volume = static_cast<uint64_t>(st.st_dev);
-  out->index = static_cast<uint64_t>(st.st_ino);
-  return 0;
-}
-
-}  // namespace
-
 int Platform_FileIdentity(const char* path, FileIdentity* out) {
   *out = FileIdentity{};
   struct stat st;
   if (stat(path, &st) != 0) return -1;
-  return IdentityFromStat(st, out);
-}
-
-int Platform_OpenFileIdentity(FILE* file, FileIdentity* out) {
-  *out = FileIdentity{};
-  struct stat st;
-  if (file == nullptr || fstat(fileno(file), &st) != 0) return -1;
   return IdentityFromStat(st, out);
 }

@@ -78,11 +78,26 @@ uint64_t Ticks(const FILETIME& t) {
   return (uint64_t{t.dwHighDateTime} << 32) | t.dwLowDateTime;
 }
 
+int IdentityFromHandle(HANDLE h, FileIdentity* out) {
+  BY_HANDLE_FILE_INFORMATION info;
+  if (!GetFileInformationByHandle(h, &info)) return -1;
+  auto join = [](DWORD high, DWORD low) { return (uint64_t{high} << 32) | low; };
+  out->size = join(info.nFileSizeHigh, info.nFileSizeLow);
+  out->modified = static_cast<int64_t>(
+      join(info.ftLastWriteTime.dwHighDateTime, info.ftLastWriteTime.dwLowDateTime));
+  out->changed = static_cast<int64_t>(
+      join(info.ftCreationTime.dwHighDateTime, info.ftCreationTime.dwLowDateTime));
+  out->volume = info.dwVolumeSerialNumber;
+  out->index = join(info.nFileIndexHigh, info.nFileIndexLow);
+  return 0;
+}
+
 }  // namespace
 
-FILE* Platform_OpenRegularFile(const char* path) {
+FILE* Platform_OpenRegularFile(const char* path, FileIdentity* identity) {
   HANDLE h = OpenRegular(path);
   if (h == INVALID_HANDLE_VALUE) return nullptr;
+  if (identity != nullptr && IdentityFromHandle(h, identity) != 0) *identity = FileIdentity{};
   const int fd = _open_osfhandle(reinterpret_cast<intptr_t>(h), _O_RDONLY | _O_BINARY);
   if (fd < 0) {
     CloseHandle(h);
@@ -244,23 +259,6 @@ void Platform_WatchClose(DirWatch* watch) {
   delete watch;
 }
 
-namespace {
-
-int IdentityFromHandle(HANDLE h, FileIdentity* out) {
-  BY_HANDLE_FILE_INFORMATION info;
-  if (!GetFileInformationByHandle(h, &info)) return -1;
-  auto join = [](DWORD high, DWORD low) { return (uint64_t{high} << 32) | low; };
-  out->size = join(info.nFileSizeHigh, info.nFileSizeLow);
-  out->modified = static_cast<int64_t>(
-      join(info.ftLastWriteTime.dwHighDateTime, info.ftLastWriteTime.dwLowDateTime));
-  out->changed = static_cast<int64_t>(
-      join(info.ftCreationTime.dwHighDateTime, info.ftCreationTime.dwLowDateTime));
-  out->volume = info.dwVolumeSerialNumber;
-  out->index = join(info.nFileIndexHigh, info.nFileIndexLow);
-  return 0;
-}
-
-}  // namespace
 
 int Platform_FileIdentity(const char* path, FileIdentity* out) {
   *out = FileIdentity{};
@@ -272,15 +270,4 @@ int Platform_FileIdentity(const char* path, FileIdentity* out) {
   CloseHandle(h);
   if (result != 0) *out = FileIdentity{};
   return result;
-}
-
-int Platform_OpenFileIdentity(FILE* file, FileIdentity* out) {
-  *out = FileIdentity{};
-  if (file == nullptr) return -1;
-  const auto h = reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(file)));
-  if (h == INVALID_HANDLE_VALUE || IdentityFromHandle(h, out) != 0) {
-    *out = FileIdentity{};
-    return -1;
-  }
-  return 0;
 }

@@ -15,28 +15,29 @@ constexpr uint16_t kDictionaryBatch = 200;
 
 const AreaCodeSets kNoAreaCodes{};
 
-FILE* OpenDictionary(const char* directory, uint32_t number) {
+FILE* OpenDictionary(const char* directory, uint32_t number, FileIdentity* identity) {
   char name[kDictFileNameLength + 1];
   Dict_FileName(number, name);
   char path[300];
   int n = std::snprintf(path, sizeof path, "%s%s", directory, name);
   if (n < 0 || static_cast<size_t>(n) >= sizeof path) return nullptr;
-  return Platform_OpenRegularFile(path);
+  return Platform_OpenRegularFile(path, identity);
 }
 
-// The engine's dictionary or correction file of that number, opened; null when it has none
-// or it does not open.
-FILE* OpenEngineFile(const EngineState* engine, uint32_t number) {
+// The engine's dictionary or correction file of that number, opened, with its identity; null
+// when it has none or it does not open.
+FILE* OpenEngineFile(const EngineState* engine, uint32_t number, FileIdentity* identity) {
   if (number == kCorrectionDictNumber) {
-    return engine->correctionFilePresent ? OpenDictionary(engine->correctionDirectory, number)
-                                         : nullptr;
+    return engine->correctionFilePresent
+               ? OpenDictionary(engine->correctionDirectory, number, identity)
+               : nullptr;
   }
   if (number >= kDictNumberLimit) return nullptr;
   switch (engine->dictDirectory[number]) {
     case 1:
-      return OpenDictionary(engine->directory1, number);
+      return OpenDictionary(engine->directory1, number, identity);
     case 2:
-      return OpenDictionary(engine->directory2, number);
+      return OpenDictionary(engine->directory2, number, identity);
     default:
       return nullptr;
   }
@@ -90,10 +91,9 @@ bool Stopped(const SearchState* s) { return s->outOfMemory || s->cacheMismatch; 
 // the file the cache read: otherwise the search is to start again without the cache.
 bool OpenStream(SearchState* s) {
   if (s->stream != nullptr) return true;
-  s->stream = OpenEngineFile(s->engine, s->fileNumber);
-  FileIdentity now;
-  if (s->stream == nullptr || Platform_OpenFileIdentity(s->stream, &now) != 0 ||
-      !(now == s->cached->identity)) {
+  FileIdentity now{};
+  s->stream = OpenEngineFile(s->engine, s->fileNumber, &now);
+  if (s->stream == nullptr || !(now == s->cached->identity)) {
     s->cacheMismatch = true;
     return false;
   }
@@ -168,12 +168,17 @@ bool ReadFile(SearchState* s, uint32_t number, bool correctionFile, EntryHandler
   s->stream = nullptr;
   s->cached = s->useCache ? Search_Counted(s, EngineCache_FindFile(number)) : nullptr;
   if (s->cached == nullptr) {
-    FILE* file = OpenEngineFile(s->engine, number);
+    FileIdentity identity{};
+    FILE* file = OpenEngineFile(s->engine, number, &identity);
     if (file == nullptr) return false;
     s->stream = file;
-    if (s->useCache) s->cached = EngineCache_AddFile(number, file);
+    // A file whose identity could not be told is read directly: the cache could not tell
+    // it from its replacement.
+    const bool known = !(identity == FileIdentity{});
+    if (s->useCache && known) s->cached = EngineCache_AddFile(number, file, identity);
     if (s->cached == nullptr) {
       DictFile_Init(&s->dict, file);
+      if (known) s->dict.knownSize = static_cast<int64_t>(identity.size);
       Dict_ReadAll(&s->dict);
     }
   }
