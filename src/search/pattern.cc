@@ -150,16 +150,13 @@ int PatternMatcher_Init(PatternMatcher* matcher, const char* pattern) {
 
 int PatternMatcher_Match(PatternMatcher* matcher, const char* text) {
   if (text == nullptr || matcher->compiled != 0) return -1;
-  const size_t textLength = BoundedLength(text, kPatternTextMax);
+  const size_t textLength = strnlen(text, kPatternTextMax + 1);
   if (textLength > kPatternTextMax) return -1;
   if (textLength == matcher->patternLength && std::memcmp(text, matcher->pattern, textLength) == 0) {
     return 0;
   }
   CompiledPattern* record = &matcher->record;
-  // An odd text's last byte pairs with its NUL; the pad byte keeps the subject terminated.
-  std::memcpy(record->subject, text, textLength);
   const size_t units = (textLength + 1) & ~static_cast<size_t>(1);
-  std::memset(record->subject + textLength, 0, units - textLength + 1);
   record->subjectLength = static_cast<uint32_t>(units);
   const uint32_t length = record->subjectLength;
 
@@ -169,16 +166,24 @@ int PatternMatcher_Match(PatternMatcher* matcher, const char* text) {
   if (count == 1 && record->anchoredStart && record->anchoredEnd &&
       record->segmentLengths[0] != length)
     return -3;
+  // Where no middle segment is to be placed the text itself is the subject (an odd text's
+  // last byte pairs with its NUL); otherwise it is copied, a pad byte keeping it terminated.
+  const bool middle = record->anchoredStart + record->anchoredEnd < count;
+  const char* subject = text;
+  if (middle) {
+    std::memcpy(record->subject, text, textLength);
+    std::memset(record->subject + textLength, 0, units - textLength + 1);
+    subject = record->subject;
+  }
   if (record->anchoredStart &&
-      Pattern_CompareUnits(record->subject, record->segments[0], record->segmentLengths[0]) != 0)
+      Pattern_CompareUnits(subject, record->segments[0], record->segmentLengths[0]) != 0)
     return -4;
   if (record->anchoredEnd) {
     const uint32_t m = record->segmentLengths[count - 1];
-    if (Pattern_CompareUnits(record->subject + length - m, record->segments[count - 1], m) != 0)
+    if (Pattern_CompareUnits(subject + length - m, record->segments[count - 1], m) != 0)
       return -5;
   }
-  if (record->anchoredStart + record->anchoredEnd < count && Pattern_MatchMiddle(record) != 0)
-    return -6;
+  if (middle && Pattern_MatchMiddle(record) != 0) return -6;
   return 0;
 }
 
