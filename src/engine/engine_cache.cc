@@ -26,7 +26,7 @@ struct alignas(8) CacheItem {
   CacheItem* older;
   CacheItem* owner;      // a block's or index's file
   CacheItem* nextIndex;  // the next name index of the same file
-  size_t bytes;          // the allocation and the tables it owns
+  size_t bytes;          // the allocation and the tables it owns (see Charged)
   std::atomic<uint32_t> pins;
   std::atomic<bool> used;  // found since eviction last passed it
   uint32_t slot;  // block number, region code or prefix number
@@ -207,10 +207,16 @@ void* FindIn(CacheItem* item) {
   return item + 1;
 }
 
+// What an item's bytes count against the budget: with an allowance for what the allocator
+// keeps beside them (headers, and the holes that evicting and adding blocks of many sizes
+// leaves), so that the budget bounds the memory the cache makes resident.
+size_t Charged(size_t bytes) { return bytes + bytes / 32 + 32; }
+
 // Puts a filled item into the empty *slot (under the lock, alone) and returns its payload
 // pinned.
 void* Insert(CacheItem** slot, CacheItem* item, CacheItem* owner) {
   item->owner = owner;
+  item->bytes = Charged(item->bytes);
   item->pins.store(1, std::memory_order_relaxed);
   *slot = item;
   LinkNewest(item);
@@ -233,7 +239,7 @@ void* Add(CacheItem* item, CacheItem* owner, CacheItem** slot) {
   return Insert(slot, item, owner);
 }
 
-bool Fits(size_t bytes) { return bytes <= g_budget; }
+bool Fits(size_t bytes) { return Charged(bytes) <= g_budget; }
 
 }  // namespace
 
