@@ -64,6 +64,45 @@ void CopyText(char (&dst)[N], const char* src) {
   dst[n] = '\0';
 }
 
+// Decodes a block's entries into the builder (see DecodedEntryBuilder_Decode).
+int DecodeEntries(DecodedEntryBuilder* b, DictDecoder* decoder, const RegionTable* regions,
+                  const uint8_t* data, uint32_t length, int variant, DecodedEntryBlock* out) {
+  uint32_t position = 0;
+  int64_t address1 = -1, address2 = -1;
+  while (DictEntry_Decode(decoder, regions, data, length, &position, variant) == 0) {
+    const DictEntry* d = decoder->entry;
+    const EntryShape& shape = decoder->shape;
+    if (!Reserve(&b->entries, &b->capacity, uint64_t{b->count} + 1)) return -1;
+    const int64_t name = AppendText(b, d->name, shape.nameLength);
+    // An address text the entry repeats from the one before is stored once.
+    if (address1 < 0 || (shape.flags & kFlagSameAddress1) == 0) {
+      address1 = AppendText(b, d->address1, shape.address1Length);
+    }
+    if (address2 < 0 || (shape.flags & kFlagSameAddress2) == 0) {
+      address2 = AppendText(b, d->address2, shape.address2Length);
+    }
+    if (name < 0 || address1 < 0 || address2 < 0) return -1;
+    DecodedEntry& e = b->entries[b->count++];
+    e.number = d->number;
+    e.postal = d->postal & 0xFFFFFF;
+    e.name = static_cast<uint32_t>(name);
+    e.address1 = static_cast<uint32_t>(address1);
+    e.address2 = static_cast<uint32_t>(address2);
+    e.regionCode = d->regionCode;
+    e.kind = static_cast<uint8_t>(d->kind);
+    e.correctionKind = 0;
+    e.correctionVersion = 0;
+    if (variant == kDecodeCorrection) {
+      e.correctionKind = static_cast<uint16_t>(d->correctionKind & 3);
+      e.correctionVersion = static_cast<uint16_t>(shape.correctionVersion & 0x3FFF);
+    }
+  }
+  *out = DecodedEntryBlock{b->entries, b->texts, b->count, b->textBytes, 0,
+                           static_cast<uint8_t>(position < length),
+                           static_cast<uint8_t>(variant)};
+  return 0;
+}
+
 }  // namespace
 
 void DecodedNumberBlock_Build(const uint8_t* data, uint32_t length, void* storage,
@@ -135,41 +174,11 @@ int DecodedEntryBuilder_Decode(DecodedEntryBuilder* b, DictDecoder* decoder,
   b->count = 0;
   b->textBytes = 0;
   DictDecoder_StartBlock(decoder);
-  uint32_t position = 0;
-  int64_t address1 = -1, address2 = -1;
-  while (DictEntry_Decode(decoder, regions, data, length, &position, variant) == 0) {
-    const DictEntry* d = decoder->entry;
-    const EntryShape& shape = decoder->shape;
-    if (!Reserve(&b->entries, &b->capacity, uint64_t{b->count} + 1)) return -1;
-    const int64_t name = AppendText(b, d->name, shape.nameLength);
-    // An address text the entry repeats from the one before is stored once.
-    if (address1 < 0 || (shape.flags & kFlagSameAddress1) == 0) {
-      address1 = AppendText(b, d->address1, shape.address1Length);
-    }
-    if (address2 < 0 || (shape.flags & kFlagSameAddress2) == 0) {
-      address2 = AppendText(b, d->address2, shape.address2Length);
-    }
-    if (name < 0 || address1 < 0 || address2 < 0) return -1;
-    DecodedEntry& e = b->entries[b->count++];
-    e.number = d->number;
-    e.postal = d->postal & 0xFFFFFF;
-    e.name = static_cast<uint32_t>(name);
-    e.address1 = static_cast<uint32_t>(address1);
-    e.address2 = static_cast<uint32_t>(address2);
-    e.regionCode = d->regionCode;
-    e.kind = static_cast<uint8_t>(d->kind);
-    e.correctionKind = 0;
-    e.correctionVersion = 0;
-    if (variant == kDecodeCorrection) {
-      e.correctionKind = static_cast<uint16_t>(d->correctionKind & 3);
-      e.correctionVersion =
-          static_cast<uint16_t>(DecimalValue(d->correctionVersionText) & 0x3FFF);
-    }
-  }
-  *out = DecodedEntryBlock{b->entries, b->texts, b->count, b->textBytes, 0,
-                           static_cast<uint8_t>(position < length),
-                           static_cast<uint8_t>(variant)};
-  return 0;
+  // The compact form keeps numbers: the texts made of them are rebuilt when an entry is.
+  decoder->numbersOnly = true;
+  const int result = DecodeEntries(b, decoder, regions, data, length, variant, out);
+  decoder->numbersOnly = false;
+  return result;
 }
 
 size_t DecodedEntryBlock_Bytes(const DecodedEntryBlock* block) {

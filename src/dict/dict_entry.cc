@@ -42,7 +42,8 @@ int ReadRun(ByteReader* r, char* text, uint32_t* length, uint32_t max) {
 // Decodes the entry at r into e, coded against p (of shape ps): every field the entry does not
 // code takes p's value. *shape receives e's.
 int DecodeInto(const DictEntry& p, const EntryShape& ps, const RegionTable* regions,
-               ByteReader* r, DictEntry* e, int variant, EntryShape* shape) {
+               ByteReader* r, DictEntry* e, int variant, bool numbersOnly, EntryShape* shape) {
+  const bool texts = !numbersOnly;
   uint8_t flags = 0;
   QOR_CHECK(ByteReader_U8(r, &flags));
   shape->flags = flags;
@@ -58,27 +59,33 @@ int DecodeInto(const DictEntry& p, const EntryShape& ps, const RegionTable* regi
     uint32_t n = 0;
     QOR_CHECK(ByteReader_U24(r, &n));
     e->postal = n;
-    char text[12];
-    std::memcpy(text, NumText(n / 10000, 3), 3);
-    text[3] = '-';
-    std::memcpy(text + 4, NumText(n % 10000, 4), 5);
-    SetText(e->postalText, text);
+    if (texts) {
+      char text[12];
+      std::memcpy(text, NumText(n / 10000, 3), 3);
+      text[3] = '-';
+      std::memcpy(text + 4, NumText(n % 10000, 4), 5);
+      SetText(e->postalText, text);
+    }
   } else {
     e->postal = p.postal;
-    SetText(e->postalText, p.postalText);
+    if (texts) SetText(e->postalText, p.postalText);
   }
 
   if ((flags & kFlagSameRegion) == 0) {
     uint32_t code = 0;
     QOR_CHECK(ByteReader_U16(r, &code));
     e->regionCode = static_cast<uint16_t>(code);
-    SetText(e->regionCodeText, NumText(code, 5));
-    Dict_LookupRegion(regions, e);
+    if (texts) {
+      SetText(e->regionCodeText, NumText(code, 5));
+      Dict_LookupRegion(regions, e);
+    }
   } else {
     e->regionCode = p.regionCode;
-    SetText(e->regionCodeText, p.regionCodeText);
-    SetText(e->regionName1, p.regionName1);
-    SetText(e->regionName2, p.regionName2);
+    if (texts) {
+      SetText(e->regionCodeText, p.regionCodeText);
+      SetText(e->regionName1, p.regionName1);
+      SetText(e->regionName2, p.regionName2);
+    }
   }
 
   if ((flags & kFlagSameAddress1) == 0) {
@@ -112,7 +119,7 @@ int DecodeInto(const DictEntry& p, const EntryShape& ps, const RegionTable* regi
     e->number = number;
     e->numberHigh = number / 10000;
   }
-  SetText(e->numberText, NumText(e->number, e->number >= 100000000 ? 10 : 9));
+  if (texts) SetText(e->numberText, NumText(e->number, e->number >= 100000000 ? 10 : 9));
 
   uint8_t next = 0;
   bool haveNext = ByteReader_Peek(r, &next);
@@ -143,7 +150,7 @@ int DecodeInto(const DictEntry& p, const EntryShape& ps, const RegionTable* regi
   }
   if (ReadRun(r, e->name, &nameLength, kNameMax) != 0) return -1;
   shape->nameLength = nameLength;
-  SetText(e->kindText, e->kind == 1 ? "1" : "2");
+  if (texts) SetText(e->kindText, e->kind == 1 ? "1" : "2");
 
   if ((flags & kFlagSameAddress2) == 0) {
     uint8_t k = 0;
@@ -173,6 +180,7 @@ int DecodeInto(const DictEntry& p, const EntryShape& ps, const RegionTable* regi
     CorrectionWord correction{};
     if (CorrectionWord_Decode(word, &correction) != 0) return -1;
     e->correctionKind = correction.kind;
+    shape->correctionVersion = static_cast<uint16_t>(correction.version);
     char digits[5];
     int n = 0;
     do {
@@ -183,7 +191,8 @@ int DecodeInto(const DictEntry& p, const EntryShape& ps, const RegionTable* regi
     e->correctionVersionText[n] = '\0';
   } else {
     e->correctionKind = p.correctionKind;
-    SetText(e->correctionVersionText, p.correctionVersionText);
+    shape->correctionVersion = ps.correctionVersion;
+    if (texts) SetText(e->correctionVersionText, p.correctionVersionText);
   }
   return 0;
 }
@@ -212,6 +221,7 @@ void DictDecoder_Init(DictDecoder* decoder) {
   std::memset(decoder->slots, 0, sizeof decoder->slots);
   decoder->entry = &decoder->slots[0];
   decoder->spare = &decoder->slots[1];
+  decoder->numbersOnly = false;
   DictDecoder_StartBlock(decoder);
 }
 
@@ -227,7 +237,7 @@ int DictEntry_Decode(DictDecoder* decoder, const RegionTable* regions, const uin
   r.pos = *position;
   EntryShape shape;
   if (DecodeInto(*decoder->entry, decoder->shape, regions, &r, decoder->spare, variant,
-                 &shape) != 0) {
+                 decoder->numbersOnly, &shape) != 0) {
     return -1;
   }
   decoder->shape = shape;

@@ -18,6 +18,7 @@ struct EntryShape {
   uint32_t nameLength;
   uint32_t address1Length;
   uint32_t address2Length;
+  uint16_t correctionVersion;  // correction file
 };
 
 struct DictDecoder {
@@ -25,6 +26,9 @@ struct DictDecoder {
   DictEntry* entry;  // the entry last decoded: the previous entry of the next decode
   DictEntry* spare;
   EntryShape shape;  // entry's
+  // Set: the number, postal, region code and kind texts, the region names and the correction
+  // version text are left as they are (whoever keeps the numbers rebuilds them).
+  bool numbersOnly;
 };
 
 // Points the decoder at its slots and resets the last entry, as at the start of a block.
