@@ -29,27 +29,11 @@ uint32_t WalkItems(const uint8_t* data, uint32_t length, uint32_t* numbers, uint
   return count;
 }
 
-// Grows a builder array to hold at least need elements: false when memory ran out.
-template <typename T>
-bool Reserve(T** array, uint32_t* capacity, uint64_t need) {
-  if (need <= *capacity) return true;
-  uint64_t grown = std::max<uint64_t>(need, uint64_t{*capacity} * 2);
-  grown = std::max<uint64_t>(grown, 256);
-  if (grown > 0x7FFFFFFF / sizeof(T)) return false;
-  auto* bigger = static_cast<T*>(Mem_Alloc(static_cast<size_t>(grown) * sizeof(T)));
-  if (bigger == nullptr) return false;
-  if (*array != nullptr) std::memcpy(bigger, *array, size_t{*capacity} * sizeof(T));
-  Mem_Free(*array);
-  *array = bigger;
-  *capacity = static_cast<uint32_t>(grown);
-  return true;
-}
-
 // Appends text (length bytes and its NUL) to the builder's text area: its offset, or -1 when
 // memory ran out.
 int64_t AppendText(DecodedEntryBuilder* b, const char* text, uint32_t length) {
   const size_t n = size_t{length} + 1;
-  if (!Reserve(&b->texts, &b->textCapacity, uint64_t{b->textBytes} + n)) return -1;
+  if (!Mem_Reserve(&b->texts, &b->textCapacity, uint64_t{b->textBytes} + n)) return -1;
   std::memcpy(b->texts + b->textBytes, text, n);
   const uint32_t at = b->textBytes;
   b->textBytes += static_cast<uint32_t>(n);
@@ -72,7 +56,7 @@ int DecodeEntries(DecodedEntryBuilder* b, DictDecoder* decoder, const RegionTabl
   while (DictEntry_Decode(decoder, regions, data, length, &position, variant) == 0) {
     const DictEntry* d = decoder->entry;
     const EntryShape& shape = decoder->shape;
-    if (!Reserve(&b->entries, &b->capacity, uint64_t{b->count} + 1)) return -1;
+    if (!Mem_Reserve(&b->entries, &b->capacity, uint64_t{b->count} + 1)) return -1;
     const int64_t name = AppendText(b, d->name, shape.nameLength);
     // An address text the entry repeats from the one before is stored once.
     if (address1 < 0 || (shape.flags & kFlagSameAddress1) == 0) {

@@ -96,66 +96,41 @@ bool NameSearch_SortIndex(NameIndexRecord* records, uint32_t count) {
 
 namespace {
 
-constexpr char kMultiWildcard[] = "\x81\x96";
-constexpr char kSingleWildcard[] = "\x81\x48";
-
-// Bytes of whole literal units the widened pattern starts with: every name it matches starts
-// with them.
-uint32_t LiteralLength(const PatternMatcher* matcher) {
-  const char* p = matcher->pattern;
-  uint32_t n = 0;
-  while (n + 1 < matcher->patternLength && p[n + 1] != '\0' &&
-         std::memcmp(p + n, kMultiWildcard, 2) != 0 &&
-         std::memcmp(p + n, kSingleWildcard, 2) != 0) {
-    n += 2;
-  }
-  return n;
-}
-
 // Builds the name index of the region from the file's entry blocks of that region. Its records
 // (on the heap, to be freed) go to *index; false when a block could not be had or memory ran
 // out.
 bool BuildNameIndex(SearchState* s, uint16_t region, NameIndex* index) {
   const DictFile* dict = s->file;
-  uint64_t count = 0;
+  uint32_t count = 0;
   NameIndexRecord* records = nullptr;
   uint32_t capacity = 0;
+  bool kept = true;
   for (uint32_t k = 0; k < dict->entryIndexCount; ++k) {
     if (dict->entryIndex[k].regionCode != region) continue;
     const DecodedEntryBlock* block = Search_EntryBlock(s, Search_EntryBlockOf(dict, k));
     if (block == nullptr) break;
-    if (count + block->count > capacity) {
-      const uint64_t grown = (count + block->count) * 2;
-      auto* bigger = static_cast<NameIndexRecord*>(
-          grown < 0x10000000 ? Mem_Alloc(grown * sizeof(NameIndexRecord)) : nullptr);
-      if (bigger != nullptr && count != 0) {
-        std::memcpy(bigger, records, count * sizeof(NameIndexRecord));
-      }
-      Mem_Free(records);
-      records = bigger;
-      capacity = static_cast<uint32_t>(grown);
-    }
-    for (uint32_t i = 0; records != nullptr && i < block->count; ++i) {
+    kept = Mem_Reserve(&records, &capacity, uint64_t{count} + block->count);
+    for (uint32_t i = 0; kept && i < block->count; ++i) {
       const uint64_t key = NameSearch_IndexKey(block->texts + block->entries[i].name, 8);
       records[count++] = NameIndexRecord{static_cast<uint32_t>(key >> 32),
                                          static_cast<uint32_t>(key), static_cast<uint16_t>(k),
                                          static_cast<uint16_t>(i)};
     }
     Search_ReleaseBlock(s, block);
-    if (records == nullptr) break;
+    if (!kept) break;
   }
-  if (records == nullptr || s->outOfMemory || s->cacheMismatch) {
+  if (!kept || count == 0 || s->outOfMemory || s->cacheMismatch) {
     // Out of memory here is no failure of the search: it scans instead.
     s->outOfMemory = false;
     Mem_Free(records);
     return false;
   }
   // The records were made in entry order, which the sort keeps among equal keys.
-  if (count != 0 && !NameSearch_SortIndex(records, static_cast<uint32_t>(count))) {
+  if (!NameSearch_SortIndex(records, count)) {
     Mem_Free(records);
     return false;
   }
-  *index = NameIndex{records, static_cast<uint32_t>(count)};
+  *index = NameIndex{records, count};
   return true;
 }
 
@@ -163,7 +138,7 @@ bool BuildNameIndex(SearchState* s, uint16_t region, NameIndex* index) {
 // names start with them, from the region's name index, as candidates in entry order. False
 // (scan every entry) when the pattern starts with a wildcard or no index can be had.
 bool FindCandidates(SearchState* s) {
-  const uint32_t literal = LiteralLength(&s->matcher);
+  const uint32_t literal = PatternMatcher_LiteralLength(&s->matcher);
   if (literal == 0 || s->cached == nullptr || s->selection.selectedCount == 0) return false;
   const uint16_t region = s->criteria.regionCode;
   const NameIndex* index = Search_Counted(s, EngineCache_FindNameIndex(s->cached, region));
@@ -187,19 +162,9 @@ bool FindCandidates(SearchState* s) {
   for (const NameIndexRecord* r = first;
        r < index->records + index->count && NameIndexRecord_Key(*r) <= high; ++r) {
     if (!selected[r->block]) continue;
-    if (s->candidateCount == s->candidateCapacity) {
-      const uint32_t grown = s->candidateCapacity ? 2 * s->candidateCapacity : 256;
-      auto* bigger = static_cast<uint32_t*>(Mem_Alloc(grown * sizeof(uint32_t)));
-      if (bigger == nullptr) {
-        kept = false;
-        break;
-      }
-      if (s->candidateCount) {
-        std::memcpy(bigger, s->candidates, s->candidateCount * sizeof(uint32_t));
-      }
-      Mem_Free(s->candidates);
-      s->candidates = bigger;
-      s->candidateCapacity = grown;
+    if (!Mem_Reserve(&s->candidates, &s->candidateCapacity, uint64_t{s->candidateCount} + 1)) {
+      kept = false;
+      break;
     }
     s->candidates[s->candidateCount++] = (uint32_t{r->block} << 16) | r->ordinal;
   }

@@ -13,14 +13,6 @@ constexpr uint8_t kAsteriskTrail = 0x96;
 constexpr uint8_t kQuestionTrail = 0x48;
 constexpr uint8_t kSpaceTrail = 0x40;
 
-// Length of a NUL-terminated text, looking at no more than limit + 1 bytes: a result above
-// limit means "longer than limit".
-size_t BoundedLength(const char* text, size_t limit) {
-  size_t n = 0;
-  while (n <= limit && text[n] != '\0') ++n;
-  return n;
-}
-
 void ClearCompiled(CompiledPattern* record) {
   record->hasWildcard = 0;
   record->totalLength = 0;
@@ -42,7 +34,7 @@ void CloseSegment(CompiledPattern* record, uint32_t used) {
 int Pattern_Compile(const char* pattern, CompiledPattern* record) {
   ClearCompiled(record);
   if (pattern == nullptr) return -1;
-  const size_t length = BoundedLength(pattern, kPatternWidenedMax);
+  const size_t length = strnlen(pattern, kPatternWidenedMax + 1);
   if (length > kPatternWidenedMax) return -1;
 
   uint32_t used = 0;  // bytes of the segment being assembled in slot segmentCount
@@ -139,7 +131,7 @@ int PatternMatcher_Init(PatternMatcher* matcher, const char* pattern) {
   matcher->compiled = -1;
   ClearCompiled(&matcher->record);
   if (pattern == nullptr) return -1;
-  const size_t patternLength = BoundedLength(pattern, kPatternWidenedMax);
+  const size_t patternLength = strnlen(pattern, kPatternWidenedMax + 1);
   if (patternLength > kPatternWidenedMax) return -1;
   std::memcpy(matcher->pattern, pattern, patternLength);
   matcher->pattern[patternLength] = '\0';
@@ -185,6 +177,16 @@ int PatternMatcher_Match(PatternMatcher* matcher, const char* text) {
   }
   if (middle && Pattern_MatchMiddle(record) != 0) return -6;
   return 0;
+}
+
+uint32_t PatternMatcher_LiteralLength(const PatternMatcher* matcher) {
+  const auto* p = reinterpret_cast<const uint8_t*>(matcher->pattern);
+  uint32_t n = 0;
+  while (n + 1 < matcher->patternLength && p[n + 1] != 0 &&
+         !(p[n] == kWideLead && (p[n + 1] == kAsteriskTrail || p[n + 1] == kQuestionTrail))) {
+    n += 2;
+  }
+  return n;
 }
 
 int Pattern_IsBlank(const char* pattern) {

@@ -61,6 +61,9 @@ struct PatternMatcher {
 // Compiles pattern into the matcher: 0, or -1 when it is null or longer than
 // kPatternWidenedMax (the matcher then matches nothing).
 int PatternMatcher_Init(PatternMatcher* matcher, const char* pattern);
+// Bytes of whole literal units the matcher's pattern starts with (up to its first wildcard
+// or a unit ended by the NUL): every text it matches starts with them.
+uint32_t PatternMatcher_LiteralLength(const PatternMatcher* matcher);
 // Pattern_Match's result for text against the matcher's pattern.
 int PatternMatcher_Match(PatternMatcher* matcher, const char* text);
 
