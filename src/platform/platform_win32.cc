@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <new>
 
@@ -182,8 +183,48 @@ int Platform_DeleteFile(const char* path) {
   return (e == ERROR_FILE_NOT_FOUND || e == ERROR_PATH_NOT_FOUND) ? 0 : -1;
 }
 
+// FileRenameInfoEx, which the headers declare only when building for Windows 10 alone.
+constexpr auto kFileRenameInfoEx = static_cast<FILE_INFO_BY_HANDLE_CLASS>(22);
+
+// Renames tmp over path (both in one directory). A plain MoveFileEx cannot replace a file
+// that a reader holds open, even one that allows deletion as every reader of this library
+// does; a rename with POSIX semantics can (Windows 10 1809 and later): the name then names the
+// new file at once and the reader keeps reading the old one. Elsewhere (older systems, wine)
+// MoveFileEx, tried again for up to a second while the file is in use: readers of this library
+// hold a dictionary only for one search or open.
 int Platform_ReplaceFile(const char* tmp, const char* path) {
-  return MoveFileExA(tmp, path, MOVEFILE_REPLACE_EXISTING) ? 0 : -1;
+  const char* slash = std::strrchr(path, '\\');
+  const char* name = slash != nullptr ? slash + 1 : path;
+  const int wideLength = MultiByteToWideChar(CP_ACP, 0, name, -1, nullptr, 0);
+  const HANDLE h = wideLength > 0 ? CreateFileA(tmp, DELETE | SYNCHRONIZE,
+                                                FILE_SHARE_READ | FILE_SHARE_WRITE |
+                                                    FILE_SHARE_DELETE,
+                                                nullptr, OPEN_EXISTING, 0, nullptr)
+                                  : INVALID_HANDLE_VALUE;
+  if (h != INVALID_HANDLE_VALUE) {
+    const size_t size = sizeof(FILE_RENAME_INFO) + sizeof(WCHAR) * static_cast<size_t>(wideLength);
+    auto* info = static_cast<FILE_RENAME_INFO*>(std::calloc(1, size));
+    bool renamed = false;
+    if (info != nullptr) {
+      // The flags share their place with ReplaceIfExists in the record.
+      const DWORD flags = FILE_RENAME_FLAG_REPLACE_IF_EXISTS | FILE_RENAME_FLAG_POSIX_SEMANTICS;
+      std::memcpy(info, &flags, sizeof flags);
+      info->FileNameLength = static_cast<DWORD>(sizeof(WCHAR) * (wideLength - 1));
+      MultiByteToWideChar(CP_ACP, 0, name, -1, info->FileName, wideLength);
+      renamed = SetFileInformationByHandle(h, kFileRenameInfoEx, info, static_cast<DWORD>(size));
+      std::free(info);
+    }
+    CloseHandle(h);
+    if (renamed) return 0;
+  }
+  for (int attempt = 0;; ++attempt) {
+    if (MoveFileExA(tmp, path, MOVEFILE_REPLACE_EXISTING)) return 0;
+    const DWORD error = GetLastError();
+    if ((error != ERROR_ACCESS_DENIED && error != ERROR_SHARING_VIOLATION) || attempt == 50) {
+      return -1;
+    }
+    Sleep(20);
+  }
 }
 
 int Platform_TempPathFor(const char* path, char* out, size_t capacity) {
@@ -211,17 +252,33 @@ int Platform_CopyFile(const char* src, const char* dst) {
     DeleteFileA(tmp);
     return -1;
   }
-  if (!MoveFileExA(tmp, dst, MOVEFILE_REPLACE_EXISTING)) {
+  if (Platform_ReplaceFile(tmp, dst) != 0) {
     DeleteFileA(tmp);
     return -1;
   }
   return 0;
 }
 
+// Besides the notification handle, each directory's last write time: it moves when a file
+// is created, deleted or renamed there, and it is read at once, where a notification may be
+// signalled only a moment after the change (wine's are; so are those of network shares).
 struct DirWatch {
   HANDLE handles[3];
+  char dirs[3][MAX_PATH + 1];
+  FILETIME written[3];
   int count;
 };
+
+namespace {
+
+bool DirWriteTime(const char* dir, FILETIME* out) {
+  WIN32_FILE_ATTRIBUTE_DATA data;
+  if (!GetFileAttributesExA(dir, GetFileExInfoStandard, &data)) return false;
+  *out = data.ftLastWriteTime;
+  return true;
+}
+
+}  // namespace
 
 DirWatch* Platform_WatchDirectories(const char* const* dirs, int count) {
   auto* watch = new (std::nothrow) DirWatch{};
@@ -231,6 +288,13 @@ DirWatch* Platform_WatchDirectories(const char* const* dirs, int count) {
                             FILE_NOTIFY_CHANGE_CREATION;
   for (int i = 0; i < count && watch->count < 3; ++i) {
     if (dirs[i] == nullptr || dirs[i][0] == '\0') continue;
+    const int n = watch->count;
+    if (std::strlen(dirs[i]) > MAX_PATH) {
+      Platform_WatchClose(watch);
+      return nullptr;
+    }
+    std::strcpy(watch->dirs[n], dirs[i]);
+    if (!DirWriteTime(dirs[i], &watch->written[n])) watch->written[n] = FILETIME{};
     const HANDLE h = FindFirstChangeNotificationA(dirs[i], FALSE, kFilter);
     if (h == INVALID_HANDLE_VALUE) {
       Platform_WatchClose(watch);
@@ -245,6 +309,12 @@ DirWatch* Platform_WatchDirectories(const char* const* dirs, int count) {
 int Platform_WatchChanged(DirWatch* watch) {
   int changed = 0;
   for (int i = 0; i < watch->count; ++i) {
+    FILETIME written{};
+    DirWriteTime(watch->dirs[i], &written);
+    if (CompareFileTime(&written, &watch->written[i]) != 0) {
+      watch->written[i] = written;
+      changed = 1;
+    }
     const DWORD state = WaitForSingleObject(watch->handles[i], 0);
     if (state == WAIT_TIMEOUT) continue;
     changed = 1;
@@ -258,7 +328,6 @@ void Platform_WatchClose(DirWatch* watch) {
   for (int i = 0; i < watch->count; ++i) FindCloseChangeNotification(watch->handles[i]);
   delete watch;
 }
-
 
 int Platform_FileIdentity(const char* path, FileIdentity* out) {
   *out = FileIdentity{};

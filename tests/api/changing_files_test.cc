@@ -7,6 +7,7 @@
 #include <utime.h>
 
 #include <cstdio>
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -17,6 +18,14 @@
 namespace {
 
 using Strings = std::vector<std::string>;
+
+// Renames from over an existing to in one step, as an installer does (std::rename refuses an
+// existing target on Windows; std::filesystem::rename replaces it there too).
+void ReplaceByRename(const std::string& from, const std::string& to) {
+  std::error_code error;
+  std::filesystem::rename(from, to, error);
+  ASSERT_FALSE(error) << error.message();
+}
 
 TestListing Listing(const std::string& number, const std::string& name, uint32_t region = 13101,
                     uint32_t version = 0) {
@@ -119,7 +128,7 @@ TEST_F(ChangingFilesTest, FilesReplacedByRenameAreReadAsTheyAreNow) {
     std::string error;
     ASSERT_TRUE(BuildTestDict(listings, options, &image, &error)) << error;
     dir.Write("new.tmp", std::string(image.begin(), image.end()));
-    ASSERT_EQ(std::rename((dir.path() + "new.tmp").c_str(), (dir.path() + name).c_str()), 0);
+    ReplaceByRename(dir.path() + "new.tmp", dir.path() + name);
   };
   replace(d1_, {Listing("0312345678", "山田　次郎")}, Edition(20100100), "qor0101.dct");
   replace(d3_, {Listing("0312345679", "佐藤　京子", 13101, 1001)}, Corrections(), "qor5001.dct");
@@ -142,8 +151,7 @@ TEST_F(ChangingFilesTest, ASearchFindingACachedFileReplacedReadsTheNewFile) {
                             &error))
       << error;
   d1_.Write("new.tmp", std::string(image.begin(), image.end()));
-  ASSERT_EQ(std::rename((d1_.path() + "new.tmp").c_str(), (d1_.path() + "qor0101.dct").c_str()),
-            0);
+  ReplaceByRename(d1_.path() + "new.tmp", d1_.path() + "qor0101.dct");
   EXPECT_EQ(NumberNames("0312345678"), (Strings{"山田　次郎"}));
   // That search dropped the cache: the name search reads the new file too.
   EXPECT_EQ(Names(Name(13101, "山田*")), (Strings{"山田　次郎"}));

@@ -607,6 +607,28 @@ TEST_F(QorOpenTest, RemovesOldTemporaryFilesOfProcessesThatNoLongerRun) {
   EXPECT_TRUE(Exists(own));
 }
 
+// A directory under a dictionary's name (or the correction file's) is no dictionary: the open
+// and the searches pass it over, on every system, and a dictionary that becomes one under an
+// open engine contributes nothing.
+TEST_F(QorOpenTest, ADirectoryUnderADictionarysNameIsPassedOver) {
+  MakeDict(d1_, 1301, {20020801, 1, {{13101, "AB", "CDE"}}, {313000001}}, kT1);
+  MakeDict(d1_, 1302, {20020801, 1, {{13102, "FG", "HI"}}, {313000002}}, kT1);
+  ASSERT_TRUE(std::filesystem::create_directory(d1_.File("qor0101.dct")));
+  ASSERT_TRUE(std::filesystem::create_directory(d3_.File("qor5001.dct")));
+  Paths(d1_.Str(), "", d3_.Str());
+  ASSERT_NE(Open(), nullptr);
+  EXPECT_EQ(result_.correctionFilePresent, 0u);
+  EXPECT_EQ(Regions(result_), (std::vector<RegionTuple>{{13101, "AB", "CDE", 1301},
+                                                        {13102, "FG", "HI", 1302}}));
+  EXPECT_EQ(CatalogDicts(d1_).size(), 2u);
+  EXPECT_EQ(Search(handle_, NumberRequest("0313000001")).size(), 1u);
+  ASSERT_TRUE(std::filesystem::remove(d1_.File("qor1301.dct")));
+  ASSERT_TRUE(std::filesystem::create_directory(d1_.File("qor1301.dct")));
+  EXPECT_TRUE(FindsNothing(handle_, NumberRequest("0313000001")));
+  EXPECT_TRUE(FindsNothing(handle_, NameRequest(13101, "*")));
+  EXPECT_EQ(Search(handle_, NumberRequest("0313000002")).size(), 1u);
+}
+
 #if !defined(_WIN32)
 // Opens the FIFO for writing while the test runs past 10 s, which ends a read blocked on it:
 // a regression fails the test instead of hanging it.

@@ -6,9 +6,12 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <string>
+#include <thread>
 #include <tuple>
 #include <vector>
 
@@ -409,6 +412,43 @@ TEST_F(CopyDicTest, AFailedCopyKeepsTheOldFileAndItsRows) {
   EXPECT_EQ(ReadCatalog(dst_).dicts,
             (std::vector<DictRow>{RowOf(101, kOld, 20020801), RowOf(102, kOld, 20020801),
                                   RowOf(103, kNew, 20030101)}));
+}
+
+// A dictionary that a reader of this library (a search of another host process) holds open
+// while the copy runs is replaced all the same, and the reader reads the old bytes to the end.
+// A handle without delete sharing (a plain fopen of another program) forbids the replacement
+// on Windows: that file is then not copied, and the old one stays whole with no temporary left.
+TEST_F(CopyDicTest, AFileHeldOpenByAReaderIsReplacedUnderIt) {
+  const std::vector<uint8_t> old = ReadBytes(dst_.File(DictName(101)));
+  FILE* reader = Platform_OpenRegularFile(dst_.File(DictName(101)).c_str());
+  ASSERT_NE(reader, nullptr);
+  std::vector<uint8_t> held(old.size() + 1);
+  size_t heldSize = 0;
+  std::thread search([&] {
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    heldSize = std::fread(held.data(), 1, held.size(), reader);
+    std::fclose(reader);
+  });
+  EXPECT_EQ(CopyDic(src_.path(), dst_.path(), {101}), 1);
+  search.join();
+  EXPECT_EQ(ReadBytes(dst_.File(DictName(101))), ReadBytes(src_.File(DictName(101))));
+  held.resize(heldSize);
+  EXPECT_EQ(held, old);
+
+  FILE* plain = std::fopen(dst_.File(DictName(103)).c_str(), "wb");
+  ASSERT_NE(plain, nullptr);
+  std::fputs("held", plain);
+  std::fflush(plain);
+  const int32_t copied = CopyDic(src_.path(), dst_.path(), {103});
+  std::fclose(plain);
+#if defined(_WIN32)
+  EXPECT_EQ(copied, 0);
+  EXPECT_EQ(ReadBytes(dst_.File(DictName(103))), (std::vector<uint8_t>{'h', 'e', 'l', 'd'}));
+  EXPECT_EQ(dst_.EntryCount(), 4);  // 0101, 0102, 0103, catalog
+#else
+  EXPECT_EQ(copied, 1);
+  EXPECT_EQ(ReadBytes(dst_.File(DictName(103))), ReadBytes(src_.File(DictName(103))));
+#endif
 }
 
 TEST_F(CopyDicTest, AnUnwritableDestinationCopiesNothingAndKeepsItsFiles) {

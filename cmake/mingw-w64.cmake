@@ -1,0 +1,14 @@
+# What the two MinGW-w64 tool chain files share; each sets QOR3_MINGW_TRIPLE and
+# CMAKE_SYSTEM_PROCESSOR first.
+set(CMAKE_SYSTEM_NAME Windows)
+
+# The -posix compilers: the win32 thread model has no std::mutex, which GoogleTest needs.
+set(CMAKE_C_COMPILER ${QOR3_MINGW_TRIPLE}-gcc-posix)
+set(CMAKE_CXX_COMPILER ${QOR3_MINGW_TRIPLE}-g++-posix)
+set(CMAKE_RC_COMPILER ${QOR3_MINGW_TRIPLE}-windres)
+
+set(CMAKE_FIND_ROOT_PATH /usr/${QOR3_MINGW_TRIPLE})
+set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
+set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
+set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
+set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)

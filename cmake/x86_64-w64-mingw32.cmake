@@ -1,0 +1,5 @@
+# CMake tool chain for the 64-bit Windows build (QOR3.DLL, the tools and the test exe) with
+# MinGW-w64.
+set(CMAKE_SYSTEM_PROCESSOR x86_64)
+set(QOR3_MINGW_TRIPLE x86_64-w64-mingw32)
+include(${CMAKE_CURRENT_LIST_DIR}/mingw-w64.cmake)
