@@ -12,9 +12,10 @@
  * searches (each with its own SearchRequest) run in parallel and answer as they would one at
  * a time; Qor_Open, Qor_Close and Qor_CopyDic each run alone.
  *
- * On 32-bit Windows the records have the exact sizes and offsets stated below and the
- * functions use the cdecl convention; on 64-bit builds the records hold the same fields in
- * the same order with natural alignment. */
+ * On 32-bit targets the records have the exact sizes and offsets stated below, and on 32-bit
+ * Windows the functions use the cdecl convention; on 64-bit targets (the 64-bit QOR3.DLL,
+ * Linux x86-64) the records hold the same fields in the same order with natural alignment
+ * (sizes 780, 64, 40, 120 and 408 bytes). The end of this file checks both layouts. */
 #ifndef QOR3_H
 #define QOR3_H
 
@@ -135,31 +136,42 @@ QOR3_EXPORT int32_t QOR3_CALL Qor_CopyDic(const char* source, int32_t sourceLeng
 } /* extern "C" */
 #endif
 
-#if defined(__cplusplus) && UINTPTR_MAX == 0xFFFFFFFFu
+/* The record layouts, checked at compile time for both pointer sizes: the first number holds
+ * on 32-bit targets (QOR3.DLL for 32-bit hosts), the second on 64-bit ones (the 64-bit
+ * QOR3.DLL, Linux x86-64): the same fields in the same order, naturally aligned. */
+#if defined(__cplusplus)
 #include <cstddef>
-static_assert(sizeof(OpenRequest) == 780, "OpenRequest layout");
-static_assert(offsetof(OpenRequest, directory2Length) == 260, "OpenRequest layout");
-static_assert(offsetof(OpenRequest, correctionDirectory) == 524, "OpenRequest layout");
-static_assert(sizeof(OpenResult) == 48, "OpenResult layout");
-static_assert(offsetof(OpenResult, catalog1Loaded) == 24, "OpenResult layout");
-static_assert(offsetof(OpenResult, regions) == 36, "OpenResult layout");
-static_assert(offsetof(OpenResult, regionCount) == 40, "OpenResult layout");
-static_assert(offsetof(OpenResult, regionPool) == 44, "OpenResult layout");
-static_assert(sizeof(RegionInfo) == 24, "RegionInfo layout");
-static_assert(offsetof(RegionInfo, name2) == 16, "RegionInfo layout");
-static_assert(offsetof(RegionInfo, dictNumber) == 20, "RegionInfo layout");
-static_assert(sizeof(SearchResult) == 64, "SearchResult layout");
-static_assert(offsetof(SearchResult, number) == 12, "SearchResult layout");
-static_assert(offsetof(SearchResult, address2) == 60, "SearchResult layout");
-static_assert(sizeof(SearchRequest) == 400, "SearchRequest layout");
-static_assert(offsetof(SearchRequest, address1) == 16, "SearchRequest layout");
-static_assert(offsetof(SearchRequest, address2Length) == 96, "SearchRequest layout");
-static_assert(offsetof(SearchRequest, namePatternLength) == 180, "SearchRequest layout");
-static_assert(offsetof(SearchRequest, keyLength) == 344, "SearchRequest layout");
-static_assert(offsetof(SearchRequest, key) == 348, "SearchRequest layout");
-static_assert(offsetof(SearchRequest, resultCount) == 388, "SearchRequest layout");
-static_assert(offsetof(SearchRequest, results) == 392, "SearchRequest layout");
-static_assert(offsetof(SearchRequest, resultPool) == 396, "SearchRequest layout");
+#if UINTPTR_MAX == 0xFFFFFFFFu
+#define QOR3_LAYOUT(at32, at64) (at32)
+#else
+#define QOR3_LAYOUT(at32, at64) (at64)
+#endif
+static_assert(sizeof(OpenRequest) == QOR3_LAYOUT(780, 780), "OpenRequest layout");
+static_assert(offsetof(OpenRequest, directory2Length) == QOR3_LAYOUT(260, 260), "OpenRequest");
+static_assert(offsetof(OpenRequest, correctionDirectory) == QOR3_LAYOUT(524, 524), "OpenRequest");
+static_assert(sizeof(OpenResult) == QOR3_LAYOUT(48, 64), "OpenResult layout");
+static_assert(offsetof(OpenResult, catalog1Loaded) == QOR3_LAYOUT(24, 24), "OpenResult layout");
+static_assert(offsetof(OpenResult, regions) == QOR3_LAYOUT(36, 40), "OpenResult layout");
+static_assert(offsetof(OpenResult, regionCount) == QOR3_LAYOUT(40, 48), "OpenResult layout");
+static_assert(offsetof(OpenResult, regionPool) == QOR3_LAYOUT(44, 56), "OpenResult layout");
+static_assert(sizeof(RegionInfo) == QOR3_LAYOUT(24, 40), "RegionInfo layout");
+static_assert(offsetof(RegionInfo, name1) == QOR3_LAYOUT(8, 8), "RegionInfo layout");
+static_assert(offsetof(RegionInfo, name2) == QOR3_LAYOUT(16, 24), "RegionInfo layout");
+static_assert(offsetof(RegionInfo, dictNumber) == QOR3_LAYOUT(20, 32), "RegionInfo layout");
+static_assert(sizeof(SearchResult) == QOR3_LAYOUT(64, 120), "SearchResult layout");
+static_assert(offsetof(SearchResult, number) == QOR3_LAYOUT(12, 16), "SearchResult layout");
+static_assert(offsetof(SearchResult, name) == QOR3_LAYOUT(28, 48), "SearchResult layout");
+static_assert(offsetof(SearchResult, address2) == QOR3_LAYOUT(60, 112), "SearchResult layout");
+static_assert(sizeof(SearchRequest) == QOR3_LAYOUT(400, 408), "SearchRequest layout");
+static_assert(offsetof(SearchRequest, address1) == QOR3_LAYOUT(16, 16), "SearchRequest layout");
+static_assert(offsetof(SearchRequest, address2Length) == QOR3_LAYOUT(96, 96), "SearchRequest");
+static_assert(offsetof(SearchRequest, namePatternLength) == QOR3_LAYOUT(180, 180), "SearchRequest");
+static_assert(offsetof(SearchRequest, keyLength) == QOR3_LAYOUT(344, 344), "SearchRequest");
+static_assert(offsetof(SearchRequest, key) == QOR3_LAYOUT(348, 348), "SearchRequest layout");
+static_assert(offsetof(SearchRequest, resultCount) == QOR3_LAYOUT(388, 388), "SearchRequest");
+static_assert(offsetof(SearchRequest, results) == QOR3_LAYOUT(392, 392), "SearchRequest layout");
+static_assert(offsetof(SearchRequest, resultPool) == QOR3_LAYOUT(396, 400), "SearchRequest");
+#undef QOR3_LAYOUT
 #endif
 
 #endif /* QOR3_H */

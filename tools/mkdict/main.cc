@@ -13,6 +13,7 @@
 #include <thread>
 #include <vector>
 
+#include "common/console.h"
 #include "mkdict/tsv_input.h"
 #include "dict/dict_format.h"
 
@@ -231,11 +232,11 @@ void DrawProgress(int step, int steps, const char* what) {
 void ClearProgress() { std::fprintf(stderr, "\r%*s\r", 50, ""); }
 
 void Warn(const std::string& message) {
-  if (isatty(STDERR_FILENO) == 1) ClearProgress();
+  if (Console_IsTerminal(stderr)) ClearProgress();
   std::fprintf(stderr, "qor-mkdict: warning: %s\n", message.c_str());
 }
 
-int main(int argc, char** argv) {
+int MkDictMain(int argc, char** argv) {
   MkDictJob job;
   job.options.edition1 = Today();
   job.options.edition2 = 1;
@@ -326,7 +327,7 @@ int main(int argc, char** argv) {
       UsageError("--split needs an output directory; " + output + " is not one");
     }
     return RunSplit(job, output.back() == '/' ? output : output + "/", jobs == 0 ? 1 : jobs,
-                    isatty(STDERR_FILENO) == 1);
+                    Console_IsTerminal(stderr));
   }
   if (IsDirectory(output)) {
     if (job.options.correction && haveNumber) {
@@ -335,7 +336,7 @@ int main(int argc, char** argv) {
     if (!job.options.correction && !haveNumber) {
       UsageError("an output directory needs --number (or --correction)");
     }
-    char name[16];
+    char name[24];
     std::snprintf(name, sizeof name, "qor%04u.dct",
                   job.options.correction ? kCorrectionDictNumber : number);
     job.outputPath = output;
@@ -349,7 +350,7 @@ int main(int argc, char** argv) {
 
   DictBuildStats stats;
   std::string error;
-  const bool progress = isatty(STDERR_FILENO) == 1;
+  const bool progress = Console_IsTerminal(stderr);
   if (progress) job.progress = DrawProgress;
   job.warn = Warn;
   const bool built = MkDict_Run(job, &stats, &error);
@@ -363,3 +364,5 @@ int main(int argc, char** argv) {
               stats.numberBlocks);
   return 0;
 }
+
+int main(int argc, char** argv) { return Console_Run(argc, argv, MkDictMain); }

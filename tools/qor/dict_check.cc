@@ -14,6 +14,7 @@
 #include <iterator>
 #include <map>
 #include <memory>
+#include <optional>
 #include <vector>
 
 #include "base/damage.h"
@@ -21,6 +22,7 @@
 #include "base/num_text.h"
 #include "catalog/catalog_file.h"
 #include "catalog/catalog_refresh.h"
+#include "common/console.h"
 #include "common/cp932.h"
 #include "copy/copy_dic.h"
 #include "mkdict/dict_builder.h"
@@ -702,14 +704,10 @@ void WriteProblems(const std::vector<Problem>& problems, uint64_t count, FILE* o
 
 void Indent(const OutputTable& table, FILE* out) {
   // Tables of the inspect report are written with a two-space indent.
-  char* text = nullptr;
-  size_t length = 0;
-  FILE* memory = open_memstream(&text, &length);
-  if (memory == nullptr) return;
-  Output_Write(table, OutputFormat::kTable, memory);
-  std::fclose(memory);
-  std::string all(text, length);
-  std::free(text);
+  TextCapture memory;
+  if (memory.file() == nullptr) return;
+  Output_Write(table, OutputFormat::kTable, memory.file());
+  const std::string all = memory.Take();
   size_t start = 0;
   while (start < all.size()) {
     size_t end = all.find('\n', start);
@@ -1088,24 +1086,22 @@ int CheckPath(const std::string& path, bool quiet, bool progress, FILE* out, std
     if (progress) ShowProgress(i, names.size(), names[i]);
     // The report of a file is held back while the bar is shown, so the two never share a
     // line of the terminal.
-    char* text = nullptr;
-    size_t length = 0;
-    FILE* report = progress ? open_memstream(&text, &length) : nullptr;
-    FILE* to = report != nullptr ? report : out;
+    std::optional<TextCapture> report;
+    if (progress) report.emplace();
+    FILE* to = report && report->file() != nullptr ? report->file() : out;
     std::string fileError;
     int found = CheckFile(prefix + names[i], quiet, to, &fileError, set);
     if (found < 0) {
       std::fprintf(to, "%s%s: %s\n", prefix.c_str(), names[i].c_str(), fileError.c_str());
       found = 1;
     }
-    if (report != nullptr) {
-      std::fclose(report);
-      if (length > 0) {
+    if (report) {
+      const std::string text = report->Take();
+      if (!text.empty()) {
         ClearProgress();
-        std::fwrite(text, 1, length, out);
+        std::fwrite(text.data(), 1, text.size(), out);
         std::fflush(out);
       }
-      std::free(text);
     }
     problems += found;
   }

@@ -15,6 +15,7 @@
 #include <utility>
 #include <vector>
 
+#include "common/console.h"
 #include "common/cp932.h"
 #include "qor/dict_check.h"
 #include "qor/output.h"
@@ -48,12 +49,14 @@ struct QorError {
 
 bool IsDirectory(const std::string& path) {
   struct stat info;
-  return stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
+  return stat(Console_SystemPath(path).c_str(), &info) == 0 && S_ISDIR(info.st_mode);
 }
 
 bool IsReadableFile(const std::string& path) {
+  const std::string system = Console_SystemPath(path);
   struct stat info;
-  return stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode) && access(path.c_str(), R_OK) == 0;
+  return stat(system.c_str(), &info) == 0 && S_ISREG(info.st_mode) &&
+         access(system.c_str(), R_OK) == 0;
 }
 
 // The dictionary set of one command: two dictionary directories and the correction
@@ -114,9 +117,11 @@ void CheckDirectory(const std::string& path, const char* role, bool defaulted) {
   if (path.size() > 191) Fail(std::string(role) + " " + path + ": path longer than 191 bytes");
 }
 
+// A directory as the library takes it (checked to fit by CheckDirectory).
 void SetPath(const std::string& path, uint32_t* length, char* field) {
-  *length = static_cast<uint32_t>(path.size());
-  std::memcpy(field, path.data(), path.size());
+  const std::string system = Console_SystemPath(path);
+  *length = static_cast<uint32_t>(std::min<size_t>(system.size(), 191));
+  std::memcpy(field, system.data(), *length);
 }
 
 // Why Qor_Open found nothing usable: a directory with dictionaries but no catalog that it
@@ -132,7 +137,7 @@ std::string OpenFailure(const SetOptions& set) {
       if (n % 100 >= 1 && n % 100 <= 29 && IsReadableFile(*dir + name)) ++dictionaries;
     }
     if (!message.empty()) message += "; ";
-    if (dictionaries > 0 && access(dir->c_str(), W_OK) != 0) {
+    if (dictionaries > 0 && access(Console_SystemPath(*dir).c_str(), W_OK) != 0) {
       message += *dir + " holds " + std::to_string(dictionaries) +
                  " dictionaries but no readable catalog qor9999.dct, and the catalog cannot be "
                  "written there (read-only); 'qor install' them into a writable directory";
@@ -402,9 +407,10 @@ int RunInstall(const InstallOptions& install) {
   }
   // The library's limit for one call.
   if (numbers.size() > 300) Fail("at most 300 dictionaries per install");
-  const int32_t copied = Qor_CopyDic(install.from.data(), static_cast<int32_t>(install.from.size()),
-                                     install.to.data(), static_cast<int32_t>(install.to.size()),
-                                     numbers.data(), static_cast<int32_t>(numbers.size()));
+  const std::string from = Console_SystemPath(install.from), to = Console_SystemPath(install.to);
+  const int32_t copied = Qor_CopyDic(from.data(), static_cast<int32_t>(from.size()), to.data(),
+                                     static_cast<int32_t>(to.size()), numbers.data(),
+                                     static_cast<int32_t>(numbers.size()));
   std::printf("installed %d of %zu dictionaries into %s\n", copied, numbers.size(),
               install.to.c_str());
   if (copied != static_cast<int32_t>(numbers.size())) {
@@ -464,7 +470,7 @@ std::string VersionText() {
 
 }  // namespace
 
-int main(int argc, char** argv) {
+int QorMain(int argc, char** argv) {
   CLI::App app{
       "qor: searches qor3 dictionary sets, installs dictionaries, inspects and checks "
       "dictionary files.\nTexts are UTF-8. Exit status: 0 something found, 1 nothing "
@@ -612,7 +618,7 @@ int main(int argc, char** argv) {
     if (*check) {
       std::string error;
       const int problems =
-          Check_Set(checkPaths, quiet, isatty(STDERR_FILENO) == 1, stdout, &error);
+          Check_Set(checkPaths, quiet, Console_IsTerminal(stderr), stdout, &error);
       if (problems < 0) Fail(error);
       return problems == 0 ? kExitFound : kExitNothing;
     }
@@ -622,3 +628,5 @@ int main(int argc, char** argv) {
   }
   return kExitError;
 }
+
+int main(int argc, char** argv) { return Console_Run(argc, argv, QorMain); }

@@ -1,14 +1,18 @@
 #!/usr/bin/env python3
 """Runs the host session (qor3_host.c) on the native library and on QOR3.DLL under wine, on
 copies of one dictionary set built by the native qor-mkdict from data/, and compares the
-answer files byte for byte. Under wine the session runs twice: qor3_host.exe loads the DLL
-with LoadLibraryA, qor3_host_linked.exe is linked with the import library.
+answer files byte for byte. Under wine the session runs once for each host program of the
+cross build: qor3_host.exe loads the DLL with LoadLibraryA, qor3_host_linked.exe is linked
+with the MinGW import library libQOR3.dll.a and qor3_host_msvclib.exe with the MSVC-style
+QOR3.lib.
 
 Usage: run_host.py --mkdict TOOL --data DIR --native-host EXE --native-library LIB
-                   --work-dir DIR [--win32-dir DIR] [--windows-tests EXE] [--native-only]
-                   [--skip-missing]
-  --win32-dir     cross build tree holding QOR3.DLL and both host programs (wine prefix
-                  inside)
+                   --work-dir DIR [--win32-dir DIR] [--wine LOADER] [--windows-tests EXE]
+                   [--native-only] [--skip-missing]
+  --win32-dir     cross build tree (32- or 64-bit) holding QOR3.DLL and the host programs;
+                  the wine prefix is $WINEPREFIX when set (scripts/wine.sh sets it), else one
+                  inside the tree
+  --wine          the wine loader that runs the programs (default: wine)
   --windows-tests the cross-built test exe: its code page 932 path tests and its file time
                   test run under wine as well, with the Japanese code page and a zone
                   with summer time (Europe/Berlin)
@@ -79,10 +83,11 @@ def japanese_locale(work):
         os.path.join(path, "ja_JP.UTF-8")) else None
 
 
-def wine_environment(win32_dir, work):
+def wine_environment(win32_dir, work, loader):
     env = dict(os.environ)
-    env.update(WINEPREFIX=os.path.join(win32_dir, "wineprefix"), WINEARCH="win32",
-               WINEDEBUG="-all", WINEDLLOVERRIDES="mscoree,mshtml=")
+    env.setdefault("WINEPREFIX", os.path.join(win32_dir, "wineprefix"))
+    env.setdefault("WINEARCH", "win32")
+    env.update(WINEDEBUG="-all", WINEDLLOVERRIDES="mscoree,mshtml=")
     env.pop("DISPLAY", None)
     env.pop("WAYLAND_DISPLAY", None)
     locale = japanese_locale(work)
@@ -93,7 +98,7 @@ def wine_environment(win32_dir, work):
     if not os.path.isfile(os.path.join(env["WINEPREFIX"], "system.reg")):
         print(f"run_host: creating wine prefix {env['WINEPREFIX']}", flush=True)
         os.makedirs(env["WINEPREFIX"], exist_ok=True)
-        subprocess.run(["wineboot", "-i"], env=env, stdin=subprocess.DEVNULL,
+        subprocess.run([loader, "wineboot", "-i"], env=env, stdin=subprocess.DEVNULL,
                        stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=TIMEOUT)
         subprocess.run(["wineserver", "-w"], env=env, timeout=TIMEOUT)
     return env
@@ -114,6 +119,7 @@ def main():
     parser.add_argument("--native-library", required=True)
     parser.add_argument("--work-dir", required=True)
     parser.add_argument("--win32-dir")
+    parser.add_argument("--wine", default="wine")
     parser.add_argument("--windows-tests")
     parser.add_argument("--native-only", action="store_true")
     parser.add_argument("--skip-missing", action="store_true")
@@ -123,12 +129,12 @@ def main():
     if not args.native_only:
         missing = "no --win32-dir"
         if args.win32_dir:
-            hosts = [os.path.join(args.win32_dir, exe)
-                     for exe in ("qor3_host.exe", "qor3_host_linked.exe")]
+            hosts = [os.path.join(args.win32_dir, exe) for exe in
+                     ("qor3_host.exe", "qor3_host_linked.exe", "qor3_host_msvclib.exe")]
             dll = os.path.join(args.win32_dir, "QOR3.DLL")
             wanted = [*hosts, dll] + ([args.windows_tests] if args.windows_tests else [])
             absent = [p for p in wanted if not os.path.isfile(p)]
-            absent += [t for t in ("wine", "wineboot", "wineserver") if not shutil.which(t)]
+            absent += [t for t in (args.wine, "wineserver") if not shutil.which(t)]
             missing = ", ".join(absent)
         if missing:
             print(f"run_host: cannot run under wine: {missing}")
@@ -148,10 +154,10 @@ def main():
         print(f"run_host: native session passed ({len(native)} bytes of answers)")
         return 0
 
-    env = wine_environment(args.win32_dir, work)
+    env = wine_environment(args.win32_dir, work, args.wine)
     for host in hosts:
         name = os.path.basename(host)
-        wine = run_host(["wine", host, "QOR3.DLL", "answers.txt"],
+        wine = run_host([args.wine, host, "QOR3.DLL", "answers.txt"],
                         fresh_copy(dict_set, os.path.join(work, name)), env, name)
         if wine is None:
             return 1
@@ -161,7 +167,7 @@ def main():
             return 1
     print(f"run_host: all sessions passed, answers identical ({len(native)} bytes)")
     if args.windows_tests:
-        command = ["wine", args.windows_tests, "--gtest_color=no",
+        command = [args.wine, args.windows_tests, "--gtest_color=no",
                    "--gtest_filter=Cp932Path.*:*Cp932DirectoryTest.*:PlatformFileTimeTest.*"]
         print(f"run_host: TZ=Europe/Berlin {' '.join(command)}", flush=True)
         done = subprocess.run(command, cwd=os.path.dirname(args.windows_tests),
