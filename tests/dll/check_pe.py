@@ -2,7 +2,8 @@
 """Checks a cross-built PE file: QOR3.DLL exports exactly the five entry points and carries its
 version resource; every checked file imports only Windows system DLLs (everything else static).
 
-Usage: check_pe.py [--objdump TOOL] [--dll] [--skip-missing] FILE
+Usage: check_pe.py [--objdump TOOL] [--machine i386|x86-64] [--dll] [--skip-missing] FILE
+  --machine       the PE file's machine (default i386: 32-bit x86)
   --dll           also check the export table and the version resource of QOR3.DLL
   --skip-missing  exit 77 (a skipped test) when FILE or the objdump tool does not exist
 Exit status 0 when the file passes, 1 when it does not, 77 when skipped.
@@ -76,6 +77,7 @@ def utf16_value(data, key):
 def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("--objdump", default="i686-w64-mingw32-objdump")
+    parser.add_argument("--machine", choices=("i386", "x86-64"), default="i386")
     parser.add_argument("--dll", action="store_true")
     parser.add_argument("--skip-missing", action="store_true")
     parser.add_argument("file")
@@ -95,8 +97,8 @@ def main():
     imports, exports, address_count, has_version = parse_objdump(run.stdout)
 
     problems = []
-    if not re.search(r"file format pei-i386", run.stdout):
-        problems.append("not a 32-bit x86 PE file")
+    if not re.search(rf"file format pei-{args.machine}\b", run.stdout):
+        problems.append(f"not a {args.machine} PE file")
     if not imports:
         problems.append("no import table found")
     for name in imports:

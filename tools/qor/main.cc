@@ -476,6 +476,7 @@ int QorMain(int argc, char** argv) {
       "dictionary files.\nTexts are UTF-8. Exit status: 0 something found, 1 nothing "
       "found, 2 error."};
   app.name("qor");  // not argv[0]: help texts and the manual page show the command's name
+  app.allow_windows_style_options(false);  // on Windows too, /path is a path, not an option
   app.require_subcommand(1);
   app.set_version_flag("--version", VersionText(), "print the version and exit");
 

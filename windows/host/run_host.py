@@ -129,7 +129,7 @@ def main():
     if not args.native_only:
         missing = "no --win32-dir"
         if args.win32_dir:
-            hosts = [os.path.join(args.win32_dir, exe) for exe in
+            hosts = [os.path.join(os.path.abspath(args.win32_dir), exe) for exe in
                      ("qor3_host.exe", "qor3_host_linked.exe", "qor3_host_msvclib.exe")]
             dll = os.path.join(args.win32_dir, "QOR3.DLL")
             wanted = [*hosts, dll] + ([args.windows_tests] if args.windows_tests else [])
