@@ -4,14 +4,27 @@
 # Usage: scripts/install-deps.sh [--native | --no-windows]
 #   (none)        every group below
 #   --native      only what the native build, the demo and the native tests need
-#   --no-windows  every group but the Windows cross tool chain and wine
+#   --no-windows  every group but the Windows cross tool chains and wine
 #
 # A package index that fails to download (a mirror in the middle of a sync) does not stop it:
 # `apt-get update` is tried a few times, then it goes on with the indexes it has, installs
 # each group, package by package when the group as a whole cannot be installed, and names
 # what is still missing at the end. It exits non-zero only when the native build lacks
-# something (or it cannot run apt at all); a missing wine means the wine test stages are
-# skipped, a missing cross tool chain that the Windows build fails.
+# something (or it cannot run apt at all); a missing wine means the wine test stages cannot
+# run (test.sh fails them on CI), a missing cross tool chain that the Windows builds fail.
+#
+# Three mends make the 32-bit wine work where the machine stands in its way, each applied only
+# where it is needed and said when it is:
+# - the i386 index of the security suite failed to download: amd64 packages would then come
+#   in the security suite's versions and their i386 twins in the main suite's, and
+#   wine32:i386 could not be installed (multi-arch twins must have equal versions). An apt
+#   preferences file puts the security suite below the main suite, so both take the main
+#   suite's versions;
+# - amd64 packages installed before that from the security suite still block wine32: those
+#   wine's i386 dependencies name are set to their i386 twins' version (with the packages
+#   built from the same source beside them);
+# - the kernel cannot run 32-bit x86 programs: qemu-user-static is installed and registered
+#   for them through binfmt_misc, so wine32 runs emulated (slowly).
 # QOR3_APT_UPDATE_TRIES (default 3) and QOR3_APT_RETRY_DELAY (seconds, default 10) tune the retries.
 set -uo pipefail
 
@@ -23,15 +36,15 @@ GROUPS_ALL=(native checks cross wine bench data)
 declare -A UNITS=(
   [native]="cmake|g++|make|python3|pkgconf|zlib1g-dev|googletest|libgtest-dev|libcli11-dev|nlohmann-json3-dev|python3-pytest|python3-pip|python3-setuptools"
   [checks]="valgrind|clang|libclang-rt-14-dev"
-  [cross]="g++-mingw-w64-i686|g++-mingw-w64-i686-posix|gcc-mingw-w64-i686-posix|libz-mingw-w64-dev"
-  [wine]="wine wine32:i386|locales"
+  [cross]="g++-mingw-w64-i686|g++-mingw-w64-i686-posix|gcc-mingw-w64-i686-posix|g++-mingw-w64-x86-64-posix|gcc-mingw-w64-x86-64-posix|libz-mingw-w64-dev|llvm"
+  [wine]="wine wine64|wine32:i386|locales"
   [bench]="libsqlite3-dev|libcdb-dev|python3-matplotlib"
   [data]="mecab-ipadic"
 )
 declare -A PURPOSE=(
   [native]="the native build, the demo and the native tests"
   [checks]="the valgrind, sanitizer and fuzz test stages"
-  [cross]="the 32-bit Windows build"
+  [cross]="the Windows builds"
   [wine]="the Windows tests under wine"
   [bench]="the benchmarks"
   [data]="deriving the reference data in data/"
@@ -42,7 +55,7 @@ for arg in "$@"; do
   case "$arg" in
     --native) selected=(native) ;;
     --no-windows) selected=(native checks bench data) ;;
-    -h|--help) sed -n '2,16p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
+    -h|--help) sed -n '2,30p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
     *) echo "install-deps: unknown argument: $arg" >&2; exit 2 ;;
   esac
 done
@@ -81,13 +94,88 @@ apt_install() {
   "${SUDO[@]}" apt-get install -y -q --no-install-recommends "$@"
 }
 
+# What the mends touch; the set-up test points them into a scratch directory.
+APT_PREFERENCES_DIR=${QOR3_APT_PREFERENCES_DIR:-/etc/apt/preferences.d}
+LOADER32=${QOR3_LOADER32:-/lib/ld-linux.so.2}
+BINFMT_DIR=${QOR3_BINFMT_DIR:-/proc/sys/fs/binfmt_misc}
+QEMU_I386=${QOR3_QEMU_I386:-/usr/bin/qemu-i386-static}
+SECURITY_PIN=$APT_PREFERENCES_DIR/qor3-security-below-main
+
+# Mend 1: the security suite below the main suite, once its i386 index failed to download.
+pin_security_below_main() {
+  [[ -f $SECURITY_PIN ]] && return
+  echo "install-deps: the i386 index of the security suite failed to download; putting the" \
+       "security suite below the main suite ($SECURITY_PIN), so that amd64 and i386" \
+       "packages take the same versions"
+  "${SUDO[@]}" mkdir -p "$APT_PREFERENCES_DIR"
+  printf '%s\n' "# Written by qor3's scripts/install-deps.sh: the i386 index of the security" \
+    "# suite did not download, so its amd64 versions would not match their i386 twins." \
+    "Package: *" "Pin: release l=Debian-Security" "Pin-Priority: 100" |
+    "${SUDO[@]}" tee "$SECURITY_PIN" >/dev/null
+}
+
+# Mend 2: installs a unit whose i386 packages depend on i386 twins that apt cannot install
+# because the amd64 twin is installed in another version; those twins (and what was built
+# from the same source in the same version) are set to the i386 version first.
+install_with_aligned_twins() {
+  local unit=$1 round names name have want source pkg arch version
+  for round in 1 2 3 4 5; do
+    # shellcheck disable=SC2086
+    names=$(apt-get install -s -q --no-install-recommends $unit 2>&1 |
+            sed -n 's/.*Depends: \([^ :]*\):i386.* but it is not installable.*/\1/p' | sort -u)
+    [[ -z $names ]] && return 1
+    local align=()
+    for name in $names; do
+      have=$(dpkg-query -W -f='${Version}' "$name:amd64" 2>/dev/null)
+      want=$(apt-cache policy "$name:i386" 2>/dev/null | sed -n 's/^ *Candidate: //p')
+      [[ -n $have && -n $want && $want != "(none)" && $have != "$want" ]] || continue
+      source=$(dpkg-query -W -f='${source:Package}' "$name:amd64" 2>/dev/null)
+      while read -r pkg arch version; do
+        [[ $arch == amd64 && $version == "$have" ]] || continue
+        apt-cache madison "$pkg" 2>/dev/null | grep -q " $want " && align+=("$pkg:amd64=$want")
+      done < <(dpkg-query -W -f='${Package} ${Architecture} ${Version} ${source:Package}\n' |
+               awk -v s="$source" '$4 == s { print $1, $2, $3 }')
+    done
+    [[ ${#align[@]} -eq 0 ]] && return 1
+    echo "install-deps: installed amd64 packages block wine's i386 ones; setting them to the" \
+         "i386 versions: ${align[*]}"
+    # shellcheck disable=SC2086
+    apt_install --allow-downgrades $unit "${align[@]}" && return 0
+  done
+  return 1
+}
+
+# Mend 3: qemu-user-static registered for 32-bit x86 programs when the kernel cannot run them.
+can_run_32bit() {
+  [[ ! -e $LOADER32 ]] || timeout 60 "$LOADER32" --help >/dev/null 2>&1
+}
+
+emulate_32bit() {
+  can_run_32bit && return 0
+  echo "install-deps: this kernel cannot run 32-bit x86 programs; running them under qemu-user-static"
+  unit_installed qemu-user-static || apt_install qemu-user-static || return 1
+  if [[ ! -e $BINFMT_DIR/register ]]; then
+    "${SUDO[@]}" mount -t binfmt_misc binfmt_misc "$BINFMT_DIR" || return 1
+  fi
+  if [[ ! -e $BINFMT_DIR/qemu-i386 ]]; then
+    # ELF, 32-bit, little-endian, executable or shared object, machine 386; F: the emulator
+    # is opened now, so it serves in every mount namespace and chroot.
+    printf '%s' ':qemu-i386:M::\x7fELF\x01\x01\x01\x00\x00\x00\x00\x00\x00\x00\x00\x00\x02\x00\x03\x00:\xff\xff\xff\xff\xff\xfe\xfe\x00\xff\xff\xff\xff\xff\xff\xff\xff\xfe\xff\xff\xff:'"$QEMU_I386"':F' |
+      "${SUDO[@]}" tee "$BINFMT_DIR/register" >/dev/null || return 1
+  fi
+  can_run_32bit
+}
+
+declare -A TODO=()
 declare -A TODO=()
 any=0
 for group in "${selected[@]}"; do
   TODO[$group]=$(missing_units "$group")
   [[ -n ${TODO[$group]} ]] && any=1
 done
-if [[ $any -eq 0 ]]; then
+wants_wine=0
+[[ " ${selected[*]} " == *" wine "* ]] && wants_wine=1
+if [[ $any -eq 0 ]] && { [[ $wants_wine -eq 0 ]] || can_run_32bit; }; then
   echo "install-deps: everything present (${selected[*]})"
   exit 0
 fi
@@ -103,8 +191,13 @@ fi
 tries=${QOR3_APT_UPDATE_TRIES:-3}
 delay=${QOR3_APT_RETRY_DELAY:-10}
 for ((try = 1; ; try++)); do
-  "${SUDO[@]}" apt-get update -q
+  update_log=$("${SUDO[@]}" apt-get update -q 2>&1)
   rc=$?
+  printf '%s\n' "$update_log"
+  if [[ $wants_wine -eq 1 ]] &&
+     grep -qE 'Failed to fetch [^ ]*security[^ ]*/binary-i386/' <<<"$update_log"; then
+    pin_security_below_main
+  fi
   [[ $rc -eq 0 ]] && break
   if [[ $try -ge $tries ]]; then
     echo "install-deps: apt-get update failed $tries times (exit $rc); going on with the package indexes it has"
@@ -124,13 +217,21 @@ for group in "${selected[@]}"; do
     echo "install-deps: group $group could not be installed as a whole; trying its packages one by one"
     while IFS= read -r unit; do
       # shellcheck disable=SC2086
-      unit_installed "$unit" || apt_install $unit || echo "install-deps: cannot install: $unit"
+      unit_installed "$unit" || apt_install $unit ||
+        { [[ $unit == *:i386* ]] && install_with_aligned_twins "$unit"; } ||
+        echo "install-deps: cannot install: $unit"
     done <<<"$todo"
   fi
 done
 
+if [[ $wants_wine -eq 1 ]] && ! emulate_32bit; then
+  echo "install-deps: MISSING for the 32-bit Windows tests: a way to run 32-bit x86 programs"
+  lacking32=1
+fi
+
 status=0
 lacking=()
+[[ ${lacking32:-0} -eq 1 ]] && lacking+=(wine32-emulation)
 for group in "${selected[@]}"; do
   left=$(missing_units "$group")
   [[ -z $left ]] && continue
