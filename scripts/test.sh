@@ -1,23 +1,23 @@
 #!/usr/bin/env bash
-# Builds and tests everything: native build and ctest, Windows cross build, the test exe under wine,
-# one session under valgrind, the test suite with sanitizers, the threads tests under
-# ThreadSanitizer and a short run of every fuzz target.
+# Builds and tests everything: native build and ctest, both Windows cross builds and their tests
+# under wine, one session under valgrind, the test suite with sanitizers, the threads tests
+# under ThreadSanitizer and a short run of every fuzz target.
 #
 # Usage: scripts/test.sh [--native-only]
-#   --native-only  skip the cross build and the wine run (quick local check)
-# Build trees: build/ (native), build-win32/ (cross, with its own wine prefix inside),
-# build-asan/ (address and undefined-behaviour sanitizers), build-tsan/ (thread sanitizer) and
-# build-fuzz/ (libFuzzer targets, scripts/fuzz.sh).
+#   --native-only  skip the cross builds and the wine runs (quick local check)
+# Build trees: build/ (native), build-win32/ and build-win64/ (cross), build-asan/ (address and
+# undefined-behaviour sanitizers), build-tsan/ (thread sanitizer) and build-fuzz/ (libFuzzer
+# targets, scripts/fuzz.sh). The wine prefixes live outside the clone (scripts/wine.sh).
 # Exits non-zero when any stage fails; later stages that do not depend on a failed one still run.
-# When wine cannot be installed from the package index, the wine stages are skipped (and say
-# so in the summary); the cross build and the checks of its binaries still run.
+# A wine stage that cannot run (wine missing, 32-bit programs that do not run) fails the run on
+# CI (CI=true); elsewhere it is skipped, loudly, in the summary.
 set -uo pipefail
 
 NATIVE_ONLY=0
 for arg in "$@"; do
   case "$arg" in
     --native-only) NATIVE_ONLY=1 ;;
-    -h|--help) sed -n '2,13p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
+    -h|--help) sed -n '2,14p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
     *) echo "test.sh: unknown argument: $arg" >&2; exit 2 ;;
   esac
 done
@@ -26,7 +26,10 @@ ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 cd "$ROOT"
 NATIVE_DIR=$ROOT/build
 WIN32_DIR=$ROOT/build-win32
+WIN64_DIR=$ROOT/build-win64
 JOBS=2
+# shellcheck source=scripts/wine.sh
+source "$ROOT/scripts/wine.sh"
 
 SUMMARY=()
 FAILED=0
@@ -88,15 +91,6 @@ else
   finish
 fi
 
-# wine runs the 32-bit test programs only with its 32-bit half (wine32:i386 on Debian).
-WINE_MISSING="wine unavailable from the package index"
-WINE_OK=0
-if command -v wine >/dev/null 2>&1 &&
-   { ! command -v dpkg-query >/dev/null 2>&1 ||
-     [[ $(dpkg-query -W -f='${db:Status-Status}' wine32:i386 2>/dev/null) == installed ]]; }; then
-  WINE_OK=1
-fi
-
 # ---- install-deps.sh on a simulated machine whose package index fails and whose wine cannot
 # be installed (stubs of apt-get and dpkg in PATH)
 stage_begin "install-deps simulated"
@@ -117,18 +111,22 @@ else
   stage_end FAIL
 fi
 
-# ---- cross build
-WIN32_BUILT=0
+# ---- cross builds: QOR3.DLL, its import libraries, the tools and the test exe of each target
+declare -A WIN_DIR=([win32]=$WIN32_DIR [win64]=$WIN64_DIR)
+declare -A WIN_TOOLCHAIN=([win32]=i686-w64-mingw32 [win64]=x86_64-w64-mingw32)
+declare -A WIN_BUILT=([win32]=0 [win64]=0)
 if [[ $NATIVE_ONLY -eq 0 ]]; then
-  stage_begin "win32 build"
-  if cmake -S "$ROOT" -B "$WIN32_DIR" \
-       -DCMAKE_TOOLCHAIN_FILE="$ROOT/cmake/i686-w64-mingw32.cmake" -DQOR3_WERROR=ON &&
-     cmake --build "$WIN32_DIR" -j"$JOBS"; then
-    WIN32_BUILT=1
-    stage_end PASS "$WIN32_DIR"
-  else
-    stage_end FAIL
-  fi
+  for arch in win32 win64; do
+    stage_begin "$arch build"
+    if cmake -S "$ROOT" -B "${WIN_DIR[$arch]}" \
+         -DCMAKE_TOOLCHAIN_FILE="$ROOT/cmake/${WIN_TOOLCHAIN[$arch]}.cmake" -DQOR3_WERROR=ON &&
+       cmake --build "${WIN_DIR[$arch]}" -j"$JOBS"; then
+      WIN_BUILT[$arch]=1
+      stage_end PASS "${WIN_DIR[$arch]}"
+    else
+      stage_end FAIL
+    fi
+  done
 fi
 
 # ---- native tests (also checks the cross-built QOR3.DLL and test exe when they exist; the
@@ -142,74 +140,95 @@ else
   stage_end FAIL
 fi
 
-# ---- the cross-built tests under wine
-if [[ $NATIVE_ONLY -eq 0 ]]; then
-  stage_begin "win32 tests (wine)"
-  TEST_EXE=$WIN32_DIR/tests/qor3_tests.exe
-  if [[ $WINE_OK -eq 0 ]]; then
-    stage_end SKIP "$WINE_MISSING"
-  elif [[ $WIN32_BUILT -eq 0 ]]; then
-    stage_end SKIP "win32 build failed"
-  elif [[ ! -f $TEST_EXE ]]; then
-    echo "missing $TEST_EXE"
-    stage_end FAIL "no test exe"
+# ---- each Windows build under wine: its test exe, then the host program on QOR3.DLL (loaded,
+# linked with libQOR3.dll.a and with QOR3.lib) held byte for byte to the same program on the
+# native library, with the path and file time tests under the Japanese code page, and the
+# README's examples run with its qor.exe and qor-mkdict.exe.
+
+# A wine stage that cannot run: a failure on CI, a skip elsewhere.
+wine_cannot_run() {
+  if [[ ${CI:-} == true ]]; then
+    stage_end FAIL "cannot run: $1"
   else
-    # A private 32-bit prefix in the build tree, no display, no Mono/Gecko install prompts.
-    export WINEPREFIX=$WIN32_DIR/wineprefix
-    export WINEARCH=win32
-    export WINEDEBUG=-all
-    export WINEDLLOVERRIDES="mscoree,mshtml="
-    unset DISPLAY WAYLAND_DISPLAY
-    wine_ok=1
-    if [[ ! -f $WINEPREFIX/system.reg ]]; then
-      echo "creating wine prefix $WINEPREFIX"
-      mkdir -p "$WINEPREFIX"
-      if ! wineboot -i </dev/null >/dev/null 2>&1 || ! wineserver -w; then
-        echo "wineboot failed"
-        wine_ok=0
+    stage_end SKIP "$1"
+  fi
+}
+
+# Under emulation (qemu-user through binfmt_misc) a 32-bit program runs many times slower: the
+# win32 test exe then runs the tests that take a Win32 path of their own (files, directories,
+# change notifications, temporary files, code page 932 paths, file times) and the end-to-end
+# tests through the five functions; natively, all of it.
+WIN32_EMULATED_FILTER='QorOpenTest.*:CopyDic*:ChangingFilesTest.*:ThreadsTest.*:Session*:Cp932*:*Cp932*:PlatformFileTimeTest.*:DirScan*:CatalogWrite*:WithAndWithoutCorrections/*:LargeSet.*'
+
+win32_emulated() {
+  local entry
+  for entry in /proc/sys/fs/binfmt_misc/qemu-i386*; do
+    [[ -f $entry ]] && grep -qx enabled "$entry" && return 0
+  done
+  return 1
+}
+
+if [[ $NATIVE_ONLY -eq 0 ]]; then
+  for arch in win64 win32; do
+    dir=${WIN_DIR[$arch]}
+    stage_begin "$arch tests (wine)"
+    why=$(wine_missing "$arch")
+    filter=()
+    if [[ -n $why ]]; then
+      wine_cannot_run "$why"
+    elif [[ ${WIN_BUILT[$arch]} -eq 0 ]]; then
+      stage_end FAIL "$arch build failed"
+    else
+      if [[ $arch == win32 ]] && win32_emulated; then
+        echo "32-bit programs run emulated here: the test exe runs $WIN32_EMULATED_FILTER"
+        filter=(--gtest_filter="$WIN32_EMULATED_FILTER")
+      fi
+      # The tests that read the sample set read the native build's.
+      (cd "$dir/tests" && export QOR3_SAMPLE_DIR="Z:$NATIVE_DIR/sample" && \
+         wine_run "$arch" "$dir/tests/qor3_tests.exe" --gtest_color=no "${filter[@]}")
+      rc=$?
+      if [[ $rc -eq 0 ]]; then
+        stage_end PASS "${filter:+emulated, filtered}"
+      else
+        stage_end FAIL "exit $rc"
       fi
     fi
-    if [[ $wine_ok -eq 1 ]]; then
-      # Through a pipe: wine's console then writes plain text; msvcrt's CRs are dropped.
-      # The tests that read the sample set read the native build's.
-      (cd "$WIN32_DIR/tests" && QOR3_SAMPLE_DIR="Z:$NATIVE_DIR/sample" \
-         wine "$TEST_EXE" --gtest_color=no </dev/null 2>&1) | tr -d '\r'
-      rc=${PIPESTATUS[0]}
-      wineserver -k >/dev/null 2>&1 || true
+
+    stage_begin "$arch host and tools (wine)"
+    why=$(wine_missing "$arch")
+    if [[ -n $why ]]; then
+      wine_cannot_run "$why"
+    elif [[ $NATIVE_BUILT -eq 0 || ${WIN_BUILT[$arch]} -eq 0 ]]; then
+      stage_end FAIL "a build failed"
+    else
+      (
+        wine_environment "$arch"
+        wine_prefix_ready || exit 125
+        loader=$(wine_loader "$arch")
+        timeout "$QOR3_WINE_TIMEOUT" python3 "$ROOT/windows/host/run_host.py" \
+          --mkdict "$NATIVE_DIR/tools/qor-mkdict" --data "$ROOT/windows/host/data" \
+          --native-host "$NATIVE_DIR/windows/host/qor3_host" \
+          --native-library "$NATIVE_DIR/libqor3.so" --win32-dir "$dir" --wine "$loader" \
+          --windows-tests "$dir/tests/qor3_tests.exe" \
+          --work-dir "$NATIVE_DIR/windows/host/stage-$arch" </dev/null 2>&1 | tr -d '\r'
+        rc=${PIPESTATUS[0]}
+        if [[ $rc -eq 0 ]]; then
+          timeout "$QOR3_WINE_TIMEOUT" python3 "$ROOT/tests/cli/readme_test.py" \
+            --source-dir "$ROOT" --build-dir "$NATIVE_DIR" --sample-dir "$NATIVE_DIR/sample" \
+            --wine "$loader" --tools-dir "$dir/tools" </dev/null 2>&1 | tr -d '\r'
+          rc=${PIPESTATUS[0]}
+        fi
+        wine_stop
+        exit "$rc"
+      )
+      rc=$?
       if [[ $rc -eq 0 ]]; then
         stage_end PASS
       else
         stage_end FAIL "exit $rc"
       fi
-    else
-      wineserver -k >/dev/null 2>&1 || true
-      stage_end FAIL "no wine prefix"
     fi
-  fi
-fi
-
-# ---- the host program on QOR3.DLL under wine (loaded and linked), its answers held byte for
-# byte to those of the same program on the native library
-if [[ $NATIVE_ONLY -eq 0 ]]; then
-  stage_begin "win32 host (wine)"
-  if [[ $WINE_OK -eq 0 ]]; then
-    stage_end SKIP "$WINE_MISSING"
-  elif [[ $NATIVE_BUILT -eq 0 || $WIN32_BUILT -eq 0 ]]; then
-    stage_end SKIP "a build failed"
-  else
-    python3 "$ROOT/windows/host/run_host.py" --mkdict "$NATIVE_DIR/tools/qor-mkdict" \
-      --data "$ROOT/windows/host/data" --native-host "$NATIVE_DIR/windows/host/qor3_host" \
-      --native-library "$NATIVE_DIR/libqor3.so" --win32-dir "$WIN32_DIR" \
-      --windows-tests "$WIN32_DIR/tests/qor3_tests.exe" \
-      --work-dir "$NATIVE_DIR/windows/host/stage" </dev/null 2>&1 | tr -d '\r'
-    rc=${PIPESTATUS[0]}
-    WINEPREFIX=$WIN32_DIR/wineprefix wineserver -k >/dev/null 2>&1 || true
-    if [[ $rc -eq 0 ]]; then
-      stage_end PASS
-    else
-      stage_end FAIL "exit $rc"
-    fi
-  fi
+  done
 fi
 
 # ---- one host session under valgrind: no invalid access, nothing left allocated
@@ -228,7 +247,7 @@ ASAN_DIR=$ROOT/build-asan
 # Not here: the checks of the cross build, the Python tests that load libqor3.so into an
 # uninstrumented interpreter (the sanitizer runtime must come first in a process), and the
 # programs built against an installed prefix (they link no sanitizer runtime).
-ASAN_EXCLUDE='^(win32_.*|gen_sample_deterministic_and_valid|python_package|install_and_embed)$'
+ASAN_EXCLUDE='^(win(32|64)_.*|gen_sample_deterministic_and_valid|python_package|install_and_embed)$'
 stage_begin "sanitizer tests"
 if cmake -S "$ROOT" -B "$ASAN_DIR" -DQOR3_WERROR=ON -DQOR3_SANITIZE=ON &&
    cmake --build "$ASAN_DIR" -j"$JOBS" &&
