@@ -200,6 +200,7 @@ void MethodNotAllowed(const httplib::Request&, httplib::Response& res) {
 struct Options {
   std::string dir, dir2, corrections, listen = "127.0.0.1:8080";
   size_t threads = 32;
+  double requestTimeout = 10;
   bool quiet = false;
 };
 
@@ -245,6 +246,10 @@ int main(int argc, char** argv) {
                  "picks a free one)");
   app.add_option("--threads", o.threads, "connections served at once (default 32)")
       ->check(CLI::Range(1, 1024));
+  app.add_option("--request-timeout", o.requestTimeout,
+                 "seconds a request may take from its first byte to the answer sent (default 10); "
+                 "slower clients are dropped")
+      ->check(CLI::Range(0.1, 3600.0));
   app.add_flag("--quiet", o.quiet, "no access log on standard error");
   app.set_version_flag("--version", std::string("qor-serve ") + QOR3_PROJECT_VERSION);
   CLI11_PARSE(app, argc, argv);
@@ -299,6 +304,7 @@ int main(int argc, char** argv) {
   ServerLimits limits;
   limits.threads = o.threads;
   limits.maxConnections = o.threads * 4;
+  limits.requestTimeout = std::chrono::milliseconds(static_cast<long>(o.requestTimeout * 1000));
   LimitedServer server(limits);
   server.set_payload_max_length(1024);
   server.set_pre_routing_handler([](const httplib::Request&, httplib::Response&) {
