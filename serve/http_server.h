@@ -13,6 +13,7 @@
 #include <condition_variable>
 #include <cstddef>
 #include <mutex>
+#include <string>
 
 struct ServerLimits {
   size_t threads = 32;
@@ -20,12 +21,16 @@ struct ServerLimits {
   std::chrono::milliseconds requestTimeout{10000};        // request line to response sent
   std::chrono::milliseconds idleTimeout{5000};            // between requests of a connection
   size_t maxRequestBytes = 64 * 1024;                     // request line, headers and body
-  size_t keepAliveRequests = 100;                         // per connection
+  size_t keepAliveRequests = 1000;                        // per connection (nginx's default)
 };
 
 class LimitedServer : public httplib::Server {
  public:
   explicit LimitedServer(const ServerLimits& limits);
+  // Binds to host:port (port 0: a free one) and returns the port, or -1. The listening
+  // socket's backlog is widened from httplib's 5 to SOMAXCONN, so that clients reconnecting
+  // together are not made to repeat their SYN a second later.
+  int Bind(const std::string& host, int port);
   // Stops accepting; connections end after their request in progress. Safe from any thread.
   void Drain();
 

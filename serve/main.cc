@@ -124,16 +124,20 @@ void Search(const ServeRequest& r, httplib::Response& res) {
   } else {
     Qor_Search(g_set.handle, &request);
   }
-  OutputTable table = Output_Results(request);
   const uint32_t count = request.resultCount;
-  Qor_MemRelease(&request);
   if (r.route == Route::kCid) {
+    // Only the first name is converted: caller-ID is the busiest route.
     res.status = count > 0 ? 200 : 404;
-    if (count > 0) res.set_content(table.rows[0][1], "text/plain; charset=utf-8");
+    if (count > 0) {
+      const SearchResult& first = *request.results[0];
+      res.set_content(Cp932_ToUtf8Lossy(std::string_view(first.name, first.nameLength)),
+                      "text/plain; charset=utf-8");
+    }
+    Qor_MemRelease(&request);
     return;
   }
-  const uint32_t limit = r.route == Route::kName ? r.limit : kMaxLimit;
-  if (table.rows.size() > limit) table.rows.resize(limit);
+  OutputTable table = Output_Results(request, r.route == Route::kName ? r.limit : kMaxLimit);
+  Qor_MemRelease(&request);
   res.set_header("X-Result-Count", std::to_string(count));
   res.set_content(Output_Json(table, -1), "application/json");
 }
@@ -338,13 +342,8 @@ int main(int argc, char** argv) {
                  res.status, res.body.size(), seconds);
   });
 
-  if (port == 0) {
-    port = server.bind_to_any_port(host);
-    if (port < 0) port = 0;
-  } else if (!server.bind_to_port(host, port)) {
-    port = 0;
-  }
-  if (port == 0) {
+  port = server.Bind(host, port);
+  if (port <= 0) {
     std::fprintf(stderr, "qor-serve: cannot listen on %s\n", o.listen.c_str());
     return 2;
   }

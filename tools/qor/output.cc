@@ -157,7 +157,7 @@ std::string Output_Digits(uint32_t value, int width) {
   return text;
 }
 
-OutputTable Output_Results(const SearchRequest& request) {
+OutputTable Output_Results(const SearchRequest& request, uint32_t maxRows) {
   OutputTable table;
   table.columns = {{"number", "number"},
                    {"name", "name"},
@@ -168,7 +168,7 @@ OutputTable Output_Results(const SearchRequest& request) {
                    {"region name 2", "region_name2"},
                    {"address 1", "address1"},
                    {"address 2", "address2"}};
-  for (uint32_t i = 0; i < request.resultCount; ++i) {
+  for (uint32_t i = 0; i < request.resultCount && i < maxRows; ++i) {
     const SearchResult& r = *request.results[i];
     table.rows.push_back({Text(r.number, r.numberLength), Text(r.name, r.nameLength),
                           std::to_string(r.entryKind), Text(r.postalCode, r.postalCodeLength),

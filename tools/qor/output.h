@@ -33,8 +33,9 @@ int DisplayWidth(std::string_view utf8);
 void Output_Write(const OutputTable& table, OutputFormat format, FILE* out);
 
 // The results of a search (the request after Qor_Search, before Qor_MemRelease) and the
-// regions of an open set, as rows of UTF-8 texts; region codes with five digits.
-OutputTable Output_Results(const SearchRequest& request);
+// regions of an open set, as rows of UTF-8 texts; region codes with five digits. Of the
+// results, the first maxRows.
+OutputTable Output_Results(const SearchRequest& request, uint32_t maxRows = UINT32_MAX);
 OutputTable Output_Regions(const OpenResult& result);
 
 // The JSON array Output_Write writes, as text: indented by `indent` spaces, or on one line
