@@ -105,6 +105,7 @@ echo "/name.txt" > "$S/static.txt"
 
 RESULTS=$S/results.tsv
 : > "$RESULTS"
+LOAD_BEFORE=$(cut -d' ' -f1-3 /proc/loadavg)
 run() {  # run NAME BASE-URL PATHS-FILE
   log "$1: wrk -t2 -c$CONNECTIONS -d${SECONDS_PER}s"
   wrk -t2 -c"$CONNECTIONS" -d"${SECONDS_PER}s" --latency -s "$ROOT/bench/serve.lua" "$2" \
@@ -116,13 +117,15 @@ run number "$URL" "$S/number.txt"
 run name "$URL" "$S/name.txt"
 run nginx "http://127.0.0.1:$NGINX_PORT" "$S/static.txt"
 RSS_KIB=$(awk '/^VmHWM/ {print $2}' "/proc/$SERVE_PID/status")
+LOAD_AFTER=$(cut -d' ' -f1-3 /proc/loadavg)
 kill -TERM "$SERVE_PID"
 wait "$SERVE_PID" || { echo "serve.sh: qor-serve did not exit 0 on SIGTERM" >&2; exit 1; }
 
 python3 - "$RESULTS" "$RSS_KIB" "$CONNECTIONS" "$SECONDS_PER" "$THREADS" \
-  "$(wc -l < "$S/cid.txt")" "$(wc -l < "$S/name.txt")" "$(nproc)" > "$WORK/serve.md" <<'PY'
+  "$(wc -l < "$S/cid.txt")" "$(wc -l < "$S/name.txt")" "$(nproc)" "$LOAD_BEFORE" "$LOAD_AFTER" \
+  > "$WORK/serve.md" <<'PY'
 import sys
-results, rss, conns, seconds, threads, numbers, names, cpus = sys.argv[1:]
+results, rss, conns, seconds, threads, numbers, names, cpus, load0, load1 = sys.argv[1:]
 rows = {}
 for line in open(results):
     name, requests, rps, p50, p99, status_errors, socket_errors = line.split("\t")
@@ -138,7 +141,9 @@ print(f"`bash bench/serve.sh`: wrk on loopback, 2 threads, {conns} keep-alive co
       f"{seconds} s per workload, on the {cpus} cores of this machine shared by wrk and the "
       f"server; qor-serve `--threads {threads}`. Paths cycle through the query file's "
       f"{int(numbers):,} existing numbers and {int(names):,} leading-literal name searches; "
-      "non-2xx counts the answers with another status.")
+      "non-2xx counts the answers with another status. Load average (1, 5, 15 min) before "
+      f"the run {load0}, after it {load1}: the server's threads count in it, and so do other "
+      "processes of the machine, which move every figure, nginx's too.")
 print()
 print("| workload | requests | requests/s | p50 | p99 | non-2xx | socket errors | vs nginx |")
 print("|---|---:|---:|---:|---:|---:|---:|---:|")

@@ -58,15 +58,20 @@ class DeadlineStream final : public httplib::Stream {
   bool HasBuffered() const { return begin_ < end_; }
 
   bool is_readable() const override { return HasBuffered() || Wait(POLLIN); }
-  bool is_writable() const override { return Wait(POLLOUT); }
+  // The write itself waits for room; here only the deadline is checked.
+  bool is_writable() const override { return Clock::now() < deadline_; }
 
+  // Both try the socket first and wait only when it is not ready, which saves a poll per
+  // call on a busy connection; the deadline is checked either way.
   ssize_t read(char* ptr, size_t size) override {
     if (!HasBuffered()) {
-      if (budget_ == 0 || !Wait(POLLIN)) return -1;
+      if (budget_ == 0 || Clock::now() >= deadline_) return -1;
+      const size_t want = std::min(sizeof buffer_, budget_);
       ssize_t n;
-      do {
-        n = recv(fd_, buffer_, std::min(sizeof buffer_, budget_), 0);
-      } while (n < 0 && errno == EINTR);
+      while ((n = Retry([&] { return recv(fd_, buffer_, want, MSG_DONTWAIT); })) < 0 &&
+             (errno == EAGAIN || errno == EWOULDBLOCK)) {
+        if (!Wait(POLLIN)) return -1;
+      }
       if (n <= 0) return n;
       budget_ -= static_cast<size_t>(n);
       begin_ = 0;
@@ -79,11 +84,12 @@ class DeadlineStream final : public httplib::Stream {
   }
 
   ssize_t write(const char* ptr, size_t size) override {
-    if (!Wait(POLLOUT)) return -1;
+    if (Clock::now() >= deadline_) return -1;
     ssize_t n;
-    do {
-      n = send(fd_, ptr, size, MSG_NOSIGNAL);
-    } while (n < 0 && errno == EINTR);
+    while ((n = Retry([&] { return send(fd_, ptr, size, MSG_DONTWAIT | MSG_NOSIGNAL); })) < 0 &&
+           (errno == EAGAIN || errno == EWOULDBLOCK)) {
+      if (!Wait(POLLOUT)) return -1;
+    }
     return n;
   }
 
@@ -98,6 +104,15 @@ class DeadlineStream final : public httplib::Stream {
   socket_t socket() const override { return fd_; }
 
  private:
+  template <typename Call>
+  static ssize_t Retry(Call call) {
+    ssize_t n;
+    do {
+      n = call();
+    } while (n < 0 && errno == EINTR);
+    return n;
+  }
+
   // True when the socket is ready for `events` before the deadline and within the time one
   // read or write may wait.
   bool Wait(short events) const {
