@@ -335,7 +335,9 @@ int main(int argc, char** argv) {
             ? 0.0
             : std::chrono::duration<double>(Clock::now() - t_start).count();
     Metrics_Record(t_route, res.status, seconds);
+    // Errors httplib answers itself skip the pre-routing handler: they count as "other".
     t_start = Clock::time_point{};
+    t_route = Route::kOther;
     if (quiet) return;
     std::fprintf(stderr, "%s %s %s %d %zu %.6f\n", req.remote_addr.c_str(),
                  Text_Excerpt(req.method, 16).c_str(), Text_Excerpt(req.target, 200).c_str(),
