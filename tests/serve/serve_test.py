@@ -258,6 +258,15 @@ class Operations(unittest.TestCase):
         finally:
             self.assertEqual(server.stop(), 0)
 
+    def test_qor_serve_runs_qor_serve(self):
+        p = subprocess.run([ARGS.qor, "serve", "--version"], capture_output=True, text=True)
+        self.assertEqual(p.returncode, 0, p.stderr)
+        self.assertTrue(p.stdout.startswith("qor-serve "), p.stdout)
+        p = subprocess.run([ARGS.qor, "serve", "--listen", "nowhere"], capture_output=True,
+                           text=True)
+        self.assertEqual(p.returncode, 2)
+        self.assertIn("qor-serve: bad --listen", p.stderr)
+
     def test_no_set_is_503_and_sigterm_drains(self):
         server = Server("--dir", self.work, "--quiet")
         try:

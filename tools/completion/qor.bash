@@ -12,7 +12,7 @@ _qor_words() {
     install) echo "--from --to --help" ;;
     inspect) echo "--entries --help" ;;
     check) echo "-q --quiet --help" ;;
-    serve) echo "$set --listen --threads --request-timeout --quiet --help" ;;
+    serve) echo "$set --listen --threads --request-timeout --quiet --help --version" ;;
     help) echo "number name regions install inspect check serve" ;;
   esac
 }
