@@ -41,10 +41,14 @@ def main():
     for flag in ("--headless", "--no-sandbox", "--disable-gpu", "--disable-quic",
                  "--no-first-run", "--disable-background-networking",
                  "--disable-component-update", "--disable-sync",
-                 "--window-size=390,844", f"--user-data-dir={profile}"):
+                 f"--user-data-dir={profile}"):
         options.add_argument(flag)
     driver = webdriver.Chrome(service=Service(DRIVER), options=options)
     try:
+        # A phone's screen: 390 x 844 CSS pixels (headless windows cannot be that narrow).
+        driver.execute_cdp_cmd("Emulation.setDeviceMetricsOverride",
+                               {"width": 390, "height": 844, "deviceScaleFactor": 1,
+                                "mobile": True})
         driver.get(f"http://127.0.0.1:{port}/")
         wait = WebDriverWait(driver, 20)
         # The table's texts in one step, so that a table being replaced is never half read.
