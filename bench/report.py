@@ -317,6 +317,7 @@ def main():
     ap.add_argument("--nation-queries", help="the nationwide set's query file")
     ap.add_argument("--zipf-queries", help="the skewed number workload's query file")
     ap.add_argument("--block-size", help="block_size.sh's table, put in as it is")
+    ap.add_argument("--serve", help="serve.sh's section, put in as it is")
     ap.add_argument("--notes", help="hand-written notes on the run, put before Reproducing")
     ap.add_argument("--chart", required=True, help="chart path relative to the output")
     ap.add_argument("--out", required=True)
@@ -702,6 +703,11 @@ def main():
             w(f.read().strip())
         w("")
 
+    if args.serve:
+        with open(args.serve, encoding="utf-8") as f:
+            w(f.read().strip())
+        w("")
+
     if nation:
         nation_section(w, run, nation, search_table, summaries, counts)
 
@@ -763,6 +769,7 @@ def main():
       fmt_num(1000000))
     w("    bash bench/run.sh --nationwide # and the nationwide set (about 10 minutes more)")
     w("    bash bench/block_size.sh       # after a run: entry block sizes on its data set,")
+    w("    bash bench/serve.sh            # after a run: qor-serve and nginx under wrk,")
     w("    bash bench/run.sh --report-only # then this file again, with their table")
     w("")
     w("`bash bench/run.sh --help` lists the options. The run builds into `build-bench/`, "

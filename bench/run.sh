@@ -85,6 +85,7 @@ write_report() {
   local nation=() extra=()
   [[ -s $WORK/zipf-queries.tsv ]] && extra+=(--zipf-queries "$WORK/zipf-queries.tsv")
   [[ -s $WORK/block-size.md ]] && extra+=(--block-size "$WORK/block-size.md")
+  [[ -s $WORK/serve.md ]] && extra+=(--serve "$WORK/serve.md")
   [[ -s $WORK/nation-stats.tsv ]] && nation=(--nation-stats "$WORK/nation-stats.tsv" \
     --nation-queries "$WORK/nation-queries.tsv")
   python3 "$ROOT/bench/report.py" --measurements "$M" --stats "$WORK/stats.tsv" --run "$RUN" \
@@ -105,7 +106,8 @@ fi
 mkdir -p "$WORK"
 : > "$RUN"
 : > "$M"
-rm -f "$WORK/block-size.md"  # bench/block_size.sh's table belongs to the run it followed
+# The tables of bench/block_size.sh and bench/serve.sh belong to the run they followed.
+rm -f "$WORK/block-size.md" "$WORK/serve.md"
 note() { printf '%s\t%s\n' "$1" "$2" >> "$RUN"; }
 now() { date +%s.%N; }
 log() { echo "== bench: $*"; }

@@ -302,6 +302,18 @@ std::string Utf8_Encode(std::u32string_view text) {
   return out;
 }
 
+bool Utf8_IsBlankPattern(std::string_view utf8) {
+  std::u32string points;
+  std::string error;
+  if (!Utf8_Decode(utf8, &points, &error)) return false;
+  for (char32_t cp : points) {
+    if (cp != '*' && cp != '?' && cp != ' ' && cp != 0xFF0A && cp != 0xFF1F && cp != 0x3000) {
+      return false;
+    }
+  }
+  return true;
+}
+
 std::u32string Cp932_MapUnicode(std::u32string_view text) {
   std::u32string out;
   out.reserve(text.size());

@@ -16,6 +16,9 @@ void Utf8_Append(char32_t cp, std::string* out);
 // the text's size in bytes.
 std::string Text_Excerpt(std::string_view text, size_t maxCharacters = 80);
 std::string Utf8_Encode(std::u32string_view text);
+// True when a name pattern holds nothing but wildcards (* ?) and spaces, ASCII or full-width:
+// the library answers such a pattern with nothing at all.
+bool Utf8_IsBlankPattern(std::string_view utf8);
 
 // Replaces characters that code page 932 only holds under another Unicode value by that value
 // (U+301C -> U+FF5E, U+2212 -> U+FF0D, U+2014 -> U+2015, U+00A2/A3/A5/A6/AC -> FF forms, ...)

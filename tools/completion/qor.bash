@@ -5,14 +5,15 @@
 _qor_words() {
   local set="--dir --dir2 --corrections" format="--json --tsv"
   case $1 in
-    "") echo "number name regions install inspect check help --help --version" ;;
+    "") echo "number name regions install inspect check serve help --help --version" ;;
     number) echo "$set $format --limit --help" ;;
     name) echo "--region --address1 --address2 --kind $set $format --limit --help" ;;
     regions) echo "$set $format --help" ;;
     install) echo "--from --to --help" ;;
     inspect) echo "--entries --help" ;;
     check) echo "-q --quiet --help" ;;
-    help) echo "number name regions install inspect check" ;;
+    serve) echo "$set --listen --threads --request-timeout --quiet --help --version" ;;
+    help) echo "number name regions install inspect check serve" ;;
   esac
 }
 

@@ -187,37 +187,10 @@ class OpenSet {
   OpenResult result_;
 };
 
-std::string Text(const char* text, uint32_t length) {
-  return Cp932_ToUtf8Lossy(std::string_view(text, length));
-}
-
-std::string Digits(uint32_t value, int width) {
-  char text[16];
-  std::snprintf(text, sizeof text, "%0*u", width, value);
-  return text;
-}
-
 // Runs the request and writes its results; the exit status says whether any was found.
 int SearchAndWrite(const OpenSet& set, SearchRequest* request, const FormatOptions& format) {
   Qor_Search(set.handle(), request);
-  OutputTable table;
-  table.columns = {{"number", "number"},
-                   {"name", "name"},
-                   {"kind", "kind", true},
-                   {"postal", "postal_code"},
-                   {"region", "region_code", true},
-                   {"region name 1", "region_name1"},
-                   {"region name 2", "region_name2"},
-                   {"address 1", "address1"},
-                   {"address 2", "address2"}};
-  for (uint32_t i = 0; i < request->resultCount; ++i) {
-    const SearchResult& r = *request->results[i];
-    table.rows.push_back(
-        {Text(r.number, r.numberLength), Text(r.name, r.nameLength), std::to_string(r.entryKind),
-         Text(r.postalCode, r.postalCodeLength), Digits(static_cast<uint32_t>(r.regionCode), 5),
-         Text(r.regionName1, r.regionName1Length), Text(r.regionName2, r.regionName2Length),
-         Text(r.address1, r.address1Length), Text(r.address2, r.address2Length)});
-  }
+  OutputTable table = Output_Results(*request);
   const uint32_t count = request->resultCount;
   Qor_MemRelease(request);
   if (format.limit != 0 && count > format.limit) {
@@ -278,20 +251,6 @@ std::string RequestText(const std::string& utf8, bool fullWidth, size_t capacity
   return cp932;
 }
 
-// Blank: nothing but wildcards and spaces (ASCII or full-width), which the library answers
-// with nothing at all.
-bool IsBlankPattern(const std::string& utf8) {
-  std::u32string points;
-  std::string error;
-  if (!Utf8_Decode(utf8, &points, &error)) return false;
-  for (char32_t cp : points) {
-    if (cp != '*' && cp != '?' && cp != ' ' && cp != 0xFF0A && cp != 0xFF1F && cp != 0x3000) {
-      return false;
-    }
-  }
-  return true;
-}
-
 struct NameOptions {
   std::string region;
   std::string pattern;
@@ -312,7 +271,7 @@ uint32_t ParseRegion(const std::string& text) {
 
 int RunName(const SetOptions& setOptions, const NameOptions& name, const FormatOptions& format) {
   const uint32_t region = ParseRegion(name.region);
-  if (IsBlankPattern(name.pattern)) {
+  if (Utf8_IsBlankPattern(name.pattern)) {
     Fail("pattern " + Text_Excerpt(name.pattern) +
          " is blank: it needs at least one character besides "
          "the wildcards * ? and spaces");
@@ -328,7 +287,7 @@ int RunName(const SetOptions& setOptions, const NameOptions& name, const FormatO
       RequestText(name.address2, false, sizeof request.address2, "--address2");
   OpenSet set(setOptions);
   if (!set.HasRegion(region)) {
-    Fail("unknown region " + Digits(region, 5) +
+    Fail("unknown region " + Output_Digits(region, 5) +
          ": the dictionary set does not cover it "
          "('qor regions' lists the regions)");
   }
@@ -346,18 +305,8 @@ int RunName(const SetOptions& setOptions, const NameOptions& name, const FormatO
 
 int RunRegions(const SetOptions& setOptions, const FormatOptions& format) {
   OpenSet set(setOptions);
-  OutputTable table;
-  table.columns = {{"region", "region_code", true},
-                   {"region name 1", "region_name1"},
-                   {"region name 2", "region_name2"},
-                   {"dictionary", "dict_number", true}};
   const OpenResult& result = set.result();
-  for (uint32_t i = 0; i < result.regionCount; ++i) {
-    const RegionInfo& r = *result.regions[i];
-    table.rows.push_back({Digits(static_cast<uint32_t>(r.regionCode), 5),
-                          Text(r.name1, r.name1Length), Text(r.name2, r.name2Length),
-                          Digits(static_cast<uint32_t>(r.dictNumber), 4)});
-  }
+  OutputTable table = Output_Regions(result);
   Output_Write(table, format.Format(), stdout);
   // A catalog that cannot hold every dictionary leaves some out of the set: say so.
   for (const std::string* dir : {&setOptions.dir, &setOptions.dir2}) {
@@ -396,7 +345,7 @@ int RunInstall(const InstallOptions& install) {
   std::vector<int32_t> numbers;
   for (const std::string& text : install.numbers) {
     const uint32_t n = ParseDictNumber(text);
-    const std::string file = install.from + "/qor" + Digits(n, 4) + ".dct";
+    const std::string file = install.from + "/qor" + Output_Digits(n, 4) + ".dct";
     if (!IsReadableFile(file)) Fail("dictionary " + file + " does not exist");
     // A damaged file would replace a good one and take its regions away.
     std::string problem;
@@ -462,6 +411,32 @@ const CLI::App* FindCommand(const CLI::App& app, const std::string& name) {
   }
   return nullptr;
 }
+
+// qor serve ARGS: runs qor-serve from the directory of this program with the same arguments.
+#if defined(_WIN32)
+int RunServe(int, char**) {
+  std::fprintf(stderr, "qor: serve: qor-serve is built for Linux only\n");
+  return kExitError;
+}
+#else
+int RunServe(int argc, char** argv) {
+  char self[4096];
+  const ssize_t n = readlink("/proc/self/exe", self, sizeof self - 1);
+  std::string path = "qor-serve";
+  if (n > 0) {
+    self[n] = '\0';
+    path = std::string(self, static_cast<size_t>(n));
+    path = path.substr(0, path.rfind('/') + 1) + "qor-serve";
+  }
+  std::vector<char*> args;
+  args.push_back(path.data());
+  for (int i = 2; i < argc; ++i) args.push_back(argv[i]);
+  args.push_back(nullptr);
+  execv(path.c_str(), args.data());
+  std::fprintf(stderr, "qor: cannot run %s: %s\n", path.c_str(), std::strerror(errno));
+  return kExitError;
+}
+#endif
 
 std::string VersionText() {
   return std::string("qor ") + QOR3_PROJECT_VERSION + " (qor3 library " + QOR3_LIBRARY_VERSION +
@@ -548,6 +523,12 @@ int QorMain(int argc, char** argv) {
       ->required();
   check->add_flag("-q,--quiet", quiet, "report problems only");
 
+  // Run by RunServe before parsing; here for the command list and help.
+  app.add_subcommand("serve",
+                     "answer number and name searches over HTTP (runs qor-serve with the same "
+                     "arguments; 'qor serve --help' lists its options)")
+      ->allow_extras();
+
   std::string helpTopic;
   CLI::App* help = app.add_subcommand("help", "describe the commands, or one command");
   help->add_option("COMMAND", helpTopic, "the command to describe");
@@ -564,6 +545,7 @@ int QorMain(int argc, char** argv) {
     return kExitError;
   }
   const std::string first = argv[1];
+  if (first == "serve") return RunServe(argc, argv);
   if (first[0] != '-' && FindCommand(app, first) == nullptr) {
     std::fprintf(stderr, "qor: unknown command '%.80s' (commands: %s)\n", argv[1], commands.c_str());
     return kExitError;

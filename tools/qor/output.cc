@@ -99,25 +99,8 @@ void WriteTsv(const OutputTable& table, FILE* out) {
   for (const auto& row : table.rows) line(row);
 }
 
-void WriteJson(const OutputTable& table, FILE* out) {
-  nlohmann::ordered_json array = nlohmann::ordered_json::array();
-  for (const auto& row : table.rows) {
-    nlohmann::ordered_json object = nlohmann::ordered_json::object();
-    for (size_t c = 0; c < table.columns.size(); ++c) {
-      const std::string text = c < row.size() ? row[c] : "";
-      const OutputColumn& column = table.columns[c];
-      if (column.numeric && !text.empty() &&
-          text.find_first_not_of("0123456789") == std::string::npos) {
-        object[column.key] = std::stoull(text);
-      } else {
-        object[column.key] = text;
-      }
-    }
-    array.push_back(std::move(object));
-  }
-  // Invalid UTF-8 cannot come from the converter; replace rather than throw if it ever does.
-  std::string text = array.dump(2, ' ', false, nlohmann::ordered_json::error_handler_t::replace);
-  std::fprintf(out, "%s\n", text.c_str());
+std::string Text(const char* text, uint32_t length) {
+  return Cp932_ToUtf8Lossy(std::string_view(text, length));
 }
 
 }  // namespace
@@ -143,7 +126,71 @@ void Output_Write(const OutputTable& table, OutputFormat format, FILE* out) {
       WriteTsv(table, out);
       break;
     case OutputFormat::kJson:
-      WriteJson(table, out);
+      std::fprintf(out, "%s\n", Output_Json(table, 2).c_str());
       break;
   }
+}
+
+std::string Output_Json(const OutputTable& table, int indent) {
+  nlohmann::ordered_json array = nlohmann::ordered_json::array();
+  for (const auto& row : table.rows) {
+    nlohmann::ordered_json object = nlohmann::ordered_json::object();
+    for (size_t c = 0; c < table.columns.size(); ++c) {
+      const std::string text = c < row.size() ? row[c] : "";
+      const OutputColumn& column = table.columns[c];
+      if (column.numeric && !text.empty() &&
+          text.find_first_not_of("0123456789") == std::string::npos) {
+        object[column.key] = std::stoull(text);
+      } else {
+        object[column.key] = text;
+      }
+    }
+    array.push_back(std::move(object));
+  }
+  // Invalid UTF-8 cannot come from the converter; replace rather than throw if it ever does.
+  return array.dump(indent, ' ', false, nlohmann::ordered_json::error_handler_t::replace);
+}
+
+std::string Output_Digits(uint32_t value, int width) {
+  char text[16];
+  std::snprintf(text, sizeof text, "%0*u", width, value);
+  return text;
+}
+
+OutputTable Output_Results(const SearchRequest& request, uint32_t maxRows) {
+  OutputTable table;
+  table.columns = {{"number", "number"},
+                   {"name", "name"},
+                   {"kind", "kind", true},
+                   {"postal", "postal_code"},
+                   {"region", "region_code", true},
+                   {"region name 1", "region_name1"},
+                   {"region name 2", "region_name2"},
+                   {"address 1", "address1"},
+                   {"address 2", "address2"}};
+  for (uint32_t i = 0; i < request.resultCount && i < maxRows; ++i) {
+    const SearchResult& r = *request.results[i];
+    table.rows.push_back({Text(r.number, r.numberLength), Text(r.name, r.nameLength),
+                          std::to_string(r.entryKind), Text(r.postalCode, r.postalCodeLength),
+                          Output_Digits(static_cast<uint32_t>(r.regionCode), 5),
+                          Text(r.regionName1, r.regionName1Length),
+                          Text(r.regionName2, r.regionName2Length),
+                          Text(r.address1, r.address1Length), Text(r.address2, r.address2Length)});
+  }
+  return table;
+}
+
+OutputTable Output_Regions(const OpenResult& result) {
+  OutputTable table;
+  table.columns = {{"region", "region_code", true},
+                   {"region name 1", "region_name1"},
+                   {"region name 2", "region_name2"},
+                   {"dictionary", "dict_number", true}};
+  for (uint32_t i = 0; i < result.regionCount; ++i) {
+    const RegionInfo& r = *result.regions[i];
+    table.rows.push_back({Output_Digits(static_cast<uint32_t>(r.regionCode), 5),
+                          Text(r.name1, r.name1Length), Text(r.name2, r.name2Length),
+                          Output_Digits(static_cast<uint32_t>(r.dictNumber), 4)});
+  }
+  return table;
 }

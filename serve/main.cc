@@ -1,0 +1,374 @@
+// qor-serve: caller-ID and listing searches of one dictionary set over HTTP, with a search
+// page. It calls the library through the five exported functions only; texts are UTF-8 on
+// the wire and code page 932 in the library.
+#include <pthread.h>
+#include <sys/stat.h>
+
+#include <CLI/CLI.hpp>
+#include <atomic>
+#include <chrono>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <mutex>
+#include <nlohmann/json.hpp>
+#include <shared_mutex>
+#include <string>
+#include <thread>
+
+#include "common/cp932.h"
+#include "http_server.h"
+#include "metrics.h"
+#include "qor/output.h"
+#include "qor3.h"
+#include "request.h"
+
+#ifndef QOR3_DEFAULT_DICT_DIR
+#define QOR3_DEFAULT_DICT_DIR ""
+#endif
+#ifndef QOR3_DEFAULT_CORRECTION_DIR
+#define QOR3_DEFAULT_CORRECTION_DIR ""
+#endif
+#ifndef QOR3_PROJECT_VERSION
+#define QOR3_PROJECT_VERSION "unknown"
+#endif
+
+extern const char kSearchPage[];  // page.cc, made from page.html at build time
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// The dictionary set. Opened at start; while no set could be opened, a request tries again
+// at most once a second, so the server can start before dictionaries are installed.
+struct DictionarySet {
+  OpenRequest request;
+  std::shared_mutex lock;  // searches share it; opening holds it alone
+  void* handle = nullptr;
+  OpenResult result;
+  std::string regionsJson;
+  Clock::time_point lastTry;
+};
+
+DictionarySet g_set;
+
+bool SetPath(const std::string& path, uint32_t* length, char* field, size_t capacity) {
+  if (path.size() >= capacity) return false;
+  *length = static_cast<uint32_t>(path.size());
+  std::memcpy(field, path.data(), path.size());
+  return true;
+}
+
+// Tries Qor_Open when no set is open; the caller holds g_set.lock exclusively.
+void TryOpen() {
+  if (g_set.handle != nullptr) return;
+  g_set.lastTry = Clock::now();
+  std::memset(&g_set.result, 0, sizeof g_set.result);
+  g_set.handle = Qor_Open(&g_set.request, &g_set.result);
+  if (g_set.handle != nullptr) g_set.regionsJson = Output_Json(Output_Regions(g_set.result), -1);
+}
+
+// Holds the set for a search; false when none is open.
+bool AcquireSet(std::shared_lock<std::shared_mutex>* shared) {
+  *shared = std::shared_lock<std::shared_mutex>(g_set.lock);
+  if (g_set.handle != nullptr) return true;
+  shared->unlock();
+  {
+    std::unique_lock<std::shared_mutex> exclusive(g_set.lock);
+    if (Clock::now() - g_set.lastTry >= std::chrono::seconds(1)) TryOpen();
+  }
+  shared->lock();
+  return g_set.handle != nullptr;
+}
+
+bool HasRegion(uint32_t code) {
+  for (uint32_t i = 0; i < g_set.result.regionCount; ++i) {
+    if (static_cast<uint32_t>(g_set.result.regions[i]->regionCode) == code) return true;
+  }
+  return false;
+}
+
+void JsonError(httplib::Response& res, int status, const std::string& message) {
+  res.status = status;
+  nlohmann::json body = {{"error", message}};
+  res.set_content(body.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace),
+                  "application/json");
+}
+
+// The route and start of the request this thread is answering, for the log and metrics.
+thread_local Route t_route = Route::kOther;
+thread_local Clock::time_point t_start;
+
+// Runs the search and answers its results; the caller holds the set.
+void Search(const ServeRequest& r, httplib::Response& res) {
+  SearchRequest request;
+  std::memset(&request, 0, sizeof request);
+  if (r.route == Route::kName) {
+    request.mode = 1;
+    request.kindFilter = r.kind;
+    request.regionCode = r.region;
+    request.namePatternLength = static_cast<uint32_t>(r.pattern.size());
+    std::memcpy(request.namePattern, r.pattern.data(), r.pattern.size());
+    request.address1Length = static_cast<uint32_t>(r.address1.size());
+    std::memcpy(request.address1, r.address1.data(), r.address1.size());
+    request.address2Length = static_cast<uint32_t>(r.address2.size());
+    std::memcpy(request.address2, r.address2.data(), r.address2.size());
+  } else {
+    request.mode = 2;
+    request.keyLength = static_cast<uint32_t>(r.key.size());
+    std::memcpy(request.key, r.key.data(), r.key.size());
+  }
+  if (r.route != Route::kName && r.key.empty()) {
+    request.resultCount = 0;  // a number no dictionary holds
+  } else {
+    Qor_Search(g_set.handle, &request);
+  }
+  const uint32_t count = request.resultCount;
+  if (r.route == Route::kCid) {
+    // Only the first name is converted: caller-ID is the busiest route.
+    res.status = count > 0 ? 200 : 404;
+    if (count > 0) {
+      const SearchResult& first = *request.results[0];
+      res.set_content(Cp932_ToUtf8Lossy(std::string_view(first.name, first.nameLength)),
+                      "text/plain; charset=utf-8");
+    }
+    Qor_MemRelease(&request);
+    return;
+  }
+  OutputTable table = Output_Results(request, r.route == Route::kName ? r.limit : kMaxLimit);
+  Qor_MemRelease(&request);
+  res.set_header("X-Result-Count", std::to_string(count));
+  res.set_content(Output_Json(table, -1), "application/json");
+}
+
+void Handle(const httplib::Request& req, httplib::Response& res) {
+  QueryParams params(req.params.begin(), req.params.end());
+  const ServeRequest r = Request_Translate(req.path, req.target.size(), params);
+  t_route = r.route;
+  if (r.status != 200) {
+    if (r.route == Route::kCid) {
+      res.status = r.status;
+      res.set_content(r.error + "\n", "text/plain; charset=utf-8");
+    } else {
+      JsonError(res, r.status, r.error);
+    }
+    return;
+  }
+  switch (r.route) {
+    case Route::kPage:
+      res.set_header("Content-Security-Policy",
+                     "default-src 'none'; connect-src 'self'; style-src 'unsafe-inline'; "
+                     "script-src 'unsafe-inline'; img-src 'self' data:");
+      res.set_content(kSearchPage, "text/html; charset=utf-8");
+      return;
+    case Route::kMetrics: {
+      std::shared_lock<std::shared_mutex> shared(g_set.lock);
+      res.set_content(Metrics_Text(g_set.handle != nullptr,
+                                   g_set.handle != nullptr ? g_set.result.regionCount : 0),
+                      "text/plain; version=0.0.4; charset=utf-8");
+      return;
+    }
+    default:
+      break;
+  }
+  std::shared_lock<std::shared_mutex> shared;
+  if (!AcquireSet(&shared)) {
+    if (r.route == Route::kHealth || r.route == Route::kCid) {
+      res.status = 503;
+      res.set_content("no dictionary set\n", "text/plain; charset=utf-8");
+    } else {
+      JsonError(res, 503, "no dictionary set could be opened");
+    }
+    return;
+  }
+  if (r.route == Route::kHealth) {
+    res.set_content("ok\n", "text/plain; charset=utf-8");
+  } else if (r.route == Route::kRegions) {
+    res.set_content(g_set.regionsJson, "application/json");
+  } else if (r.route == Route::kName && !HasRegion(r.region)) {
+    JsonError(res, 400,
+              "unknown region " + Output_Digits(r.region, 5) +
+                  ": the dictionary set does not cover it (/v1/regions)");
+  } else {
+    Search(r, res);
+  }
+}
+
+void MethodNotAllowed(const httplib::Request&, httplib::Response& res) {
+  t_route = Route::kOther;
+  res.set_header("Allow", "GET, HEAD");
+  JsonError(res, 405, "only GET and HEAD are answered");
+}
+
+struct Options {
+  std::string dir, dir2, corrections, listen = "127.0.0.1:8080";
+  size_t threads = 32;
+  double requestTimeout = 10;
+  bool quiet = false;
+};
+
+bool ParseListen(const std::string& text, std::string* host, int* port) {
+  const size_t colon = text.rfind(':');
+  if (colon == std::string::npos || colon == 0) return false;
+  *host = text.substr(0, colon);
+  if (host->size() > 2 && host->front() == '[' && host->back() == ']') {
+    *host = host->substr(1, host->size() - 2);
+  }
+  const std::string digits = text.substr(colon + 1);
+  if (digits.empty() || digits.size() > 5 ||
+      digits.find_first_not_of("0123456789") != std::string::npos) {
+    return false;
+  }
+  *port = std::stoi(digits);
+  return *port <= 65535;
+}
+
+bool IsDirectory(const std::string& path) {
+  struct stat info;
+  return stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  CLI::App app{
+      "qor-serve: answers caller-ID, number and name searches of a qor3 dictionary set over "
+      "HTTP, with a search page at /. Routes: /cid/NUMBER (the name as text), /v1/number/NUMBER, "
+      "/v1/name?region=&pattern=&address1=&address2=&kind=&limit=, /v1/regions, /healthz, "
+      "/metrics. SIGTERM drains the connections and exits 0."};
+  app.name("qor-serve");
+  Options o;
+  app.add_option("--dir", o.dir,
+                 "dictionary directory 1 (default: $QOR_DIR, else the bundled sample set)");
+  app.add_option("--dir2", o.dir2, "dictionary directory 2 (default: none)");
+  app.add_option("--corrections", o.corrections,
+                 "directory holding the correction file qor5001.dct (default: the dictionary "
+                 "directory given by --dir or $QOR_DIR, else the sample set's)");
+  app.add_option("--listen", o.listen,
+                 "ADDRESS:PORT to listen on (default 127.0.0.1:8080, loopback only; port 0 "
+                 "picks a free one)");
+  app.add_option("--threads", o.threads, "connections served at once (default 32)")
+      ->check(CLI::Range(1, 1024));
+  app.add_option("--request-timeout", o.requestTimeout,
+                 "seconds a request may take from its first byte to the answer sent (default 10); "
+                 "slower clients are dropped")
+      ->check(CLI::Range(0.1, 3600.0));
+  app.add_flag("--quiet", o.quiet, "no access log on standard error");
+  app.set_version_flag("--version", std::string("qor-serve ") + QOR3_PROJECT_VERSION);
+  CLI11_PARSE(app, argc, argv);
+
+  const char* env = std::getenv("QOR_DIR");
+  const bool fromEnv = env != nullptr && *env != '\0';
+  const bool dirGiven = app.count("--dir") > 0;
+  if (!dirGiven) o.dir = fromEnv ? env : QOR3_DEFAULT_DICT_DIR;
+  if (app.count("--corrections") == 0) {
+    o.corrections = dirGiven || fromEnv ? o.dir : QOR3_DEFAULT_CORRECTION_DIR;
+  }
+  std::memset(&g_set.request, 0, sizeof g_set.request);
+  for (const auto& [path, length, field] :
+       {std::tuple{&o.dir, &g_set.request.directory1Length, g_set.request.directory1},
+        std::tuple{&o.dir2, &g_set.request.directory2Length, g_set.request.directory2},
+        std::tuple{&o.corrections, &g_set.request.correctionDirectoryLength,
+                   g_set.request.correctionDirectory}}) {
+    if (!path->empty() && !IsDirectory(*path)) {
+      std::fprintf(stderr, "qor-serve: %s is not a directory\n", path->c_str());
+      return 2;
+    }
+    if (!SetPath(*path, length, field, 192)) {
+      std::fprintf(stderr, "qor-serve: %s: path longer than 191 bytes\n", path->c_str());
+      return 2;
+    }
+  }
+  std::string host;
+  int port = 0;
+  if (!ParseListen(o.listen, &host, &port)) {
+    std::fprintf(stderr, "qor-serve: bad --listen %s: expected ADDRESS:PORT\n",
+                 Text_Excerpt(o.listen).c_str());
+    return 2;
+  }
+
+  // SIGTERM and SIGINT are taken by one thread with sigwait; every other thread blocks them.
+  sigset_t signals;
+  sigemptyset(&signals);
+  sigaddset(&signals, SIGTERM);
+  sigaddset(&signals, SIGINT);
+  pthread_sigmask(SIG_BLOCK, &signals, nullptr);
+  std::signal(SIGPIPE, SIG_IGN);
+
+  {
+    std::unique_lock<std::shared_mutex> exclusive(g_set.lock);
+    TryOpen();
+  }
+  if (g_set.handle == nullptr) {
+    std::fprintf(stderr, "qor-serve: no dictionary set in %s; answering 503 until one can be "
+                 "opened\n", o.dir.c_str());
+  }
+
+  ServerLimits limits;
+  limits.threads = o.threads;
+  limits.maxConnections = o.threads * 4;
+  limits.requestTimeout = std::chrono::milliseconds(static_cast<long>(o.requestTimeout * 1000));
+  LimitedServer server(limits);
+  server.set_payload_max_length(1024);
+  server.set_pre_routing_handler([](const httplib::Request&, httplib::Response&) {
+    t_start = Clock::now();
+    t_route = Route::kOther;
+    return httplib::Server::HandlerResponse::Unhandled;
+  });
+  server.Get(".*", Handle);
+  const httplib::Server::Handler refuse = MethodNotAllowed;
+  server.Post(".*", refuse).Put(".*", refuse).Patch(".*", refuse).Delete(".*", refuse);
+  server.Options(".*", refuse);
+  // Errors httplib answers itself (400, 413, 414) get a JSON body too.
+  server.set_error_handler([](const httplib::Request&, httplib::Response& res) {
+    if (res.body.empty() && res.status >= 400 && res.status != 404) {
+      JsonError(res, res.status, res.status == 413   ? "request body too large"
+                                 : res.status == 414 ? "request target too long"
+                                                     : "bad request");
+    }
+  });
+  const bool quiet = o.quiet;
+  server.set_logger([quiet](const httplib::Request& req, const httplib::Response& res) {
+    const double seconds =
+        t_start == Clock::time_point{}
+            ? 0.0
+            : std::chrono::duration<double>(Clock::now() - t_start).count();
+    Metrics_Record(t_route, res.status, seconds);
+    // Errors httplib answers itself skip the pre-routing handler: they count as "other".
+    t_start = Clock::time_point{};
+    t_route = Route::kOther;
+    if (quiet) return;
+    std::fprintf(stderr, "%s %s %s %d %zu %.6f\n", req.remote_addr.c_str(),
+                 Text_Excerpt(req.method, 16).c_str(), Text_Excerpt(req.target, 200).c_str(),
+                 res.status, res.body.size(), seconds);
+  });
+
+  port = server.Bind(host, port);
+  if (port <= 0) {
+    std::fprintf(stderr, "qor-serve: cannot listen on %s\n", o.listen.c_str());
+    return 2;
+  }
+  std::fprintf(stderr, "qor-serve: listening on http://%s:%d/\n",
+               host.find(':') != std::string::npos ? ("[" + host + "]").c_str() : host.c_str(),
+               port);
+
+  std::atomic<bool> signalled{false};
+  std::thread waiter([&server, &signalled, signals] {
+    int signal = 0;
+    sigwait(&signals, &signal);
+    signalled = true;
+    server.Drain();
+  });
+  server.listen_after_bind();
+  // Listening ends on a signal, or on an error: then the waiter is woken here.
+  const bool ok = signalled;
+  if (!ok) pthread_kill(waiter.native_handle(), SIGTERM);
+  waiter.join();
+  {
+    std::unique_lock<std::shared_mutex> exclusive(g_set.lock);
+    if (g_set.handle != nullptr) Qor_Close(g_set.handle, &g_set.result);
+  }
+  std::fprintf(stderr, "qor-serve: stopped\n");
+  return ok ? 0 : 2;
+}
