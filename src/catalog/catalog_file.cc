@@ -11,6 +11,7 @@
 #include "base/num_text.h"
 #include "platform/platform.h"
 #include "dict/dict_format.h"
+#include "files/file_names.h"
 
 namespace {
 
@@ -506,21 +507,11 @@ int Catalog_WriteFile(const char* dir, const uint8_t* header, const PackedTable*
   CatalogFileName(name);
   if (Path_Join(path, sizeof path, dir, name) != 0) return -1;
   if (dict->count == 0) return Platform_DeleteFile(path);
-  char tmp[kPathCapacity + 32];
-  if (Platform_TempPathFor(path, tmp, sizeof tmp) != 0) return -1;
-  FILE* file = std::fopen(tmp, "wb");
-  if (!file) return -1;
   CatalogPieces pieces;
   MakePieces(header, dict, region, prefix, &pieces);
-  bool ok = true;
-  for (int i = 0; i < 8; ++i) {
-    ok = ok && (pieces.size[i] == 0 || File_WriteAll(file, pieces.data[i], pieces.size[i]));
-  }
-  ok = std::fflush(file) == 0 && ok;
-  ok = std::fclose(file) == 0 && ok;
-  if (ok && Platform_ReplaceFile(tmp, path) == 0) return 0;
-  Platform_DeleteFile(tmp);
-  return -1;
+  FilePiece file[8];
+  for (int i = 0; i < 8; ++i) file[i] = FilePiece{pieces.data[i], pieces.size[i]};
+  return File_WriteReplace(path, file, 8);
 }
 
 namespace {

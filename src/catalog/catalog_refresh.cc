@@ -7,6 +7,7 @@
 #include "base/byte_order.h"
 #include "base/mem.h"
 #include "base/num_text.h"
+#include "files/file_names.h"
 #include "platform/platform.h"
 
 namespace {
@@ -138,7 +139,7 @@ int DirCatalog_Load(DirCatalog* image, const char* path, CatalogWrite write) {
   const int answer = DirCatalog_Read(path, image);
   if (answer == 2) return 0;
   if (answer == -2) return -1;
-  if (write == kCatalogMayWrite) Platform_RemoveStaleTempFiles(image->path);
+  if (write == kCatalogMayWrite) Temp_RemoveStale(image->path);
   uint8_t* status = static_cast<uint8_t*>(Mem_Alloc(kScanStatusSize));
   if (!status) return -1;
   CatalogRows catalogued, fresh, merged;

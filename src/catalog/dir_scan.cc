@@ -93,47 +93,6 @@ void CatalogRows_Free(CatalogRows* rows) {
   RowList_Free(&rows->prefixRows);
 }
 
-namespace {
-
-// Whether the last character of the path is the separator, the path walked by code page 932
-// characters from its first byte: 表 (0x95 0x5C) or ソ (0x83 0x5C) is one character and does
-// not close a path, as the Windows file API reads it. ('/' is never a second byte.)
-bool EndsWithSeparator(const char* bytes, uint32_t length) {
-  bool closed = false;
-  for (uint32_t i = 0; i < length; ++i) {
-    const uint8_t b = static_cast<uint8_t>(bytes[i]);
-    if (IsLeadByte(b) && i + 1 < length && IsTrailByte(static_cast<uint8_t>(bytes[i + 1]))) {
-      ++i;
-      closed = false;
-    } else {
-      closed = bytes[i] == kPathSeparator;
-    }
-  }
-  return closed;
-}
-
-}  // namespace
-
-int Path_Prepare(const char* bytes, uint32_t length, char* out) {
-  if (length > kDirPathMax) return -1;
-  if (length != 0 && std::memchr(bytes, '\0', length)) return -1;
-  const bool closed = length == 0 || EndsWithSeparator(bytes, length);
-  const uint32_t total = closed ? length : length + 1;
-  if (total > kDirPathMax) return -1;
-  std::memcpy(out, bytes, length);
-  if (!closed) out[length] = kPathSeparator;
-  out[total] = '\0';
-  return 0;
-}
-
-int Path_Join(char* out, uint32_t capacity, const char* dir, const char* name) {
-  const size_t a = std::strlen(dir), b = std::strlen(name);
-  if (a + b + 1 > capacity) return -1;
-  std::memcpy(out, dir, a);
-  std::memcpy(out + a, name, b + 1);
-  return 0;
-}
-
 int Dict_ReadSummary(FILE* file, const char* numberText, CatalogRows* fresh) {
   char number[5];  // copied first: the caller may pass NumText's shared buffer
   std::memcpy(number, numberText, 4);

@@ -163,12 +163,6 @@ int Dict_NextEntryIndexRecord(ByteReader* index, EntryIndexRecord* out) {
   return 1;
 }
 
-void Dict_FileName(uint32_t number, char* out) {
-  std::memcpy(out, "qor", 3);
-  std::memcpy(out + 3, NumText(number, 4), 4);
-  std::memcpy(out + 7, ".dct", 5);
-}
-
 void AreaCodeSets_Clear(AreaCodeSets* sets) { std::memset(sets, 0, sizeof *sets); }
 
 void AreaCodeSets_Add(AreaCodeSets* dst, const AreaCodeSets* src) {

@@ -6,6 +6,7 @@
 
 #include "base/mem.h"
 #include "base/num_text.h"
+#include "files/file_names.h"
 #include "platform/platform.h"
 #include "search/result_builder.h"
 

@@ -25,6 +25,7 @@
 #include "base/mem.h"
 #include "catalog/catalog_file.h"
 #include "catalog/catalog_test_files.h"
+#include "files/file_names.h"
 #include "mkdict/dict_builder.h"
 #include "support/search_session.h"
 
@@ -585,26 +586,43 @@ void SetFileTimes(const std::string& path, std::time_t t) {
 #endif
 }
 
+// What a killed qor-mkdict, copy or catalog write leaves (a temporary file named for a process
+// that no longer runs, unwritten for an hour) goes at the next open of its directory and at the
+// next copy into it; a recent one (perhaps a copy running on another machine), another name
+// and this process's own stay.
 TEST_F(QorOpenTest, RemovesOldTemporaryFilesOfProcessesThatNoLongerRun) {
   MakeDict(d1_, 101, {20020801, 1, {{13101, "AB", "CDE"}}, {}}, kT1);
-  const std::string gone = d1_.File("qor0101.dct.2147483646.tmp");  // no process has this id
-  const std::string recent = d1_.File("qor0102.dct.2147483646.tmp");
+  const std::time_t old = std::time(nullptr) - 2 * kStaleTempAge;
+  // Temp_FileName's names for a process with an id that none has.
+  auto leftBehind = [&](const ScratchDir& dir, const char* name, std::time_t written) {
+    const std::string path = dir.File(name) + ".2147483646.tmp";
+    WriteBytes(path, {1, 2, 3});
+    if (written != 0) SetFileTimes(path, written);
+    return path;
+  };
+  const std::string gone = leftBehind(d1_, "qor0101.dct", old);
+  const std::string recent = leftBehind(d1_, "qor0102.dct", 0);
   const std::string other = d1_.File("qor0101.dct.2147483646.bak");
   char own[512];
-  ASSERT_EQ(Platform_TempPathFor(d1_.File("qor0103.dct").c_str(), own, sizeof own), 0);
-  for (const std::string& path : {gone, recent, other, std::string(own)}) {
+  ASSERT_EQ(Temp_FileName(d1_.File("qor0103.dct").c_str(), own, sizeof own), 0);
+  for (const std::string& path : {other, std::string(own)}) {
     WriteBytes(path, {1, 2, 3});
+    SetFileTimes(path, old);
   }
-  const std::time_t old = std::time(nullptr) - 2 * kStaleTempAge;
-  SetFileTimes(gone, old);
-  SetFileTimes(other, old);
-  SetFileTimes(own, old);
   Paths(d1_.Str(), "", "");
   ASSERT_NE(Open(), nullptr);
   EXPECT_FALSE(Exists(gone));
-  EXPECT_TRUE(Exists(recent));  // perhaps a copy running on another machine
+  EXPECT_TRUE(Exists(recent));
   EXPECT_TRUE(Exists(other));
   EXPECT_TRUE(Exists(own));
+
+  const std::string goneAtCopy = leftBehind(d2_, "qor0105.dct", old);
+  const std::string from = d1_.Str(), to = d2_.Str();
+  const int32_t numbers[] = {101};
+  EXPECT_EQ(Qor_CopyDic(from.data(), static_cast<int32_t>(from.size()), to.data(),
+                        static_cast<int32_t>(to.size()), numbers, 1),
+            1);
+  EXPECT_FALSE(Exists(goneAtCopy));
 }
 
 #if !defined(_WIN32)

@@ -21,6 +21,7 @@
 #include <utime.h>
 #endif
 
+#include "files/file_names.h"
 #include "platform/platform.h"
 
 namespace catalog_test {
@@ -92,9 +93,9 @@ inline bool Exists(const std::string& path) { return std::filesystem::exists(pat
 
 // "qorNNNN.dct"
 inline std::string DictName(uint32_t number) {
-  char buf[16];
-  std::snprintf(buf, sizeof buf, "qor%04u.dct", number);
-  return buf;
+  char name[kDictFileNameLength + 1];
+  Dict_FileName(number, name);
+  return name;
 }
 
 // Sets a file's modification time (seconds since the epoch).

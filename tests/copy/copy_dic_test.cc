@@ -16,6 +16,7 @@
 #include "catalog/catalog_file.h"
 #include "catalog/catalog_refresh.h"
 #include "catalog/catalog_test_files.h"
+#include "files/file_names.h"
 #include "platform/platform.h"
 #include "qor3.h"
 #include "support/temp_dir.h"
@@ -344,7 +345,7 @@ TEST_F(CopyDicTest, ACopiedFileTheSourceCatalogDoesNotListKeepsTheRowsReadFromIt
   // The source's refresh would list 0107; a catalog it cannot replace does not.
   const std::string tmp = src_.File("qor9999.dct");
   char blocked[1200];
-  ASSERT_EQ(Platform_TempPathFor(tmp.c_str(), blocked, sizeof blocked), 0);
+  ASSERT_EQ(Temp_FileName(tmp.c_str(), blocked, sizeof blocked), 0);
   ASSERT_TRUE(fs::create_directory(blocked));
   EXPECT_EQ(CopyDic(src_.path(), dst_.path(), {107}), 1);
   fs::remove(blocked);
@@ -400,7 +401,7 @@ TEST_F(CopyDicTest, NumbersOutsideTheCatalogRangeAndLongListsAreHandled) {
 TEST_F(CopyDicTest, AFailedCopyKeepsTheOldFileAndItsRows) {
   const std::vector<uint8_t> old = ReadBytes(dst_.File(DictName(101)));
   char blocked[1200];
-  ASSERT_EQ(Platform_TempPathFor(dst_.File(DictName(101)).c_str(), blocked, sizeof blocked), 0);
+  ASSERT_EQ(Temp_FileName(dst_.File(DictName(101)).c_str(), blocked, sizeof blocked), 0);
   ASSERT_TRUE(fs::create_directory(blocked));
   EXPECT_EQ(CopyDic(src_.path(), dst_.path(), {101, 103}), 1);
   fs::remove(blocked);
@@ -463,9 +464,9 @@ TEST_F(CopyDicTest, EveryAllocationFailureStillCopiesAndCountsTheFiles) {
     fs::remove(src_.File("qor9999.dct"));
   };
   // The destination's catalog as its refresh alone leaves it after the copy.
-  ASSERT_EQ(Platform_CopyFile(src_.File(DictName(101)).c_str(), dst_.File(DictName(101)).c_str()),
+  ASSERT_EQ(File_CopyReplace(src_.File(DictName(101)).c_str(), dst_.File(DictName(101)).c_str()),
             0);
-  ASSERT_EQ(Platform_CopyFile(src_.File(DictName(103)).c_str(), dst_.File(DictName(103)).c_str()),
+  ASSERT_EQ(File_CopyReplace(src_.File(DictName(103)).c_str(), dst_.File(DictName(103)).c_str()),
             0);
   auto* image = static_cast<DirCatalog*>(Mem_Alloc(sizeof(DirCatalog)));
   DirCatalog_Init(image);

@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "catalog/dir_scan.h"
+#include "files/file_names.h"
 #include "platform/platform.h"
 #include "qor3.h"
 #include "support/temp_dir.h"

@@ -6,6 +6,8 @@
 #include <cstdio>
 
 #include "common/cp932.h"
+#include "dict/dict_format.h"
+#include "files/file_names.h"
 #include "mkdict/dict_builder.h"
 #include "mkdict/tsv_input.h"
 
@@ -69,9 +71,8 @@ std::string WriteTestDict(const std::string& directory, const std::vector<TestLi
     ADD_FAILURE() << "test dictionary not built: " << error;
     return "";
   }
-  char name[16];
-  std::snprintf(name, sizeof name, "qor%04u.dct",
-                options.correction ? 5001u : static_cast<unsigned>(options.number));
+  char name[kDictFileNameLength + 1];
+  Dict_FileName(options.correction ? kCorrectionDictNumber : options.number, name);
   std::string path = directory + name;
   if (!DictBuilder_WriteFile(path, image, &error)) {
     ADD_FAILURE() << "test dictionary not written: " << error;

@@ -15,6 +15,7 @@
 
 #include "mkdict/tsv_input.h"
 #include "dict/dict_format.h"
+#include "files/file_names.h"
 
 #ifndef QOR3_PROJECT_VERSION
 #define QOR3_PROJECT_VERSION "unknown"
@@ -118,10 +119,6 @@ bool ParseNumber(const std::string& text, uint32_t limit, uint32_t* out) {
   return true;
 }
 
-bool IsScannedNumber(uint32_t n) {
-  return n / 100 >= 1 && n / 100 <= 47 && n % 100 >= 1 && n % 100 <= 29;
-}
-
 bool IsDate(uint32_t v) {
   uint32_t month = v / 100 % 100, day = v % 100;
   return v >= 10000000 && month >= 1 && month <= 12 && day >= 1 && day <= 31;
@@ -198,8 +195,8 @@ int RunSplit(const MkDictJob& job, const std::string& directory, unsigned jobs, 
   }
   uint64_t entries = 0;
   for (size_t i = 0; i < total; ++i) {
-    char name[24];
-    std::snprintf(name, sizeof name, "qor%04u.dct", split.dictionaries[i].number);
+    char name[kDictFileNameLength + 1];
+    Dict_FileName(split.dictionaries[i].number, name);
     const std::string path = directory + name;
     if (!DictBuilder_WriteFile(path, images[i], &error)) {
       std::fprintf(stderr, "qor-mkdict: %s\n", error.c_str());
@@ -268,7 +265,7 @@ int main(int argc, char** argv) {
       return 0;
     } else if (arg == "--number") {
       std::string text = takeValue();
-      if (!ParseNumber(text, 9999, &number) || !IsScannedNumber(number)) {
+      if (!ParseNumber(text, 9999, &number) || !InProbeRange(number)) {
         UsageError("--number " + text +
                    ": not a dictionary number 101..4729 with last two digits 01..29");
       }
@@ -335,9 +332,8 @@ int main(int argc, char** argv) {
     if (!job.options.correction && !haveNumber) {
       UsageError("an output directory needs --number (or --correction)");
     }
-    char name[16];
-    std::snprintf(name, sizeof name, "qor%04u.dct",
-                  job.options.correction ? kCorrectionDictNumber : number);
+    char name[kDictFileNameLength + 1];
+    Dict_FileName(job.options.correction ? kCorrectionDictNumber : number, name);
     job.outputPath = output;
     if (job.outputPath.back() != '/') job.outputPath += '/';
     job.outputPath += name;

@@ -28,6 +28,7 @@
 #include "qor/output.h"
 #include "dict/dict_entry.h"
 #include "dict/dict_file.h"
+#include "files/file_names.h"
 #include "search/correction_merge.h"
 
 namespace {
@@ -814,8 +815,6 @@ void InspectCatalog(const std::string& path, const CatalogWalk& walk, FILE* out)
   WriteProblems(walk.problems.problems, walk.problems.problemCount, out);
 }
 
-bool IsDictFileName(const std::string& name);
-
 // What the check of a set gathers to tell which corrections can never apply: the newest
 // copy of each dictionary with its regions, and every correction entry.
 struct SetSummary {
@@ -835,8 +834,10 @@ struct SetSummary {
 // and no copy of it in another directory is newer (larger edition value 1, then 2).
 void AddDictionary(const std::string& path, const DictWalk& walk, SetSummary* set) {
   const std::string name = BaseName(path);
-  const uint32_t number = DecimalValue(name.c_str() + 3);
-  if (!walk.headerRead || !IsDictFileName(name) || !InProbeRange(number)) return;
+  uint32_t number;
+  if (!walk.headerRead || !Dict_ParseFileName(name.c_str(), &number) || !InProbeRange(number)) {
+    return;
+  }
   SetSummary::Dictionary copy{walk.edition1, walk.edition2, {}};
   for (const RegionSeen& r : walk.regions) copy.regions.push_back(r.code);
   auto [at, added] = set->dictionaries.emplace(number, copy);
@@ -970,15 +971,6 @@ void ClearProgress() {
   std::fflush(stderr);
 }
 
-bool IsDictFileName(const std::string& name) {
-  if (name.size() != kDictFileNameLength || name.compare(0, 3, "qor") != 0 ||
-      name.compare(7, 4, ".dct") != 0) {
-    return false;
-  }
-  return std::all_of(name.begin() + 3, name.begin() + 7,
-                     [](char c) { return c >= '0' && c <= '9'; });
-}
-
 }  // namespace
 
 bool Inspect_File(const std::string& path, bool entries, FILE* out, std::string* error) {
@@ -1073,8 +1065,9 @@ int CheckPath(const std::string& path, bool quiet, bool progress, FILE* out, std
     *error = "cannot read directory " + path + ": " + std::strerror(errno);
     return -1;
   }
+  uint32_t number;
   while (dirent* d = readdir(dir)) {
-    if (IsDictFileName(d->d_name)) names.push_back(d->d_name);
+    if (Dict_ParseFileName(d->d_name, &number)) names.push_back(d->d_name);
   }
   closedir(dir);
   std::sort(names.begin(), names.end());
@@ -1155,7 +1148,9 @@ bool Check_CatalogLists(const std::string& dir, const std::vector<uint32_t>& num
     if (n >= kCopyMarkCount) continue;  // numbers from 5000 up are not catalogued
     uint8_t header[kDictHeaderSize];
     uint32_t edition1 = 0, edition2 = 0;
-    FILE* file = Platform_OpenRegularFile((prefix + "qor" + Code(n, 4) + ".dct").c_str());
+    char name[kDictFileNameLength + 1];
+    Dict_FileName(n, name);
+    FILE* file = Platform_OpenRegularFile((prefix + name).c_str());
     const bool headerRead = file != nullptr && File_ReadAt(file, 0, header, sizeof header);
     if (file != nullptr) std::fclose(file);
     if (headerRead) {
