@@ -22,6 +22,7 @@
 #include "catalog/catalog_file.h"
 #include "catalog/catalog_refresh.h"
 #include "common/cp932.h"
+#include "common/progress.h"
 #include "copy/copy_dic.h"
 #include "mkdict/dict_builder.h"
 #include "platform/platform.h"
@@ -957,20 +958,6 @@ int CheckFile(const std::string& path, bool quiet, FILE* out, std::string* error
   return static_cast<int>(std::min<uint64_t>(problems->problemCount, 1u << 30));
 }
 
-void ShowProgress(size_t done, size_t total, const std::string& name) {
-  constexpr int kBar = 30;
-  const int filled = total == 0 ? kBar : static_cast<int>(done * kBar / total);
-  std::fprintf(
-      stderr, "\r[%s%s] %zu/%zu %-16s", std::string(static_cast<size_t>(filled), '#').c_str(),
-      std::string(static_cast<size_t>(kBar - filled), '.').c_str(), done, total, name.c_str());
-  std::fflush(stderr);
-}
-
-void ClearProgress() {
-  std::fprintf(stderr, "\r%*s\r", 60, "");
-  std::fflush(stderr);
-}
-
 }  // namespace
 
 bool Inspect_File(const std::string& path, bool entries, FILE* out, std::string* error) {
@@ -1078,7 +1065,7 @@ int CheckPath(const std::string& path, bool quiet, bool progress, FILE* out, std
   const std::string prefix = path.back() == '/' ? path : path + "/";
   int problems = 0;
   for (size_t i = 0; i < names.size(); ++i) {
-    if (progress) ShowProgress(i, names.size(), names[i]);
+    if (progress) Progress_Draw(i, names.size(), names[i].c_str());
     // The report of a file is held back while the bar is shown, so the two never share a
     // line of the terminal.
     char* text = nullptr;
@@ -1094,7 +1081,7 @@ int CheckPath(const std::string& path, bool quiet, bool progress, FILE* out, std
     if (report != nullptr) {
       std::fclose(report);
       if (length > 0) {
-        ClearProgress();
+        Progress_Clear();
         std::fwrite(text, 1, length, out);
         std::fflush(out);
       }
@@ -1102,7 +1089,7 @@ int CheckPath(const std::string& path, bool quiet, bool progress, FILE* out, std
     }
     problems += found;
   }
-  if (progress) ClearProgress();
+  if (progress) Progress_Clear();
   std::string limit;
   if (Check_CatalogLimits(path, &limit)) {
     std::fprintf(out, "%s\n", limit.c_str());
