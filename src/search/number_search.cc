@@ -79,7 +79,7 @@ int NumberSearch_NormalizeKey(const char* text, char* digits, size_t capacity) {
   return 0;
 }
 
-int NumberSearch_Run(const EngineState* engine, SearchRequest* request) {
+int NumberSearch_Run(const EngineState* engine, EngineCache* cache, SearchRequest* request) {
   if (request->keyLength > kKeyFieldWidth) return 0;
   char key[kKeyFieldWidth + 1];
   std::memcpy(key, request->key, request->keyLength);
@@ -92,7 +92,7 @@ int NumberSearch_Run(const EngineState* engine, SearchRequest* request) {
   const uint64_t value = std::strtoull(digits, nullptr, 10);
   if (value > kNumberMax) return 0;
 
-  SearchState* s = SearchState_New(engine, &kNumberMode);
+  SearchState* s = SearchState_New(engine, cache, &kNumberMode);
   if (s == nullptr) return 0;
   s->criteria.keyNumber = static_cast<uint32_t>(value);
   s->areaUnionKey = static_cast<int32_t>(NumberPrefix(s->criteria.keyNumber));

@@ -10,7 +10,6 @@
 #include <string>
 #include <vector>
 
-#include "support/engine_access.h"
 #include "support/search_session.h"
 #include "support/test_dicts.h"
 
@@ -128,14 +127,17 @@ TEST_F(ChangingFilesTest, FilesReplacedByRenameAreReadAsTheyAreNow) {
   EXPECT_EQ(Names(Name(13101, "山田*")), (Strings{"山田　次郎"}));
 }
 
-// Where no change is told (the watch passed over here), a search that must read a block of a
-// file the cache holds finds the file replaced, and answers from the file as it is now.
+// Where no change is told (an engine whose searches pass over its watch), a search that must
+// read a block of a file the cache holds finds the file replaced, and answers from the file as
+// it is now.
 TEST_F(ChangingFilesTest, ASearchFindingACachedFileReplacedReadsTheNewFile) {
   WriteTestDict(d1_.path(), {Listing("0312345678", "山田　太郎")}, Edition(20100100));
-  Open();
+  EngineOptions options;
+  options.ignoreWatch = true;
+  OwnEngine engine = OpenEngine(d1_.path(), "", "", options);
+  ASSERT_NE(engine, nullptr);
   // The name search caches the file and its entry block, not its number block.
-  EXPECT_EQ(Names(Name(13101, "山田*")), (Strings{"山田　太郎"}));
-  Engine_IgnoreWatch(true);
+  EXPECT_EQ(Names(Search(engine.get(), NameRequest(13101, "山田*"))), (Strings{"山田　太郎"}));
   std::vector<uint8_t> image;
   std::string error;
   ASSERT_TRUE(BuildTestDict({Listing("0312345678", "山田　次郎")}, Edition(20100100), &image,
@@ -144,10 +146,9 @@ TEST_F(ChangingFilesTest, ASearchFindingACachedFileReplacedReadsTheNewFile) {
   d1_.Write("new.tmp", std::string(image.begin(), image.end()));
   ASSERT_EQ(std::rename((d1_.path() + "new.tmp").c_str(), (d1_.path() + "qor0101.dct").c_str()),
             0);
-  EXPECT_EQ(NumberNames("0312345678"), (Strings{"山田　次郎"}));
+  EXPECT_EQ(Names(Search(engine.get(), NumberRequest("0312345678"))), (Strings{"山田　次郎"}));
   // That search dropped the cache: the name search reads the new file too.
-  EXPECT_EQ(Names(Name(13101, "山田*")), (Strings{"山田　次郎"}));
-  Engine_IgnoreWatch(false);
+  EXPECT_EQ(Names(Search(engine.get(), NameRequest(13101, "山田*"))), (Strings{"山田　次郎"}));
 }
 
 }  // namespace
