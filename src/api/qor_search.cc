@@ -24,14 +24,9 @@ extern "C" QOR3_EXPORT int QOR3_CALL Qor_Search(void* handle, SearchRequest* req
   if (Engine_KeepCurrent(engine) != 0) return 0;
   EngineShared shared(engine);
   if (engine->tables == nullptr) return 0;  // closed
-  switch (request->mode) {
-    case kModeName:
-      return NameSearch_Run(engine->tables, &engine->cache, request);
-    case kModeNumber:
-      return NumberSearch_Run(engine->tables, &engine->cache, request);
-    default:
-      return 0;
-  }
+  if (request->mode == kModeName) NameSearch_Run(engine->tables, &engine->cache, request);
+  if (request->mode == kModeNumber) NumberSearch_Run(engine->tables, &engine->cache, request);
+  return 0;
 }
 
 extern "C" QOR3_EXPORT int QOR3_CALL Qor_MemRelease(SearchRequest* request) {

@@ -95,9 +95,8 @@ bool ReadTable(FILE* file, uint64_t offset, uint32_t size, uint16_t* count, uint
   return File_ReadAt(file, offset + 2, body, size - 2);
 }
 
-constexpr int kReadNoMemory = -2;
-
-int ReadOpenCatalog(FILE* file, DirCatalog* image) {
+// 0, -1 (damaged), or -1 with *outOfMemory set.
+int ReadOpenCatalog(FILE* file, DirCatalog* image, bool* outOfMemory) {
   const int64_t fileSize = File_Size(file);
   QOR_CHECK(fileSize >= kCatalogHeaderSize);
   QOR_CHECK(File_ReadAt(file, 0, image->header, kCatalogHeaderSize));
@@ -111,7 +110,10 @@ int ReadOpenCatalog(FILE* file, DirCatalog* image) {
   QOR_CHECK(uint64_t{kCatalogHeaderSize} + size1 + size2 + size3 <=
             static_cast<uint64_t>(fileSize));
   uint8_t* tables = static_cast<uint8_t*>(Mem_Alloc(size_t{size1} + size2 + size3 - 6));
-  if (!tables) return kReadNoMemory;
+  if (!tables) {
+    *outOfMemory = true;
+    return -1;
+  }
   image->tables = tables;
   image->dictRows = tables;
   image->regionBody = tables + (size1 - 2);
@@ -149,22 +151,23 @@ void DirCatalog_Clear(DirCatalog* image, const char* path) {
   ClearTables(image);
 }
 
-int DirCatalog_Read(const char* path, DirCatalog* image) {
+Result DirCatalog_Read(const char* path, DirCatalog* image) {
   DirCatalog_Clear(image, path);
-  if (image->path[0] == '\0') return 2;
+  if (image->path[0] == '\0') return Result::kNotFound;
   char name[kDictFileNameLength + 1];
   char full[kPathCapacity];
   CatalogFileName(name);
-  if (Path_Join(full, sizeof full, image->path, name) != 0) return 1;
+  if (Path_Join(full, sizeof full, image->path, name) != 0) return Result::kNotFound;
   FILE* file = Platform_OpenRegularFile(full);
-  if (!file) return 1;
-  const int result = ReadOpenCatalog(file, image);
+  if (!file) return Result::kNotFound;
+  bool outOfMemory = false;
+  const int read = ReadOpenCatalog(file, image, &outOfMemory);
   LocalTime written{};
   const bool timeKnown = Platform_FileTime(file, &written) == 0;
   std::fclose(file);
-  if (result != 0) {
+  if (read != 0) {
     ClearTables(image);
-    return result == kReadNoMemory ? kReadNoMemory : -1;
+    return outOfMemory ? Result::kOutOfMemory : Result::kDamaged;
   }
   image->loaded = 1;
   if (timeKnown) {
@@ -172,7 +175,7 @@ int DirCatalog_Read(const char* path, DirCatalog* image) {
         static_cast<uint32_t>(written.year * 10000 + written.month * 100 + written.day);
     image->fileTime = static_cast<uint32_t>(written.hour * 100 + written.minute);
   }
-  return 0;
+  return Result::kOk;
 }
 
 int DirCatalog_DictRow(const DirCatalog* image, uint32_t i, CatalogDictRow* out) {

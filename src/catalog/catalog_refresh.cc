@@ -136,9 +136,12 @@ int Catalog_Merge(CatalogRows* catalogued, CatalogRows* fresh, CatalogRows* merg
 }
 
 int DirCatalog_Load(DirCatalog* image, const char* path, CatalogWrite write) {
-  const int answer = DirCatalog_Read(path, image);
-  if (answer == 2) return 0;
-  if (answer == -2) return -1;
+  if (path[0] == '\0') {  // no directory given
+    DirCatalog_Clear(image, path);
+    return 0;
+  }
+  const Result answer = DirCatalog_Read(path, image);
+  if (answer == Result::kOutOfMemory) return -1;
   if (write == kCatalogMayWrite) Temp_RemoveStale(image->path);
   uint8_t* status = static_cast<uint8_t*>(Mem_Alloc(kScanStatusSize));
   if (!status) return -1;
@@ -150,12 +153,13 @@ int DirCatalog_Load(DirCatalog* image, const char* path, CatalogWrite write) {
   bool written = false;
   // The scan needs only the dictionary rows; the region and prefix rows are made when the
   // catalog is rewritten (a current catalog, the common case, needs none of them).
-  if (answer == 0 && DictRowsOf(image, &catalogued) != 0) result = -1;
+  if (answer == Result::kOk && DictRowsOf(image, &catalogued) != 0) result = -1;
   const uint64_t catalogMinute = FileTime_Minutes(image->fileDate, image->fileTime);
-  if (result == 0 && Dir_Scan(image->path, &catalogued, catalogMinute, &fresh, status) != 0) {
+  if (result == 0 &&
+      Dir_Scan(image->path, &catalogued, catalogMinute, &fresh, status) != Result::kOk) {
     result = -1;
   }
-  if (result == 0 && answer == 0 && MustRewrite(status) &&
+  if (result == 0 && answer == Result::kOk && MustRewrite(status) &&
       RegionAndPrefixRowsOf(image, &catalogued) != 0) {
     result = -1;
   }
@@ -179,11 +183,11 @@ int DirCatalog_Load(DirCatalog* image, const char* path, CatalogWrite write) {
   Mem_Free(status);
   if (result != 0) return -1;
   // Load the image from the file now on disk; when nothing was written the image already
-  // holds it (or the same answer 1 or -1 would come again).
+  // holds it (or the same answer, no file or damaged, would come again).
   if (written) {
     char dir[kPathCapacity];
     std::memcpy(dir, image->path, sizeof dir);
-    if (DirCatalog_Read(dir, image) == -2) return -1;
+    if (DirCatalog_Read(dir, image) == Result::kOutOfMemory) return -1;
   }
   return 0;
 }

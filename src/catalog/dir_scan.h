@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <cstdio>
 
+#include "base/result.h"
 #include "base/row_index.h"
 #include "base/row_list.h"
 #include "dict/dict_format.h"
@@ -58,22 +59,22 @@ uint64_t FileTime_Minutes(uint32_t date, uint32_t time);
 // against the catalogued rows (their dictIndex built; may be empty) and appends the
 // summaries of changed and new files to fresh, in ascending number, changed ones first.
 // A file whose summary is damaged contributes no rows: a new one stays absent, a
-// catalogued one counts as missing. Returns 0, or -1 when an allocation failed (fresh is
-// then incomplete and must not be used).
+// catalogued one counts as missing. kOk, or kOutOfMemory (fresh is then incomplete and must
+// not be used).
 // catalogMinute is FileTime_Minutes of the catalog file's own last write (0 when unknown).
 // A file whose time equals its row's is taken as unchanged only when that minute lies a
 // whole minute before the catalog's: a file replaced within the minute in which it was
 // catalogued (or while the catalog was being made) keeps its time to the minute, so such a
 // row is checked against the file's header like a file whose time changed.
-int Dir_Scan(const char* path, CatalogRows* catalogued, uint64_t catalogMinute, CatalogRows* fresh,
-             uint8_t* status);
+Result Dir_Scan(const char* path, CatalogRows* catalogued, uint64_t catalogMinute,
+                CatalogRows* fresh, uint8_t* status);
 
 // Appends the dictionary row, the region rows and the prefix rows of an open dictionary
 // file. All or nothing: the file is checked completely before the first row is appended.
-// Returns 0 (rows appended), 1 (file damaged, nothing appended) or -1 (allocation failure).
-int Dict_ReadSummary(FILE* file, const char* numberText, CatalogRows* fresh);
+// kOk (rows appended), kDamaged (nothing appended) or kOutOfMemory.
+Result Dict_ReadSummary(FILE* file, const char* numberText, CatalogRows* fresh);
 
-// Records the path and whether qor5001.dct opens for reading in it. Returns 0.
-int CorrectionDir_Probe(CorrectionProbe* probe, const char* path);
+// Records the path and whether qor5001.dct opens for reading in it.
+void CorrectionDir_Probe(CorrectionProbe* probe, const char* path);
 
 #endif  // QOR3_CATALOG_DIR_SCAN_H

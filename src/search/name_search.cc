@@ -237,20 +237,20 @@ constexpr SearchMode kNameMode = {SelectNameBlocks, Matches, ListRegionDictionar
 
 }  // namespace
 
-int NameSearch_Run(const EngineState* engine, EngineCache* cache, SearchRequest* request) {
+void NameSearch_Run(const EngineState* engine, EngineCache* cache, SearchRequest* request) {
   // A length beyond its field would read past the request record.
   if (request->address1Length > sizeof request->address1 ||
       request->address2Length > sizeof request->address2 ||
       request->namePatternLength > sizeof request->namePattern) {
-    return 0;
+    return;
   }
   char pattern[sizeof request->namePattern + 1];
   std::memcpy(pattern, request->namePattern, request->namePatternLength);
   pattern[request->namePatternLength] = '\0';
-  if (Pattern_IsBlank(pattern)) return 0;
+  if (Pattern_IsBlank(pattern)) return;
 
   SearchState* s = SearchState_New(engine, cache, &kNameMode);
-  if (s == nullptr) return 0;
+  if (s == nullptr) return;
   SearchCriteria& c = s->criteria;
   c.regionCode = static_cast<uint16_t>(request->regionCode);
   CopyCriterion(c.address1Key, request->address1, request->address1Length);
@@ -262,5 +262,4 @@ int NameSearch_Run(const EngineState* engine, EngineCache* cache, SearchRequest*
     Search_Run(s, request);
   }
   SearchState_Free(s);
-  return 0;
 }

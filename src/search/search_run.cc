@@ -101,20 +101,24 @@ bool OpenStream(SearchState* s) {
   return true;
 }
 
-// Inflates the selected block of section (5 or 6) into the buffer: 1 when it was read, 0 when
-// it cannot be read (damage: it gives nothing), -1 when the search must stop.
-int LoadBlock(SearchState* s, int section, const SelectedBlock& selected) {
-  if (!OpenStream(s)) return -1;
+// Inflates the selected block of section (5 or 6) into the buffer: kOk; kDamaged when it
+// cannot be read (it gives nothing); kIoFailure (the file is not the one the search began
+// with, or is gone) or kOutOfMemory when the search must stop.
+Result LoadBlock(SearchState* s, int section, const SelectedBlock& selected) {
+  if (!OpenStream(s)) return Result::kIoFailure;
   if (Dict_LoadBlockFrom(s->file, s->stream, section, selected.offset, selected.size,
                          &s->buffer) == 0) {
-    return 1;
+    return Result::kOk;
   }
   if (s->buffer.outOfMemory) {
     s->outOfMemory = true;
-    return -1;
+    return Result::kOutOfMemory;
   }
-  return 0;
+  return Result::kDamaged;
 }
+
+// Whether a block load leaves the search to go on (a damaged block gives nothing).
+bool GoesOn(Result loaded) { return loaded == Result::kOk || loaded == Result::kDamaged; }
 
 // Offers entry i of block to the handler when the mode wants it: false to stop.
 bool Offer(SearchState* s, const DecodedEntryBlock* block, uint32_t i, EntryHandler handler,
@@ -360,9 +364,9 @@ const DecodedNumberBlock* Search_NumberBlock(SearchState* s, const SelectedBlock
     if (kept != nullptr) return kept;
   }
   s->numberBlock = DecodedNumberBlock{nullptr, nullptr, 0, 1, 0};
-  const int loaded = LoadBlock(s, 5, selected);
-  if (loaded < 0) return nullptr;
-  if (loaded == 1) {
+  const Result loaded = LoadBlock(s, 5, selected);
+  if (!GoesOn(loaded)) return nullptr;
+  if (loaded == Result::kOk) {
     const size_t bytes = DecodedNumberBlock_Bytes(s->buffer.length);
     if (bytes > s->numberStorageSize) {
       Mem_Free(s->numberStorage);
@@ -393,9 +397,9 @@ const DecodedEntryBlock* Search_EntryBlock(SearchState* s, const SelectedBlock& 
   }
   const int variant = s->correctionFile ? kDecodeCorrection : kDecodeDictionary;
   s->entryBlock = DecodedEntryBlock{nullptr, nullptr, 0, 0, 1, 0, static_cast<uint8_t>(variant)};
-  const int loaded = LoadBlock(s, 6, selected);
-  if (loaded < 0) return nullptr;
-  if (loaded == 1) {
+  const Result loaded = LoadBlock(s, 6, selected);
+  if (!GoesOn(loaded)) return nullptr;
+  if (loaded == Result::kOk) {
     const RegionTable regions = Dict_RegionTable(s->file);
     if (DecodedEntryBuilder_Decode(&s->builder, &s->decoder, &regions, s->buffer.data,
                                    s->buffer.length, variant, &s->entryBlock) != 0) {

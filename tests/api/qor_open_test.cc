@@ -112,13 +112,13 @@ std::vector<RegionTuple> Regions(const OpenResult& r) {
 }
 
 // The dictionary table of a directory's catalog as read by the library.
-std::vector<CatalogDictRow> CatalogDicts(const ScratchDir& dir, int* answer = nullptr) {
+std::vector<CatalogDictRow> CatalogDicts(const ScratchDir& dir, Result* answer = nullptr) {
   auto* image = static_cast<DirCatalog*>(Mem_Alloc(sizeof(DirCatalog)));
   DirCatalog_Init(image);
-  const int a = DirCatalog_Read(dir.Dir().c_str(), image);
+  const Result a = DirCatalog_Read(dir.Dir().c_str(), image);
   if (answer) *answer = a;
   std::vector<CatalogDictRow> rows;
-  for (uint32_t i = 0; a == 0 && i < image->dictCount; ++i) {
+  for (uint32_t i = 0; a == Result::kOk && i < image->dictCount; ++i) {
     CatalogDictRow row;
     DirCatalog_DictRow(image, i, &row);
     rows.push_back(row);
@@ -372,9 +372,9 @@ TEST_F(QorOpenTest, RebuildsADamagedCatalogAndLeavesAnUnrebuildableOneUnloaded) 
   ASSERT_NE(Open(), nullptr);
   EXPECT_EQ(result_.catalog1Loaded, 1u);
   EXPECT_EQ(Regions(result_), (std::vector<RegionTuple>{{13101, "AB", "CDE", 101}}));
-  int answer = -9;
+  Result answer = Result::kNotFound;
   EXPECT_EQ(CatalogDicts(d1_, &answer).size(), 1u);
-  EXPECT_EQ(answer, 0);
+  EXPECT_EQ(answer, Result::kOk);
   Close();
 
   // No dictionary to rebuild from: the damaged catalog stays on disk but is not used.

@@ -76,7 +76,7 @@ using Group = std::pair<uint32_t, std::vector<uint32_t>>;            // prefix, 
 
 // A directory's catalog as the library reads it.
 struct CatalogView {
-  int answer = -9;
+  Result answer = Result::kNotFound;
   std::vector<DictRow> dicts;
   std::vector<RegionRec> regions;
   std::vector<Group> groups;
@@ -87,12 +87,12 @@ CatalogView ReadCatalog(const TempDir& dir) {
   auto* image = static_cast<DirCatalog*>(Mem_Alloc(sizeof(DirCatalog)));
   DirCatalog_Init(image);
   view.answer = DirCatalog_Read(dir.path().c_str(), image);
-  for (uint32_t i = 0; view.answer == 0 && i < image->dictCount; ++i) {
+  for (uint32_t i = 0; view.answer == Result::kOk && i < image->dictCount; ++i) {
     CatalogDictRow row;
     EXPECT_EQ(DirCatalog_DictRow(image, i, &row), 0);
     view.dicts.emplace_back(row.number, row.date, row.time, row.edition1);
   }
-  for (uint32_t i = 0; view.answer == 0 && i < image->regionCount; ++i) {
+  for (uint32_t i = 0; view.answer == Result::kOk && i < image->regionCount; ++i) {
     CatalogRegionRecord rec;
     EXPECT_EQ(DirCatalog_RegionRecord(image, i, &rec), 0);
     view.regions.emplace_back(rec.code, rec.name1, rec.dictNumber);
@@ -101,7 +101,7 @@ CatalogView ReadCatalog(const TempDir& dir) {
   PrefixCursor_Start(&cursor, image);
   uint32_t prefix, n;
   const uint8_t* dicts;
-  while (view.answer == 0 && PrefixCursor_Next(&cursor, &prefix, &dicts, &n) == 0) {
+  while (view.answer == Result::kOk && PrefixCursor_Next(&cursor, &prefix, &dicts, &n) == 0) {
     Group g{prefix, {}};
     for (uint32_t k = 0; k < n; ++k)
       g.second.push_back(uint32_t{dicts[2 * k]} << 8 | dicts[2 * k + 1]);
@@ -227,7 +227,7 @@ TEST_F(CopyDicTest, CopiedDictionariesGetTheSourcesRowsAndTheOthersKeepTheirs) {
   EXPECT_EQ(ReadCatalog(src_).dicts.size(), 3u);  // the source's catalog was made
 
   const CatalogView c = ReadCatalog(dst_);
-  ASSERT_EQ(c.answer, 0);
+  ASSERT_EQ(c.answer, Result::kOk);
   EXPECT_EQ(c.dicts, (std::vector<DictRow>{RowOf(101, kNew, 20030101), RowOf(102, kOld, 20020801),
                                            RowOf(103, kNew, 20030101)}));
   EXPECT_EQ(c.regions, (std::vector<RegionRec>{{12101, "CHIBA", 103},
@@ -305,7 +305,7 @@ TEST_F(CopyDicTest, ADestinationLeftWithoutDictionariesLosesItsCatalog) {
   ASSERT_TRUE(dst_.Exists("qor9999.dct"));
   EXPECT_EQ(CopyDic(src_.path(), dst_.path(), {105}), 0);
   EXPECT_FALSE(dst_.Exists("qor9999.dct"));
-  EXPECT_EQ(ReadCatalog(dst_).answer, 1);
+  EXPECT_EQ(ReadCatalog(dst_).answer, Result::kNotFound);
 }
 
 TEST_F(CopyDicTest, PathsWithAndWithoutTheClosingSeparatorBehaveAlike) {

@@ -79,7 +79,7 @@ int Dict_SelectNumberBlocks(Reader* c) {
   ::Dict_ReadNumberIndex(&c->dict);
   return ::Dict_SelectNumberBlocks(&c->dict, c->keyNumber, &c->selection);
 }
-int Dict_CollectGroups(Reader* c) {
+Result Dict_CollectGroups(Reader* c) {
   return ::Dict_CollectGroups(&c->dict, c->keyNumber, &c->buffer, &c->selection);
 }
 int Dict_AppendGroup(Reader* c, uint32_t group) { return ::Dict_AppendGroup(&c->selection, group); }
@@ -578,7 +578,7 @@ class DictFileTest : public ::testing::Test {
     std::vector<uint32_t> numbers;
     if (Dict_KeyMayOccur(c_.get())) {
       good = Dict_SelectNumberBlocks(c_.get()) == 0 && good;
-      good = Dict_CollectGroups(c_.get()) == 0 && good;
+      good = Dict_CollectGroups(c_.get()) == Result::kOk && good;
       good = Dict_SelectEntryBlocks(c_.get()) == 0 && good;
       int status = 0;
       numbers = ReadNumbers(c_.get(), 0, &status);
@@ -642,7 +642,7 @@ TEST_F(DictFileTest, ThreeOccurrencesInOneNumberBlockGiveThreeGroupsAndOneEntryB
   ASSERT_EQ(c_->selection.selectedCount, 2u);
   c_->selection.selected[0] = c_->selection.selected[1];  // number block 1 only
   c_->selection.selectedCount = 1;
-  ASSERT_EQ(Dict_CollectGroups(c_.get()), 0);
+  ASSERT_EQ(Dict_CollectGroups(c_.get()), Result::kOk);
   ASSERT_EQ(c_->selection.groupCount, 3u);
   EXPECT_EQ(c_->selection.groups[0], 1);
   EXPECT_EQ(c_->selection.groups[1], 1);
@@ -885,7 +885,7 @@ TEST_F(DictFileTest, OverlongListsKeepWhatFits) {
     Open(d.Image());
     c_->keyNumber = 5000;
     ASSERT_EQ(Dict_SelectNumberBlocks(c_.get()), 0);
-    EXPECT_EQ(Dict_CollectGroups(c_.get()), -1);
+    EXPECT_EQ(Dict_CollectGroups(c_.get()), Result::kDamaged);
     EXPECT_EQ(c_->selection.groupCount, 256u);
     EXPECT_EQ(c_->selection.groups[255], 255 % 4);
     EXPECT_EQ(Dict_AppendGroup(c_.get(), 0), -1);
@@ -1024,7 +1024,7 @@ TEST_F(DictFileTest, ABlockSkippedForWantOfMemoryMarksTheContext) {
   uint8_t header[kDictHeaderSize];
   ASSERT_EQ(Dict_ReadHeader(c_.get(), header), 0);
   ASSERT_EQ(Dict_SelectNumberBlocks(c_.get()), 0);
-  ASSERT_EQ(Dict_CollectGroups(c_.get()), 0);
+  ASSERT_EQ(Dict_CollectGroups(c_.get()), Result::kOk);
   ASSERT_EQ(Dict_SelectEntryBlocks(c_.get()), 0);
   EXPECT_EQ(c_->buffer.outOfMemory, 0);
   Mem_FailFrom(1);

@@ -26,7 +26,8 @@ TestListing Listing(const std::string& number, const std::string& name) {
 TEST(Engine, TwoEnginesSideBySideAnswerIndependently) {
   TempDir a, b;
   WriteTestDict(a.path(), {Listing("0312345678", "山田　太郎")});
-  WriteTestDict(b.path(), {Listing("0312345678", "鈴木　花子"), Listing("0312345679", "鈴木　一郎")});
+  WriteTestDict(b.path(),
+                {Listing("0312345678", "鈴木　花子"), Listing("0312345679", "鈴木　一郎")});
   EngineOptions uncached;
   uncached.cacheBudget = 0;
   OwnEngine first = OpenEngine(a.path(), "", "", uncached);

@@ -277,12 +277,13 @@ int main(int argc, char** argv) {
   if (jobsOption->count() > 0 && (!ParseNumber(jobsText, 256, &jobs) || jobs == 0)) {
     UsageError("--jobs " + jobsText + ": not a number from 1 to 256");
   }
+  DictBuildOptions& options = job.options;
   if (edition1Option->count() > 0 &&
-      (edition1Text.size() != 8 || !ParseNumber(edition1Text, kMaxEdition1, &job.options.edition1) ||
-       !IsDate(job.options.edition1))) {
+      (edition1Text.size() != 8 || !ParseNumber(edition1Text, kMaxEdition1, &options.edition1) ||
+       !IsDate(options.edition1))) {
     UsageError("--edition1 " + edition1Text + ": not a date YYYYMMDD");
   }
-  if (edition2Option->count() > 0 && !ParseNumber(edition2Text, kMaxEdition2, &job.options.edition2)) {
+  if (edition2Option->count() > 0 && !ParseNumber(edition2Text, kMaxEdition2, &options.edition2)) {
     UsageError("--edition2 " + edition2Text + ": not a number from 0 to 9999");
   }
   if (blockBytesOption->count() > 0 &&

@@ -599,13 +599,13 @@ bool WalkCatalog(const std::string& path, CatalogImage* imageOut, CatalogWalk* w
   CatalogImage image(new DirCatalog());
   DirCatalog_Init(image.get());
   Damage_Reset();
-  const int read = DirCatalog_Read(DirectoryOf(path).c_str(), image.get());
+  const Result read = DirCatalog_Read(DirectoryOf(path).c_str(), image.get());
   DictWalk* p = &walk->problems;
-  if (read == 1 || read == 2) {
+  if (read == Result::kNotFound) {
     *error = "cannot open " + path;
     return false;
   }
-  if (read != 0) {
+  if (read != Result::kOk) {
     Report(p, "catalog",
            "damaged: a table size does not fit the file or the image, or a "
            "table does not parse" +
@@ -1001,7 +1001,7 @@ bool Check_CatalogLimits(const std::string& directory, std::string* message) {
   PackedTable_Init(&prefix);
   PackedRegionTable_Init(&region);
   CatalogFit fit{};
-  const bool packed = Dir_Scan(dir.c_str(), &none, 0, &fresh, status.data()) == 0 &&
+  const bool packed = Dir_Scan(dir.c_str(), &none, 0, &fresh, status.data()) == Result::kOk &&
                       Catalog_Merge(&none, &fresh, &all, status.data()) == 1 &&
                       Catalog_PackRows(&all, Catalog_PackRegionTable, Catalog_PackPrefixTable,
                                        &dict, &region, &prefix, &fit) >= 0;
@@ -1129,7 +1129,7 @@ bool Check_CatalogLists(const std::string& dir, const std::vector<uint32_t>& num
   const std::string prefix = dir.empty() || dir.back() == '/' ? dir : dir + "/";
   CatalogImage image(new DirCatalog());
   DirCatalog_Init(image.get());
-  const bool read = DirCatalog_Read(prefix.c_str(), image.get()) == 0;
+  const bool read = DirCatalog_Read(prefix.c_str(), image.get()) == Result::kOk;
   std::string missing;
   for (uint32_t n : numbers) {
     if (n >= kCopyMarkCount) continue;  // numbers from 5000 up are not catalogued
