@@ -32,16 +32,7 @@ TestListing Listing(const std::string& number, const std::string& name, uint32_t
 }
 
 TestDictOptions Edition(uint32_t edition1, uint32_t number = 101) {
-  TestDictOptions o;
-  o.number = number;
-  o.edition1 = edition1;
-  return o;
-}
-
-TestDictOptions Corrections() {
-  TestDictOptions o;
-  o.correction = true;
-  return o;
+  return DictOptions(number, edition1);
 }
 
 class ChangingFilesTest : public SearchTest {
@@ -65,7 +56,7 @@ class ChangingFilesTest : public SearchTest {
 TEST_F(ChangingFilesTest, AnInstallUnderAnOpenEngineAnswersAsAFreshOpen) {
   // Stamp 1001; the correction (version 1001) adds 佐藤 to number 0312345679.
   WriteTestDict(d1_.path(), {Listing("0312345678", "山田　太郎")}, Edition(20100100));
-  WriteTestDict(d3_.path(), {Listing("0312345679", "佐藤　花子", 13101, 1001)}, Corrections());
+  WriteTestDict(d3_.path(), {Listing("0312345679", "佐藤　花子", 13101, 1001)}, CorrectionOptions());
   Open();
   EXPECT_EQ(NumberNames("0312345679"), (Strings{"佐藤　花子"}));
   EXPECT_TRUE(FindsNothing(handle_, NameRequest(13102, "鈴木*")));
@@ -107,7 +98,7 @@ TEST_F(ChangingFilesTest, ARewriteInPlaceWithItsOldTimeAndADeletionAreSeen) {
 // file, each searched (so cached) before.
 TEST_F(ChangingFilesTest, FilesReplacedByRenameAreReadAsTheyAreNow) {
   WriteTestDict(d1_.path(), {Listing("0312345678", "山田　太郎")}, Edition(20100100));
-  WriteTestDict(d3_.path(), {Listing("0312345679", "佐藤　花子", 13101, 1001)}, Corrections());
+  WriteTestDict(d3_.path(), {Listing("0312345679", "佐藤　花子", 13101, 1001)}, CorrectionOptions());
   Open();
   EXPECT_EQ(NumberNames("0312345678"), (Strings{"山田　太郎"}));
   EXPECT_EQ(NumberNames("0312345679"), (Strings{"佐藤　花子"}));
@@ -121,7 +112,7 @@ TEST_F(ChangingFilesTest, FilesReplacedByRenameAreReadAsTheyAreNow) {
     ASSERT_EQ(std::rename((dir.path() + "new.tmp").c_str(), (dir.path() + name).c_str()), 0);
   };
   replace(d1_, {Listing("0312345678", "山田　次郎")}, Edition(20100100), "qor0101.dct");
-  replace(d3_, {Listing("0312345679", "佐藤　京子", 13101, 1001)}, Corrections(), "qor5001.dct");
+  replace(d3_, {Listing("0312345679", "佐藤　京子", 13101, 1001)}, CorrectionOptions(), "qor5001.dct");
   EXPECT_EQ(NumberNames("0312345678"), (Strings{"山田　次郎"}));
   EXPECT_EQ(NumberNames("0312345679"), (Strings{"佐藤　京子"}));
   EXPECT_EQ(Names(Name(13101, "山田*")), (Strings{"山田　次郎"}));

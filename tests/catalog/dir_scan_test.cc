@@ -99,10 +99,11 @@ TEST(DictSummary, ADamagedFileContributesNoRowAtAll) {
     }
     return b;
   };
-  expectNothing(with(35, 129));            // S0 over 128
-  expectNothing(with(43, 64001));          // S2 over 64000
-  expectNothing(with(39, 0xFFFFFF00u));    // S1 puts section 2 far past the end
-  const size_t table = 256 + 125;
+  auto sizeOf = [](int section) { return kDictSectionSizesOffset + 4 * section; };
+  expectNothing(with(sizeOf(0), 129));          // S0 over 128
+  expectNothing(with(sizeOf(2), 64001));        // S2 over 64000
+  expectNothing(with(sizeOf(1), 0xFFFFFF00u));  // S1 puts section 2 far past the end
+  const size_t table = kDictHeaderSize + 125;
   expectNothing(with(table, 40, 2));          // N records do not fit the table
   expectNothing(with(table + 2 + 8 + 4, 200, 2));  // second record's name 1 outside
   std::vector<uint8_t> noNul = good;

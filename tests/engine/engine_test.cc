@@ -13,21 +13,11 @@
 
 namespace {
 
-TestListing Listing(const std::string& number, const std::string& name) {
-  TestListing l;
-  l.number = number;
-  l.name = name;
-  l.regionName1 = "東京都";
-  l.regionName2 = "千代田区";
-  l.address1 = "丸の内";
-  return l;
-}
-
 TEST(Engine, TwoEnginesSideBySideAnswerIndependently) {
   TempDir a, b;
-  WriteTestDict(a.path(), {Listing("0312345678", "山田　太郎")});
+  WriteTestDict(a.path(), {TestEntry("0312345678", "山田　太郎")});
   WriteTestDict(b.path(),
-                {Listing("0312345678", "鈴木　花子"), Listing("0312345679", "鈴木　一郎")});
+                {TestEntry("0312345678", "鈴木　花子"), TestEntry("0312345679", "鈴木　一郎")});
   EngineOptions uncached;
   uncached.cacheBudget = 0;
   OwnEngine first = OpenEngine(a.path(), "", "", uncached);
