@@ -270,7 +270,7 @@ bool Fuzz_ToBlockForm(const std::vector<uint8_t>& image, std::vector<uint8_t>* o
     uint32_t rawSize = 0;
     raw->resize(kDecompressedBlockMax);
     if (UncompressBuffer(block, static_cast<uint32_t>(n), raw->data(), kDecompressedBlockMax,
-                         &rawSize) != 0) {
+                         &rawSize) != Result::kOk) {
       return false;
     }
     raw->resize(rawSize);

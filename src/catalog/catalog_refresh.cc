@@ -107,32 +107,32 @@ int RegionAndPrefixRowsOf(const DirCatalog* image, CatalogRows* rows) {
   return RowIndex_BuildSorted(&rows->prefixRows, &rows->prefixIndex, kByFirstTwo, 2);
 }
 
+}  // namespace
+
 // Whether a dictionary of the probe range is changed, new or missing.
-bool MustRewrite(const uint8_t* status) {
+bool Catalog_MustRewrite(const uint8_t* status) {
   for (uint32_t n = 0; n < kScanStatusSize; ++n) {
     if (InProbeRange(n) && (status[n] == kScanChanged || status[n] == kScanMissing)) return true;
   }
   return false;
 }
 
-}  // namespace
-
 int Catalog_ToRows(const DirCatalog* image, CatalogRows* rows) {
   return DictRowsOf(image, rows) == 0 ? RegionAndPrefixRowsOf(image, rows) : -1;
 }
 
-int Catalog_Merge(CatalogRows* catalogued, CatalogRows* fresh, CatalogRows* merged,
-                  const uint8_t* status) {
-  if (!MustRewrite(status)) return 0;
+Result Catalog_Merge(CatalogRows* catalogued, CatalogRows* fresh, CatalogRows* merged,
+                     const uint8_t* status) {
+  if (!Catalog_MustRewrite(status)) return Result::kOk;
   if (MergeTable(&catalogued->dictIndex, &fresh->dictRows, status, &merged->dictRows,
                  &merged->dictIndex, kByFirst, 1) != 0 ||
       MergeTable(&catalogued->regionIndex, &fresh->regionRows, status, &merged->regionRows,
                  &merged->regionIndex, kByFirstTwo, 2) != 0 ||
       MergeTable(&catalogued->prefixIndex, &fresh->prefixRows, status, &merged->prefixRows,
                  &merged->prefixIndex, kByFirstTwo, 2) != 0) {
-    return -1;
+    return Result::kOutOfMemory;
   }
-  return 1;
+  return Result::kOk;
 }
 
 int DirCatalog_Load(DirCatalog* image, const char* path, CatalogWrite write) {
@@ -159,15 +159,14 @@ int DirCatalog_Load(DirCatalog* image, const char* path, CatalogWrite write) {
       Dir_Scan(image->path, &catalogued, catalogMinute, &fresh, status) != Result::kOk) {
     result = -1;
   }
-  if (result == 0 && answer == Result::kOk && MustRewrite(status) &&
+  if (result == 0 && answer == Result::kOk && Catalog_MustRewrite(status) &&
       RegionAndPrefixRowsOf(image, &catalogued) != 0) {
     result = -1;
   }
   if (result == 0) {
-    const int merge = Catalog_Merge(&catalogued, &fresh, &merged, status);
-    if (merge < 0) {
+    if (Catalog_Merge(&catalogued, &fresh, &merged, status) != Result::kOk) {
       result = -1;
-    } else if (merge == 1) {
+    } else if (Catalog_MustRewrite(status)) {
       // A search keeps the files as they are; a directory that cannot take the catalog
       // (read-only, full) is still used as its files are now. Either way the image is made
       // from the merged rows instead of the file.

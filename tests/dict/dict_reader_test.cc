@@ -1048,20 +1048,20 @@ TEST(UncompressBufferTest, DecompressesWithinTheCapacityOnly) {
   uint32_t length = 0;
   ASSERT_EQ(UncompressBuffer(z.data(), static_cast<uint32_t>(z.size()), out.data(), 1000,
                              &length),
-            0);
+            Result::kOk);
   EXPECT_EQ(length, 1000u);
   EXPECT_EQ(out, raw);
   EXPECT_EQ(UncompressBuffer(z.data(), static_cast<uint32_t>(z.size()), out.data(), 1000,
                              nullptr),
-            0);
+            Result::kOk);
   EXPECT_EQ(UncompressBuffer(z.data(), static_cast<uint32_t>(z.size()), out.data(), 999,
                              &length),
-            -1);
+            Result::kDamaged);
   EXPECT_EQ(UncompressBuffer(z.data(), static_cast<uint32_t>(z.size()) - 1, out.data(), 1000,
                              &length),
-            -1);
-  EXPECT_EQ(UncompressBuffer(raw.data(), 100, out.data(), 1000, &length), -1);
-  EXPECT_EQ(UncompressBuffer(z.data(), 0, out.data(), 1000, &length), -1);
+            Result::kDamaged);
+  EXPECT_EQ(UncompressBuffer(raw.data(), 100, out.data(), 1000, &length), Result::kDamaged);
+  EXPECT_EQ(UncompressBuffer(z.data(), 0, out.data(), 1000, &length), Result::kDamaged);
 }
 
 #if defined(QOR3_FAULT_INJECTION)
@@ -1072,16 +1072,17 @@ TEST(UncompressBufferTest, AllocationFailureFailsCleanly) {
   long live = Mem_LiveBlocks();
   for (unsigned long n = 1; n <= 3; ++n) {
     Mem_FailFrom(n);
-    int r = UncompressBuffer(z.data(), static_cast<uint32_t>(z.size()), out.data(), 500, nullptr);
+    const Result r =
+        UncompressBuffer(z.data(), static_cast<uint32_t>(z.size()), out.data(), 500, nullptr);
     Mem_ResetFaults();
     EXPECT_EQ(Mem_LiveBlocks(), live);
-    if (r == 0) {
+    if (r == Result::kOk) {
       EXPECT_EQ(out, raw);
       break;
     }
-    EXPECT_EQ(r, kUncompressOutOfMemory);
+    EXPECT_EQ(r, Result::kOutOfMemory);
   }
-  EXPECT_EQ(UncompressBuffer(raw.data(), 100, out.data(), 500, nullptr), -1)
+  EXPECT_EQ(UncompressBuffer(raw.data(), 100, out.data(), 500, nullptr), Result::kDamaged)
       << "damage is not a want of memory";
   EXPECT_EQ(Mem_LiveBlocks(), live);
 }

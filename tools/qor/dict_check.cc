@@ -1002,7 +1002,8 @@ bool Check_CatalogLimits(const std::string& directory, std::string* message) {
   PackedRegionTable_Init(&region);
   CatalogFit fit{};
   const bool packed = Dir_Scan(dir.c_str(), &none, 0, &fresh, status.data()) == Result::kOk &&
-                      Catalog_Merge(&none, &fresh, &all, status.data()) == 1 &&
+                      Catalog_MustRewrite(status.data()) &&
+                      Catalog_Merge(&none, &fresh, &all, status.data()) == Result::kOk &&
                       Catalog_PackRows(&all, Catalog_PackRegionTable, Catalog_PackPrefixTable,
                                        &dict, &region, &prefix, &fit) >= 0;
   const uint32_t regionRecords = all.regionIndex.rowCount, prefixRows = all.prefixIndex.rowCount;
