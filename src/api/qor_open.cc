@@ -72,7 +72,7 @@ Engine* OpenSet_Engine() {
   return &engine;
 }
 
-// Everything is built aside (the catalog images, a scratch engine, the region records) and
+// Everything is built aside (the catalog images, the new tables, the region records) and
 // only handed over once all of it succeeded, so a failed open leaves the engine and the
 // result record as they were and holds nothing.
 extern "C" QOR3_EXPORT void* QOR3_CALL Qor_Open(const OpenRequest* request, OpenResult* result) {
