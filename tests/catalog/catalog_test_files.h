@@ -8,11 +8,11 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
-#include <random>
 #include <string>
 #include <vector>
 
 #include "support/dict_bytes.h"
+#include "support/temp_dir.h"
 
 #if defined(_WIN32)
 #include <windows.h>
@@ -26,29 +26,12 @@
 
 namespace catalog_test {
 
-// A fresh directory under the system's temporary directory, removed with its contents.
-class ScratchDir {
- public:
-  ScratchDir() {
-    std::random_device rd;
-    path_ = std::filesystem::temp_directory_path() /
-            ("qor3-catalog-" + std::to_string(rd()) + std::to_string(rd()));
-    std::filesystem::create_directories(path_);
-  }
-  ~ScratchDir() {
-    std::error_code ec;
-    std::filesystem::remove_all(path_, ec);
-  }
-  ScratchDir(const ScratchDir&) = delete;
-  ScratchDir& operator=(const ScratchDir&) = delete;
+// A TempDir that also gives its path without the closing separator.
+struct ScratchDir : TempDir {
   // Without the closing separator.
-  std::string Str() const { return path_.string(); }
+  std::string Str() const { return path().substr(0, path().size() - 1); }
   // With the closing separator, as the library's internal functions take it.
-  std::string Dir() const { return path_.string() + kPathSeparator; }
-  std::string File(const std::string& name) const { return (path_ / name).string(); }
-
- private:
-  std::filesystem::path path_;
+  std::string Dir() const { return path(); }
 };
 
 struct TestRegion {
