@@ -19,6 +19,7 @@
 #include "bench_common.h"
 #include "bench_data.h"
 #include "common/cp932.h"
+#include "files/file_names.h"
 #include "mkdict/tsv_input.h"
 
 namespace {
@@ -178,8 +179,8 @@ uint32_t WriteOpenSet(const std::string& dir, uint32_t count, const std::vector<
   for (uint32_t k = 0; k < count; ++k) {
     std::vector<uint8_t> image;
     DictBuildStats stats;
-    char name[16];
-    std::snprintf(name, sizeof name, "qor%04u.dct", OpenSetNumber(k));
+    char name[kDictFileNameLength + 1];
+    Dict_FileName(OpenSetNumber(k), name);
     if (!DictBuilder_Build(std::move(parts[k]), options, &image, &stats, &error) ||
         !DictBuilder_WriteFile(dir + "/" + name, image, &error)) {
       Fail(std::string(name) + ": " + error);
@@ -226,8 +227,8 @@ int main(int argc, char** argv) {
     BenchDict d;
     d.number = n;
     d.listings = ReadTsv(file.string(), false);
-    char dictName[16];
-    std::snprintf(dictName, sizeof dictName, "qor%04u.dct", n);
+    char dictName[kDictFileNameLength + 1];
+    Dict_FileName(n, dictName);
     d.edition1 = ReadEdition1(args["dict"] + "/" + dictName);
     dicts.push_back(std::move(d));
   }

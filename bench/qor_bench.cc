@@ -15,7 +15,7 @@
 #include <vector>
 
 #include "bench_common.h"
-#include "engine/engine_cache.h"
+#include "engine/engine.h"
 #include "qor3.h"
 
 namespace {
@@ -30,13 +30,14 @@ volatile uint32_t g_sink;
 
 // The cache's lookups and hits over the measured queries, by workload.
 struct CacheTally {
+  EngineCache* cache = nullptr;  // of the engine the handle stands for
   std::map<std::string, std::pair<uint64_t, uint64_t>> byWorkload;
   EngineCacheStats before{};
 
-  void Start() { EngineCache_Stats(&before); }
+  void Start() { EngineCache_Stats(cache, &before); }
   void Add(const std::string& workload) {
     EngineCacheStats after;
-    EngineCache_Stats(&after);
+    EngineCache_Stats(cache, &after);
     auto& [lookups, hits] = byWorkload[workload];
     lookups += after.lookups - before.lookups;
     hits += after.hits - before.hits;
@@ -48,7 +49,7 @@ struct CacheTally {
                    static_cast<unsigned long long>(counts.second));
     }
     EngineCacheStats now;
-    EngineCache_Stats(&now);
+    EngineCache_Stats(cache, &now);
     std::fprintf(out, "#cachemem\tqor3\t%s\t%llu\t%llu\n", runName.c_str(),
                  static_cast<unsigned long long>(now.peakBytes),
                  static_cast<unsigned long long>(now.budget));
@@ -145,6 +146,7 @@ int RunSearches(const char* what, const char* queryPath, const std::string& dict
   std::FILE* out = Bench_OpenOutput(outPath);
   char type = std::strcmp(what, "numbers") == 0 ? 'N' : 'S';
   CacheTally tally;
+  tally.cache = &static_cast<Engine*>(handle)->cache;
   bool stable = Bench_Measure(out, "qor3", queries, type,
                               [&](const BenchQuery& q) { return Search(handle, q); },
                               CacheHooks{&tally, &queries});
@@ -194,6 +196,7 @@ int RunCold(const char* queryPath, const std::string& dictDir, const std::string
       std::fclose(out);
       return 1;
     }
+    tally.cache = &static_cast<Engine*>(handle)->cache;
     for (int k = 0; k < 2; ++k) {
       const size_t index = picked[k][static_cast<size_t>(i < 0 ? 0 : i) % picked[k].size()];
       tally.Start();

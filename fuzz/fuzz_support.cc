@@ -18,7 +18,7 @@
 #include "mkdict/tsv_input.h"
 #include "base/byte_order.h"
 #include "dict/dict_file.h"
-#include "engine/engine_cache.h"
+#include "engine/engine.h"
 
 namespace fs = std::filesystem;
 
@@ -270,7 +270,7 @@ bool Fuzz_ToBlockForm(const std::vector<uint8_t>& image, std::vector<uint8_t>* o
     uint32_t rawSize = 0;
     raw->resize(kDecompressedBlockMax);
     if (UncompressBuffer(block, static_cast<uint32_t>(n), raw->data(), kDecompressedBlockMax,
-                         &rawSize) != 0) {
+                         &rawSize) != Result::kOk) {
       return false;
     }
     raw->resize(rawSize);
@@ -377,10 +377,11 @@ uint32_t Fuzz_SearchAndCheck(void* handle, SearchRequest* request) {
   if (SearchOnce(handle, &again) != cold) Broken("a warm search answered otherwise than a cold one");
 #if defined(QOR3_FAULT_INJECTION)
   // And the same without the engine cache.
-  EngineCache_SetBudget(0);
+  EngineCache* cache = &static_cast<Engine*>(handle)->cache;
+  EngineCache_SetBudget(cache, 0);
   again = original;
   const std::string direct = SearchOnce(handle, &again);
-  EngineCache_SetBudget(kEngineCacheBudget);
+  EngineCache_SetBudget(cache, kEngineCacheBudget);
   if (direct != cold) Broken("the engine cache changed an answer");
 #endif
   return static_cast<uint32_t>(std::stoul(cold.substr(0, cold.find('|'))));

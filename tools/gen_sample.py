@@ -564,8 +564,8 @@ def main(argv):
     if os.path.exists(manifest_path):
         os.remove(manifest_path)  # written last: its presence says the set is complete
     clean_outputs(tsv_dir, r"qor\d{4}\.tsv")
-    clean_outputs(dict_dir, r"qor\d{4}\.dct(\.tmp-.*)?")
-    clean_outputs(correction_dir, r"qor\d{4}\.dct(\.tmp-.*)?")
+    clean_outputs(dict_dir, r"qor\d{4}\.dct(\.\d+\.tmp)?")
+    clean_outputs(correction_dir, r"qor\d{4}\.dct(\.\d+\.tmp)?")
 
     listings_by_region = {}
     dictionaries = []

@@ -1,8 +1,7 @@
 // Qor_CopyDic: checks the request and installs the dictionaries.
-#include "api/engine_lock.h"
-#include "catalog/dir_scan.h"
+#include "api/open_set.h"
 #include "copy/copy_dic.h"
-#include "engine/engine_cache.h"
+#include "files/file_names.h"
 #include "qor3.h"
 
 // Requests beyond the limits are refused as a whole (result 0, nothing touched): a missing or
@@ -20,10 +19,11 @@ extern "C" QOR3_EXPORT int32_t QOR3_CALL Qor_CopyDic(const char* source, int32_t
     return 0;
   }
   // Alone, so that it never rebuilds a catalog that an open is reading or writing.
-  std::unique_lock<std::shared_mutex> exclusive(Engine_Lock());
+  Engine* engine = OpenSet_Engine();
+  EngineAlone alone(engine);
   const int32_t installed = CopyDic_Install(from, to, numbers, count);
   // Files of the open set may have been replaced: the next search drops what was cached of
   // them (as the set's change watch would also tell).
-  EngineCache_MarkStale();
+  Engine_MarkChanged(engine);
   return installed;
 }

@@ -1,8 +1,7 @@
 // Qor_Search and Qor_MemRelease: the search entry point and the release of its results.
-#include "api/engine_lock.h"
 #include "base/block_pool.h"
 #include "base/mem.h"
-#include "engine/engine_state.h"
+#include "engine/engine.h"
 #include "qor3.h"
 #include "search/name_search.h"
 #include "search/number_search.h"
@@ -20,17 +19,14 @@ extern "C" QOR3_EXPORT int QOR3_CALL Qor_Search(void* handle, SearchRequest* req
   request->resultCount = 0;
   // A failed open gives the host a null handle; searching with it finds nothing.
   if (handle == nullptr) return 0;
-  const auto* engine = static_cast<const EngineState*>(handle);
+  // The handle is the engine of an open (OpenSet_Engine's, or one a test opened itself).
+  auto* engine = static_cast<Engine*>(handle);
   if (Engine_KeepCurrent(engine) != 0) return 0;
-  std::shared_lock<std::shared_mutex> shared(Engine_Lock());
-  switch (request->mode) {
-    case kModeName:
-      return NameSearch_Run(engine, request);
-    case kModeNumber:
-      return NumberSearch_Run(engine, request);
-    default:
-      return 0;
-  }
+  EngineShared shared(engine);
+  if (engine->tables == nullptr) return 0;  // closed
+  if (request->mode == kModeName) NameSearch_Run(engine->tables, &engine->cache, request);
+  if (request->mode == kModeNumber) NumberSearch_Run(engine->tables, &engine->cache, request);
+  return 0;
 }
 
 extern "C" QOR3_EXPORT int QOR3_CALL Qor_MemRelease(SearchRequest* request) {

@@ -11,6 +11,7 @@
 #include "base/num_text.h"
 #include "platform/platform.h"
 #include "dict/dict_format.h"
+#include "files/file_names.h"
 
 namespace {
 
@@ -94,9 +95,8 @@ bool ReadTable(FILE* file, uint64_t offset, uint32_t size, uint16_t* count, uint
   return File_ReadAt(file, offset + 2, body, size - 2);
 }
 
-constexpr int kReadNoMemory = -2;
-
-int ReadOpenCatalog(FILE* file, DirCatalog* image) {
+// 0, -1 (damaged), or -1 with *outOfMemory set.
+int ReadOpenCatalog(FILE* file, DirCatalog* image, bool* outOfMemory) {
   const int64_t fileSize = File_Size(file);
   QOR_CHECK(fileSize >= kCatalogHeaderSize);
   QOR_CHECK(File_ReadAt(file, 0, image->header, kCatalogHeaderSize));
@@ -110,7 +110,10 @@ int ReadOpenCatalog(FILE* file, DirCatalog* image) {
   QOR_CHECK(uint64_t{kCatalogHeaderSize} + size1 + size2 + size3 <=
             static_cast<uint64_t>(fileSize));
   uint8_t* tables = static_cast<uint8_t*>(Mem_Alloc(size_t{size1} + size2 + size3 - 6));
-  if (!tables) return kReadNoMemory;
+  if (!tables) {
+    *outOfMemory = true;
+    return -1;
+  }
   image->tables = tables;
   image->dictRows = tables;
   image->regionBody = tables + (size1 - 2);
@@ -148,22 +151,23 @@ void DirCatalog_Clear(DirCatalog* image, const char* path) {
   ClearTables(image);
 }
 
-int DirCatalog_Read(const char* path, DirCatalog* image) {
+Result DirCatalog_Read(const char* path, DirCatalog* image) {
   DirCatalog_Clear(image, path);
-  if (image->path[0] == '\0') return 2;
+  if (image->path[0] == '\0') return Result::kNotFound;
   char name[kDictFileNameLength + 1];
   char full[kPathCapacity];
   CatalogFileName(name);
-  if (Path_Join(full, sizeof full, image->path, name) != 0) return 1;
+  if (Path_Join(full, sizeof full, image->path, name) != 0) return Result::kNotFound;
   FILE* file = Platform_OpenRegularFile(full);
-  if (!file) return 1;
-  const int result = ReadOpenCatalog(file, image);
+  if (!file) return Result::kNotFound;
+  bool outOfMemory = false;
+  const int read = ReadOpenCatalog(file, image, &outOfMemory);
   LocalTime written{};
   const bool timeKnown = Platform_FileTime(file, &written) == 0;
   std::fclose(file);
-  if (result != 0) {
+  if (read != 0) {
     ClearTables(image);
-    return result == kReadNoMemory ? kReadNoMemory : -1;
+    return outOfMemory ? Result::kOutOfMemory : Result::kDamaged;
   }
   image->loaded = 1;
   if (timeKnown) {
@@ -171,7 +175,7 @@ int DirCatalog_Read(const char* path, DirCatalog* image) {
         static_cast<uint32_t>(written.year * 10000 + written.month * 100 + written.day);
     image->fileTime = static_cast<uint32_t>(written.hour * 100 + written.minute);
   }
-  return 0;
+  return Result::kOk;
 }
 
 int DirCatalog_DictRow(const DirCatalog* image, uint32_t i, CatalogDictRow* out) {
@@ -506,21 +510,11 @@ int Catalog_WriteFile(const char* dir, const uint8_t* header, const PackedTable*
   CatalogFileName(name);
   if (Path_Join(path, sizeof path, dir, name) != 0) return -1;
   if (dict->count == 0) return Platform_DeleteFile(path);
-  char tmp[kPathCapacity + 32];
-  if (Platform_TempPathFor(path, tmp, sizeof tmp) != 0) return -1;
-  FILE* file = std::fopen(tmp, "wb");
-  if (!file) return -1;
   CatalogPieces pieces;
   MakePieces(header, dict, region, prefix, &pieces);
-  bool ok = true;
-  for (int i = 0; i < 8; ++i) {
-    ok = ok && (pieces.size[i] == 0 || File_WriteAll(file, pieces.data[i], pieces.size[i]));
-  }
-  ok = std::fflush(file) == 0 && ok;
-  ok = std::fclose(file) == 0 && ok;
-  if (ok && Platform_ReplaceFile(tmp, path) == 0) return 0;
-  Platform_DeleteFile(tmp);
-  return -1;
+  FilePiece file[8];
+  for (int i = 0; i < 8; ++i) file[i] = FilePiece{pieces.data[i], pieces.size[i]};
+  return File_WriteReplace(path, file, 8);
 }
 
 namespace {

@@ -11,6 +11,7 @@
 #include <cstdint>
 
 #include "base/byte_reader.h"
+#include "base/result.h"
 #include "base/row_index.h"
 #include "catalog/dir_scan.h"
 
@@ -57,11 +58,11 @@ void DirCatalog_Init(DirCatalog* image);
 void DirCatalog_Free(DirCatalog* image);
 // Copies the path (at most kPathCapacity - 1 bytes) and empties the tables and the header.
 void DirCatalog_Clear(DirCatalog* image, const char* path);
-// Reads path + "qor9999.dct" into the image. Returns 0 (read, loaded 1), 1 (no catalog
-// file), 2 (empty path), -1 (damaged: a size beyond the format's tables or the file, a
-// failed read, or tables that do not parse) or -2 (the tables could not be allocated); the
-// image is left empty unless 0.
-int DirCatalog_Read(const char* path, DirCatalog* image);
+// Reads path + "qor9999.dct" into the image: kOk (loaded 1), kNotFound (an empty path, or
+// no catalog file), kDamaged (a size beyond the format's tables or the file, a failed read,
+// or tables that do not parse) or kOutOfMemory (the tables could not be allocated); the image
+// is left empty unless kOk.
+Result DirCatalog_Read(const char* path, DirCatalog* image);
 
 // Checked access to the tables of a loaded image.
 struct CatalogDictRow {

@@ -7,6 +7,7 @@
 #include "base/byte_order.h"
 #include "base/mem.h"
 #include "base/num_text.h"
+#include "files/file_names.h"
 #include "platform/platform.h"
 
 namespace {
@@ -106,39 +107,42 @@ int RegionAndPrefixRowsOf(const DirCatalog* image, CatalogRows* rows) {
   return RowIndex_BuildSorted(&rows->prefixRows, &rows->prefixIndex, kByFirstTwo, 2);
 }
 
+}  // namespace
+
 // Whether a dictionary of the probe range is changed, new or missing.
-bool MustRewrite(const uint8_t* status) {
+bool Catalog_MustRewrite(const uint8_t* status) {
   for (uint32_t n = 0; n < kScanStatusSize; ++n) {
     if (InProbeRange(n) && (status[n] == kScanChanged || status[n] == kScanMissing)) return true;
   }
   return false;
 }
 
-}  // namespace
-
 int Catalog_ToRows(const DirCatalog* image, CatalogRows* rows) {
   return DictRowsOf(image, rows) == 0 ? RegionAndPrefixRowsOf(image, rows) : -1;
 }
 
-int Catalog_Merge(CatalogRows* catalogued, CatalogRows* fresh, CatalogRows* merged,
-                  const uint8_t* status) {
-  if (!MustRewrite(status)) return 0;
+Result Catalog_Merge(CatalogRows* catalogued, CatalogRows* fresh, CatalogRows* merged,
+                     const uint8_t* status) {
+  if (!Catalog_MustRewrite(status)) return Result::kOk;
   if (MergeTable(&catalogued->dictIndex, &fresh->dictRows, status, &merged->dictRows,
                  &merged->dictIndex, kByFirst, 1) != 0 ||
       MergeTable(&catalogued->regionIndex, &fresh->regionRows, status, &merged->regionRows,
                  &merged->regionIndex, kByFirstTwo, 2) != 0 ||
       MergeTable(&catalogued->prefixIndex, &fresh->prefixRows, status, &merged->prefixRows,
                  &merged->prefixIndex, kByFirstTwo, 2) != 0) {
-    return -1;
+    return Result::kOutOfMemory;
   }
-  return 1;
+  return Result::kOk;
 }
 
 int DirCatalog_Load(DirCatalog* image, const char* path, CatalogWrite write) {
-  const int answer = DirCatalog_Read(path, image);
-  if (answer == 2) return 0;
-  if (answer == -2) return -1;
-  if (write == kCatalogMayWrite) Platform_RemoveStaleTempFiles(image->path);
+  if (path[0] == '\0') {  // no directory given
+    DirCatalog_Clear(image, path);
+    return 0;
+  }
+  const Result answer = DirCatalog_Read(path, image);
+  if (answer == Result::kOutOfMemory) return -1;
+  if (write == kCatalogMayWrite) Temp_RemoveStale(image->path);
   uint8_t* status = static_cast<uint8_t*>(Mem_Alloc(kScanStatusSize));
   if (!status) return -1;
   CatalogRows catalogued, fresh, merged;
@@ -149,20 +153,20 @@ int DirCatalog_Load(DirCatalog* image, const char* path, CatalogWrite write) {
   bool written = false;
   // The scan needs only the dictionary rows; the region and prefix rows are made when the
   // catalog is rewritten (a current catalog, the common case, needs none of them).
-  if (answer == 0 && DictRowsOf(image, &catalogued) != 0) result = -1;
+  if (answer == Result::kOk && DictRowsOf(image, &catalogued) != 0) result = -1;
   const uint64_t catalogMinute = FileTime_Minutes(image->fileDate, image->fileTime);
-  if (result == 0 && Dir_Scan(image->path, &catalogued, catalogMinute, &fresh, status) != 0) {
+  if (result == 0 &&
+      Dir_Scan(image->path, &catalogued, catalogMinute, &fresh, status) != Result::kOk) {
     result = -1;
   }
-  if (result == 0 && answer == 0 && MustRewrite(status) &&
+  if (result == 0 && answer == Result::kOk && Catalog_MustRewrite(status) &&
       RegionAndPrefixRowsOf(image, &catalogued) != 0) {
     result = -1;
   }
   if (result == 0) {
-    const int merge = Catalog_Merge(&catalogued, &fresh, &merged, status);
-    if (merge < 0) {
+    if (Catalog_Merge(&catalogued, &fresh, &merged, status) != Result::kOk) {
       result = -1;
-    } else if (merge == 1) {
+    } else if (Catalog_MustRewrite(status)) {
       // A search keeps the files as they are; a directory that cannot take the catalog
       // (read-only, full) is still used as its files are now. Either way the image is made
       // from the merged rows instead of the file.
@@ -178,11 +182,11 @@ int DirCatalog_Load(DirCatalog* image, const char* path, CatalogWrite write) {
   Mem_Free(status);
   if (result != 0) return -1;
   // Load the image from the file now on disk; when nothing was written the image already
-  // holds it (or the same answer 1 or -1 would come again).
+  // holds it (or the same answer, no file or damaged, would come again).
   if (written) {
     char dir[kPathCapacity];
     std::memcpy(dir, image->path, sizeof dir);
-    if (DirCatalog_Read(dir, image) == -2) return -1;
+    if (DirCatalog_Read(dir, image) == Result::kOutOfMemory) return -1;
   }
   return 0;
 }

@@ -33,10 +33,13 @@ int DirCatalog_Load(DirCatalog* image, const char* path, CatalogWrite write = kC
 // Turns the tables of a loaded image into rows and builds and sorts the three indexes.
 // 0, or -1 when an allocation failed.
 int Catalog_ToRows(const DirCatalog* image, CatalogRows* rows);
-// Merges the catalogued rows of unchanged dictionaries with the fresh rows of changed ones.
-// 1 when the catalog must be rewritten (merged rows built and indexed), 0 when it is current
-// (merged left empty), -1 when an allocation failed.
-int Catalog_Merge(CatalogRows* catalogued, CatalogRows* fresh, CatalogRows* merged,
-                  const uint8_t* status);
+// Whether the scan's status table (kScanStatusSize entries) tells of a dictionary the
+// catalog does not list as it is now: the catalog must then be rewritten.
+bool Catalog_MustRewrite(const uint8_t* status);
+// Merges the catalogued rows of unchanged dictionaries with the fresh rows of changed ones
+// when the catalog must be rewritten (merged rows built and indexed; else merged is left
+// empty): kOk, or kOutOfMemory.
+Result Catalog_Merge(CatalogRows* catalogued, CatalogRows* fresh, CatalogRows* merged,
+                     const uint8_t* status);
 
 #endif  // QOR3_CATALOG_CATALOG_REFRESH_H

@@ -93,48 +93,7 @@ void CatalogRows_Free(CatalogRows* rows) {
   RowList_Free(&rows->prefixRows);
 }
 
-namespace {
-
-// Whether the last character of the path is the separator, the path walked by code page 932
-// characters from its first byte: 表 (0x95 0x5C) or ソ (0x83 0x5C) is one character and does
-// not close a path, as the Windows file API reads it. ('/' is never a second byte.)
-bool EndsWithSeparator(const char* bytes, uint32_t length) {
-  bool closed = false;
-  for (uint32_t i = 0; i < length; ++i) {
-    const uint8_t b = static_cast<uint8_t>(bytes[i]);
-    if (IsLeadByte(b) && i + 1 < length && IsTrailByte(static_cast<uint8_t>(bytes[i + 1]))) {
-      ++i;
-      closed = false;
-    } else {
-      closed = bytes[i] == kPathSeparator;
-    }
-  }
-  return closed;
-}
-
-}  // namespace
-
-int Path_Prepare(const char* bytes, uint32_t length, char* out) {
-  if (length > kDirPathMax) return -1;
-  if (length != 0 && std::memchr(bytes, '\0', length)) return -1;
-  const bool closed = length == 0 || EndsWithSeparator(bytes, length);
-  const uint32_t total = closed ? length : length + 1;
-  if (total > kDirPathMax) return -1;
-  std::memcpy(out, bytes, length);
-  if (!closed) out[length] = kPathSeparator;
-  out[total] = '\0';
-  return 0;
-}
-
-int Path_Join(char* out, uint32_t capacity, const char* dir, const char* name) {
-  const size_t a = std::strlen(dir), b = std::strlen(name);
-  if (a + b + 1 > capacity) return -1;
-  std::memcpy(out, dir, a);
-  std::memcpy(out + a, name, b + 1);
-  return 0;
-}
-
-int Dict_ReadSummary(FILE* file, const char* numberText, CatalogRows* fresh) {
+Result Dict_ReadSummary(FILE* file, const char* numberText, CatalogRows* fresh) {
   char number[5];  // copied first: the caller may pass NumText's shared buffer
   std::memcpy(number, numberText, 4);
   number[4] = '\0';
@@ -142,7 +101,7 @@ int Dict_ReadSummary(FILE* file, const char* numberText, CatalogRows* fresh) {
   uint8_t header[kDictHeaderSize];
   if (fileSize < kDictHeaderSize || !File_ReadAt(file, 0, header, sizeof header)) {
     QOR_DAMAGED();
-    return 1;
+    return Result::kDamaged;
   }
   uint32_t s0, s1, s2;
   GetU32BE(header + kDictSectionSizesOffset, &s0);
@@ -151,16 +110,16 @@ int Dict_ReadSummary(FILE* file, const char* numberText, CatalogRows* fresh) {
   if (s0 > kSummaryPrefixFilterMax || s2 > kSummaryRegionTableMax ||
       uint64_t{kDictHeaderSize} + s0 + s1 + s2 > static_cast<uint64_t>(fileSize)) {
     QOR_DAMAGED();
-    return 1;
+    return Result::kDamaged;
   }
   uint8_t filter[kSummaryPrefixFilterMax];
   if (!File_ReadAt(file, kDictHeaderSize, filter, s0)) {
     QOR_DAMAGED();
-    return 1;
+    return Result::kDamaged;
   }
   uint8_t* table = static_cast<uint8_t*>(Mem_Alloc(s2));
-  if (!table) return -1;
-  int result = 1;
+  if (!table) return Result::kOutOfMemory;
+  Result result = Result::kDamaged;
   RegionTable regions;
   if (!File_ReadAt(file, uint64_t{kDictHeaderSize} + s0 + s1, table, s2)) {
     QOR_DAMAGED();
@@ -169,8 +128,8 @@ int Dict_ReadSummary(FILE* file, const char* numberText, CatalogRows* fresh) {
     FileTimeTexts(file, date, time);
     EditionTexts(header, edition1, edition2);
     result = AppendSummary(number, date, time, edition1, edition2, filter, s0, &regions, fresh) == 0
-                 ? 0
-                 : -1;
+                 ? Result::kOk
+                 : Result::kOutOfMemory;
   }
   Mem_Free(table);
   return result;
@@ -188,10 +147,10 @@ uint64_t FileTime_Minutes(uint32_t date, uint32_t time) {
   return static_cast<uint64_t>(days) * 1440 + time / 100 * 60 + time % 100;
 }
 
-int Dir_Scan(const char* path, CatalogRows* catalogued, uint64_t catalogMinute, CatalogRows* fresh,
-             uint8_t* status) {
+Result Dir_Scan(const char* path, CatalogRows* catalogued, uint64_t catalogMinute,
+                CatalogRows* fresh, uint8_t* status) {
   uint8_t* present = static_cast<uint8_t*>(Mem_AllocZeroed(kScanStatusSize, 1));
-  if (!present) return -1;
+  if (!present) return Result::kOutOfMemory;
   // One listing stands for the existence test of every probed number; when no file matches
   // "qor????.dct" it marks nothing, so nothing is probed.
   Platform_ListDictionaryFiles(path, present);
@@ -199,11 +158,11 @@ int Dir_Scan(const char* path, CatalogRows* catalogued, uint64_t catalogMinute, 
 
   char name[kDictFileNameLength + 1];
   char full[kPathCapacity];
-  int result = 0;
+  Result result = Result::kOk;
   char* f[5];
   uint16_t count = 0;
   RowIndex_Rewind(&catalogued->dictIndex);
-  while (result == 0 && RowIndex_Next(&catalogued->dictIndex, f, &count, 5) == 0) {
+  while (result == Result::kOk && RowIndex_Next(&catalogued->dictIndex, f, &count, 5) == 0) {
     if (count < 5) continue;
     const uint32_t n = DecimalValue(f[0]);
     if (n >= kScanStatusSize || status[n] != kScanAbsent) continue;  // a repeated row
@@ -232,26 +191,26 @@ int Dir_Scan(const char* path, CatalogRows* catalogued, uint64_t catalogMinute, 
         if (std::strcmp(edition1, f[3]) == 0 && std::strcmp(edition2, f[4]) == 0) {
           status[n] = kScanUnchanged;
         } else {
-          const int r = Dict_ReadSummary(file, NumText(n, 4), fresh);
-          if (r < 0) result = -1;
-          status[n] = r == 0 ? kScanChanged : kScanMissing;
+          const Result r = Dict_ReadSummary(file, NumText(n, 4), fresh);
+          if (r == Result::kOutOfMemory) result = r;
+          status[n] = r == Result::kOk ? kScanChanged : kScanMissing;
         }
       }
     }
     std::fclose(file);
   }
 
-  for (uint32_t i = kProbeHighFirst; result == 0 && i <= kProbeHighLast; ++i) {
-    for (uint32_t j = kProbeLowFirst; result == 0 && j <= kProbeLowLast; ++j) {
+  for (uint32_t i = kProbeHighFirst; result == Result::kOk && i <= kProbeHighLast; ++i) {
+    for (uint32_t j = kProbeLowFirst; result == Result::kOk && j <= kProbeLowLast; ++j) {
       const uint32_t n = 100 * i + j;
       if (!present[n]) continue;
       Dict_FileName(n, name);
       FILE* file =
           Path_Join(full, sizeof full, path, name) == 0 ? Platform_OpenRegularFile(full) : nullptr;
       if (!file) continue;
-      const int r = Dict_ReadSummary(file, NumText(n, 4), fresh);
-      if (r < 0) result = -1;
-      if (r == 0) status[n] = kScanChanged;
+      const Result r = Dict_ReadSummary(file, NumText(n, 4), fresh);
+      if (r == Result::kOutOfMemory) result = r;
+      if (r == Result::kOk) status[n] = kScanChanged;
       std::fclose(file);
     }
   }
@@ -259,19 +218,18 @@ int Dir_Scan(const char* path, CatalogRows* catalogued, uint64_t catalogMinute, 
   return result;
 }
 
-int CorrectionDir_Probe(CorrectionProbe* probe, const char* path) {
+void CorrectionDir_Probe(CorrectionProbe* probe, const char* path) {
   const size_t len = strnlen(path, kPathCapacity - 1);
   std::memcpy(probe->path, path, len);
   probe->path[len] = '\0';
   probe->present = 0;
-  if (len == 0) return 0;
+  if (len == 0) return;
   char name[kDictFileNameLength + 1];
   char full[kPathCapacity];
   Dict_FileName(kCorrectionDictNumber, name);
-  if (Path_Join(full, sizeof full, probe->path, name) != 0) return 0;
+  if (Path_Join(full, sizeof full, probe->path, name) != 0) return;
   if (FILE* file = Platform_OpenRegularFile(full)) {
     std::fclose(file);
     probe->present = 1;
   }
-  return 0;
 }

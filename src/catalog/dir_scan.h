@@ -6,14 +6,11 @@
 #include <cstdint>
 #include <cstdio>
 
+#include "base/result.h"
 #include "base/row_index.h"
 #include "base/row_list.h"
 #include "dict/dict_format.h"
-
-// Path buffers of the open path: 256 bytes; a directory path (closing separator included)
-// must leave room for an 11-byte file name in the catalog writer's 204-byte buffer.
-constexpr uint32_t kPathCapacity = 256;
-constexpr uint32_t kDirPathMax = 192;
+#include "files/file_names.h"
 
 // Scan status table, by dictionary number.
 constexpr uint32_t kScanStatusSize = 10000;
@@ -21,14 +18,6 @@ constexpr uint8_t kScanAbsent = 0;
 constexpr uint8_t kScanUnchanged = 1;
 constexpr uint8_t kScanChanged = 2;
 constexpr uint8_t kScanMissing = 3;
-
-// The probe range 100*i + j, i = 1..47, j = 1..29.
-constexpr uint32_t kProbeHighFirst = 1, kProbeHighLast = 47;
-constexpr uint32_t kProbeLowFirst = 1, kProbeLowLast = 29;
-constexpr bool InProbeRange(uint32_t n) {
-  return n / 100 >= kProbeHighFirst && n / 100 <= kProbeHighLast && n % 100 >= kProbeLowFirst &&
-         n % 100 <= kProbeLowLast;
-}
 
 // What the summary accepts from a dictionary file.
 constexpr uint32_t kSummaryPrefixFilterMax = 128;   // S0: prefix numbers 0..1023
@@ -70,33 +59,22 @@ uint64_t FileTime_Minutes(uint32_t date, uint32_t time);
 // against the catalogued rows (their dictIndex built; may be empty) and appends the
 // summaries of changed and new files to fresh, in ascending number, changed ones first.
 // A file whose summary is damaged contributes no rows: a new one stays absent, a
-// catalogued one counts as missing. Returns 0, or -1 when an allocation failed (fresh is
-// then incomplete and must not be used).
+// catalogued one counts as missing. kOk, or kOutOfMemory (fresh is then incomplete and must
+// not be used).
 // catalogMinute is FileTime_Minutes of the catalog file's own last write (0 when unknown).
 // A file whose time equals its row's is taken as unchanged only when that minute lies a
 // whole minute before the catalog's: a file replaced within the minute in which it was
 // catalogued (or while the catalog was being made) keeps its time to the minute, so such a
 // row is checked against the file's header like a file whose time changed.
-int Dir_Scan(const char* path, CatalogRows* catalogued, uint64_t catalogMinute, CatalogRows* fresh,
-             uint8_t* status);
+Result Dir_Scan(const char* path, CatalogRows* catalogued, uint64_t catalogMinute,
+                CatalogRows* fresh, uint8_t* status);
 
 // Appends the dictionary row, the region rows and the prefix rows of an open dictionary
 // file. All or nothing: the file is checked completely before the first row is appended.
-// Returns 0 (rows appended), 1 (file damaged, nothing appended) or -1 (allocation failure).
-int Dict_ReadSummary(FILE* file, const char* numberText, CatalogRows* fresh);
+// kOk (rows appended), kDamaged (nothing appended) or kOutOfMemory.
+Result Dict_ReadSummary(FILE* file, const char* numberText, CatalogRows* fresh);
 
-// Records the path and whether qor5001.dct opens for reading in it. Returns 0.
-int CorrectionDir_Probe(CorrectionProbe* probe, const char* path);
-
-// Copies a directory path given as length bytes (not NUL-terminated) into out (at least
-// kPathCapacity bytes) and closes it with the separator unless its last code page 932
-// character is one (a two-byte character ending in 0x5C, such as 表, does not close it).
-// Refuses, with -1 and before reading any byte, a length that leaves no room for
-// the separator within kDirPathMax, and a path with a NUL inside or longer than
-// kDirPathMax once closed. Length 0 gives the empty path.
-int Path_Prepare(const char* bytes, uint32_t length, char* out);
-// Joins a directory path (ending with the separator, or empty) and a file name; -1 when the
-// result does not fit in capacity bytes.
-int Path_Join(char* out, uint32_t capacity, const char* dir, const char* name);
+// Records the path and whether qor5001.dct opens for reading in it.
+void CorrectionDir_Probe(CorrectionProbe* probe, const char* path);
 
 #endif  // QOR3_CATALOG_DIR_SCAN_H

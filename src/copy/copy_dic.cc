@@ -8,6 +8,7 @@
 #include "base/mem.h"
 #include "base/num_text.h"
 #include "catalog/catalog_refresh.h"
+#include "files/file_names.h"
 #include "platform/platform.h"
 
 namespace {
@@ -35,7 +36,7 @@ int CopyOneFile(const char* source, const char* destination, int32_t number) {
       Path_Join(to, sizeof to, destination, name) != 0) {
     return -1;
   }
-  return Platform_CopyFile(from, to);
+  return File_CopyReplace(from, to);
 }
 
 // A copied dictionary is taken from the source only when the source's catalog describes it;
@@ -158,7 +159,7 @@ int CopyDic_RebuildCatalog(const char* source, const char* destination, const ui
 
 int32_t CopyDic_Install(const char* from, const char* to, const int32_t* numbers, int32_t count) {
   // Room first: what killed installs left behind goes before anything is copied.
-  Platform_RemoveStaleTempFiles(to);
+  Temp_RemoveStale(to);
   uint8_t copied[kCopyMarkCount] = {};
   int32_t total = 0;
   for (int32_t i = 0; i < count; ++i) {

@@ -163,12 +163,6 @@ int Dict_NextEntryIndexRecord(ByteReader* index, EntryIndexRecord* out) {
   return 1;
 }
 
-void Dict_FileName(uint32_t number, char* out) {
-  std::memcpy(out, "qor", 3);
-  std::memcpy(out + 3, NumText(number, 4), 4);
-  std::memcpy(out + 7, ".dct", 5);
-}
-
 void AreaCodeSets_Clear(AreaCodeSets* sets) { std::memset(sets, 0, sizeof *sets); }
 
 void AreaCodeSets_Add(AreaCodeSets* dst, const AreaCodeSets* src) {
@@ -487,18 +481,18 @@ int Dict_LoadBlockFrom(const DictFile* dict, FILE* file, int section, uint32_t o
   const uint64_t at = Dict_SectionStart(dict, section) + kSectionHeadSize + indexLength + offset;
   QOR_CHECK(ReadFile(dict, at, buffer->compressed, size, file));
   uint32_t length = 0;
-  const int status =
+  const Result inflated =
       UncompressBuffer(buffer->compressed, size, buffer->data, kDecompressedBlockMax, &length);
-  if (status != 0) {
-    if (status == kUncompressOutOfMemory) buffer->outOfMemory = 1;
+  if (inflated != Result::kOk) {
+    if (inflated == Result::kOutOfMemory) buffer->outOfMemory = 1;
     return -1;
   }
   buffer->length = length;
   return 0;
 }
 
-int UncompressBuffer(const uint8_t* source, uint32_t sourceLength, uint8_t* destination,
-                     uint32_t capacity, uint32_t* lengthOut) {
+Result UncompressBuffer(const uint8_t* source, uint32_t sourceLength, uint8_t* destination,
+                        uint32_t capacity, uint32_t* lengthOut) {
   // The steps of zlib's uncompress, with inflate's memory taken from Mem_Alloc.
   z_stream stream;
   std::memset(&stream, 0, sizeof stream);
@@ -509,18 +503,19 @@ int UncompressBuffer(const uint8_t* source, uint32_t sourceLength, uint8_t* dest
   stream.next_out = destination;
   stream.avail_out = capacity;
   const int init = inflateInit(&stream);
-  if (init != Z_OK) return init == Z_MEM_ERROR ? kUncompressOutOfMemory : -1;
+  if (init != Z_OK) return init == Z_MEM_ERROR ? Result::kOutOfMemory : Result::kDamaged;
   int status = inflate(&stream, Z_FINISH);
   uint32_t produced = static_cast<uint32_t>(stream.total_out);
   inflateEnd(&stream);
   if (status != Z_STREAM_END) {
     // Out of memory is not damage; anything else (bad data, a stream cut short, output beyond
     // the capacity) means the block does not inflate and is skipped.
-    if (status == Z_MEM_ERROR) return kUncompressOutOfMemory;
-    return QOR_DAMAGED();
+    if (status == Z_MEM_ERROR) return Result::kOutOfMemory;
+    QOR_DAMAGED();
+    return Result::kDamaged;
   }
   if (lengthOut != nullptr) *lengthOut = produced;
-  return 0;
+  return Result::kOk;
 }
 
 int NumberItem_Next(NumberItemReader* items, uint32_t* delta, uint8_t* group) {

@@ -16,6 +16,7 @@
 #include <cstdio>
 
 #include "base/byte_reader.h"
+#include "base/result.h"
 #include "dict/dict_format.h"
 
 // Two 100000-bit sets: the area codes (section 3) and the extended area codes (section 4).
@@ -155,11 +156,10 @@ int Dict_LoadBlock(const DictFile* dict, int section, uint32_t offset, uint32_t 
 int Dict_LoadBlockFrom(const DictFile* dict, FILE* file, int section, uint32_t offset,
                        uint32_t size, DictBlockBuffer* buffer);
 
-// zlib inflation of source into destination (capacity bytes): 0 with the length produced,
-// -1 when the source does not inflate within the capacity, kUncompressOutOfMemory when zlib
-// got no memory.
-constexpr int kUncompressOutOfMemory = -2;
-int UncompressBuffer(const uint8_t* source, uint32_t sourceLength, uint8_t* destination,
+// zlib inflation of source into destination (capacity bytes): kOk with the length produced,
+// kDamaged when the source does not inflate within the capacity, kOutOfMemory when zlib got no
+// memory.
+Result UncompressBuffer(const uint8_t* source, uint32_t sourceLength, uint8_t* destination,
                      uint32_t capacity, uint32_t* lengthOut);
 
 // Items of a number block: a delta of 1 to 4 bytes (the top two bits of its first byte give

@@ -1,5 +1,5 @@
 // The dictionary file format (qorNNNN.dct, and the correction file qor5001.dct): layout
-// constants, limits, file names, and the decoded entry record shared by the reader and the
+// constants, limits, and the decoded entry record shared by the reader and the
 // builder.
 //
 // A file is a 256-byte header and seven sections back to back: 0 prefix filter, 1 suffix
@@ -122,11 +122,6 @@ constexpr int kDecodeCorrection = 2;
 // Correction kinds of DictEntry::correctionKind.
 constexpr uint16_t kCorrectionAdd = 1;
 constexpr uint16_t kCorrectionRemove = 2;
-
-// "qorNNNN.dct" for a dictionary number (its last four digits), NUL-terminated: out holds
-// at least kDictFileNameLength + 1 bytes.
-constexpr uint32_t kDictFileNameLength = 11;
-void Dict_FileName(uint32_t number, char* out);
 
 // Prefix number of an entry number or key: the three digits after the leading zero.
 constexpr uint32_t NumberPrefix(uint32_t v) { return v < 100000000 ? v / 100000 : v / 1000000; }

@@ -21,17 +21,23 @@ namespace {
 
 enum ItemKind : uint8_t { kFileItem, kNumberBlockItem, kEntryBlockItem, kNameIndexItem, kUnionItem };
 
-struct alignas(8) CacheItem {
-  CacheItem* newer;  // the list
-  CacheItem* older;
-  CacheItem* owner;      // a block's or index's file
-  CacheItem* nextIndex;  // the next name index of the same file
+}  // namespace
+
+struct alignas(8) EngineCacheItem {
+  EngineCacheItem* newer;  // the list
+  EngineCacheItem* older;
+  EngineCacheItem* owner;      // a block's or index's file
+  EngineCacheItem* nextIndex;  // the next name index of the same file
   size_t bytes;          // the allocation and the tables it owns (see Charged)
   std::atomic<uint32_t> pins;
   std::atomic<bool> used;  // found since eviction last passed it
   uint32_t slot;  // block number, region code or prefix number
   uint8_t kind;
 };
+
+namespace {
+
+using CacheItem = EngineCacheItem;
 
 struct FileNode {
   CachedFile file;  // first: a CachedFile* is the node's address
@@ -50,31 +56,11 @@ struct NameIndexNode {
   NameIndex index;
 };
 
-constexpr uint32_t kFileSlots = kDictNumberLimit + 1;  // the last: the correction file
-
-// Shared: finding (and reading slots); alone: anything that changes the lists or slots.
-std::shared_mutex g_lock;
-CacheItem* g_newest = nullptr;
-CacheItem* g_oldest = nullptr;
-uint64_t g_itemCount = 0;
-CacheItem* g_files[kFileSlots];
-CacheItem* g_unions[kPrefixNumberLimit];
-std::atomic<uint64_t> g_budget{kEngineCacheBudget};
-std::atomic<uint64_t> g_bytes{0};
-std::atomic<uint64_t> g_lookups{0};
-std::atomic<uint64_t> g_hits{0};
-uint64_t g_peakBytes = 0;
-uint64_t g_evictions = 0;
-uint64_t g_clears = 0;
-std::atomic<bool> g_stale{false};
-
 #if defined(QOR3_FAULT_INJECTION)
-std::atomic<unsigned long> g_allocations{0};
-std::atomic<unsigned long> g_failAt{0};
 // Test builds: whether the cache's next allocation is the one to fail.
-bool Refuses() { return ++g_allocations == g_failAt; }
+bool Refuses(EngineCache* c) { return ++c->allocations == c->failAt; }
 #else
-constexpr bool Refuses() { return false; }
+constexpr bool Refuses(EngineCache*) { return false; }
 #endif
 
 template <typename T>
@@ -86,8 +72,8 @@ CacheItem* ItemOf(const void* payload) {
 }
 
 // A new unlinked, unpinned item with payload bytes after its header; null when out of memory.
-CacheItem* NewItem(ItemKind kind, size_t payload, uint32_t slot) {
-  if (Refuses()) return nullptr;
+CacheItem* NewItem(EngineCache* c, ItemKind kind, size_t payload, uint32_t slot) {
+  if (Refuses(c)) return nullptr;
   void* storage = Mem_Alloc(sizeof(CacheItem) + payload);
   if (storage == nullptr) return nullptr;
   auto* item = new (storage) CacheItem();
@@ -102,31 +88,31 @@ int FileSlot(uint32_t number) {
   return number == kCorrectionDictNumber ? static_cast<int>(kDictNumberLimit) : -1;
 }
 
-void Unlink(CacheItem* item) {
-  (item->newer ? item->newer->older : g_newest) = item->older;
-  (item->older ? item->older->newer : g_oldest) = item->newer;
+void Unlink(EngineCache* c, CacheItem* item) {
+  (item->newer ? item->newer->older : c->newest) = item->older;
+  (item->older ? item->older->newer : c->oldest) = item->newer;
   item->newer = item->older = nullptr;
 }
 
-void LinkNewest(CacheItem* item) {
-  item->older = g_newest;
+void LinkNewest(EngineCache* c, CacheItem* item) {
+  item->older = c->newest;
   item->newer = nullptr;
-  (g_newest ? g_newest->newer : g_oldest) = item;
-  g_newest = item;
+  (c->newest ? c->newest->newer : c->oldest) = item;
+  c->newest = item;
 }
 
 
 // The slot that holds item.
-CacheItem** SlotOf(CacheItem* item) {
+CacheItem** SlotOf(EngineCache* c, CacheItem* item) {
   switch (item->kind) {
     case kFileItem:
-      return &g_files[item->slot];
+      return &c->files[item->slot];
     case kNumberBlockItem:
       return &Payload<FileNode>(item->owner)->numberBlocks[item->slot];
     case kEntryBlockItem:
       return &Payload<FileNode>(item->owner)->entryBlocks[item->slot];
     case kUnionItem:
-      return &g_unions[item->slot];
+      return &c->unions[item->slot];
     default: {
       CacheItem** link = &Payload<FileNode>(item->owner)->indexes;
       while (*link != item) link = &(*link)->nextIndex;
@@ -136,24 +122,24 @@ CacheItem** SlotOf(CacheItem* item) {
 }
 
 // Takes item out of its slot and the list and frees it; a file takes its blocks and indexes.
-void Drop(CacheItem* item) {
+void Drop(EngineCache* c, CacheItem* item) {
   if (item->kind == kFileItem) {
     FileNode* node = Payload<FileNode>(item);
     for (uint32_t k = 0; k < node->file.dict.numberIndexCount; ++k) {
-      if (node->numberBlocks[k]) Drop(node->numberBlocks[k]);
+      if (node->numberBlocks[k]) Drop(c, node->numberBlocks[k]);
     }
     for (CacheItem* block : node->entryBlocks) {
-      if (block) Drop(block);
+      if (block) Drop(c, block);
     }
-    while (node->indexes) Drop(node->indexes);
+    while (node->indexes) Drop(c, node->indexes);
     DictFile_Free(&node->file.dict);
     Mem_Free(node->numberBlocks);
   }
-  CacheItem** slot = SlotOf(item);
+  CacheItem** slot = SlotOf(c, item);
   *slot = item->kind == kNameIndexItem ? item->nextIndex : nullptr;
-  Unlink(item);
-  --g_itemCount;
-  g_bytes -= item->bytes;
+  Unlink(c, item);
+  --c->itemCount;
+  c->bytes -= item->bytes;
   Mem_Free(item);
 }
 
@@ -178,23 +164,23 @@ bool Evictable(CacheItem* item) {
 
 // Evicts items nobody holds, oldest first and each used one spared once, until the cache is
 // within budget (or every item was looked at twice). Under the lock alone.
-void Shrink() {
-  uint64_t steps = 2 * g_itemCount + 1;
-  CacheItem* item = g_oldest;
-  while (g_bytes > g_budget && item != nullptr && steps-- > 0) {
+void Shrink(EngineCache* c) {
+  uint64_t steps = 2 * c->itemCount + 1;
+  CacheItem* item = c->oldest;
+  while (c->bytes > c->budget && item != nullptr && steps-- > 0) {
     CacheItem* newer = item->newer;
     if (!Evictable(item)) {
       item = newer;
     } else if (item->used.exchange(false, std::memory_order_relaxed)) {
-      Unlink(item);
-      LinkNewest(item);
-      item = newer != nullptr ? newer : g_oldest;
+      Unlink(c, item);
+      LinkNewest(c, item);
+      item = newer != nullptr ? newer : c->oldest;
     } else {
       // A file dropped with its blocks may take the next item along: start again.
       const bool file = item->kind == kFileItem;
-      Drop(item);
-      ++g_evictions;
-      item = file ? g_oldest : newer;
+      Drop(c, item);
+      ++c->evictions;
+      item = file ? c->oldest : newer;
     }
   }
 }
@@ -214,58 +200,58 @@ size_t Charged(size_t bytes) { return bytes + bytes / 32 + 32; }
 
 // Puts a filled item into the empty *slot (under the lock, alone) and returns its payload
 // pinned.
-void* Insert(CacheItem** slot, CacheItem* item, CacheItem* owner) {
+void* Insert(EngineCache* c, CacheItem** slot, CacheItem* item, CacheItem* owner) {
   item->owner = owner;
   item->bytes = Charged(item->bytes);
   item->pins.store(1, std::memory_order_relaxed);
   *slot = item;
-  LinkNewest(item);
-  ++g_itemCount;
-  g_bytes += item->bytes;
-  if (g_bytes > g_peakBytes) g_peakBytes = g_bytes;
-  Shrink();
+  LinkNewest(c, item);
+  ++c->itemCount;
+  c->bytes += item->bytes;
+  if (c->bytes > c->peakBytes) c->peakBytes = c->bytes;
+  Shrink(c);
   return item + 1;
 }
 
 // Adds item in *slot unless another search filled it meanwhile: the payload kept, pinned.
-void* Add(CacheItem* item, CacheItem* owner, CacheItem** slot) {
-  std::unique_lock<std::shared_mutex> guard(g_lock);
+void* Add(EngineCache* c, CacheItem* item, CacheItem* owner, CacheItem** slot) {
+  std::unique_lock<std::shared_mutex> guard(c->lock);
   if (*slot != nullptr) {
     void* existing = FindIn(*slot);
     guard.unlock();
     Mem_Free(item);
     return existing;
   }
-  return Insert(slot, item, owner);
+  return Insert(c, slot, item, owner);
 }
 
-bool Fits(size_t bytes) { return Charged(bytes) <= g_budget; }
+bool Fits(const EngineCache* c, size_t bytes) { return Charged(bytes) <= c->budget; }
 
 }  // namespace
 
-void EngineCache_Stats(EngineCacheStats* out) {
-  std::shared_lock<std::shared_mutex> guard(g_lock);
-  *out = EngineCacheStats{g_lookups, g_hits, g_evictions, g_clears, g_bytes, g_peakBytes,
-                         g_budget};
+void EngineCache_Stats(EngineCache* c, EngineCacheStats* out) {
+  std::shared_lock<std::shared_mutex> guard(c->lock);
+  *out = EngineCacheStats{c->lookups, c->hits, c->evictions, c->clears, c->bytes, c->peakBytes,
+                         c->budget};
 }
 
-void EngineCache_Count(uint32_t lookups, uint32_t hits) {
-  if (lookups != 0) g_lookups.fetch_add(lookups, std::memory_order_relaxed);
-  if (hits != 0) g_hits.fetch_add(hits, std::memory_order_relaxed);
+void EngineCache_Count(EngineCache* c, uint32_t lookups, uint32_t hits) {
+  if (lookups != 0) c->lookups.fetch_add(lookups, std::memory_order_relaxed);
+  if (hits != 0) c->hits.fetch_add(hits, std::memory_order_relaxed);
 }
 
-const CachedFile* EngineCache_FindFile(uint32_t number) {
+const CachedFile* EngineCache_FindFile(EngineCache* c, uint32_t number) {
   const int slot = FileSlot(number);
-  if (slot < 0 || g_budget == 0) return nullptr;
-  std::shared_lock<std::shared_mutex> guard(g_lock);
-  return static_cast<const CachedFile*>(FindIn(g_files[slot]));
+  if (slot < 0 || c->budget == 0) return nullptr;
+  std::shared_lock<std::shared_mutex> guard(c->lock);
+  return static_cast<const CachedFile*>(FindIn(c->files[slot]));
 }
 
-const CachedFile* EngineCache_AddFile(uint32_t number, FILE* file,
+const CachedFile* EngineCache_AddFile(EngineCache* c, uint32_t number, FILE* file,
                                      const FileIdentity& identity) {
   const int slot = FileSlot(number);
-  if (slot < 0 || g_budget == 0 || file == nullptr) return nullptr;
-  CacheItem* item = NewItem(kFileItem, sizeof(FileNode), static_cast<uint32_t>(slot));
+  if (slot < 0 || c->budget == 0 || file == nullptr) return nullptr;
+  CacheItem* item = NewItem(c, kFileItem, sizeof(FileNode), static_cast<uint32_t>(slot));
   if (item == nullptr) return nullptr;
   FileNode* node = Payload<FileNode>(item);
   node->numberBlocks = nullptr;
@@ -276,9 +262,9 @@ const CachedFile* EngineCache_AddFile(uint32_t number, FILE* file,
   dict->knownSize = static_cast<int64_t>(identity.size);
   node->file.identity = identity;
   Dict_ReadAll(dict);
-  if (Refuses()) dict->outOfMemory = 1;  // as when a table could not be allocated
+  if (Refuses(c)) dict->outOfMemory = 1;  // as when a table could not be allocated
   dict->file = nullptr;
-  if (dict->numberIndexCount != 0 && !Refuses()) {
+  if (dict->numberIndexCount != 0 && !Refuses(c)) {
     node->numberBlocks =
         static_cast<CacheItem**>(Mem_AllocZeroed(dict->numberIndexCount, sizeof(CacheItem*)));
   }
@@ -289,18 +275,18 @@ const CachedFile* EngineCache_AddFile(uint32_t number, FILE* file,
                                     : 0) +
                  (dict->entryIndex ? sizeof(EntryIndexRecord) * kEntryBlockMax : 0) +
                  sizeof(CacheItem*) * dict->numberIndexCount;
-  if (!sound || !Fits(item->bytes)) {
+  if (!sound || !Fits(c, item->bytes)) {
     DictFile_Free(dict);
     Mem_Free(node->numberBlocks);
     Mem_Free(item);
     return nullptr;
   }
-  std::unique_lock<std::shared_mutex> guard(g_lock);
-  if (g_files[slot] == nullptr) {
-    return static_cast<const CachedFile*>(Insert(&g_files[slot], item, nullptr));
+  std::unique_lock<std::shared_mutex> guard(c->lock);
+  if (c->files[slot] == nullptr) {
+    return static_cast<const CachedFile*>(Insert(c, &c->files[slot], item, nullptr));
   }
   // Another search read it meanwhile.
-  CacheItem* existing = g_files[slot];
+  CacheItem* existing = c->files[slot];
   FindIn(existing);
   guard.unlock();
   DictFile_Free(dict);
@@ -309,19 +295,21 @@ const CachedFile* EngineCache_AddFile(uint32_t number, FILE* file,
   return Payload<CachedFile>(existing);
 }
 
-const DecodedNumberBlock* EngineCache_FindNumberBlock(const CachedFile* file, uint32_t k) {
+const DecodedNumberBlock* EngineCache_FindNumberBlock(EngineCache* c, const CachedFile* file,
+                                                      uint32_t k) {
   if (k >= file->dict.numberIndexCount) return nullptr;
-  std::shared_lock<std::shared_mutex> guard(g_lock);
+  std::shared_lock<std::shared_mutex> guard(c->lock);
   const auto* node = reinterpret_cast<const FileNode*>(file);
   return static_cast<const DecodedNumberBlock*>(FindIn(node->numberBlocks[k]));
 }
 
-const DecodedNumberBlock* EngineCache_AddNumberBlock(const CachedFile* file, uint32_t k,
+const DecodedNumberBlock* EngineCache_AddNumberBlock(EngineCache* c, const CachedFile* file,
+                                                     uint32_t k,
                                                      const DecodedNumberBlock* decoded) {
   if (k >= file->dict.numberIndexCount) return nullptr;
   const size_t data = size_t{decoded->count} * (sizeof(uint32_t) + 1);
-  CacheItem* item = NewItem(kNumberBlockItem, sizeof(NumberBlockNode) + data, k);
-  if (item == nullptr || !Fits(item->bytes)) {
+  CacheItem* item = NewItem(c, kNumberBlockItem, sizeof(NumberBlockNode) + data, k);
+  if (item == nullptr || !Fits(c, item->bytes)) {
     Mem_Free(item);
     return nullptr;
   }
@@ -338,22 +326,24 @@ const DecodedNumberBlock* EngineCache_AddNumberBlock(const CachedFile* file, uin
   CacheItem* owner = ItemOf(file);
   auto* node = reinterpret_cast<FileNode*>(const_cast<CachedFile*>(file));
   return static_cast<const DecodedNumberBlock*>(
-      Add(item, owner, &node->numberBlocks[k]));
+      Add(c, item, owner, &node->numberBlocks[k]));
 }
 
-const DecodedEntryBlock* EngineCache_FindEntryBlock(const CachedFile* file, uint32_t k) {
+const DecodedEntryBlock* EngineCache_FindEntryBlock(EngineCache* c, const CachedFile* file,
+                                                    uint32_t k) {
   if (k >= kEntryBlockMax) return nullptr;
-  std::shared_lock<std::shared_mutex> guard(g_lock);
+  std::shared_lock<std::shared_mutex> guard(c->lock);
   const auto* node = reinterpret_cast<const FileNode*>(file);
   return static_cast<const DecodedEntryBlock*>(FindIn(node->entryBlocks[k]));
 }
 
-const DecodedEntryBlock* EngineCache_AddEntryBlock(const CachedFile* file, uint32_t k,
+const DecodedEntryBlock* EngineCache_AddEntryBlock(EngineCache* c, const CachedFile* file,
+                                                   uint32_t k,
                                                    const DecodedEntryBlock* decoded) {
   if (k >= kEntryBlockMax) return nullptr;
   CacheItem* item =
-      NewItem(kEntryBlockItem, sizeof(EntryBlockNode) + DecodedEntryBlock_Bytes(decoded), k);
-  if (item == nullptr || !Fits(item->bytes)) {
+      NewItem(c, kEntryBlockItem, sizeof(EntryBlockNode) + DecodedEntryBlock_Bytes(decoded), k);
+  if (item == nullptr || !Fits(c, item->bytes)) {
     Mem_Free(item);
     return nullptr;
   }
@@ -362,22 +352,24 @@ const DecodedEntryBlock* EngineCache_AddEntryBlock(const CachedFile* file, uint3
   CacheItem* owner = ItemOf(file);
   auto* node = reinterpret_cast<FileNode*>(const_cast<CachedFile*>(file));
   return static_cast<const DecodedEntryBlock*>(
-      Add(item, owner, &node->entryBlocks[k]));
+      Add(c, item, owner, &node->entryBlocks[k]));
 }
 
-const NameIndex* EngineCache_FindNameIndex(const CachedFile* file, uint16_t region) {
-  std::shared_lock<std::shared_mutex> guard(g_lock);
+const NameIndex* EngineCache_FindNameIndex(EngineCache* c, const CachedFile* file,
+                                           uint16_t region) {
+  std::shared_lock<std::shared_mutex> guard(c->lock);
   const auto* node = reinterpret_cast<const FileNode*>(file);
   CacheItem* index = node->indexes;
   while (index != nullptr && index->slot != region) index = index->nextIndex;
   return static_cast<const NameIndex*>(FindIn(index));
 }
 
-const NameIndex* EngineCache_AddNameIndex(const CachedFile* file, uint16_t region,
+const NameIndex* EngineCache_AddNameIndex(EngineCache* c, const CachedFile* file,
+                                          uint16_t region,
                                           const NameIndex* index) {
   const size_t data = size_t{index->count} * sizeof(NameIndexRecord);
-  CacheItem* item = NewItem(kNameIndexItem, sizeof(NameIndexNode) + data, region);
-  if (item == nullptr || !Fits(item->bytes)) {
+  CacheItem* item = NewItem(c, kNameIndexItem, sizeof(NameIndexNode) + data, region);
+  if (item == nullptr || !Fits(c, item->bytes)) {
     Mem_Free(item);
     return nullptr;
   }
@@ -387,7 +379,7 @@ const NameIndex* EngineCache_AddNameIndex(const CachedFile* file, uint16_t regio
   *copy = NameIndex{records, index->count};
   CacheItem* owner = ItemOf(file);
   auto* node = reinterpret_cast<FileNode*>(const_cast<CachedFile*>(file));
-  std::unique_lock<std::shared_mutex> guard(g_lock);
+  std::unique_lock<std::shared_mutex> guard(c->lock);
   for (CacheItem* existing = node->indexes; existing; existing = existing->nextIndex) {
     if (existing->slot == region) {
       FindIn(existing);
@@ -399,32 +391,33 @@ const NameIndex* EngineCache_AddNameIndex(const CachedFile* file, uint16_t regio
   // New indexes go first in the file's list; Insert fills the head slot.
   item->nextIndex = node->indexes;
   node->indexes = nullptr;
-  return static_cast<const NameIndex*>(Insert(&node->indexes, item, owner));
+  return static_cast<const NameIndex*>(Insert(c, &node->indexes, item, owner));
 }
 
-const AreaCodeSets* EngineCache_FindAreaUnion(uint32_t prefix) {
-  if (prefix >= kPrefixNumberLimit || g_budget == 0) return nullptr;
-  std::shared_lock<std::shared_mutex> guard(g_lock);
-  return static_cast<const AreaCodeSets*>(FindIn(g_unions[prefix]));
+const AreaCodeSets* EngineCache_FindAreaUnion(EngineCache* c, uint32_t prefix) {
+  if (prefix >= kPrefixNumberLimit || c->budget == 0) return nullptr;
+  std::shared_lock<std::shared_mutex> guard(c->lock);
+  return static_cast<const AreaCodeSets*>(FindIn(c->unions[prefix]));
 }
 
-const AreaCodeSets* EngineCache_AddAreaUnion(uint32_t prefix, const AreaCodeSets* sets) {
-  if (prefix >= kPrefixNumberLimit || g_budget == 0) return nullptr;
-  CacheItem* item = NewItem(kUnionItem, sizeof(AreaCodeSets), prefix);
-  if (item == nullptr || !Fits(item->bytes)) {
+const AreaCodeSets* EngineCache_AddAreaUnion(EngineCache* c, uint32_t prefix,
+                                            const AreaCodeSets* sets) {
+  if (prefix >= kPrefixNumberLimit || c->budget == 0) return nullptr;
+  CacheItem* item = NewItem(c, kUnionItem, sizeof(AreaCodeSets), prefix);
+  if (item == nullptr || !Fits(c, item->bytes)) {
     Mem_Free(item);
     return nullptr;
   }
   std::memcpy(Payload<AreaCodeSets>(item), sets, sizeof(AreaCodeSets));
-  return static_cast<const AreaCodeSets*>(Add(item, nullptr, &g_unions[prefix]));
+  return static_cast<const AreaCodeSets*>(Add(c, item, nullptr, &c->unions[prefix]));
 }
 
-void EngineCache_Release(const void* pinned) {
+void EngineCache_Release(EngineCache* c, const void* pinned) {
   if (pinned == nullptr) return;
   // What a search held past the budget goes once nobody holds it.
-  if (ItemOf(pinned)->pins.fetch_sub(1, std::memory_order_release) == 1 && g_bytes > g_budget) {
-    std::unique_lock<std::shared_mutex> guard(g_lock);
-    Shrink();
+  if (ItemOf(pinned)->pins.fetch_sub(1, std::memory_order_release) == 1 && c->bytes > c->budget) {
+    std::unique_lock<std::shared_mutex> guard(c->lock);
+    Shrink(c);
   }
 }
 
@@ -432,40 +425,40 @@ void EngineCache_Retain(const void* pinned) {
   ItemOf(pinned)->pins.fetch_add(1, std::memory_order_relaxed);
 }
 
-void EngineCache_Clear() {
-  std::unique_lock<std::shared_mutex> guard(g_lock);
-  for (CacheItem*& file : g_files) {
-    if (file) Drop(file);
+void EngineCache_Clear(EngineCache* c) {
+  std::unique_lock<std::shared_mutex> guard(c->lock);
+  for (CacheItem*& file : c->files) {
+    if (file) Drop(c, file);
   }
-  for (CacheItem*& sets : g_unions) {
-    if (sets) Drop(sets);
+  for (CacheItem*& sets : c->unions) {
+    if (sets) Drop(c, sets);
   }
-  ++g_clears;
-  g_stale = false;
+  ++c->clears;
+  c->stale = false;
 }
 
-void EngineCache_MarkStale() { g_stale = true; }
+void EngineCache_MarkStale(EngineCache* c) { c->stale = true; }
 
-bool EngineCache_TakeStale() { return g_stale.exchange(false); }
+bool EngineCache_TakeStale(EngineCache* c) { return c->stale.exchange(false); }
+
+void EngineCache_SetBudget(EngineCache* c, uint64_t bytes) {
+  EngineCache_Clear(c);
+  std::unique_lock<std::shared_mutex> guard(c->lock);
+  c->budget = bytes;
+}
 
 #if defined(QOR3_FAULT_INJECTION)
-void EngineCache_FailAllocation(unsigned long k) {
-  g_allocations = 0;
-  g_failAt = k;
+void EngineCache_FailAllocation(EngineCache* c, unsigned long k) {
+  c->allocations = 0;
+  c->failAt = k;
 }
 
-unsigned long EngineCache_AllocationCount() { return g_allocations; }
+unsigned long EngineCache_AllocationCount(EngineCache* c) { return c->allocations; }
 
-void EngineCache_SetBudget(uint64_t bytes) {
-  EngineCache_Clear();
-  std::unique_lock<std::shared_mutex> guard(g_lock);
-  g_budget = bytes;
-}
-
-long EngineCache_LiveBlocks() {
-  std::shared_lock<std::shared_mutex> guard(g_lock);
+long EngineCache_LiveBlocks(EngineCache* c) {
+  std::shared_lock<std::shared_mutex> guard(c->lock);
   long blocks = 0;
-  for (CacheItem* item = g_newest; item != nullptr; item = item->older) {
+  for (CacheItem* item = c->newest; item != nullptr; item = item->older) {
     ++blocks;
     if (item->kind != kFileItem) continue;
     const FileNode* node = Payload<FileNode>(item);

@@ -1,28 +1,57 @@
-// The engine cache: what searches learn of the open set's files (each file's parsed tables,
-// its decoded number and entry blocks, name indexes, area code unions), kept from Qor_Open to
-// Qor_Close under one memory budget and dropped whenever the set's files change.
+// The engine cache: what searches learn of an engine's files (each file's parsed tables, its
+// decoded number and entry blocks, name indexes, area code unions), kept from the engine's
+// open to its close under the engine's memory budget and dropped whenever its files change.
 //
 // Everything handed out is pinned: it stays valid and unchanged until released, and eviction
 // passes it by. Items are never changed once added, so searches read them without a lock; the
 // cache's lists and slots are guarded by one lock, taken shared to find and alone to add or
 // evict.
-// EngineCache_Clear must only run when no search holds anything (under the engine's exclusive
-// lock).
+// EngineCache_Clear must only run when no search holds anything (with the engine held alone).
 #ifndef QOR3_ENGINE_ENGINE_CACHE_H
 #define QOR3_ENGINE_ENGINE_CACHE_H
 
+#include <atomic>
 #include <cstdint>
 #include <cstdio>
+#include <shared_mutex>
 
 #include "dict/decoded_block.h"
 #include "dict/dict_file.h"
+#include "engine/engine_state.h"
 #include "platform/platform.h"
 
-// The cache's memory budget (the same on every target): parsed files, blocks and indexes
+// The default memory budget (the same on every target): parsed files, blocks and indexes
 // together, their bookkeeping included.
 constexpr uint64_t kEngineCacheBudget = 64ull << 20;
 
-// Counters of the cache since the process started (they survive Qor_Close and Qor_Open).
+struct EngineCacheItem;
+constexpr uint32_t kEngineCacheFileSlots = kDictNumberLimit + 1;  // the last: correction file
+
+// One engine's cache. Its counters run from EngineCache_Init on (a clear keeps them).
+struct EngineCache {
+  // Shared: finding (and reading slots); alone: anything that changes the lists or slots.
+  std::shared_mutex lock;
+  EngineCacheItem* newest = nullptr;  // the list, most recently added or spared first
+  EngineCacheItem* oldest = nullptr;
+  uint64_t itemCount = 0;
+  EngineCacheItem* files[kEngineCacheFileSlots] = {};
+  EngineCacheItem* unions[kPrefixNumberLimit] = {};
+  std::atomic<uint64_t> budget{kEngineCacheBudget};  // 0: the cache is off
+  std::atomic<uint64_t> bytes{0};
+  std::atomic<uint64_t> lookups{0};
+  std::atomic<uint64_t> hits{0};
+  uint64_t peakBytes = 0;
+  uint64_t evictions = 0;
+  uint64_t clears = 0;
+  std::atomic<bool> stale{false};
+  std::atomic<unsigned long> allocations{0};  // test builds: EngineCache_FailAllocation
+  std::atomic<unsigned long> failAt{0};
+};
+
+// Empties the cache and sets its budget in bytes (0 turns it off).
+void EngineCache_SetBudget(EngineCache* cache, uint64_t bytes);
+
+// The cache's counters.
 struct EngineCacheStats {
   uint64_t lookups;    // files, blocks, indexes and unions asked for
   uint64_t hits;       // of those, found in the cache
@@ -32,10 +61,10 @@ struct EngineCacheStats {
   uint64_t peakBytes;  // most held at once
   uint64_t budget;
 };
-void EngineCache_Stats(EngineCacheStats* out);
+void EngineCache_Stats(EngineCache* cache, EngineCacheStats* out);
 // Adds a search's lookups and hits to the counters (searches count their own, so that finding
 // writes nothing that all of them share).
-void EngineCache_Count(uint32_t lookups, uint32_t hits);
+void EngineCache_Count(EngineCache* cache, uint32_t lookups, uint32_t hits);
 
 // A dictionary or correction file as read once: its tables (Dict_ReadAll; the file is not
 // kept open) and the identity of the file they were read from.
@@ -46,21 +75,26 @@ struct CachedFile {
 
 // The file of dictionary number (0..4999, or the correction file's number), pinned; null
 // when it is not cached.
-const CachedFile* EngineCache_FindFile(uint32_t number);
+const CachedFile* EngineCache_FindFile(EngineCache* cache, uint32_t number);
 // Reads the open file (of that identity) whole into the cache and returns it pinned. Null
 // when the cache is off, out of memory or over its budget with everything pinned; the caller
 // then reads the file itself.
-const CachedFile* EngineCache_AddFile(uint32_t number, FILE* file, const FileIdentity& identity);
+const CachedFile* EngineCache_AddFile(EngineCache* cache, uint32_t number, FILE* file,
+                                     const FileIdentity& identity);
 
 // Number block k (of section 5's index) of a pinned file, pinned; null when not cached.
-const DecodedNumberBlock* EngineCache_FindNumberBlock(const CachedFile* file, uint32_t k);
+const DecodedNumberBlock* EngineCache_FindNumberBlock(EngineCache* cache, const CachedFile* file,
+                                                      uint32_t k);
 // Adds a copy of decoded as number block k and returns the copy pinned (or the block another
 // search added meanwhile); null when it cannot be kept.
-const DecodedNumberBlock* EngineCache_AddNumberBlock(const CachedFile* file, uint32_t k,
+const DecodedNumberBlock* EngineCache_AddNumberBlock(EngineCache* cache, const CachedFile* file,
+                                                     uint32_t k,
                                                      const DecodedNumberBlock* decoded);
 // The same for entry block k (of section 6's index, below kEntryBlockMax).
-const DecodedEntryBlock* EngineCache_FindEntryBlock(const CachedFile* file, uint32_t k);
-const DecodedEntryBlock* EngineCache_AddEntryBlock(const CachedFile* file, uint32_t k,
+const DecodedEntryBlock* EngineCache_FindEntryBlock(EngineCache* cache, const CachedFile* file,
+                                                    uint32_t k);
+const DecodedEntryBlock* EngineCache_AddEntryBlock(EngineCache* cache, const CachedFile* file,
+                                                   uint32_t k,
                                                    const DecodedEntryBlock* decoded);
 
 // A region's name index: every entry of the file's entry blocks indexed under the region
@@ -79,37 +113,38 @@ struct NameIndex {
   const NameIndexRecord* records;
   uint32_t count;
 };
-const NameIndex* EngineCache_FindNameIndex(const CachedFile* file, uint16_t region);
+const NameIndex* EngineCache_FindNameIndex(EngineCache* cache, const CachedFile* file,
+                                           uint16_t region);
 // Adds a copy of index (its records) for region, pinned; null when it cannot be kept.
-const NameIndex* EngineCache_AddNameIndex(const CachedFile* file, uint16_t region,
+const NameIndex* EngineCache_AddNameIndex(EngineCache* cache, const CachedFile* file,
+                                          uint16_t region,
                                           const NameIndex* index);
 
 // The union of the area code sets of prefix number's dictionaries (a number search's
 // hyphenation), pinned; null when not cached.
-const AreaCodeSets* EngineCache_FindAreaUnion(uint32_t prefix);
-const AreaCodeSets* EngineCache_AddAreaUnion(uint32_t prefix, const AreaCodeSets* sets);
+const AreaCodeSets* EngineCache_FindAreaUnion(EngineCache* cache, uint32_t prefix);
+const AreaCodeSets* EngineCache_AddAreaUnion(EngineCache* cache, uint32_t prefix,
+                                            const AreaCodeSets* sets);
 
 // Releases anything the functions above handed out (null is ignored).
-void EngineCache_Release(const void* pinned);
+void EngineCache_Release(EngineCache* cache, const void* pinned);
 // Pins again what the functions above handed out: one more release is then due.
 void EngineCache_Retain(const void* pinned);
 
 // Drops everything: the set was opened, closed or changed.
-void EngineCache_Clear();
+void EngineCache_Clear(EngineCache* cache);
 // A search found a file other than the one cached under its name: the cache is to be dropped
 // before the next search (EngineCache_TakeStale tells, once).
-void EngineCache_MarkStale();
-bool EngineCache_TakeStale();
+void EngineCache_MarkStale(EngineCache* cache);
+bool EngineCache_TakeStale(EngineCache* cache);
 
 #if defined(QOR3_FAULT_INJECTION)
-// Test builds: the budget in bytes (0 turns the cache off); clears the cache.
-void EngineCache_SetBudget(uint64_t bytes);
 // Test builds: the heap blocks (Mem_Alloc) the cache holds now.
-long EngineCache_LiveBlocks();
+long EngineCache_LiveBlocks(EngineCache* cache);
 // Test builds: the cache's k-th allocation from now on fails (0: none), as when the heap is
 // exhausted; and how many it made (or reading a file whole, as one) since.
-void EngineCache_FailAllocation(unsigned long k);
-unsigned long EngineCache_AllocationCount();
+void EngineCache_FailAllocation(EngineCache* cache, unsigned long k);
+unsigned long EngineCache_AllocationCount(EngineCache* cache);
 #endif
 
 #endif  // QOR3_ENGINE_ENGINE_CACHE_H

@@ -5,15 +5,16 @@
 #include <cstdint>
 
 #include "base/row_list.h"
+#include "files/file_names.h"
 
 constexpr uint32_t kDictNumberLimit = 5000;
 constexpr uint32_t kRegionCodeLimit = 50000;
 constexpr uint32_t kPrefixNumberLimit = 1024;
 
 struct EngineState {
-  char directory1[256];  // closed with the path separator unless empty
-  char directory2[256];
-  char correctionDirectory[256];
+  char directory1[kPathCapacity];  // closed with the path separator unless empty
+  char directory2[kPathCapacity];
+  char correctionDirectory[kPathCapacity];
   uint8_t catalog1Loaded;
   uint8_t catalog2Loaded;
   uint8_t correctionFilePresent;

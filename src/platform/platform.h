@@ -1,6 +1,6 @@
 // The operating-system layer: dictionary file search, opening regular files, file times,
-// delete, atomic replace, copy and stale temporary files. The only module that touches the
-// operating system; one POSIX and one Win32 build.
+// delete, atomic replace, copy, directory listing and process ids. The only module that
+// touches the operating system; one POSIX and one Win32 build.
 #ifndef QOR3_PLATFORM_PLATFORM_H
 #define QOR3_PLATFORM_PLATFORM_H
 
@@ -41,20 +41,20 @@ int Platform_FileTime(FILE* file, LocalTime* out);
 int Platform_DeleteFile(const char* path);
 // Renames tmp over path, replacing an existing file in one step. 0 or -1.
 int Platform_ReplaceFile(const char* tmp, const char* path);
-// Copies src over dst (an existing dst is overwritten) keeping src's modification time.
-// The copy is made in a temporary file next to dst and renamed into place, so dst is never
-// seen half-copied and a failed copy leaves the old dst intact. A src that is not a regular
-// file is refused unread. 0 or -1.
+// Copies src to dst (created, or overwritten) keeping src's modification time. A src that is
+// not a regular file is refused unread. 0 or -1 (a failed copy may leave dst partly written).
 int Platform_CopyFile(const char* src, const char* dst);
-// out = path + a suffix naming a temporary file in the same directory. 0, or -1 when it
-// does not fit in capacity bytes.
-int Platform_TempPathFor(const char* path, char* out, size_t capacity);
-// Deletes the temporary files "qorNNNN.dct.PID.tmp" of dir (empty or ending with the
-// separator) that Platform_TempPathFor named for a process of this machine that no longer
-// runs and that nothing has written for kStaleTempAge seconds (the age spares a copy running
-// on another machine that shares the directory). Files that cannot be deleted stay.
-void Platform_RemoveStaleTempFiles(const char* dir);
-constexpr long kStaleTempAge = 3600;
+// Calls visit(context, name) for the name of each file of dir (empty or ending with the
+// separator); subdirectories may be left out.
+void Platform_ListFiles(const char* dir, void (*visit)(void* context, const char* name),
+                        void* context);
+// Seconds since the regular file path was last written (Windows: or created, as a copy keeps
+// its source's write time). 0, or -1 when path is not a regular file or cannot be examined.
+int Platform_FileUnwrittenFor(const char* path, int64_t* seconds);
+// This process's id, and whether a process of this machine with that id runs (an id the
+// system cannot address is taken as running).
+unsigned long Platform_ProcessId();
+bool Platform_ProcessRuns(unsigned long pid);
 
 // Change notification on the directories of an open set (inotify on Linux, change
 // notifications on Windows): one cheap call tells whether any dictionary file of them

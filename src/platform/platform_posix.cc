@@ -68,31 +68,6 @@ int OpenRegular(const char* path, struct stat* statOut = nullptr) {
   return fd;
 }
 
-// "qor" + 4 digits + ".dct." + digits + ".tmp", as Platform_TempPathFor names them; *pid
-// receives the digits' value.
-bool ParseTempName(const char* name, long* pid) {
-  if (strnlen(name, 12) < 12 || name[11] != '.') return false;
-  int number;
-  char dictName[12];
-  std::memcpy(dictName, name, 11);
-  dictName[11] = '\0';
-  if (!MatchesDictName(dictName, false, &number) || number < 0) return false;
-  long long value = 0;
-  const char* p = name + 12;
-  for (; *p >= '0' && *p <= '9'; ++p) {
-    value = value * 10 + (*p - '0');
-    if (value > 0x7FFFFFFF) return false;
-  }
-  if (p == name + 12 || std::strcmp(p, ".tmp") != 0) return false;
-  *pid = static_cast<long>(value);
-  return true;
-}
-
-bool ProcessRuns(long pid) {
-  if (pid <= 0) return true;  // kill would address a process group: never judged gone
-  return kill(static_cast<pid_t>(pid), 0) == 0 || errno != ESRCH;
-}
-
 }  // namespace
 
 FILE* Platform_OpenRegularFile(const char* path, FileIdentity* identity) {
@@ -108,22 +83,31 @@ FILE* Platform_OpenRegularFile(const char* path, FileIdentity* identity) {
   return file;
 }
 
-void Platform_RemoveStaleTempFiles(const char* dir) {
+void Platform_ListFiles(const char* dir, void (*visit)(void* context, const char* name),
+                        void* context) {
   DIR* d = OpenDir(dir);
   if (!d) return;
-  const time_t now = std::time(nullptr);
-  char path[1200];
-  long pid;
   while (dirent* e = readdir(d)) {
-    if (!ParseTempName(e->d_name, &pid) || ProcessRuns(pid)) continue;
-    const int n = std::snprintf(path, sizeof path, "%s%s", dir, e->d_name);
-    if (n < 0 || static_cast<size_t>(n) >= sizeof path) continue;
-    struct stat st;
-    if (lstat(path, &st) == 0 && S_ISREG(st.st_mode) && now - st.st_mtime >= kStaleTempAge) {
-      unlink(path);
+    if (std::strcmp(e->d_name, ".") != 0 && std::strcmp(e->d_name, "..") != 0) {
+      visit(context, e->d_name);
     }
   }
   closedir(d);
+}
+
+int Platform_FileUnwrittenFor(const char* path, int64_t* seconds) {
+  struct stat st;
+  if (lstat(path, &st) != 0 || !S_ISREG(st.st_mode)) return -1;
+  *seconds = static_cast<int64_t>(std::time(nullptr)) - static_cast<int64_t>(st.st_mtime);
+  return 0;
+}
+
+unsigned long Platform_ProcessId() { return static_cast<unsigned long>(getpid()); }
+
+bool Platform_ProcessRuns(unsigned long pid) {
+  // 0 and ids beyond pid_t would make kill address a process group: never judged gone.
+  if (pid == 0 || pid > 0x7FFFFFFFu) return true;
+  return kill(static_cast<pid_t>(pid), 0) == 0 || errno != ESRCH;
 }
 
 bool Platform_AnyDictionaryFile(const char* dir) {
@@ -170,14 +154,7 @@ int Platform_ReplaceFile(const char* tmp, const char* path) {
   return std::rename(tmp, path) == 0 ? 0 : -1;
 }
 
-int Platform_TempPathFor(const char* path, char* out, size_t capacity) {
-  int n = std::snprintf(out, capacity, "%s.%ld.tmp", path, static_cast<long>(getpid()));
-  return (n < 0 || static_cast<size_t>(n) >= capacity) ? -1 : 0;
-}
-
 int Platform_CopyFile(const char* src, const char* dst) {
-  char tmp[1200];
-  if (Platform_TempPathFor(dst, tmp, sizeof tmp) != 0) return -1;
   int in = OpenRegular(src);
   if (in < 0) return -1;
   struct stat st;
@@ -185,7 +162,7 @@ int Platform_CopyFile(const char* src, const char* dst) {
     close(in);
     return -1;
   }
-  int out = open(tmp, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+  int out = open(dst, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
   if (out < 0) {
     close(in);
     return -1;
@@ -215,8 +192,6 @@ int Platform_CopyFile(const char* src, const char* dst) {
   const struct timespec times[2] = {st.st_atim, st.st_mtim};
   if (ok && futimens(out, times) != 0) ok = false;
   if (close(out) != 0) ok = false;
-  if (ok && std::rename(tmp, dst) != 0) ok = false;
-  if (!ok) unlink(tmp);
   return ok ? 0 : -1;
 }
 

@@ -47,34 +47,6 @@ HANDLE OpenRegular(const char* path) {
   return h;
 }
 
-// "qor" + 4 digits + ".dct." + digits + ".tmp", as Platform_TempPathFor names them.
-bool ParseTempName(const char* name, DWORD* pid) {
-  if (strnlen(name, 12) < 12 || name[11] != '.') return false;
-  char dictName[12];
-  std::memcpy(dictName, name, 11);
-  dictName[11] = '\0';
-  if (DictNumber(dictName) < 0) return false;
-  uint64_t value = 0;
-  const char* p = name + 12;
-  for (; *p >= '0' && *p <= '9'; ++p) {
-    value = value * 10 + static_cast<uint64_t>(*p - '0');
-    if (value > 0xFFFFFFFFu) return false;
-  }
-  if (p == name + 12 || std::strcmp(p, ".tmp") != 0) return false;
-  *pid = static_cast<DWORD>(value);
-  return true;
-}
-
-bool ProcessRuns(DWORD pid) {
-  if (pid == GetCurrentProcessId()) return true;
-  HANDLE process = OpenProcess(SYNCHRONIZE, FALSE, pid);
-  // No such process gives ERROR_INVALID_PARAMETER; access denied means one runs.
-  if (!process) return GetLastError() != ERROR_INVALID_PARAMETER;
-  const bool runs = WaitForSingleObject(process, 0) == WAIT_TIMEOUT;
-  CloseHandle(process);
-  return runs;
-}
-
 uint64_t Ticks(const FILETIME& t) {
   return (uint64_t{t.dwHighDateTime} << 32) | t.dwLowDateTime;
 }
@@ -109,32 +81,45 @@ FILE* Platform_OpenRegularFile(const char* path, FileIdentity* identity) {
   return file;
 }
 
-void Platform_RemoveStaleTempFiles(const char* dir) {
+void Platform_ListFiles(const char* dir, void (*visit)(void* context, const char* name),
+                        void* context) {
   char pattern[MAX_PATH + 16];
-  if (!BuildPath(dir, "qor????.dct.*.tmp", pattern, sizeof pattern)) return;
+  if (!BuildPath(dir, "*", pattern, sizeof pattern)) return;
   WIN32_FIND_DATAA data;
   HANDLE h = FindFirstFileA(pattern, &data);
   if (h == INVALID_HANDLE_VALUE) return;
-  FILETIME nowTime;
-  GetSystemTimeAsFileTime(&nowTime);
-  const uint64_t now = Ticks(nowTime);
-  const uint64_t age = uint64_t{kStaleTempAge} * 10000000u;  // FILETIME counts 100 ns
   do {
-    DWORD pid;
-    if ((data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) ||
-        !ParseTempName(data.cFileName, &pid) || ProcessRuns(pid)) {
-      continue;
-    }
-    // A copy gives its file the source's write time, so the creation time counts too.
-    uint64_t touched = Ticks(data.ftLastWriteTime);
-    if (Ticks(data.ftCreationTime) > touched) touched = Ticks(data.ftCreationTime);
-    char path[MAX_PATH + 16];
-    if (now >= touched && now - touched >= age &&
-        BuildPath(dir, data.cFileName, path, sizeof path)) {
-      DeleteFileA(path);
-    }
+    if ((data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0) visit(context, data.cFileName);
   } while (FindNextFileA(h, &data));
   FindClose(h);
+}
+
+int Platform_FileUnwrittenFor(const char* path, int64_t* seconds) {
+  WIN32_FILE_ATTRIBUTE_DATA data;
+  if (!GetFileAttributesExA(path, GetFileExInfoStandard, &data) ||
+      (data.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_DEVICE)) != 0) {
+    return -1;
+  }
+  FILETIME nowTime;
+  GetSystemTimeAsFileTime(&nowTime);
+  // A copy gives its file the source's write time, so the creation time counts too.
+  uint64_t touched = Ticks(data.ftLastWriteTime);
+  if (Ticks(data.ftCreationTime) > touched) touched = Ticks(data.ftCreationTime);
+  const int64_t elapsed = static_cast<int64_t>(Ticks(nowTime) - touched);
+  *seconds = elapsed / 10000000;  // FILETIME counts 100 ns
+  return 0;
+}
+
+unsigned long Platform_ProcessId() { return GetCurrentProcessId(); }
+
+bool Platform_ProcessRuns(unsigned long pid) {
+  if (pid == GetCurrentProcessId()) return true;
+  HANDLE process = OpenProcess(SYNCHRONIZE, FALSE, static_cast<DWORD>(pid));
+  // No such process gives ERROR_INVALID_PARAMETER; access denied means one runs.
+  if (!process) return GetLastError() != ERROR_INVALID_PARAMETER;
+  const bool runs = WaitForSingleObject(process, 0) == WAIT_TIMEOUT;
+  CloseHandle(process);
+  return runs;
 }
 
 bool Platform_AnyDictionaryFile(const char* dir) {
@@ -227,33 +212,17 @@ int Platform_ReplaceFile(const char* tmp, const char* path) {
   }
 }
 
-int Platform_TempPathFor(const char* path, char* out, size_t capacity) {
-  int n = std::snprintf(out, capacity, "%s.%lu.tmp", path,
-                        static_cast<unsigned long>(GetCurrentProcessId()));
-  return (n < 0 || static_cast<size_t>(n) >= capacity) ? -1 : 0;
-}
-
 int Platform_CopyFile(const char* src, const char* dst) {
-  char tmp[MAX_PATH + 32];
-  if (Platform_TempPathFor(dst, tmp, sizeof tmp) != 0) return -1;
   HANDLE source = OpenRegular(src);
   if (source == INVALID_HANDLE_VALUE) return -1;
   CloseHandle(source);
   // CopyFileA keeps the source's last-write time on the copy. It also copies the attributes:
   // a read-only source (a file on a CD) would give a read-only copy that the next install
   // could not replace, so that attribute is cleared.
-  if (!CopyFileA(src, tmp, FALSE)) {
-    DeleteFileA(tmp);
-    return -1;
-  }
-  const DWORD attributes = GetFileAttributesA(tmp);
+  if (!CopyFileA(src, dst, FALSE)) return -1;
+  const DWORD attributes = GetFileAttributesA(dst);
   if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY) &&
-      !SetFileAttributesA(tmp, attributes & ~DWORD{FILE_ATTRIBUTE_READONLY})) {
-    DeleteFileA(tmp);
-    return -1;
-  }
-  if (Platform_ReplaceFile(tmp, dst) != 0) {
-    DeleteFileA(tmp);
+      !SetFileAttributesA(dst, attributes & ~DWORD{FILE_ATTRIBUTE_READONLY})) {
     return -1;
   }
   return 0;

@@ -29,23 +29,23 @@ int Dict_AppendGroup(BlockSelection* selection, uint32_t group) {
   return 0;
 }
 
-int Dict_CollectBlockGroups(const DecodedNumberBlock* block, uint32_t key,
-                            BlockSelection* selection) {
+Result Dict_CollectBlockGroups(const DecodedNumberBlock* block, uint32_t key,
+                               BlockSelection* selection) {
   // A block that cannot be read or inflated gives no group number.
-  if (block->failed) return -1;
+  if (block->failed) return Result::kDamaged;
   uint32_t first = 0, end = 0;
   DecodedNumberBlock_Find(block, key, &first, &end);
   for (uint32_t i = first; i < end; ++i) {
-    if (Dict_AppendGroup(selection, block->groups[i]) != 0) return -2;
+    if (Dict_AppendGroup(selection, block->groups[i]) != 0) return Result::kDamaged;
   }
   // An item cut off by the end of the block: the group numbers taken before it stand.
-  return block->cut ? -1 : 0;
+  return block->cut ? Result::kDamaged : Result::kOk;
 }
 
-int Dict_CollectGroups(const DictFile* dict, uint32_t key, DictBlockBuffer* buffer,
-                       BlockSelection* selection) {
+Result Dict_CollectGroups(const DictFile* dict, uint32_t key, DictBlockBuffer* buffer,
+                          BlockSelection* selection) {
   selection->groupCount = 0;
-  int result = 0;
+  Result result = Result::kOk;
   for (uint32_t i = 0; i < selection->selectedCount; ++i) {
     const SelectedBlock& selected = selection->selected[i];
     DecodedNumberBlock block{nullptr, nullptr, 0, 1, 0};
@@ -54,14 +54,12 @@ int Dict_CollectGroups(const DictFile* dict, uint32_t key, DictBlockBuffer* buff
       storage = Mem_Alloc(DecodedNumberBlock_Bytes(buffer->length));
       if (storage == nullptr) {
         buffer->outOfMemory = 1;
-        return -1;
+        return Result::kOutOfMemory;
       }
       DecodedNumberBlock_Build(buffer->data, buffer->length, storage, &block);
     }
-    const int collected = Dict_CollectBlockGroups(&block, key, selection);
+    if (Dict_CollectBlockGroups(&block, key, selection) != Result::kOk) result = Result::kDamaged;
     Mem_Free(storage);
-    if (collected == -2) return -1;
-    if (collected != 0) result = -1;
   }
   return result;
 }

@@ -9,6 +9,7 @@
 
 #include <cstdint>
 
+#include "base/result.h"
 #include "dict/decoded_block.h"
 #include "dict/dict_entry.h"
 #include "dict/dict_file.h"
@@ -32,14 +33,16 @@ struct BlockSelection {
 // whose first number exceeds the key. The number index must have been read (-1 when that
 // failed).
 int Dict_SelectNumberBlocks(const DictFile* dict, uint32_t key, BlockSelection* selection);
-// Appends the group numbers of the block's items equal to the key: 0; -1 when the block gave
-// nothing or was cut short (the group numbers taken before stand); -2 when the list filled up.
-int Dict_CollectBlockGroups(const DecodedNumberBlock* block, uint32_t key,
-                            BlockSelection* selection);
+// Appends the group numbers of the block's items equal to the key: kOk; kDamaged when the
+// block gave nothing, was cut short (the group numbers taken before stand) or had more than
+// the list holds (the first kEntryBlockMax stand).
+Result Dict_CollectBlockGroups(const DecodedNumberBlock* block, uint32_t key,
+                               BlockSelection* selection);
 // Group numbers of every item equal to the key in the selected number blocks, read through
-// buffer (a block that cannot be decoded for want of memory sets buffer->outOfMemory).
-int Dict_CollectGroups(const DictFile* dict, uint32_t key, DictBlockBuffer* buffer,
-                       BlockSelection* selection);
+// buffer: kOk, kDamaged (a block as above), or kOutOfMemory (a block that cannot be decoded
+// for want of memory; buffer->outOfMemory is set).
+Result Dict_CollectGroups(const DictFile* dict, uint32_t key, DictBlockBuffer* buffer,
+                          BlockSelection* selection);
 // Appends a group number: 0, or -1 when the list already holds 256 (the number is dropped).
 int Dict_AppendGroup(BlockSelection* selection, uint32_t group);
 // Selected blocks from section 6: each entry block whose position is in the group list, once,

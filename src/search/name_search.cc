@@ -141,11 +141,12 @@ bool FindCandidates(SearchState* s) {
   const uint32_t literal = PatternMatcher_LiteralLength(&s->matcher);
   if (literal == 0 || s->cached == nullptr || s->selection.selectedCount == 0) return false;
   const uint16_t region = s->criteria.regionCode;
-  const NameIndex* index = Search_Counted(s, EngineCache_FindNameIndex(s->cached, region));
+  const NameIndex* index =
+      Search_Counted(s, EngineCache_FindNameIndex(s->cache, s->cached, region));
   NameIndex built{nullptr, 0};
   if (index == nullptr) {
     if (!BuildNameIndex(s, region, &built)) return false;
-    index = EngineCache_AddNameIndex(s->cached, region, &built);
+    index = EngineCache_AddNameIndex(s->cache, s->cached, region, &built);
     if (index == nullptr) index = &built;
   }
   uint8_t selected[kEntryBlockMax] = {};
@@ -168,7 +169,7 @@ bool FindCandidates(SearchState* s) {
     }
     s->candidates[s->candidateCount++] = (uint32_t{r->block} << 16) | r->ordinal;
   }
-  if (index != &built) EngineCache_Release(index);
+  if (index != &built) EngineCache_Release(s->cache, index);
   Mem_Free(const_cast<NameIndexRecord*>(built.records));
   if (!kept) return false;
   std::sort(s->candidates, s->candidates + s->candidateCount);
@@ -236,20 +237,20 @@ constexpr SearchMode kNameMode = {SelectNameBlocks, Matches, ListRegionDictionar
 
 }  // namespace
 
-int NameSearch_Run(const EngineState* engine, SearchRequest* request) {
+void NameSearch_Run(const EngineState* engine, EngineCache* cache, SearchRequest* request) {
   // A length beyond its field would read past the request record.
   if (request->address1Length > sizeof request->address1 ||
       request->address2Length > sizeof request->address2 ||
       request->namePatternLength > sizeof request->namePattern) {
-    return 0;
+    return;
   }
   char pattern[sizeof request->namePattern + 1];
   std::memcpy(pattern, request->namePattern, request->namePatternLength);
   pattern[request->namePatternLength] = '\0';
-  if (Pattern_IsBlank(pattern)) return 0;
+  if (Pattern_IsBlank(pattern)) return;
 
-  SearchState* s = SearchState_New(engine, &kNameMode);
-  if (s == nullptr) return 0;
+  SearchState* s = SearchState_New(engine, cache, &kNameMode);
+  if (s == nullptr) return;
   SearchCriteria& c = s->criteria;
   c.regionCode = static_cast<uint16_t>(request->regionCode);
   CopyCriterion(c.address1Key, request->address1, request->address1Length);
@@ -261,5 +262,4 @@ int NameSearch_Run(const EngineState* engine, SearchRequest* request) {
     Search_Run(s, request);
   }
   SearchState_Free(s);
-  return 0;
 }

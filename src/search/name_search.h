@@ -3,12 +3,13 @@
 #ifndef QOR3_SEARCH_NAME_SEARCH_H
 #define QOR3_SEARCH_NAME_SEARCH_H
 
+#include "engine/engine_cache.h"
 #include "engine/engine_state.h"
 #include "qor3.h"
 #include "search/search_run.h"
 
-// Always returns 0; the outcome is the request's resultCount.
-int NameSearch_Run(const EngineState* engine, SearchRequest* request);
+// The outcome is the request's resultCount.
+void NameSearch_Run(const EngineState* engine, EngineCache* cache, SearchRequest* request);
 
 // The group lists of the two selection rules, from the entry index the file has read:
 // a region's dictionary: the blocks of the region whose address-1 range holds the key;

@@ -30,10 +30,8 @@ bool SelectKeyBlocks(SearchState* s, bool correctionFile) {
   for (uint32_t i = 0; i < selection.selectedCount; ++i) {
     const DecodedNumberBlock* block = Search_NumberBlock(s, selection.selected[i]);
     if (block == nullptr) return false;
-    const int collected = Dict_CollectBlockGroups(block, key, &selection);
+    if (Dict_CollectBlockGroups(block, key, &selection) != Result::kOk) sound = false;
     Search_ReleaseBlock(s, block);
-    if (collected == -2) return false;
-    if (collected != 0) sound = false;
   }
   return sound && Dict_SelectEntryBlocks(dict, &selection) == 0;
 }
@@ -79,24 +77,23 @@ int NumberSearch_NormalizeKey(const char* text, char* digits, size_t capacity) {
   return 0;
 }
 
-int NumberSearch_Run(const EngineState* engine, SearchRequest* request) {
-  if (request->keyLength > kKeyFieldWidth) return 0;
+void NumberSearch_Run(const EngineState* engine, EngineCache* cache, SearchRequest* request) {
+  if (request->keyLength > kKeyFieldWidth) return;
   char key[kKeyFieldWidth + 1];
   std::memcpy(key, request->key, request->keyLength);
   key[request->keyLength] = '\0';
   char digits[kKeyFieldWidth + 1];
-  if (NumberSearch_NormalizeKey(key, digits, sizeof digits) != 0) return 0;
+  if (NumberSearch_NormalizeKey(key, digits, sizeof digits) != 0) return;
   const size_t length = std::strlen(digits);
-  if (length != 9 && length != 10) return 0;
+  if (length != 9 && length != 10) return;
   // Entry numbers stay below 2^30: a larger key can match nothing.
   const uint64_t value = std::strtoull(digits, nullptr, 10);
-  if (value > kNumberMax) return 0;
+  if (value > kNumberMax) return;
 
-  SearchState* s = SearchState_New(engine, &kNumberMode);
-  if (s == nullptr) return 0;
+  SearchState* s = SearchState_New(engine, cache, &kNumberMode);
+  if (s == nullptr) return;
   s->criteria.keyNumber = static_cast<uint32_t>(value);
   s->areaUnionKey = static_cast<int32_t>(NumberPrefix(s->criteria.keyNumber));
   Search_Run(s, request);
   SearchState_Free(s);
-  return 0;
 }

@@ -5,11 +5,12 @@
 
 #include <cstddef>
 
+#include "engine/engine_cache.h"
 #include "engine/engine_state.h"
 #include "qor3.h"
 
-// Always returns 0; the outcome is the request's resultCount.
-int NumberSearch_Run(const EngineState* engine, SearchRequest* request);
+// The outcome is the request's resultCount.
+void NumberSearch_Run(const EngineState* engine, EngineCache* cache, SearchRequest* request);
 // Copies text to digits (capacity bytes) without its "-" separators. -1 on any other
 // character than digits and "-", or when the digits do not fit.
 int NumberSearch_NormalizeKey(const char* text, char* digits, size_t capacity);

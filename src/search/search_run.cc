@@ -6,6 +6,7 @@
 
 #include "base/mem.h"
 #include "base/num_text.h"
+#include "files/file_names.h"
 #include "platform/platform.h"
 #include "search/result_builder.h"
 
@@ -100,20 +101,24 @@ bool OpenStream(SearchState* s) {
   return true;
 }
 
-// Inflates the selected block of section (5 or 6) into the buffer: 1 when it was read, 0 when
-// it cannot be read (damage: it gives nothing), -1 when the search must stop.
-int LoadBlock(SearchState* s, int section, const SelectedBlock& selected) {
-  if (!OpenStream(s)) return -1;
+// Inflates the selected block of section (5 or 6) into the buffer: kOk; kDamaged when it
+// cannot be read (it gives nothing); kIoFailure (the file is not the one the search began
+// with, or is gone) or kOutOfMemory when the search must stop.
+Result LoadBlock(SearchState* s, int section, const SelectedBlock& selected) {
+  if (!OpenStream(s)) return Result::kIoFailure;
   if (Dict_LoadBlockFrom(s->file, s->stream, section, selected.offset, selected.size,
                          &s->buffer) == 0) {
-    return 1;
+    return Result::kOk;
   }
   if (s->buffer.outOfMemory) {
     s->outOfMemory = true;
-    return -1;
+    return Result::kOutOfMemory;
   }
-  return 0;
+  return Result::kDamaged;
 }
+
+// Whether a block load leaves the search to go on (a damaged block gives nothing).
+bool GoesOn(Result loaded) { return loaded == Result::kOk || loaded == Result::kDamaged; }
 
 // Offers entry i of block to the handler when the mode wants it: false to stop.
 bool Offer(SearchState* s, const DecodedEntryBlock* block, uint32_t i, EntryHandler handler,
@@ -166,7 +171,8 @@ bool ReadFile(SearchState* s, uint32_t number, bool correctionFile, EntryHandler
   s->entryNamesKnown = false;
   s->useCandidates = false;
   s->stream = nullptr;
-  s->cached = s->useCache ? Search_Counted(s, EngineCache_FindFile(number)) : nullptr;
+  s->cached =
+      s->useCache ? Search_Counted(s, EngineCache_FindFile(s->cache, number)) : nullptr;
   if (s->cached == nullptr) {
     FileIdentity identity{};
     FILE* file = OpenEngineFile(s->engine, number, &identity);
@@ -175,7 +181,9 @@ bool ReadFile(SearchState* s, uint32_t number, bool correctionFile, EntryHandler
     // A file whose identity could not be told is read directly: the cache could not tell
     // it from its replacement.
     const bool known = !(identity == FileIdentity{});
-    if (s->useCache && known) s->cached = EngineCache_AddFile(number, file, identity);
+    if (s->useCache && known) {
+      s->cached = EngineCache_AddFile(s->cache, number, file, identity);
+    }
     if (s->cached == nullptr) {
       DictFile_Init(&s->dict, file);
       if (known) s->dict.knownSize = static_cast<int64_t>(identity.size);
@@ -192,7 +200,7 @@ bool ReadFile(SearchState* s, uint32_t number, bool correctionFile, EntryHandler
   if (s->stream != nullptr) std::fclose(s->stream);
   s->stream = nullptr;
   DictFile_Free(&s->dict);
-  EngineCache_Release(s->cached);
+  EngineCache_Release(s->cache, s->cached);
   s->cached = nullptr;
   s->file = nullptr;
   return selected;
@@ -206,7 +214,7 @@ void ResetRun(SearchState* s) {
   RowList_Free(&s->emitted);
   RowList_Init(&s->results);
   RowList_Init(&s->emitted);
-  EngineCache_Release(s->areaPin);
+  EngineCache_Release(s->cache, s->areaPin);
   s->areaPin = nullptr;
   s->areaCodes = nullptr;
   s->areaCodesKnown = false;
@@ -220,7 +228,8 @@ void RunOnce(SearchState* s, SearchRequest* request) {
   const EngineState* engine = s->engine;
   if (s->useCache && s->areaUnionKey >= 0) {
     s->areaCodes =
-        Search_Counted(s, EngineCache_FindAreaUnion(static_cast<uint32_t>(s->areaUnionKey)));
+        Search_Counted(s, EngineCache_FindAreaUnion(s->cache,
+                                                    static_cast<uint32_t>(s->areaUnionKey)));
     s->areaPin = s->areaCodes;
     s->areaCodesKnown = s->areaCodes != nullptr;
   }
@@ -246,20 +255,23 @@ void RunOnce(SearchState* s, SearchRequest* request) {
   }
   // A union of several files is kept for the next search of the same prefix.
   if (s->useCache && s->areaUnionKey >= 0 && !s->areaCodesKnown && s->areaContributors > 1) {
-    EngineCache_Release(
-        EngineCache_AddAreaUnion(static_cast<uint32_t>(s->areaUnionKey), &s->ownAreaCodes));
+    EngineCache_Release(s->cache,
+                        EngineCache_AddAreaUnion(s->cache, static_cast<uint32_t>(s->areaUnionKey),
+                                                 &s->ownAreaCodes));
   }
   Result_Build(&s->results, s->areaCodes != nullptr ? s->areaCodes : &kNoAreaCodes, request);
 }
 
 }  // namespace
 
-SearchState* SearchState_New(const EngineState* engine, const SearchMode* mode) {
+SearchState* SearchState_New(const EngineState* engine, EngineCache* cache,
+                             const SearchMode* mode) {
   // Not zeroed as a whole: the block buffers, the matcher and the area code sets (about
   // 300 KiB) are written before they are read, and clearing them cost more than many a search.
   auto* s = static_cast<SearchState*>(Mem_Alloc(sizeof(SearchState)));
   if (s == nullptr) return nullptr;
   s->engine = engine;
+  s->cache = cache;
   s->mode = mode;
   s->criteria = SearchCriteria{};
   s->matcher.compiled = -1;
@@ -301,12 +313,12 @@ SearchState* SearchState_New(const EngineState* engine, const SearchMode* mode) 
 
 void SearchState_Free(SearchState* s) {
   if (s == nullptr) return;
-  EngineCache_Count(s->cacheLookups, s->cacheHits);
+  EngineCache_Count(s->cache, s->cacheLookups, s->cacheHits);
   DictFile_Free(&s->dict);
   DecodedEntryBuilder_Free(&s->builder);
   Mem_Free(s->numberStorage);
   Mem_Free(s->candidates);
-  EngineCache_Release(s->areaPin);
+  EngineCache_Release(s->cache, s->areaPin);
   CorrectionMerge_Free(&s->merge);
   RowList_Free(&s->results);
   RowList_Free(&s->emitted);
@@ -317,7 +329,7 @@ void Search_Run(SearchState* s, SearchRequest* request) {
   RunOnce(s, request);
   if (!s->cacheMismatch) return;
   // The files changed under the search: it answers from the files as they are now.
-  EngineCache_MarkStale();
+  EngineCache_MarkStale(s->cache);
   ResetRun(s);
   s->useCache = false;
   RunOnce(s, request);
@@ -348,13 +360,13 @@ void Search_AddAreaCodes(SearchState* s) {
 const DecodedNumberBlock* Search_NumberBlock(SearchState* s, const SelectedBlock& selected) {
   if (s->cached != nullptr) {
     const DecodedNumberBlock* kept =
-        Search_Counted(s, EngineCache_FindNumberBlock(s->cached, selected.index));
+        Search_Counted(s, EngineCache_FindNumberBlock(s->cache, s->cached, selected.index));
     if (kept != nullptr) return kept;
   }
   s->numberBlock = DecodedNumberBlock{nullptr, nullptr, 0, 1, 0};
-  const int loaded = LoadBlock(s, 5, selected);
-  if (loaded < 0) return nullptr;
-  if (loaded == 1) {
+  const Result loaded = LoadBlock(s, 5, selected);
+  if (!GoesOn(loaded)) return nullptr;
+  if (loaded == Result::kOk) {
     const size_t bytes = DecodedNumberBlock_Bytes(s->buffer.length);
     if (bytes > s->numberStorageSize) {
       Mem_Free(s->numberStorage);
@@ -371,7 +383,7 @@ const DecodedNumberBlock* Search_NumberBlock(SearchState* s, const SelectedBlock
   }
   if (s->cached != nullptr) {
     const DecodedNumberBlock* kept =
-        EngineCache_AddNumberBlock(s->cached, selected.index, &s->numberBlock);
+        EngineCache_AddNumberBlock(s->cache, s->cached, selected.index, &s->numberBlock);
     if (kept != nullptr) return kept;
   }
   return &s->numberBlock;
@@ -380,14 +392,14 @@ const DecodedNumberBlock* Search_NumberBlock(SearchState* s, const SelectedBlock
 const DecodedEntryBlock* Search_EntryBlock(SearchState* s, const SelectedBlock& selected) {
   if (s->cached != nullptr) {
     const DecodedEntryBlock* kept =
-        Search_Counted(s, EngineCache_FindEntryBlock(s->cached, selected.index));
+        Search_Counted(s, EngineCache_FindEntryBlock(s->cache, s->cached, selected.index));
     if (kept != nullptr) return kept;
   }
   const int variant = s->correctionFile ? kDecodeCorrection : kDecodeDictionary;
   s->entryBlock = DecodedEntryBlock{nullptr, nullptr, 0, 0, 1, 0, static_cast<uint8_t>(variant)};
-  const int loaded = LoadBlock(s, 6, selected);
-  if (loaded < 0) return nullptr;
-  if (loaded == 1) {
+  const Result loaded = LoadBlock(s, 6, selected);
+  if (!GoesOn(loaded)) return nullptr;
+  if (loaded == Result::kOk) {
     const RegionTable regions = Dict_RegionTable(s->file);
     if (DecodedEntryBuilder_Decode(&s->builder, &s->decoder, &regions, s->buffer.data,
                                    s->buffer.length, variant, &s->entryBlock) != 0) {
@@ -397,7 +409,7 @@ const DecodedEntryBlock* Search_EntryBlock(SearchState* s, const SelectedBlock& 
   }
   if (s->cached != nullptr) {
     const DecodedEntryBlock* kept =
-        EngineCache_AddEntryBlock(s->cached, selected.index, &s->entryBlock);
+        EngineCache_AddEntryBlock(s->cache, s->cached, selected.index, &s->entryBlock);
     if (kept != nullptr) return kept;
   }
   return &s->entryBlock;
@@ -405,7 +417,7 @@ const DecodedEntryBlock* Search_EntryBlock(SearchState* s, const SelectedBlock& 
 
 void Search_ReleaseBlock(SearchState* s, const void* block) {
   if (block != nullptr && block != &s->numberBlock && block != &s->entryBlock) {
-    EngineCache_Release(block);
+    EngineCache_Release(s->cache, block);
   }
 }
 

@@ -46,6 +46,7 @@ struct SearchMode;
 // share nothing but the engine and its cache).
 struct SearchState {
   const EngineState* engine;
+  EngineCache* cache;
   const SearchMode* mode;
   SearchCriteria criteria;
   PatternMatcher matcher;  // name search: the widened pattern
@@ -120,7 +121,8 @@ struct SearchMode {
 };
 
 // A state with its lists empty; null when out of memory.
-SearchState* SearchState_New(const EngineState* engine, const SearchMode* mode);
+SearchState* SearchState_New(const EngineState* engine, EngineCache* cache,
+                             const SearchMode* mode);
 void SearchState_Free(SearchState* state);
 
 // Runs the search and fills the request's results. With any allocation failure the request

@@ -11,7 +11,6 @@
 #include <string>
 #include <vector>
 
-#include "support/engine_access.h"
 #include "support/search_session.h"
 #include "support/test_dicts.h"
 
@@ -42,16 +41,7 @@ TestListing Listing(const std::string& number, const std::string& name, uint32_t
 }
 
 TestDictOptions Edition(uint32_t edition1, uint32_t number = 101) {
-  TestDictOptions o;
-  o.number = number;
-  o.edition1 = edition1;
-  return o;
-}
-
-TestDictOptions Corrections() {
-  TestDictOptions o;
-  o.correction = true;
-  return o;
+  return DictOptions(number, edition1);
 }
 
 class ChangingFilesTest : public SearchTest {
@@ -75,7 +65,7 @@ class ChangingFilesTest : public SearchTest {
 TEST_F(ChangingFilesTest, AnInstallUnderAnOpenEngineAnswersAsAFreshOpen) {
   // Stamp 1001; the correction (version 1001) adds 佐藤 to number 0312345679.
   WriteTestDict(d1_.path(), {Listing("0312345678", "山田　太郎")}, Edition(20100100));
-  WriteTestDict(d3_.path(), {Listing("0312345679", "佐藤　花子", 13101, 1001)}, Corrections());
+  WriteTestDict(d3_.path(), {Listing("0312345679", "佐藤　花子", 13101, 1001)}, CorrectionOptions());
   Open();
   EXPECT_EQ(NumberNames("0312345679"), (Strings{"佐藤　花子"}));
   EXPECT_TRUE(FindsNothing(handle_, NameRequest(13102, "鈴木*")));
@@ -117,7 +107,7 @@ TEST_F(ChangingFilesTest, ARewriteInPlaceWithItsOldTimeAndADeletionAreSeen) {
 // file, each searched (so cached) before.
 TEST_F(ChangingFilesTest, FilesReplacedByRenameAreReadAsTheyAreNow) {
   WriteTestDict(d1_.path(), {Listing("0312345678", "山田　太郎")}, Edition(20100100));
-  WriteTestDict(d3_.path(), {Listing("0312345679", "佐藤　花子", 13101, 1001)}, Corrections());
+  WriteTestDict(d3_.path(), {Listing("0312345679", "佐藤　花子", 13101, 1001)}, CorrectionOptions());
   Open();
   EXPECT_EQ(NumberNames("0312345678"), (Strings{"山田　太郎"}));
   EXPECT_EQ(NumberNames("0312345679"), (Strings{"佐藤　花子"}));
@@ -131,20 +121,23 @@ TEST_F(ChangingFilesTest, FilesReplacedByRenameAreReadAsTheyAreNow) {
     ReplaceByRename(dir.path() + "new.tmp", dir.path() + name);
   };
   replace(d1_, {Listing("0312345678", "山田　次郎")}, Edition(20100100), "qor0101.dct");
-  replace(d3_, {Listing("0312345679", "佐藤　京子", 13101, 1001)}, Corrections(), "qor5001.dct");
+  replace(d3_, {Listing("0312345679", "佐藤　京子", 13101, 1001)}, CorrectionOptions(), "qor5001.dct");
   EXPECT_EQ(NumberNames("0312345678"), (Strings{"山田　次郎"}));
   EXPECT_EQ(NumberNames("0312345679"), (Strings{"佐藤　京子"}));
   EXPECT_EQ(Names(Name(13101, "山田*")), (Strings{"山田　次郎"}));
 }
 
-// Where no change is told (the watch passed over here), a search that must read a block of a
-// file the cache holds finds the file replaced, and answers from the file as it is now.
+// Where no change is told (an engine whose searches pass over its watch), a search that must
+// read a block of a file the cache holds finds the file replaced, and answers from the file as
+// it is now.
 TEST_F(ChangingFilesTest, ASearchFindingACachedFileReplacedReadsTheNewFile) {
   WriteTestDict(d1_.path(), {Listing("0312345678", "山田　太郎")}, Edition(20100100));
-  Open();
+  EngineOptions options;
+  options.ignoreWatch = true;
+  OwnEngine engine = OpenEngine(d1_.path(), "", "", options);
+  ASSERT_NE(engine, nullptr);
   // The name search caches the file and its entry block, not its number block.
-  EXPECT_EQ(Names(Name(13101, "山田*")), (Strings{"山田　太郎"}));
-  Engine_IgnoreWatch(true);
+  EXPECT_EQ(Names(Search(engine.get(), NameRequest(13101, "山田*"))), (Strings{"山田　太郎"}));
   std::vector<uint8_t> image;
   std::string error;
   ASSERT_TRUE(BuildTestDict({Listing("0312345678", "山田　次郎")}, Edition(20100100), &image,
@@ -152,10 +145,9 @@ TEST_F(ChangingFilesTest, ASearchFindingACachedFileReplacedReadsTheNewFile) {
       << error;
   d1_.Write("new.tmp", std::string(image.begin(), image.end()));
   ReplaceByRename(d1_.path() + "new.tmp", d1_.path() + "qor0101.dct");
-  EXPECT_EQ(NumberNames("0312345678"), (Strings{"山田　次郎"}));
+  EXPECT_EQ(Names(Search(engine.get(), NumberRequest("0312345678"))), (Strings{"山田　次郎"}));
   // That search dropped the cache: the name search reads the new file too.
-  EXPECT_EQ(Names(Name(13101, "山田*")), (Strings{"山田　次郎"}));
-  Engine_IgnoreWatch(false);
+  EXPECT_EQ(Names(Search(engine.get(), NameRequest(13101, "山田*"))), (Strings{"山田　次郎"}));
 }
 
 }  // namespace

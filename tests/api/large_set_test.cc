@@ -107,7 +107,7 @@ CatalogContents ReadCatalog(const TempDir& dir) {
   CatalogContents c;
   DirCatalog* image = static_cast<DirCatalog*>(Mem_Alloc(sizeof(DirCatalog)));
   DirCatalog_Init(image);
-  if (DirCatalog_Read(dir.path().c_str(), image) != 0) c.dicts.push_back(0xFFFFFFFF);
+  if (DirCatalog_Read(dir.path().c_str(), image) != Result::kOk) c.dicts.push_back(0xFFFFFFFF);
   for (uint32_t i = 0; i < image->dictCount; ++i) {
     CatalogDictRow row;
     EXPECT_EQ(DirCatalog_DictRow(image, i, &row), 0);

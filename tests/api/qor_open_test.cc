@@ -21,10 +21,11 @@
 #endif
 
 #include "base/file_io.h"
-#include "support/engine_access.h"
+#include "engine/engine.h"
 #include "base/mem.h"
 #include "catalog/catalog_file.h"
 #include "catalog/catalog_test_files.h"
+#include "files/file_names.h"
 #include "mkdict/dict_builder.h"
 #include "support/search_session.h"
 
@@ -111,13 +112,13 @@ std::vector<RegionTuple> Regions(const OpenResult& r) {
 }
 
 // The dictionary table of a directory's catalog as read by the library.
-std::vector<CatalogDictRow> CatalogDicts(const ScratchDir& dir, int* answer = nullptr) {
+std::vector<CatalogDictRow> CatalogDicts(const ScratchDir& dir, Result* answer = nullptr) {
   auto* image = static_cast<DirCatalog*>(Mem_Alloc(sizeof(DirCatalog)));
   DirCatalog_Init(image);
-  const int a = DirCatalog_Read(dir.Dir().c_str(), image);
+  const Result a = DirCatalog_Read(dir.Dir().c_str(), image);
   if (answer) *answer = a;
   std::vector<CatalogDictRow> rows;
-  for (uint32_t i = 0; a == 0 && i < image->dictCount; ++i) {
+  for (uint32_t i = 0; a == Result::kOk && i < image->dictCount; ++i) {
     CatalogDictRow row;
     DirCatalog_DictRow(image, i, &row);
     rows.push_back(row);
@@ -127,9 +128,12 @@ std::vector<CatalogDictRow> CatalogDicts(const ScratchDir& dir, int* answer = nu
   return rows;
 }
 
-std::vector<std::vector<std::string>> PrefixList() {
+// The tables of the engine an open handed out (the handle is its address).
+EngineState* TablesOf(void* handle) { return static_cast<Engine*>(handle)->tables; }
+
+std::vector<std::vector<std::string>> PrefixList(void* handle) {
   std::vector<std::vector<std::string>> out;
-  RowList* list = &Engine_Instance()->prefixList;
+  RowList* list = &TablesOf(handle)->prefixList;
   char* f[64];
   uint16_t n;
   if (RowList_Rewind(list) != 0) return out;
@@ -184,7 +188,7 @@ TEST_F(QorOpenTest, CreatesTheCatalogOfADirectoryWithDictionariesAndListsItsRegi
   MakeDict(d1_, 102, {20020801, 1, {{14101, "GH", "IJ"}}, {}}, kT1);
   MakeDict(d1_, 101, {20020825, 7, {{13102, "AB", "X"}, {13101, "AB", "CDE"}}, {313000001}}, kT2);
   Paths(d1_.Str(), "", "");
-  ASSERT_EQ(Open(), Engine_Instance());
+  ASSERT_NE(Open(), nullptr);
   EXPECT_EQ(result_.catalog1Loaded, 1u);
   EXPECT_EQ(result_.catalog2Loaded, 0u);
   EXPECT_EQ(result_.correctionFilePresent, 0u);
@@ -201,7 +205,7 @@ TEST_F(QorOpenTest, CreatesTheCatalogOfADirectoryWithDictionariesAndListsItsRegi
   EXPECT_EQ(rows[1].number, 102u);
   EXPECT_EQ(rows[1].date, 20020110u);
 
-  const EngineState* e = Engine_Instance();
+  const EngineState* e = TablesOf(handle_);
   EXPECT_EQ(std::string(e->directory1), d1_.Dir());
   EXPECT_EQ(std::string(e->directory2), "");
   EXPECT_EQ(e->dictDirectory[101], 1);
@@ -211,7 +215,7 @@ TEST_F(QorOpenTest, CreatesTheCatalogOfADirectoryWithDictionariesAndListsItsRegi
   EXPECT_EQ(e->regionCovered[13103], 0);
   EXPECT_EQ(e->regionEdition[13101], 208);  // 20020825 / 100 mod 10000
   EXPECT_EQ(e->regionEdition[14101], 208);
-  EXPECT_EQ(PrefixList(), (std::vector<std::vector<std::string>>{{"0312", "0101", "0102"},
+  EXPECT_EQ(PrefixList(handle_), (std::vector<std::vector<std::string>>{{"0312", "0101", "0102"},
                                                                  {"0313", "0101"}}));
 }
 
@@ -256,7 +260,7 @@ TEST_F(QorOpenTest, ANewEditionReplacesOnlyThatDictionarysRowsAndDeletedOnesVani
   EXPECT_EQ(rows[1].number, 102u);
   EXPECT_EQ(rows[1].date, 20020120u);
   EXPECT_EQ(rows[1].edition1, 20021001u);
-  EXPECT_EQ(Engine_Instance()->regionEdition[14103], 210);
+  EXPECT_EQ(TablesOf(handle_)->regionEdition[14103], 210);
 
   // All dictionaries gone: the catalog is deleted and nothing is left to open.
   Close();
@@ -297,18 +301,18 @@ TEST_F(QorOpenTest, TheNewerCopyOfADictionaryWinsAcrossTheTwoDirectories) {
   };
   // Larger edition value 1 in directory 2.
   EXPECT_EQ(open(20020801, 1, 20020901, 1), (std::vector<RegionTuple>{{13101, "TWO", "B", 101}}));
-  EXPECT_EQ(Engine_Instance()->dictDirectory[101], 2);
-  EXPECT_EQ(Engine_Instance()->regionEdition[13101], 209);
-  EXPECT_EQ(PrefixList(), (std::vector<std::vector<std::string>>{{"0312", "0101"},
+  EXPECT_EQ(TablesOf(handle_)->dictDirectory[101], 2);
+  EXPECT_EQ(TablesOf(handle_)->regionEdition[13101], 209);
+  EXPECT_EQ(PrefixList(handle_), (std::vector<std::vector<std::string>>{{"0312", "0101"},
                                                                  {"0314", "0101"}}));
   // Larger edition value 1 in directory 1, whatever edition value 2 says.
   EXPECT_EQ(open(20021001, 1, 20020901, 9), (std::vector<RegionTuple>{{13101, "ONE", "A", 101}}));
-  EXPECT_EQ(PrefixList(), (std::vector<std::vector<std::string>>{{"0312", "0101"}}));
+  EXPECT_EQ(PrefixList(handle_), (std::vector<std::vector<std::string>>{{"0312", "0101"}}));
   // Equal edition value 1: edition value 2 decides.
   EXPECT_EQ(open(20020801, 3, 20020801, 4), (std::vector<RegionTuple>{{13101, "TWO", "B", 101}}));
   // A full tie goes to directory 1.
   EXPECT_EQ(open(20020801, 4, 20020801, 4), (std::vector<RegionTuple>{{13101, "ONE", "A", 101}}));
-  EXPECT_EQ(Engine_Instance()->dictDirectory[101], 1);
+  EXPECT_EQ(TablesOf(handle_)->dictDirectory[101], 1);
 }
 
 TEST_F(QorOpenTest, ARegionListedByTwoSelectedDictionariesComesOncePerDictionary) {
@@ -320,7 +324,7 @@ TEST_F(QorOpenTest, ARegionListedByTwoSelectedDictionariesComesOncePerDictionary
   EXPECT_EQ(Regions(result_), (std::vector<RegionTuple>{{13100, "Z", "Z", 101},
                                                         {13101, "A2", "X", 102},
                                                         {13101, "A1", "Y", 101}}));
-  EXPECT_EQ(Engine_Instance()->regionEdition[13101], 208);  // the later row: 0101's
+  EXPECT_EQ(TablesOf(handle_)->regionEdition[13101], 208);  // the later row: 0101's
 }
 
 TEST_F(QorOpenTest, OnlyDirectoryTwoOrOnlyTheCorrectionFile) {
@@ -334,7 +338,7 @@ TEST_F(QorOpenTest, OnlyDirectoryTwoOrOnlyTheCorrectionFile) {
 
   MakeCorrection(d3_);
   Paths("", "", d3_.Str());
-  ASSERT_EQ(Open(), Engine_Instance());
+  ASSERT_NE(Open(), nullptr);
   EXPECT_EQ(result_.catalog1Loaded, 0u);
   EXPECT_EQ(result_.catalog2Loaded, 0u);
   EXPECT_EQ(result_.correctionFilePresent, 1u);
@@ -342,9 +346,9 @@ TEST_F(QorOpenTest, OnlyDirectoryTwoOrOnlyTheCorrectionFile) {
   EXPECT_EQ(std::memcmp(&result_.regions, &untouched_.regions, sizeof result_.regions), 0);
   EXPECT_EQ(std::memcmp(&result_.regionPool, &untouched_.regionPool, sizeof result_.regionPool),
             0);
-  EXPECT_EQ(Engine_Instance()->regionList.rowCount, 0u);
-  EXPECT_EQ(Engine_Instance()->dictDirectory[101], 0);
-  EXPECT_EQ(std::string(Engine_Instance()->correctionDirectory), d3_.Dir());
+  EXPECT_EQ(TablesOf(handle_)->regionList.rowCount, 0u);
+  EXPECT_EQ(TablesOf(handle_)->dictDirectory[101], 0);
+  EXPECT_EQ(std::string(TablesOf(handle_)->correctionDirectory), d3_.Dir());
   Close();  // releases no pool
   EXPECT_EQ(std::memcmp(result_.hostArea, untouched_.hostArea, sizeof result_.hostArea), 0);
 }
@@ -368,9 +372,9 @@ TEST_F(QorOpenTest, RebuildsADamagedCatalogAndLeavesAnUnrebuildableOneUnloaded) 
   ASSERT_NE(Open(), nullptr);
   EXPECT_EQ(result_.catalog1Loaded, 1u);
   EXPECT_EQ(Regions(result_), (std::vector<RegionTuple>{{13101, "AB", "CDE", 101}}));
-  int answer = -9;
+  Result answer = Result::kNotFound;
   EXPECT_EQ(CatalogDicts(d1_, &answer).size(), 1u);
-  EXPECT_EQ(answer, 0);
+  EXPECT_EQ(answer, Result::kOk);
   Close();
 
   // No dictionary to rebuild from: the damaged catalog stays on disk but is not used.
@@ -391,7 +395,7 @@ TEST_F(QorOpenTest, ADamagedDictionaryFileContributesNothing) {
   Paths(d1_.Str(), "", "");
   ASSERT_NE(Open(), nullptr);
   EXPECT_EQ(Regions(result_), (std::vector<RegionTuple>{{13101, "AB", "CDE", 101}}));
-  EXPECT_EQ(Engine_Instance()->dictDirectory[102], 0);
+  EXPECT_EQ(TablesOf(handle_)->dictDirectory[102], 0);
   Close();
   // The damaged file is not catalogued, so an unchanged directory is still not rewritten.
   const std::string catalog = d1_.File("qor9999.dct");
@@ -405,14 +409,14 @@ TEST_F(QorOpenTest, ClosesPathsWithTheSeparatorByCodePage932Characters) {
   std::string dir1 = d1_.Dir();
   Paths(dir1, "", d3_.Str());
   ASSERT_NE(Open(), nullptr);
-  EXPECT_EQ(std::string(Engine_Instance()->directory1), dir1);  // no second separator
-  EXPECT_EQ(std::string(Engine_Instance()->correctionDirectory), d3_.Dir());
+  EXPECT_EQ(std::string(TablesOf(handle_)->directory1), dir1);  // no second separator
+  EXPECT_EQ(std::string(TablesOf(handle_)->correctionDirectory), d3_.Dir());
 
   // A two-byte character whose second byte is 0x5C (表) does not close the path.
   const std::string odd = d1_.Str() + "\x95\x5C";
   Paths(odd, "", d3_.Str());
   ASSERT_NE(Open(), nullptr);
-  EXPECT_EQ(std::string(Engine_Instance()->directory1), odd + kPathSeparator);
+  EXPECT_EQ(std::string(TablesOf(handle_)->directory1), odd + kPathSeparator);
 }
 
 TEST_F(QorOpenTest, RefusesPathsBeyondTheLimits) {
@@ -455,7 +459,7 @@ TEST_F(QorOpenTest, ASecondOpenWithoutCloseReleasesTheFirstEnginesLists) {
   EXPECT_EQ(Qor_Close(nullptr, &first), 0);  // its records only
   EXPECT_EQ(Qor_Close(h, &second), 0);
   EXPECT_EQ(Mem_LiveBlocks(), start);
-  EXPECT_EQ(Engine_Instance()->regionList.rowCount, 0u);
+  EXPECT_EQ(TablesOf(h), nullptr);
 }
 
 // Fails each allocation of one open in turn: every failure returns 0 with the result record
@@ -466,8 +470,9 @@ TEST_F(QorOpenTest, EveryAllocationFailureFailsTheOpenCleanly) {
   ScratchDir other;
   MakeDict(other, 101, {20020801, 1, {{11111, "KEEP", "ME"}}, {}}, kT1);
   Paths(other.Str(), "", "");
-  ASSERT_NE(Open(), nullptr);
-  const uint32_t keptRows = Engine_Instance()->regionList.rowCount;
+  void* kept = Open();
+  ASSERT_NE(kept, nullptr);
+  const uint32_t keptRows = TablesOf(kept)->regionList.rowCount;
 
   MakeDict(d1_, 101, {20020801, 1, {{13101, "AB", "CDE"}, {13102, "F", "G"}}, {313000000}}, kT1);
   MakeDict(d1_, 102, {20020801, 1, {{14101, "H", "I"}}, {}}, kT1);
@@ -521,7 +526,7 @@ TEST_F(QorOpenTest, EveryAllocationFailureFailsTheOpenCleanly) {
     ASSERT_EQ(got, nullptr) << "allocation " << k;
     EXPECT_EQ(std::memcmp(&result, &before, sizeof result), 0) << "allocation " << k;
     EXPECT_EQ(Mem_LiveBlocks(), base) << "allocation " << k;
-    EXPECT_EQ(Engine_Instance()->regionList.rowCount, keptRows) << "allocation " << k;
+    EXPECT_EQ(TablesOf(kept)->regionList.rowCount, keptRows) << "allocation " << k;
     const std::vector<uint8_t> c1 = ReadBytes(d1_.File("qor9999.dct"));
     EXPECT_TRUE(c1.empty() || c1 == rebuilt1) << "allocation " << k;
     const std::vector<uint8_t> c2 = ReadBytes(d2_.File("qor9999.dct"));
@@ -585,26 +590,43 @@ void SetFileTimes(const std::string& path, std::time_t t) {
 #endif
 }
 
+// What a killed qor-mkdict, copy or catalog write leaves (a temporary file named for a process
+// that no longer runs, unwritten for an hour) goes at the next open of its directory and at the
+// next copy into it; a recent one (perhaps a copy running on another machine), another name
+// and this process's own stay.
 TEST_F(QorOpenTest, RemovesOldTemporaryFilesOfProcessesThatNoLongerRun) {
   MakeDict(d1_, 101, {20020801, 1, {{13101, "AB", "CDE"}}, {}}, kT1);
-  const std::string gone = d1_.File("qor0101.dct.2147483646.tmp");  // no process has this id
-  const std::string recent = d1_.File("qor0102.dct.2147483646.tmp");
+  const std::time_t old = std::time(nullptr) - 2 * kStaleTempAge;
+  // Temp_FileName's names for a process with an id that none has.
+  auto leftBehind = [&](const ScratchDir& dir, const char* name, std::time_t written) {
+    const std::string path = dir.File(name) + ".2147483646.tmp";
+    WriteBytes(path, {1, 2, 3});
+    if (written != 0) SetFileTimes(path, written);
+    return path;
+  };
+  const std::string gone = leftBehind(d1_, "qor0101.dct", old);
+  const std::string recent = leftBehind(d1_, "qor0102.dct", 0);
   const std::string other = d1_.File("qor0101.dct.2147483646.bak");
   char own[512];
-  ASSERT_EQ(Platform_TempPathFor(d1_.File("qor0103.dct").c_str(), own, sizeof own), 0);
-  for (const std::string& path : {gone, recent, other, std::string(own)}) {
+  ASSERT_EQ(Temp_FileName(d1_.File("qor0103.dct").c_str(), own, sizeof own), 0);
+  for (const std::string& path : {other, std::string(own)}) {
     WriteBytes(path, {1, 2, 3});
+    SetFileTimes(path, old);
   }
-  const std::time_t old = std::time(nullptr) - 2 * kStaleTempAge;
-  SetFileTimes(gone, old);
-  SetFileTimes(other, old);
-  SetFileTimes(own, old);
   Paths(d1_.Str(), "", "");
   ASSERT_NE(Open(), nullptr);
   EXPECT_FALSE(Exists(gone));
-  EXPECT_TRUE(Exists(recent));  // perhaps a copy running on another machine
+  EXPECT_TRUE(Exists(recent));
   EXPECT_TRUE(Exists(other));
   EXPECT_TRUE(Exists(own));
+
+  const std::string goneAtCopy = leftBehind(d2_, "qor0105.dct", old);
+  const std::string from = d1_.Str(), to = d2_.Str();
+  const int32_t numbers[] = {101};
+  EXPECT_EQ(Qor_CopyDic(from.data(), static_cast<int32_t>(from.size()), to.data(),
+                        static_cast<int32_t>(to.size()), numbers, 1),
+            1);
+  EXPECT_FALSE(Exists(goneAtCopy));
 }
 
 // A directory under a dictionary's name (or the correction file's) is no dictionary: the open

@@ -34,12 +34,6 @@ TestListing Entry(uint32_t region, std::string number, std::string name,
   return l;
 }
 
-TestListing Removal(TestListing l, uint32_t version = kStamp) {
-  l.add = false;
-  l.version = version;
-  return l;
-}
-
 std::vector<Listing> Converted(const std::vector<TestListing>& in, bool correction) {
   std::vector<Listing> out;
   std::string error;
@@ -94,7 +88,7 @@ TEST(BenchCorrections, ListingsAreWhatTheEngineAnswers) {
   const std::vector<TestListing> second = {inSecond, sharedSecond};
   const std::vector<TestListing> corrections = {
       Removal(twice),                              // both equal copies go
-      Removal(shared1, kStamp - 1),                // older than the installed data: ignored
+      Versioned(Removal(shared1), kStamp - 1),     // older than the installed data: ignored
       Entry(13102, "03-1111-0005", "佐藤　四郎", 2701),    // added
       other,                                       // already listed: nothing added
       Removal(Entry(13199, "03-1111-0006", "伊藤　花子")),   // region not installed
@@ -181,7 +175,7 @@ TEST(BenchCorrections, HighestDictionaryNumberGivesTheStamp) {
   std::vector<Listing> answered;
   CorrectionTally tally;
   BenchData_ApplyCorrections({high, low},
-                             Converted({Removal(Entry(13101, "03-1111-0001", "佐藤　花子"), 1100)},
+                             Converted({Entry(13101, "03-1111-0001", "佐藤　花子", 1100, false)},
                                        true),
                              &answered, &tally);
   EXPECT_EQ(tally.outdated, 1u);

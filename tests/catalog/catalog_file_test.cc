@@ -14,6 +14,8 @@
 
 namespace {
 
+using enum Result;
+
 using catalog_test::ReadBytes;
 using catalog_test::ScratchDir;
 using catalog_test::WriteBytes;
@@ -97,7 +99,7 @@ TEST(CatalogWrite, ProducesTheOneDictionaryExampleByteForByte) {
                           std::filesystem::directory_iterator()),
             1);
 
-  ASSERT_EQ(DirCatalog_Read(dir.Dir().c_str(), img.image), 0);
+  ASSERT_EQ(DirCatalog_Read(dir.Dir().c_str(), img.image), Result::kOk);
   EXPECT_EQ(img.image->loaded, 1);
   EXPECT_EQ(img.image->dictCount, 1);
   EXPECT_EQ(img.image->dictLength, 18);
@@ -273,19 +275,19 @@ TEST(CatalogWrite, NoDictionaryRowsDeletesTheCatalog) {
   Image img(dir.Dir());
   EXPECT_EQ(Catalog_Write(img.image, &empty.rows), 0);
   EXPECT_FALSE(catalog_test::Exists(dir.File("qor9999.dct")));
-  EXPECT_EQ(DirCatalog_Read(dir.Dir().c_str(), img.image), 1);
+  EXPECT_EQ(DirCatalog_Read(dir.Dir().c_str(), img.image), Result::kNotFound);
 }
 
 // The example catalog with one change applied.
 template <typename F>
-int ReadModified(F change) {
+Result ReadModified(F change) {
   ScratchDir dir;
   std::vector<uint8_t> bytes = ExampleCatalog();
   change(bytes);
   WriteBytes(dir.File("qor9999.dct"), bytes);
   Image img(dir.Dir());
-  const int answer = DirCatalog_Read(dir.Dir().c_str(), img.image);
-  if (answer != 0) {
+  const Result answer = DirCatalog_Read(dir.Dir().c_str(), img.image);
+  if (answer != Result::kOk) {
     EXPECT_EQ(img.image->loaded, 0);
     EXPECT_EQ(img.image->dictCount, 0);
     EXPECT_EQ(img.image->regionCount, 0);
@@ -301,11 +303,11 @@ void SetU32(std::vector<uint8_t>& b, size_t at, uint32_t v) {
 TEST(CatalogRead, AnswersEmptyPathMissingFileAndSoundFiles) {
   ScratchDir dir;
   Image img("");
-  EXPECT_EQ(DirCatalog_Read("", img.image), 2);
-  EXPECT_EQ(DirCatalog_Read(dir.Dir().c_str(), img.image), 1);
+  EXPECT_EQ(DirCatalog_Read("", img.image), Result::kNotFound);
+  EXPECT_EQ(DirCatalog_Read(dir.Dir().c_str(), img.image), Result::kNotFound);
   EXPECT_EQ(img.image->loaded, 0);
 
-  EXPECT_EQ(ReadModified([](std::vector<uint8_t>& b) { std::memcpy(b.data(), "WXYZ", 4); }), 0);
+  EXPECT_EQ(ReadModified([](std::vector<uint8_t>& b) { std::memcpy(b.data(), "WXYZ", 4); }), kOk);
   // No prefix groups: size3 2.
   EXPECT_EQ(ReadModified([](std::vector<uint8_t>& b) {
               b.resize(b.size() - 7);
@@ -314,36 +316,36 @@ TEST(CatalogRead, AnswersEmptyPathMissingFileAndSoundFiles) {
               SetU32(b, 20, 2);
               SetU32(b, 8, 295);
             }),
-            0);
+            kOk);
   // Trailing bytes after the tables do not matter.
-  EXPECT_EQ(ReadModified([](std::vector<uint8_t>& b) { b.push_back(7); }), 0);
+  EXPECT_EQ(ReadModified([](std::vector<uint8_t>& b) { b.push_back(7); }), kOk);
 }
 
 TEST(CatalogRead, DamagedCatalogsAnswerMinusOneAndLeaveTheImageEmpty) {
   // Truncated: the prefix table runs past the end of the file.
-  EXPECT_EQ(ReadModified([](std::vector<uint8_t>& b) { b.resize(b.size() - 1); }), -1);
-  EXPECT_EQ(ReadModified([](std::vector<uint8_t>& b) { b.resize(100); }), -1);
+  EXPECT_EQ(ReadModified([](std::vector<uint8_t>& b) { b.resize(b.size() - 1); }), kDamaged);
+  EXPECT_EQ(ReadModified([](std::vector<uint8_t>& b) { b.resize(100); }), kDamaged);
   // Sizes beyond the file or the format's tables, or below the count's two bytes.
-  EXPECT_EQ(ReadModified([](std::vector<uint8_t>& b) { SetU32(b, 12, 10003); }), -1);
-  EXPECT_EQ(ReadModified([](std::vector<uint8_t>& b) { SetU32(b, 16, 100003); }), -1);
-  EXPECT_EQ(ReadModified([](std::vector<uint8_t>& b) { SetU32(b, 20, 20003); }), -1);
-  EXPECT_EQ(ReadModified([](std::vector<uint8_t>& b) { SetU32(b, 12, 1); }), -1);
-  EXPECT_EQ(ReadModified([](std::vector<uint8_t>& b) { SetU32(b, 16, 0xFFFFFFFFu); }), -1);
+  EXPECT_EQ(ReadModified([](std::vector<uint8_t>& b) { SetU32(b, 12, 10003); }), kDamaged);
+  EXPECT_EQ(ReadModified([](std::vector<uint8_t>& b) { SetU32(b, 16, 100003); }), kDamaged);
+  EXPECT_EQ(ReadModified([](std::vector<uint8_t>& b) { SetU32(b, 20, 20003); }), kDamaged);
+  EXPECT_EQ(ReadModified([](std::vector<uint8_t>& b) { SetU32(b, 12, 1); }), kDamaged);
+  EXPECT_EQ(ReadModified([](std::vector<uint8_t>& b) { SetU32(b, 16, 0xFFFFFFFFu); }), kDamaged);
 
   // Counts that disagree with the table lengths.
-  EXPECT_EQ(ReadModified([](std::vector<uint8_t>& b) { b[257] = 2; }), -1);
-  EXPECT_EQ(ReadModified([](std::vector<uint8_t>& b) { b[277] = 3; }), -1);
-  EXPECT_EQ(ReadModified([](std::vector<uint8_t>& b) { b[294] = 2; }), -1);
-  EXPECT_EQ(ReadModified([](std::vector<uint8_t>& b) { b[297] = 2; }), -1);
+  EXPECT_EQ(ReadModified([](std::vector<uint8_t>& b) { b[257] = 2; }), kDamaged);
+  EXPECT_EQ(ReadModified([](std::vector<uint8_t>& b) { b[277] = 3; }), kDamaged);
+  EXPECT_EQ(ReadModified([](std::vector<uint8_t>& b) { b[294] = 2; }), kDamaged);
+  EXPECT_EQ(ReadModified([](std::vector<uint8_t>& b) { b[297] = 2; }), kDamaged);
   // A region name offset outside the name area, and a name without its NUL.
-  EXPECT_EQ(ReadModified([](std::vector<uint8_t>& b) { b[281] = 7; }), -1);
-  EXPECT_EQ(ReadModified([](std::vector<uint8_t>& b) { b[292] = 'F'; }), -1);
+  EXPECT_EQ(ReadModified([](std::vector<uint8_t>& b) { b[281] = 7; }), kDamaged);
+  EXPECT_EQ(ReadModified([](std::vector<uint8_t>& b) { b[292] = 'F'; }), kDamaged);
   // A dictionary number no file name can carry.
   EXPECT_EQ(ReadModified([](std::vector<uint8_t>& b) {
               b[284] = 0x27;
               b[285] = 0x10;
             }),
-            -1);
+            kDamaged);
 }
 
 }  // namespace

@@ -8,11 +8,11 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
-#include <random>
 #include <string>
 #include <vector>
 
 #include "support/dict_bytes.h"
+#include "support/temp_dir.h"
 
 #if defined(_WIN32)
 #include <windows.h>
@@ -21,33 +21,17 @@
 #include <utime.h>
 #endif
 
+#include "files/file_names.h"
 #include "platform/platform.h"
 
 namespace catalog_test {
 
-// A fresh directory under the system's temporary directory, removed with its contents.
-class ScratchDir {
- public:
-  ScratchDir() {
-    std::random_device rd;
-    path_ = std::filesystem::temp_directory_path() /
-            ("qor3-catalog-" + std::to_string(rd()) + std::to_string(rd()));
-    std::filesystem::create_directories(path_);
-  }
-  ~ScratchDir() {
-    std::error_code ec;
-    std::filesystem::remove_all(path_, ec);
-  }
-  ScratchDir(const ScratchDir&) = delete;
-  ScratchDir& operator=(const ScratchDir&) = delete;
+// A TempDir that also gives its path without the closing separator.
+struct ScratchDir : TempDir {
   // Without the closing separator.
-  std::string Str() const { return path_.string(); }
+  std::string Str() const { return path().substr(0, path().size() - 1); }
   // With the closing separator, as the library's internal functions take it.
-  std::string Dir() const { return path_.string() + kPathSeparator; }
-  std::string File(const std::string& name) const { return (path_ / name).string(); }
-
- private:
-  std::filesystem::path path_;
+  std::string Dir() const { return path(); }
 };
 
 struct TestRegion {
@@ -92,9 +76,9 @@ inline bool Exists(const std::string& path) { return std::filesystem::exists(pat
 
 // "qorNNNN.dct"
 inline std::string DictName(uint32_t number) {
-  char buf[16];
-  std::snprintf(buf, sizeof buf, "qor%04u.dct", number);
-  return buf;
+  char name[kDictFileNameLength + 1];
+  Dict_FileName(number, name);
+  return name;
 }
 
 // Sets a file's modification time (seconds since the epoch).

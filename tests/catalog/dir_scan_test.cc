@@ -38,12 +38,12 @@ struct Fresh {
 };
 
 // Dict_ReadSummary on the given file bytes.
-int Summarise(const std::vector<uint8_t>& bytes, Fresh* out) {
+Result Summarise(const std::vector<uint8_t>& bytes, Fresh* out) {
   ScratchDir dir;
   WriteBytes(dir.File("qor0101.dct"), bytes);
   FILE* f = std::fopen(dir.File("qor0101.dct").c_str(), "rb");
-  if (!f) return -2;
-  const int r = Dict_ReadSummary(f, "0101", &out->rows);
+  if (!f) return Result::kIoFailure;
+  const Result r = Dict_ReadSummary(f, "0101", &out->rows);
   std::fclose(f);
   return r;
 }
@@ -61,7 +61,7 @@ TEST(DictSummary, ReadsEditionsRegionsThroughOffsetsAndPrefixBits) {
   FILE* f = std::fopen(dir.File("qor0101.dct").c_str(), "rb");
   ASSERT_NE(f, nullptr);
   Fresh fresh;
-  ASSERT_EQ(Dict_ReadSummary(f, "0101", &fresh.rows), 0);
+  ASSERT_EQ(Dict_ReadSummary(f, "0101", &fresh.rows), Result::kOk);
   std::fclose(f);
   EXPECT_EQ(ListRows(&fresh.rows.dictRows),
             (std::vector<Row>{{"0101", "20020115", "0905", "20020801", "2345"}}));
@@ -78,14 +78,14 @@ TEST(DictSummary, ADamagedFileContributesNoRowAtAll) {
   const std::vector<uint8_t> good = DictBytes(d);
   auto expectNothing = [](const std::vector<uint8_t>& bytes) {
     Fresh fresh;
-    EXPECT_EQ(Summarise(bytes, &fresh), 1);
+    EXPECT_EQ(Summarise(bytes, &fresh), Result::kDamaged);
     EXPECT_EQ(fresh.rows.dictRows.rowCount, 0u);
     EXPECT_EQ(fresh.rows.regionRows.rowCount, 0u);
     EXPECT_EQ(fresh.rows.prefixRows.rowCount, 0u);
   };
   {
     Fresh fresh;
-    ASSERT_EQ(Summarise(good, &fresh), 0);
+    ASSERT_EQ(Summarise(good, &fresh), Result::kOk);
     EXPECT_EQ(fresh.rows.regionRows.rowCount, 2u);
   }
   expectNothing(std::vector<uint8_t>(good.begin(), good.begin() + 200));  // short header
@@ -99,10 +99,11 @@ TEST(DictSummary, ADamagedFileContributesNoRowAtAll) {
     }
     return b;
   };
-  expectNothing(with(35, 129));            // S0 over 128
-  expectNothing(with(43, 64001));          // S2 over 64000
-  expectNothing(with(39, 0xFFFFFF00u));    // S1 puts section 2 far past the end
-  const size_t table = 256 + 125;
+  auto sizeOf = [](int section) { return kDictSectionSizesOffset + 4 * section; };
+  expectNothing(with(sizeOf(0), 129));          // S0 over 128
+  expectNothing(with(sizeOf(2), 64001));        // S2 over 64000
+  expectNothing(with(sizeOf(1), 0xFFFFFF00u));  // S1 puts section 2 far past the end
+  const size_t table = kDictHeaderSize + 125;
   expectNothing(with(table, 40, 2));          // N records do not fit the table
   expectNothing(with(table + 2 + 8 + 4, 200, 2));  // second record's name 1 outside
   std::vector<uint8_t> noNul = good;
@@ -159,7 +160,8 @@ TEST(DirScan, JudgesEveryFileAgainstItsCatalogRow) {
   Catalogued cat({row("0101"), row("0102"), row("0103"), row("0106")});  // 0106 is gone
   Fresh fresh;
   std::vector<uint8_t> status(kScanStatusSize, 9);
-  ASSERT_EQ(Dir_Scan(dir.Dir().c_str(), &cat.rows, kLongAfter, &fresh.rows, status.data()), 0);
+  ASSERT_EQ(Dir_Scan(dir.Dir().c_str(), &cat.rows, kLongAfter, &fresh.rows, status.data()),
+            Result::kOk);
   EXPECT_EQ(status[101], kScanUnchanged);
   EXPECT_EQ(status[102], kScanUnchanged);
   EXPECT_EQ(status[103], kScanChanged);
@@ -194,7 +196,8 @@ TEST(DirScan, ADirectoryWithoutDictionaryFilesProbesNothing) {
   Catalogued cat({});
   Fresh fresh;
   std::vector<uint8_t> status(kScanStatusSize, 9);
-  ASSERT_EQ(Dir_Scan(dir.Dir().c_str(), &cat.rows, kLongAfter, &fresh.rows, status.data()), 0);
+  ASSERT_EQ(Dir_Scan(dir.Dir().c_str(), &cat.rows, kLongAfter, &fresh.rows, status.data()),
+            Result::kOk);
   for (uint32_t n = 0; n < kScanStatusSize; ++n) ASSERT_EQ(status[n], kScanAbsent) << n;
   EXPECT_EQ(fresh.rows.dictRows.rowCount, 0u);
 }

@@ -66,9 +66,14 @@ def run_on_terminal(args):
     return p, bar
 
 
+# The dictionary file's header: its size, and where its table of the seven section sizes lies.
+DICT_HEADER_SIZE = 256
+DICT_SECTION_SIZES_OFFSET = 35
+
+
 def section_starts(image):
-    sizes = struct.unpack(">7I", image[35:63])
-    starts = [256]
+    sizes = struct.unpack(">7I", image[DICT_SECTION_SIZES_OFFSET:DICT_SECTION_SIZES_OFFSET + 28])
+    starts = [DICT_HEADER_SIZE]
     for s in sizes:
         starts.append(starts[-1] + s)
     return starts
@@ -487,7 +492,7 @@ class CheckAndInspect(CliTest):
 
     def test_check_reports_stray_filter_bits(self):
         def set_prefix_999(image):
-            image[256 + 999 // 8] |= 0x80 >> (999 % 8)
+            image[section_starts(image)[0] + 999 // 8] |= 0x80 >> (999 % 8)
             return image
         path = self.damaged_copy("filter.dct", set_prefix_999)
         code, out, _ = run("check", path)

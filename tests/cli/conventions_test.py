@@ -48,6 +48,26 @@ class Versions(CliTest):
             self.assertIn(text, err, args)
             self.assertTrue(all(line.startswith("qor: ") for line in err.splitlines()), err)
 
+    def test_mkdict_usage_errors_exit_2_naming_the_fault(self):
+        tsv = os.path.join(cli_test.DATA, "listings.tsv")
+        out = tempfile.mkdtemp(dir=self.tmp)
+        for args, text in [(("--bogus", tsv, out), "--bogus"),
+                           ((tsv,), "expected INPUT.tsv and an output directory or file"),
+                           ((tsv, out, "extra"), "extra"),
+                           (("--number", "130", tsv, out), "--number 130: not a dictionary"),
+                           (("--number",), "--number"),
+                           (("--split=yes", tsv, out), "split"),
+                           (("--jobs", "0", "--split", tsv, out), "--jobs 0"),
+                           (("--edition1", "20241301", "--number", "101", tsv, out),
+                            "--edition1 20241301: not a date"),
+                           (("--number", "101", "--correction", tsv, out), "exclude each other")]:
+            p = subprocess.run([cli_test.MKDICT, *args], capture_output=True, text=True)
+            self.assertEqual((p.returncode, p.stdout), (2, ""), args)
+            self.assertTrue(p.stderr.startswith("qor-mkdict: "), p.stderr)
+            self.assertIn(text, p.stderr, args)
+            self.assertIn("Try 'qor-mkdict --help'.", p.stderr, args)
+        self.assertEqual(os.listdir(out), [])
+
 
 class Searches(CliTest):
     def test_limit_and_typed_json(self):

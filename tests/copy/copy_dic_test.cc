@@ -19,6 +19,7 @@
 #include "catalog/catalog_file.h"
 #include "catalog/catalog_refresh.h"
 #include "catalog/catalog_test_files.h"
+#include "files/file_names.h"
 #include "platform/platform.h"
 #include "qor3.h"
 #include "support/temp_dir.h"
@@ -78,7 +79,7 @@ using Group = std::pair<uint32_t, std::vector<uint32_t>>;            // prefix, 
 
 // A directory's catalog as the library reads it.
 struct CatalogView {
-  int answer = -9;
+  Result answer = Result::kNotFound;
   std::vector<DictRow> dicts;
   std::vector<RegionRec> regions;
   std::vector<Group> groups;
@@ -89,12 +90,12 @@ CatalogView ReadCatalog(const TempDir& dir) {
   auto* image = static_cast<DirCatalog*>(Mem_Alloc(sizeof(DirCatalog)));
   DirCatalog_Init(image);
   view.answer = DirCatalog_Read(dir.path().c_str(), image);
-  for (uint32_t i = 0; view.answer == 0 && i < image->dictCount; ++i) {
+  for (uint32_t i = 0; view.answer == Result::kOk && i < image->dictCount; ++i) {
     CatalogDictRow row;
     EXPECT_EQ(DirCatalog_DictRow(image, i, &row), 0);
     view.dicts.emplace_back(row.number, row.date, row.time, row.edition1);
   }
-  for (uint32_t i = 0; view.answer == 0 && i < image->regionCount; ++i) {
+  for (uint32_t i = 0; view.answer == Result::kOk && i < image->regionCount; ++i) {
     CatalogRegionRecord rec;
     EXPECT_EQ(DirCatalog_RegionRecord(image, i, &rec), 0);
     view.regions.emplace_back(rec.code, rec.name1, rec.dictNumber);
@@ -103,7 +104,7 @@ CatalogView ReadCatalog(const TempDir& dir) {
   PrefixCursor_Start(&cursor, image);
   uint32_t prefix, n;
   const uint8_t* dicts;
-  while (view.answer == 0 && PrefixCursor_Next(&cursor, &prefix, &dicts, &n) == 0) {
+  while (view.answer == Result::kOk && PrefixCursor_Next(&cursor, &prefix, &dicts, &n) == 0) {
     Group g{prefix, {}};
     for (uint32_t k = 0; k < n; ++k)
       g.second.push_back(uint32_t{dicts[2 * k]} << 8 | dicts[2 * k + 1]);
@@ -229,7 +230,7 @@ TEST_F(CopyDicTest, CopiedDictionariesGetTheSourcesRowsAndTheOthersKeepTheirs) {
   EXPECT_EQ(ReadCatalog(src_).dicts.size(), 3u);  // the source's catalog was made
 
   const CatalogView c = ReadCatalog(dst_);
-  ASSERT_EQ(c.answer, 0);
+  ASSERT_EQ(c.answer, Result::kOk);
   EXPECT_EQ(c.dicts, (std::vector<DictRow>{RowOf(101, kNew, 20030101), RowOf(102, kOld, 20020801),
                                            RowOf(103, kNew, 20030101)}));
   EXPECT_EQ(c.regions, (std::vector<RegionRec>{{12101, "CHIBA", 103},
@@ -307,7 +308,7 @@ TEST_F(CopyDicTest, ADestinationLeftWithoutDictionariesLosesItsCatalog) {
   ASSERT_TRUE(dst_.Exists("qor9999.dct"));
   EXPECT_EQ(CopyDic(src_.path(), dst_.path(), {105}), 0);
   EXPECT_FALSE(dst_.Exists("qor9999.dct"));
-  EXPECT_EQ(ReadCatalog(dst_).answer, 1);
+  EXPECT_EQ(ReadCatalog(dst_).answer, Result::kNotFound);
 }
 
 TEST_F(CopyDicTest, PathsWithAndWithoutTheClosingSeparatorBehaveAlike) {
@@ -347,7 +348,7 @@ TEST_F(CopyDicTest, ACopiedFileTheSourceCatalogDoesNotListKeepsTheRowsReadFromIt
   // The source's refresh would list 0107; a catalog it cannot replace does not.
   const std::string tmp = src_.File("qor9999.dct");
   char blocked[1200];
-  ASSERT_EQ(Platform_TempPathFor(tmp.c_str(), blocked, sizeof blocked), 0);
+  ASSERT_EQ(Temp_FileName(tmp.c_str(), blocked, sizeof blocked), 0);
   ASSERT_TRUE(fs::create_directory(blocked));
   EXPECT_EQ(CopyDic(src_.path(), dst_.path(), {107}), 1);
   fs::remove(blocked);
@@ -403,7 +404,7 @@ TEST_F(CopyDicTest, NumbersOutsideTheCatalogRangeAndLongListsAreHandled) {
 TEST_F(CopyDicTest, AFailedCopyKeepsTheOldFileAndItsRows) {
   const std::vector<uint8_t> old = ReadBytes(dst_.File(DictName(101)));
   char blocked[1200];
-  ASSERT_EQ(Platform_TempPathFor(dst_.File(DictName(101)).c_str(), blocked, sizeof blocked), 0);
+  ASSERT_EQ(Temp_FileName(dst_.File(DictName(101)).c_str(), blocked, sizeof blocked), 0);
   ASSERT_TRUE(fs::create_directory(blocked));
   EXPECT_EQ(CopyDic(src_.path(), dst_.path(), {101, 103}), 1);
   fs::remove(blocked);
@@ -503,9 +504,9 @@ TEST_F(CopyDicTest, EveryAllocationFailureStillCopiesAndCountsTheFiles) {
     fs::remove(src_.File("qor9999.dct"));
   };
   // The destination's catalog as its refresh alone leaves it after the copy.
-  ASSERT_EQ(Platform_CopyFile(src_.File(DictName(101)).c_str(), dst_.File(DictName(101)).c_str()),
+  ASSERT_EQ(File_CopyReplace(src_.File(DictName(101)).c_str(), dst_.File(DictName(101)).c_str()),
             0);
-  ASSERT_EQ(Platform_CopyFile(src_.File(DictName(103)).c_str(), dst_.File(DictName(103)).c_str()),
+  ASSERT_EQ(File_CopyReplace(src_.File(DictName(103)).c_str(), dst_.File(DictName(103)).c_str()),
             0);
   auto* image = static_cast<DirCatalog*>(Mem_Alloc(sizeof(DirCatalog)));
   DirCatalog_Init(image);

@@ -79,7 +79,7 @@ int Dict_SelectNumberBlocks(Reader* c) {
   ::Dict_ReadNumberIndex(&c->dict);
   return ::Dict_SelectNumberBlocks(&c->dict, c->keyNumber, &c->selection);
 }
-int Dict_CollectGroups(Reader* c) {
+Result Dict_CollectGroups(Reader* c) {
   return ::Dict_CollectGroups(&c->dict, c->keyNumber, &c->buffer, &c->selection);
 }
 int Dict_AppendGroup(Reader* c, uint32_t group) { return ::Dict_AppendGroup(&c->selection, group); }
@@ -578,7 +578,7 @@ class DictFileTest : public ::testing::Test {
     std::vector<uint32_t> numbers;
     if (Dict_KeyMayOccur(c_.get())) {
       good = Dict_SelectNumberBlocks(c_.get()) == 0 && good;
-      good = Dict_CollectGroups(c_.get()) == 0 && good;
+      good = Dict_CollectGroups(c_.get()) == Result::kOk && good;
       good = Dict_SelectEntryBlocks(c_.get()) == 0 && good;
       int status = 0;
       numbers = ReadNumbers(c_.get(), 0, &status);
@@ -642,7 +642,7 @@ TEST_F(DictFileTest, ThreeOccurrencesInOneNumberBlockGiveThreeGroupsAndOneEntryB
   ASSERT_EQ(c_->selection.selectedCount, 2u);
   c_->selection.selected[0] = c_->selection.selected[1];  // number block 1 only
   c_->selection.selectedCount = 1;
-  ASSERT_EQ(Dict_CollectGroups(c_.get()), 0);
+  ASSERT_EQ(Dict_CollectGroups(c_.get()), Result::kOk);
   ASSERT_EQ(c_->selection.groupCount, 3u);
   EXPECT_EQ(c_->selection.groups[0], 1);
   EXPECT_EQ(c_->selection.groups[1], 1);
@@ -885,7 +885,7 @@ TEST_F(DictFileTest, OverlongListsKeepWhatFits) {
     Open(d.Image());
     c_->keyNumber = 5000;
     ASSERT_EQ(Dict_SelectNumberBlocks(c_.get()), 0);
-    EXPECT_EQ(Dict_CollectGroups(c_.get()), -1);
+    EXPECT_EQ(Dict_CollectGroups(c_.get()), Result::kDamaged);
     EXPECT_EQ(c_->selection.groupCount, 256u);
     EXPECT_EQ(c_->selection.groups[255], 255 % 4);
     EXPECT_EQ(Dict_AppendGroup(c_.get(), 0), -1);
@@ -1024,7 +1024,7 @@ TEST_F(DictFileTest, ABlockSkippedForWantOfMemoryMarksTheContext) {
   uint8_t header[kDictHeaderSize];
   ASSERT_EQ(Dict_ReadHeader(c_.get(), header), 0);
   ASSERT_EQ(Dict_SelectNumberBlocks(c_.get()), 0);
-  ASSERT_EQ(Dict_CollectGroups(c_.get()), 0);
+  ASSERT_EQ(Dict_CollectGroups(c_.get()), Result::kOk);
   ASSERT_EQ(Dict_SelectEntryBlocks(c_.get()), 0);
   EXPECT_EQ(c_->buffer.outOfMemory, 0);
   Mem_FailFrom(1);
@@ -1048,20 +1048,20 @@ TEST(UncompressBufferTest, DecompressesWithinTheCapacityOnly) {
   uint32_t length = 0;
   ASSERT_EQ(UncompressBuffer(z.data(), static_cast<uint32_t>(z.size()), out.data(), 1000,
                              &length),
-            0);
+            Result::kOk);
   EXPECT_EQ(length, 1000u);
   EXPECT_EQ(out, raw);
   EXPECT_EQ(UncompressBuffer(z.data(), static_cast<uint32_t>(z.size()), out.data(), 1000,
                              nullptr),
-            0);
+            Result::kOk);
   EXPECT_EQ(UncompressBuffer(z.data(), static_cast<uint32_t>(z.size()), out.data(), 999,
                              &length),
-            -1);
+            Result::kDamaged);
   EXPECT_EQ(UncompressBuffer(z.data(), static_cast<uint32_t>(z.size()) - 1, out.data(), 1000,
                              &length),
-            -1);
-  EXPECT_EQ(UncompressBuffer(raw.data(), 100, out.data(), 1000, &length), -1);
-  EXPECT_EQ(UncompressBuffer(z.data(), 0, out.data(), 1000, &length), -1);
+            Result::kDamaged);
+  EXPECT_EQ(UncompressBuffer(raw.data(), 100, out.data(), 1000, &length), Result::kDamaged);
+  EXPECT_EQ(UncompressBuffer(z.data(), 0, out.data(), 1000, &length), Result::kDamaged);
 }
 
 #if defined(QOR3_FAULT_INJECTION)
@@ -1072,16 +1072,17 @@ TEST(UncompressBufferTest, AllocationFailureFailsCleanly) {
   long live = Mem_LiveBlocks();
   for (unsigned long n = 1; n <= 3; ++n) {
     Mem_FailFrom(n);
-    int r = UncompressBuffer(z.data(), static_cast<uint32_t>(z.size()), out.data(), 500, nullptr);
+    const Result r =
+        UncompressBuffer(z.data(), static_cast<uint32_t>(z.size()), out.data(), 500, nullptr);
     Mem_ResetFaults();
     EXPECT_EQ(Mem_LiveBlocks(), live);
-    if (r == 0) {
+    if (r == Result::kOk) {
       EXPECT_EQ(out, raw);
       break;
     }
-    EXPECT_EQ(r, kUncompressOutOfMemory);
+    EXPECT_EQ(r, Result::kOutOfMemory);
   }
-  EXPECT_EQ(UncompressBuffer(raw.data(), 100, out.data(), 500, nullptr), -1)
+  EXPECT_EQ(UncompressBuffer(raw.data(), 100, out.data(), 500, nullptr), Result::kDamaged)
       << "damage is not a want of memory";
   EXPECT_EQ(Mem_LiveBlocks(), live);
 }

@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "engine/engine_cache.h"
+#include "engine/engine.h"
 #include "qor3.h"
 #include "support/search_session.h"
 #include "support/test_dicts.h"
@@ -140,58 +140,52 @@ std::vector<std::string> Answers(void* handle, const std::vector<SearchRequest>&
   return answers;
 }
 
-class EngineCacheTest : public ::testing::TestWithParam<bool> {
- protected:
-  void TearDown() override {
-    if (handle_ != nullptr) Qor_Close(handle_, &result_);
-    EngineCache_SetBudget(kEngineCacheBudget);
-  }
-  void* handle_ = nullptr;
-  OpenResult result_{};
-};
+class EngineCacheTest : public ::testing::TestWithParam<bool> {};
 
+// Engines side by side over the same set, each with a budget of its own: off, the default,
+// and one so small that it evicts all the time.
 TEST_P(EngineCacheTest, AnswersAreTheSameWithTheCacheOffColdWarmAndEvicting) {
   const std::string sample = SampleDir();
   const std::vector<Listing> listings = ReadListings(sample);
   if (listings.empty()) GTEST_SKIP() << "no sample set at " << sample;
   const bool corrections = GetParam();
-  OpenRequest open{};
-  const std::string dict = sample + "dict/", fix = sample + "corrections/";
-  open.directory1Length = static_cast<uint32_t>(dict.size());
-  std::memcpy(open.directory1, dict.data(), dict.size());
-  if (corrections) {
-    open.correctionDirectoryLength = static_cast<uint32_t>(fix.size());
-    std::memcpy(open.correctionDirectory, fix.data(), fix.size());
-  }
-  handle_ = Qor_Open(&open, &result_);
-  ASSERT_NE(handle_, nullptr);
-  ASSERT_EQ(result_.correctionFilePresent, corrections ? 1u : 0u);
+  const std::string dict = sample + "dict/", fix = corrections ? sample + "corrections/" : "";
+  auto open = [&](uint64_t budget) {
+    EngineOptions options;
+    options.cacheBudget = budget;
+    return OpenEngine(dict, "", fix, options);
+  };
+  const OwnEngine off = open(0);
+  ASSERT_NE(off, nullptr);
+  ASSERT_EQ(off->tables->correctionFilePresent, corrections ? 1u : 0u);
   const std::vector<SearchRequest> requests = MakeRequests(listings, 3000);
 
-  EngineCache_SetBudget(0);
-  const std::vector<std::string> expected = Answers(handle_, requests);
+  const std::vector<std::string> expected = Answers(off.get(), requests);
   size_t found = 0;
   for (const std::string& a : expected) found += a[0] != '0';
   EXPECT_GT(found, requests.size() / 3);  // the requests find things
+  EngineCacheStats stats;
+  EngineCache_Stats(&off->cache, &stats);
+  EXPECT_EQ(stats.hits + stats.peakBytes, 0u);
 
-  EngineCacheStats before, after;
   for (uint64_t budget : {kEngineCacheBudget, uint64_t{96} << 10}) {
-    EngineCache_SetBudget(budget);
-    EngineCache_Stats(&before);
+    const OwnEngine engine = open(budget);
+    ASSERT_NE(engine, nullptr);
     for (const char* pass : {"cold", "warm"}) {
-      const std::vector<std::string> answers = Answers(handle_, requests);
+      const std::vector<std::string> answers = Answers(engine.get(), requests);
       ASSERT_EQ(answers.size(), expected.size());
       for (size_t i = 0; i < answers.size(); ++i) {
         ASSERT_EQ(answers[i], expected[i]) << pass << " pass, budget " << budget << ", request "
                                            << i;
       }
     }
-    EngineCache_Stats(&after);
-    EXPECT_LE(after.bytes, budget);
+    EngineCache_Stats(&engine->cache, &stats);
+    EXPECT_LE(stats.bytes, budget);
+    EXPECT_EQ(stats.budget, budget);
     if (budget == kEngineCacheBudget) {
-      EXPECT_GT(after.hits - before.hits, (after.lookups - before.lookups) / 2);
+      EXPECT_GT(stats.hits, stats.lookups / 2);
     } else {
-      EXPECT_GT(after.evictions, before.evictions);
+      EXPECT_GT(stats.evictions, 0u);
     }
   }
 }

@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "dict/dict_format.h"
 #include "dict/surname_table.h"
 #include "support/test_dicts.h"
 
@@ -35,11 +36,8 @@ struct Image {
 Image Parse(Bytes bytes) {
   Image image;
   image.bytes = std::move(bytes);
-  image.start[0] = 256;
-  for (int i = 0; i < 7; ++i) {
-    image.size[i] = U32(image.bytes, 35 + 4 * i);
-    image.start[i + 1] = image.start[i] + image.size[i];
-  }
+  for (int i = 0; i < kDictSectionCount; ++i) image.size[i] = TestSectionSize(image.bytes, i);
+  for (int i = 0; i <= kDictSectionCount; ++i) image.start[i] = TestSectionStart(image.bytes, i);
   return image;
 }
 

@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "catalog/dir_scan.h"
+#include "files/file_names.h"
 #include "platform/platform.h"
 #include "qor3.h"
 #include "support/temp_dir.h"
@@ -77,16 +77,6 @@ void SetPath(uint32_t* length, char* field, const std::string& path) {
   std::memcpy(field, path.data(), path.size());
 }
 
-TestListing Listing(const std::string& number, const std::string& name) {
-  TestListing l;
-  l.number = number;
-  l.name = name;
-  l.regionName1 = "東京都";
-  l.regionName2 = "千代田区";
-  l.address1 = "丸の内";
-  return l;
-}
-
 uint32_t CountNumber(void* handle, const std::string& key) {
   SearchRequest request;
   std::memset(&request, 0, sizeof request);
@@ -108,7 +98,7 @@ class Cp932DirectoryTest : public ::testing::TestWithParam<const char*> {
 
 TEST_P(Cp932DirectoryTest, OpenReadsAndCatalogsInsideTheDirectory) {
   ASSERT_TRUE(MakeDirectory(Odd()));
-  ASSERT_FALSE(WriteTestDict(Odd() + kSep, {Listing("03-3211-0001", "山田　太郎")}).empty());
+  ASSERT_FALSE(WriteTestDict(Odd() + kSep, {TestEntry("03-3211-0001", "山田　太郎")}).empty());
 
   OpenRequest request;
   std::memset(&request, 0, sizeof request);
@@ -128,7 +118,7 @@ TEST_P(Cp932DirectoryTest, OpenReadsAndCatalogsInsideTheDirectory) {
 
 TEST_P(Cp932DirectoryTest, CopyInstallsInsideTheDirectory) {
   TempDir source;
-  ASSERT_FALSE(WriteTestDict(source.path(), {Listing("03-3211-0001", "山田　太郎")}).empty());
+  ASSERT_FALSE(WriteTestDict(source.path(), {TestEntry("03-3211-0001", "山田　太郎")}).empty());
   ASSERT_TRUE(MakeDirectory(Odd()));
 
   const int32_t numbers[] = {101};

@@ -32,12 +32,7 @@ TestListing Listing(const std::string& name, const std::string& number, const st
   return l;
 }
 
-TestDictOptions Edition(uint32_t edition1) {
-  TestDictOptions o;
-  o.number = 1301;
-  o.edition1 = edition1;
-  return o;
-}
+TestDictOptions Edition(uint32_t edition1) { return DictOptions(1301, edition1); }
 
 TEST(CorrectionWord, KeepsKindAndVersionFromJanuary2021ToDecember2099) {
   for (bool add : {true, false}) {

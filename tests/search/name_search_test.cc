@@ -39,29 +39,8 @@ TestListing Entry(std::string name, std::string address1, std::string address2 =
   return l;
 }
 
-TestListing Removal(TestListing l) {
-  l.add = false;
-  return l;
-}
-
-TestListing Versioned(TestListing l, uint32_t version) {
-  l.version = version;
-  return l;
-}
-
 TestDictOptions Dict(uint32_t number = 101, uint32_t entriesPerBlock = 0) {
-  TestDictOptions o;
-  o.number = number;
-  o.edition1 = kEdition;
-  o.maxEntriesPerBlock = entriesPerBlock;
-  return o;
-}
-
-TestDictOptions Corrections(uint32_t entriesPerBlock = 0) {
-  TestDictOptions o;
-  o.correction = true;
-  o.maxEntriesPerBlock = entriesPerBlock;
-  return o;
+  return DictOptions(number, kEdition, entriesPerBlock);
 }
 
 using Strings = std::vector<std::string>;
@@ -172,7 +151,7 @@ TEST_F(NameSearchTest, CorrectionsMergeInEntryOrderFromTheEditionStampOn) {
                  Versioned(Entry("鈴木　八", "丸の内", "8"), kStamp - 1),
                  Entry("鈴木　九", "丸の内", "9"), Versioned(Entry("鈴木　十", "丸の内", "9z"), 2047),
                  Entry("佐藤　九", "丸の内", "9y")},  // added, but not a 鈴木
-                Corrections(2));
+                CorrectionOptions(2));
   Open();
   EXPECT_EQ(Names(Name(kRegion, "鈴木*")),
             (Strings{"鈴木　一", "鈴木　二", "鈴木　三", "鈴木　六", "鈴木　九", "鈴木　十"}));
@@ -186,7 +165,7 @@ TEST_F(NameSearchTest, CorrectionsOfAnotherRegionInASelectedBlockAreIgnored) {
   // region 13101's first block.
   WriteTestDict(d3_.path(),
                 {Entry("鈴木　他", "丸の内", "1-1", 1, 13100), Entry("鈴木　二", "丸の内", "2")},
-                Corrections(1));
+                CorrectionOptions(1));
   Open();
   EXPECT_EQ(Names(Name(kRegion, "鈴木*")), (Strings{"鈴木　一", "鈴木　二"}));
   EXPECT_EQ(Names(Name(13100, "鈴木*")), (Strings{"鈴木　外", "鈴木　他"}));
@@ -196,7 +175,7 @@ TEST_F(NameSearchTest, AKeyBetweenTwoBlocksReadsOnlyTheEarlierCorrectionBlock) {
   WriteTestDict(d1_.path(), {Entry("鈴木　一", "１丁目"), Entry("鈴木　三", "３丁目")}, Dict(101, 1));
   WriteTestDict(d3_.path(),
                 {Entry("鈴木　零", "１丁目"), Entry("鈴木　二", "２丁目"), Entry("鈴木　四", "３丁目")},
-                Corrections(2));
+                CorrectionOptions(2));
   Open();
   EXPECT_EQ(Names(Name(kRegion, "鈴木*", 3, "２丁目")), (Strings{"鈴木　二"}));
   EXPECT_EQ(Names(Name(kRegion, "鈴木*", 3, "３")), (Strings{"鈴木　三", "鈴木　四"}));
@@ -271,17 +250,11 @@ TEST_F(NameSearchTest, APatternEndingInALoneLeadByteMatchesNoName) {
   }
 }
 
-uint32_t GetU32(const std::vector<uint8_t>& b, size_t at) {
-  return (uint32_t{b[at]} << 24) | (uint32_t{b[at + 1]} << 16) | (uint32_t{b[at + 2]} << 8) |
-         b[at + 3];
-}
-
 // The image with the first text of entry index record `record` replaced; the blocks stay,
 // the index length and the section size grow with the text.
 std::vector<uint8_t> WithIndexText(const std::vector<uint8_t>& image, size_t record,
                                    const std::string& text) {
-  size_t section6 = 256;
-  for (int i = 0; i < 6; ++i) section6 += GetU32(image, 35 + 4 * i);
+  const size_t section6 = TestSectionStart(image, 6);
   const size_t indexStart = section6 + 6;
   const size_t indexLength = (size_t{image[section6]} << 8) | image[section6 + 1];
   std::vector<uint8_t> index;
@@ -302,8 +275,8 @@ std::vector<uint8_t> WithIndexText(const std::vector<uint8_t>& image, size_t rec
     pos += first + 1 + last + 1;
   }
   std::vector<uint8_t> out(image.begin(), image.begin() + section6);
-  const uint32_t s6 = GetU32(image, 59) + static_cast<uint32_t>(index.size() - indexLength);
-  for (int i = 0; i < 4; ++i) out[59 + i] = static_cast<uint8_t>(s6 >> (24 - 8 * i));
+  TestSetSectionSize(&out, 6,
+                     TestSectionSize(image, 6) + static_cast<uint32_t>(index.size() - indexLength));
   out.push_back(static_cast<uint8_t>(index.size() >> 8));
   out.push_back(static_cast<uint8_t>(index.size()));
   out.insert(out.end(), image.begin() + section6 + 2, image.begin() + section6 + 6);
@@ -318,7 +291,7 @@ TEST_F(NameSearchTest, IndexTextsOverTheirLimitAreNeverCopiedOut) {
   ASSERT_TRUE(BuildTestDict({Entry("鈴木　一", "丸の内"), Entry("鈴木　二", "大手町")},
                             Dict(101, 1), &image, &error))
       << error;
-  ASSERT_TRUE(BuildTestDict({Entry("鈴木　三", "丸の内", "3")}, Corrections(), &correction,
+  ASSERT_TRUE(BuildTestDict({Entry("鈴木　三", "丸の内", "3")}, CorrectionOptions(), &correction,
                             &error))
       << error;
   const std::string at83(83, '\x88'), at84(84, '\x88');
@@ -348,7 +321,7 @@ TEST_F(NameSearchTest, EveryAllocationFailureFailsTheSearchCleanly) {
   WriteTestDict(d1_.path(), many, Dict(101, 40));
   WriteTestDict(d3_.path(),
                 {Entry("鈴木　加", "丸の内", "0"), Removal(Entry("鈴木　消", "大手町"))},
-                Corrections());
+                CorrectionOptions());
   Open();
   const SearchRequest request = NameRequest(kRegion, "鈴木*");
   const std::vector<Hit> expected = Search(handle_, request);

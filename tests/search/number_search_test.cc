@@ -31,36 +31,13 @@ TestListing Entry(std::string number, std::string name, std::string address1 = "
   return l;
 }
 
-TestListing Removal(TestListing l) {
-  l.add = false;
-  return l;
-}
-
 TestDictOptions Dict(uint32_t number, uint32_t entriesPerBlock = 0) {
-  TestDictOptions o;
-  o.number = number;
-  o.edition1 = kEdition;
-  o.maxEntriesPerBlock = entriesPerBlock;
-  return o;
-}
-
-TestDictOptions Corrections(uint32_t entriesPerBlock = 0) {
-  TestDictOptions o;
-  o.correction = true;
-  o.maxEntriesPerBlock = entriesPerBlock;
-  return o;
-}
-
-uint32_t SectionSize(const std::vector<uint8_t>& image, int i) {
-  const uint8_t* p = image.data() + 35 + 4 * i;
-  return (uint32_t{p[0]} << 24) | (uint32_t{p[1]} << 16) | (uint32_t{p[2]} << 8) | p[3];
+  return DictOptions(number, kEdition, entriesPerBlock);
 }
 
 // Clears bit v of the bit set that is section `section` of a dictionary image.
 void ClearFilterBit(std::vector<uint8_t>* image, int section, uint32_t v) {
-  size_t start = 256;
-  for (int i = 0; i < section; ++i) start += SectionSize(*image, i);
-  uint8_t& byte = (*image)[start + v / 8];
+  uint8_t& byte = (*image)[TestSectionStart(*image, section) + v / 8];
   const uint8_t bit = static_cast<uint8_t>(0x80 >> (v % 8));
   ASSERT_NE(byte & bit, 0) << "the bit was not set";
   byte = static_cast<uint8_t>(byte & ~bit);
@@ -232,7 +209,7 @@ TEST_F(NumberSearchTest, ACorrectionFileAddedToAnOpenSetAppliesAtTheNextSearch) 
   EXPECT_EQ(Names(Number("0312345678")), (std::vector<std::string>{"山田　太郎"}));
   WriteTestDict(d3_.path(),
                 {Entry("0312345678", "追加　一"), Removal(Entry("0312345678", "山田　太郎"))},
-                Corrections());
+                CorrectionOptions());
   EXPECT_EQ(Names(Number("0312345678")), (std::vector<std::string>{"追加　一"}));
   Open();
   EXPECT_EQ(Names(Number("0312345678")), (std::vector<std::string>{"追加　一"}));
@@ -241,7 +218,7 @@ TEST_F(NumberSearchTest, ACorrectionFileAddedToAnOpenSetAppliesAtTheNextSearch) 
 TEST_F(NumberSearchTest, AnAdditionIsReportedWhenNoDictionaryHoldsTheKey) {
   WriteTestDict(d1_.path(), {Entry("0312345678", "山田　太郎")}, Dict(101));
   WriteTestDict(d3_.path(), {Entry("0312340000", "追加　一"), Entry("0698765432", "追加　二")},
-                Corrections());
+                CorrectionOptions());
   Open();
   EXPECT_EQ(Names(Number("0312340000")), (std::vector<std::string>{"追加　一"}));
   // No dictionary at all for prefix 698.
@@ -259,7 +236,7 @@ TEST_F(NumberSearchTest, AdditionsAreMergedInEntryOrderAndEqualOnesComeOnce) {
                  Entry("0312345678", "山田　四", "丸の内", "4"),  // equal to an entry
                  Entry("0312345678", "山田　五", "丸の内", "5"),
                  Entry("0312345678", "山田　六", "丸の内", "6")},
-                Corrections(1));
+                CorrectionOptions(1));
   Open();
   EXPECT_EQ(Names(Number("0312345678")),
             (std::vector<std::string>{"山田　一", "山田　二", "山田　三", "山田　四", "山田　五",
@@ -274,7 +251,7 @@ TEST_F(NumberSearchTest, ADeletionRemovesEqualEntriesOfBothDictionaries) {
   // one; 0102's copy must still be removed.
   WriteTestDict(d3_.path(),
                 {Removal(gone), Removal(Entry("0312345678", "山田　一", "丸の内", "9z"))},
-                Corrections());
+                CorrectionOptions());
   Open();
   EXPECT_EQ(Names(Number("0312345678")), (std::vector<std::string>{"山田　一", "山田　二"}));
 }
@@ -285,7 +262,7 @@ TEST_F(NumberSearchTest, AnAdditionEqualToALaterDictionarysEntryComesOnce) {
   const TestListing both = Entry("0312345678", "山田　乙", "丸の内", "1");
   WriteTestDict(d1_.path(), {Entry("0312345678", "山田　甲", "丸の内", "2")}, Dict(101));
   WriteTestDict(d2_.path(), {both, Entry("0312345678", "山田　丙", "丸の内", "3")}, Dict(102));
-  WriteTestDict(d3_.path(), {both}, Corrections());
+  WriteTestDict(d3_.path(), {both}, CorrectionOptions());
   Open();
   EXPECT_EQ(Names(Number("0312345678")),
             (std::vector<std::string>{"山田　乙", "山田　甲", "山田　丙"}));
@@ -308,7 +285,7 @@ TEST_F(NumberSearchTest, ACorrectionAppliesFromTheRegionsEditionStampOn) {
                  versioned(Entry("0312345678", "新しい　五", "丸の内", "5"), 2047),
                  // Region 14101 is not listed by any dictionary.
                  versioned(Entry("0312345678", "他県　六", "", "", 1, 14101), 2047)},
-                Corrections());
+                CorrectionOptions());
   Open();
   EXPECT_EQ(Names(Number("0312345678")),
             (std::vector<std::string>{"残る　一", "同じ　四", "新しい　五"}));
@@ -353,7 +330,7 @@ TEST_F(NumberSearchTest, EveryAllocationFailureFailsTheSearchCleanly) {
   WriteTestDict(d3_.path(),
                 {Entry("0312345678", "追加　一", "丸の内", "0"),
                  Removal(Entry("0312345678", "消える　一", "大手町"))},
-                Corrections());
+                CorrectionOptions());
   Open();
   const std::vector<Hit> expected = Number("0312345678");
   ASSERT_EQ(expected.size(), 122u);

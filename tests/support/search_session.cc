@@ -6,6 +6,7 @@
 
 #include "base/mem.h"
 #include "engine/engine_cache.h"
+#include "files/file_names.h"
 #include "support/test_dicts.h"
 
 namespace {
@@ -67,6 +68,32 @@ SearchRequest NameRequestCp932(uint32_t region, std::string_view pattern, uint32
   return r;
 }
 
+void EngineCloser::operator()(Engine* engine) const {
+  Engine_Close(engine);
+  delete engine;
+}
+
+OwnEngine OpenEngine(const std::string& dir1, const std::string& dir2,
+                     const std::string& corrections, const EngineOptions& options) {
+  char paths[3][kPathCapacity];
+  const std::string* given[] = {&dir1, &dir2, &corrections};
+  for (int i = 0; i < 3; ++i) {
+    if (Path_Prepare(given[i]->data(), static_cast<uint32_t>(given[i]->size()), paths[i]) != 0) {
+      ADD_FAILURE() << "path refused: " << *given[i];
+      return nullptr;
+    }
+  }
+  OwnEngine engine(new Engine);
+  Engine_Init(engine.get(), options);
+  if (Engine_Open(engine.get(), paths[0], paths[1], paths[2]) != 0) {
+    ADD_FAILURE() << "no set in " << dir1 << ", " << dir2 << ", " << corrections;
+    return nullptr;
+  }
+  return engine;
+}
+
+EngineCache* CacheOf(void* handle) { return &static_cast<Engine*>(handle)->cache; }
+
 SearchRequest NameRequest(uint32_t region, std::string_view pattern, uint32_t kind,
                           std::string_view address1, std::string_view address2) {
   SearchRequest r = NameRequestCp932(region, TestCp932(pattern), kind);
@@ -78,7 +105,9 @@ SearchRequest NameRequest(uint32_t region, std::string_view pattern, uint32_t ki
 namespace {
 
 // Heap blocks outside the engine cache, which keeps what searches read.
-long LiveBlocks() { return Mem_LiveBlocks() - EngineCache_LiveBlocks(); }
+long LiveBlocks(void* handle) {
+  return Mem_LiveBlocks() - (handle != nullptr ? EngineCache_LiveBlocks(CacheOf(handle)) : 0);
+}
 
 // The results of a request as bytes, every field of every result in order.
 std::string Answer(const SearchRequest& r) {
@@ -98,7 +127,7 @@ std::string Answer(const SearchRequest& r) {
 }  // namespace
 
 std::vector<Hit> Search(void* handle, SearchRequest request) {
-  const long live = LiveBlocks();
+  const long live = LiveBlocks(handle);
   EXPECT_EQ(Qor_Search(handle, &request), 0);
   std::vector<Hit> hits;
   for (uint32_t i = 0; i < request.resultCount; ++i) {
@@ -120,7 +149,7 @@ std::vector<Hit> Search(void* handle, SearchRequest request) {
     hits.push_back(h);
   }
   EXPECT_EQ(Qor_MemRelease(&request), 0);
-  EXPECT_EQ(LiveBlocks(), live) << "blocks left allocated by the search";
+  EXPECT_EQ(LiveBlocks(handle), live) << "blocks left allocated by the search";
   return hits;
 }
 
@@ -128,7 +157,7 @@ std::vector<Hit> Search(void* handle, SearchRequest request) {
   request.resultCount = 7;
   request.results = kMarkerResults;
   request.resultPool = kMarkerPool;
-  const long live = LiveBlocks();
+  const long live = LiveBlocks(handle);
   if (Qor_Search(handle, &request) != 0) return ::testing::AssertionFailure() << "return value";
   if (request.resultCount != 0) {
     const uint32_t count = request.resultCount;
@@ -138,7 +167,7 @@ std::vector<Hit> Search(void* handle, SearchRequest request) {
   if (request.results != kMarkerResults || request.resultPool != kMarkerPool) {
     return ::testing::AssertionFailure() << "results or resultPool changed";
   }
-  if (LiveBlocks() != live) return ::testing::AssertionFailure() << "blocks left allocated";
+  if (LiveBlocks(handle) != live) return ::testing::AssertionFailure() << "blocks left allocated";
   SearchRequest before = request;
   if (Qor_MemRelease(&request) != 0 || std::memcmp(&before, &request, sizeof request) != 0) {
     return ::testing::AssertionFailure() << "Qor_MemRelease changed the request";
@@ -173,11 +202,11 @@ void ExpectEveryAllocationFailureFailsCleanly(void* handle, const SearchRequest&
   // Each failure hits a search that starts with the engine cache empty, so the cache's own
   // allocations fail too.
   for (unsigned long k = 1;; ++k) {
-    EngineCache_SetBudget(kEngineCacheBudget);
+    EngineCache_SetBudget(CacheOf(handle), kEngineCacheBudget);
     SearchRequest r = request;
     r.results = reinterpret_cast<SearchResult**>(uintptr_t{0x1234});
     r.resultPool = reinterpret_cast<BlockPool*>(uintptr_t{0x5678});
-    const long live = LiveBlocks();
+    const long live = LiveBlocks(handle);
     Mem_ResetFaults();
     Mem_FailFrom(k);
     Qor_Search(handle, &r);
@@ -192,28 +221,28 @@ void ExpectEveryAllocationFailureFailsCleanly(void* handle, const SearchRequest&
     EXPECT_EQ(r.resultCount, 0u) << "allocation " << k;
     EXPECT_EQ(r.results, reinterpret_cast<SearchResult**>(uintptr_t{0x1234})) << k;
     EXPECT_EQ(r.resultPool, reinterpret_cast<BlockPool*>(uintptr_t{0x5678})) << k;
-    EXPECT_EQ(LiveBlocks(), live) << "allocation " << k;
+    EXPECT_EQ(LiveBlocks(handle), live) << "allocation " << k;
   }
   // The cache failing to allocate, one allocation at a time: the search reads what the cache
   // cannot keep from the files and answers in full.
   SearchRequest reference = request;
-  EngineCache_SetBudget(0);
+  EngineCache_SetBudget(CacheOf(handle), 0);
   Qor_Search(handle, &reference);
   const std::string expected = Answer(reference);
   EXPECT_EQ(reference.resultCount, expectedCount);
   Qor_MemRelease(&reference);
   for (unsigned long k = 1;; ++k) {
-    EngineCache_SetBudget(kEngineCacheBudget);
+    EngineCache_SetBudget(CacheOf(handle), kEngineCacheBudget);
     SearchRequest r = request;
-    const long live = LiveBlocks();
-    EngineCache_FailAllocation(k);
+    const long live = LiveBlocks(handle);
+    EngineCache_FailAllocation(CacheOf(handle), k);
     Qor_Search(handle, &r);
-    const unsigned long made = EngineCache_AllocationCount();
-    EngineCache_FailAllocation(0);
+    const unsigned long made = EngineCache_AllocationCount(CacheOf(handle));
+    EngineCache_FailAllocation(CacheOf(handle), 0);
     EXPECT_EQ(Answer(r), expected) << "cache allocation " << k;
     Qor_MemRelease(&r);
-    EXPECT_EQ(LiveBlocks(), live) << "cache allocation " << k;
+    EXPECT_EQ(LiveBlocks(handle), live) << "cache allocation " << k;
     if (made < k) break;
   }
-  EngineCache_SetBudget(kEngineCacheBudget);
+  EngineCache_SetBudget(CacheOf(handle), kEngineCacheBudget);
 }

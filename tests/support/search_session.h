@@ -7,11 +7,13 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <memory>
 #include <ostream>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "engine/engine.h"
 #include "qor3.h"
 #include "support/temp_dir.h"
 
@@ -26,6 +28,18 @@ void PrintTo(const Hit& hit, std::ostream* out);
 
 std::vector<std::string> Names(const std::vector<Hit>& hits);
 std::vector<std::string> Numbers(const std::vector<Hit>& hits);
+
+// An engine opened directly, with options of its own, over directories given as a host gives
+// them (empty: none); its address is a handle for Qor_Search. Closed and freed with the
+// pointer; null (with a test failure) when the open fails.
+struct EngineCloser {
+  void operator()(Engine* engine) const;
+};
+using OwnEngine = std::unique_ptr<Engine, EngineCloser>;
+OwnEngine OpenEngine(const std::string& dir1, const std::string& dir2,
+                     const std::string& corrections, const EngineOptions& options = {});
+// The cache of the engine a handle stands for.
+EngineCache* CacheOf(void* handle);
 
 // A mode 2 request for the key's bytes as they stand.
 SearchRequest NumberRequest(std::string_view key);

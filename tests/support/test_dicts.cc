@@ -5,7 +5,10 @@
 
 #include <cstdio>
 
+#include "base/byte_order.h"
 #include "common/cp932.h"
+#include "dict/dict_format.h"
+#include "files/file_names.h"
 #include "mkdict/dict_builder.h"
 #include "mkdict/tsv_input.h"
 
@@ -69,9 +72,8 @@ std::string WriteTestDict(const std::string& directory, const std::vector<TestLi
     ADD_FAILURE() << "test dictionary not built: " << error;
     return "";
   }
-  char name[16];
-  std::snprintf(name, sizeof name, "qor%04u.dct",
-                options.correction ? 5001u : static_cast<unsigned>(options.number));
+  char name[kDictFileNameLength + 1];
+  Dict_FileName(options.correction ? kCorrectionDictNumber : options.number, name);
   std::string path = directory + name;
   if (!DictBuilder_WriteFile(path, image, &error)) {
     ADD_FAILURE() << "test dictionary not written: " << error;
@@ -96,4 +98,57 @@ std::string TestUtf8(std::string_view cp932) {
     return "";
   }
   return out;
+}
+
+uint32_t TestSectionSize(const std::vector<uint8_t>& image, int section) {
+  uint32_t size = 0;
+  if (image.size() >= kDictHeaderSize && section >= 0 && section < kDictSectionCount) {
+    GetU32BE(image.data() + kDictSectionSizesOffset + 4 * section, &size);
+  }
+  return size;
+}
+
+size_t TestSectionStart(const std::vector<uint8_t>& image, int section) {
+  size_t start = kDictHeaderSize;
+  for (int i = 0; i < section; ++i) start += TestSectionSize(image, i);
+  return start;
+}
+
+void TestSetSectionSize(std::vector<uint8_t>* image, int section, uint32_t size) {
+  PutU32BE(image->data() + kDictSectionSizesOffset + 4 * section, size);
+}
+
+TestListing TestEntry(std::string number, std::string name) {
+  TestListing l;
+  l.number = std::move(number);
+  l.name = std::move(name);
+  l.regionName1 = "東京都";
+  l.regionName2 = "千代田区";
+  l.address1 = "丸の内";
+  return l;
+}
+
+TestListing Removal(TestListing listing) {
+  listing.add = false;
+  return listing;
+}
+
+TestListing Versioned(TestListing listing, uint32_t version) {
+  listing.version = version;
+  return listing;
+}
+
+TestDictOptions DictOptions(uint32_t number, uint32_t edition1, uint32_t entriesPerBlock) {
+  TestDictOptions o;
+  o.number = number;
+  o.edition1 = edition1;
+  o.maxEntriesPerBlock = entriesPerBlock;
+  return o;
+}
+
+TestDictOptions CorrectionOptions(uint32_t entriesPerBlock) {
+  TestDictOptions o;
+  o.correction = true;
+  o.maxEntriesPerBlock = entriesPerBlock;
+  return o;
 }

@@ -37,6 +37,16 @@ struct TestDictOptions {
   uint32_t blockBytes = 32768;
 };
 
+// A listing as most tests need one: a person in region 13101 (東京都 千代田区) at 丸の内; set
+// other fields after. The same listing as a correction's removal, and with a version.
+TestListing TestEntry(std::string number, std::string name);
+TestListing Removal(TestListing listing);
+TestListing Versioned(TestListing listing, uint32_t version);
+// The options of dictionary number (of that edition), and of the correction file; with
+// entriesPerBlock > 0 the blocks are that small.
+TestDictOptions DictOptions(uint32_t number, uint32_t edition1, uint32_t entriesPerBlock = 0);
+TestDictOptions CorrectionOptions(uint32_t entriesPerBlock = 0);
+
 // The listings converted and checked as the builder takes them (not yet sorted).
 bool ConvertTestListings(const std::vector<TestListing>& listings, bool correction,
                          std::vector<Listing>* out, std::string* error);
@@ -50,6 +60,13 @@ bool BuildTestDict(const std::vector<TestListing>& listings, const TestDictOptio
 // on failure records a test failure with the builder's message and returns "".
 std::string WriteTestDict(const std::string& directory, const std::vector<TestListing>& listings,
                           const TestDictOptions& options = {});
+
+// Section i (0..6) of a dictionary image, from the header's table of sizes: its size (0 when
+// the image is shorter than its header) and where it starts.
+uint32_t TestSectionSize(const std::vector<uint8_t>& image, int section);
+size_t TestSectionStart(const std::vector<uint8_t>& image, int section);
+// Writes the size of section i into the header of an image.
+void TestSetSectionSize(std::vector<uint8_t>* image, int section, uint32_t size);
 
 // A text as the builder stores it: CP932, full-width forms when fullWidth (names, address1).
 std::string TestCp932(std::string_view utf8, bool fullWidth = false);

@@ -11,21 +11,12 @@
 #include <functional>
 #include <map>
 
-#include <fcntl.h>
-#if defined(_WIN32)
-#include <io.h>
-#include <process.h>
-#include <sys/stat.h>
-#include <windows.h>
-#else
-#include <unistd.h>
-#endif
-
 #include "base/byte_order.h"
 #include "base/num_text.h"
 #include "common/cp932.h"
 #include "dict/dict_format.h"
 #include "dict/surname_table.h"
+#include "files/file_names.h"
 
 namespace {
 
@@ -625,61 +616,9 @@ bool DictBuilder_Build(std::vector<Listing> entries, const DictBuildOptions& opt
 
 bool DictBuilder_WriteFile(const std::string& path, const std::vector<uint8_t>& image,
                            std::string* error) {
-  static unsigned counter = 0;
-#if defined(_WIN32)
-  const unsigned pid = static_cast<unsigned>(_getpid());
-#else
-  const unsigned pid = static_cast<unsigned>(getpid());
-#endif
-  std::string temporary;
-  int fd = -1;
-  for (int attempt = 0; attempt < 100 && fd < 0; ++attempt) {
-    temporary = path + ".tmp-" + std::to_string(pid) + "-" + std::to_string(++counter);
-#if defined(_WIN32)
-    fd = _open(temporary.c_str(), _O_WRONLY | _O_CREAT | _O_EXCL | _O_BINARY, _S_IREAD | _S_IWRITE);
-#else
-    fd = open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL, 0644);
-#endif
-    if (fd < 0 && errno != EEXIST) break;
-  }
-  if (fd < 0) {
-    *error = "cannot create " + temporary + ": " + std::strerror(errno);
-    return false;
-  }
-  size_t written = 0;
-  bool ok = true;
-  while (written < image.size()) {
-    size_t chunk = std::min<size_t>(image.size() - written, 1 << 20);
-#if defined(_WIN32)
-    int n = _write(fd, image.data() + written, static_cast<unsigned>(chunk));
-#else
-    ssize_t n = write(fd, image.data() + written, chunk);
-#endif
-    if (n <= 0) {
-      ok = false;
-      break;
-    }
-    written += static_cast<size_t>(n);
-  }
-  int savedErrno = errno;
-#if defined(_WIN32)
-  if (_close(fd) != 0) ok = false;
-#else
-  if (close(fd) != 0) ok = false;
-#endif
-  if (!ok) {
-    *error = "cannot write " + temporary + ": " + std::strerror(savedErrno);
-    std::remove(temporary.c_str());
-    return false;
-  }
-#if defined(_WIN32)
-  ok = MoveFileExA(temporary.c_str(), path.c_str(), MOVEFILE_REPLACE_EXISTING) != 0;
-#else
-  ok = std::rename(temporary.c_str(), path.c_str()) == 0;
-#endif
-  if (!ok) {
-    *error = "cannot rename " + temporary + " to " + path;
-    std::remove(temporary.c_str());
+  const FilePiece piece{image.data(), image.size()};
+  if (File_WriteReplace(path.c_str(), &piece, 1) != 0) {
+    *error = "cannot write " + path + ": " + std::strerror(errno);
     return false;
   }
   return true;

@@ -75,8 +75,9 @@ std::string DictBuilder_IndexText(const std::string& text);
 bool DictBuilder_Build(std::vector<Listing> listings, const DictBuildOptions& options,
                        std::vector<uint8_t>* image, DictBuildStats* stats, std::string* error);
 
-// Writes the image to path through a temporary file in the same directory that is renamed at
-// the end, so the file appears only when complete. false with a message.
+// Writes the image to path through a temporary file in the same directory ("path.PID.tmp",
+// removed by the next open or copy when a killed build leaves it) that is renamed at the end,
+// so the file appears only when complete. false with a message.
 bool DictBuilder_WriteFile(const std::string& path, const std::vector<uint8_t>& image,
                            std::string* error);
 

@@ -13,9 +13,13 @@
 #include <thread>
 #include <vector>
 
+#include <CLI/CLI.hpp>
+
 #include "common/console.h"
+#include "common/progress.h"
 #include "mkdict/tsv_input.h"
 #include "dict/dict_format.h"
+#include "files/file_names.h"
 
 #ifndef QOR3_PROJECT_VERSION
 #define QOR3_PROJECT_VERSION "unknown"
@@ -26,48 +30,22 @@
 
 namespace {
 
-const char kHelp[] =
-    R"(Usage: qor-mkdict [options] INPUT.tsv OUTPUT_DIR
-       qor-mkdict [options] INPUT.tsv OUTPUT_FILE
-       qor-mkdict --split [--jobs N] [options] INPUT.tsv OUTPUT_DIR
+const char kDescription[] =
+    R"(qor-mkdict: builds dictionary files from listings in UTF-8 TSV files.
+  qor-mkdict [options] INPUT.tsv OUTPUT_DIR
+  qor-mkdict [options] INPUT.tsv OUTPUT_FILE
+  qor-mkdict --split [--jobs N] [options] INPUT.tsv OUTPUT_DIR
 
 Builds one dictionary file from listings in a UTF-8 TSV file (- reads the listings from
-standard input). With an existing directory as
-the output, the file is OUTPUT_DIR/qorNNNN.dct for --number NNNN, or OUTPUT_DIR/qor5001.dct
-with --correction; any other output is taken as the file to write (then --number is not
-given). The file is written to a temporary file beside it and renamed when complete, so on
-any error nothing is written and an existing file is left as it was.
+standard input). With an existing directory as the output, the file is
+OUTPUT_DIR/qorNNNN.dct for --number NNNN, or OUTPUT_DIR/qor5001.dct with --correction; any
+other output is taken as the file to write (then --number is not given). The file is
+written to a temporary file beside it and renamed when complete, so on any error nothing is
+written and an existing file is left as it was.
+)";
 
-Options:
-  --number N         dictionary number, 101..4729 with last two digits 01..29 (the numbers
-                     a dictionary directory is scanned for); needed with OUTPUT_DIR
-  --correction       build the correction file qor5001.dct: the input has the columns
-                     correction and version as well; a version that cannot be a YYMM
-                     draws a warning
-  --edition1 YYYYMMDD
-                     edition value 1 (header offset 4); default: today's local date. The
-                     newer copy of a dictionary is the one with the larger edition value 1,
-                     then edition value 2; correction versions are compared with
-                     (edition1 / 100) mod 10000 of the installed dictionary (YYMM)
-  --edition2 N       edition value 2, 0..9999 (header offset 8); default 1
-  --area-codes FILE  area codes, one per line with their leading zero ("03", "0422",
-                     "01267"); blank lines and lines starting with # are skipped. They split
-                     result numbers into hyphenated groups; default: none
-  --extended-area-codes FILE
-                     extended values, one per line: an area code followed by the first
-                     digit after it ("0425": area code 042 when the next digit is 5)
-  --block-bytes N    target decompressed size of an entry block, 1024..150000; default
-                     16384. Raised automatically when the data needs more than 256 blocks
-  --split            build every dictionary of a whole set from one TSV: its extra column
-                     dictionary gives each listing's dictionary number, and
-                     OUTPUT_DIR/qorNNNN.dct is built for each number. Every dictionary is
-                     checked and built before the first file is written
-  --jobs N           with --split: dictionaries built at the same time (default: the number
-                     of processors)
-  -h, --help         this text
-  --version          the version of qor-mkdict and of the qor3 library
-
-Input: a header row naming the columns, in any order, then one listing per line, fields
+const char kFooter[] =
+    R"(Input: a header row naming the columns, in any order, then one listing per line, fields
 separated by tabs (no quoting); blank lines are skipped.
   kind          1 (person: the name may start with a surname and an ideographic space)
                 or 2 (business)
@@ -99,8 +77,7 @@ region table of at most 64000 bytes, at most 256 entries with the same number, a
 
 Exit status: 0 the file was written; 1 the input could not be read or was refused, or the
 file could not be written (the message names the file, and for listings the line and the
-field; nothing is written); 2 a usage error (an unknown or bad option, missing arguments).
-)";
+field; nothing is written); 2 a usage error (an unknown or bad option, missing arguments).)";
 
 [[noreturn]] void UsageError(const std::string& message) {
   std::fprintf(stderr, "qor-mkdict: %s\nTry 'qor-mkdict --help'.\n", message.c_str());
@@ -117,10 +94,6 @@ bool ParseNumber(const std::string& text, uint32_t limit, uint32_t* out) {
   if (v > limit) return false;
   *out = v;
   return true;
-}
-
-bool IsScannedNumber(uint32_t n) {
-  return n / 100 >= 1 && n / 100 <= 47 && n % 100 >= 1 && n % 100 <= 29;
 }
 
 bool IsDate(uint32_t v) {
@@ -181,16 +154,12 @@ int RunSplit(const MkDictJob& job, const std::string& directory, unsigned jobs, 
   };
   std::vector<std::thread> threads;
   for (unsigned t = 0; t < jobs && t < total; ++t) threads.emplace_back(work);
-  constexpr int kWidth = 30;
   while (progress && done < total && !failed) {
-    const size_t n = done;
-    std::fprintf(stderr, "\r[%-*.*s] %zu/%zu dictionaries", kWidth,
-                 static_cast<int>(n * kWidth / total), "##############################", n, total);
-    std::fflush(stderr);
+    Progress_Draw(done, total, "dictionaries");
     std::this_thread::sleep_for(std::chrono::milliseconds(100));
   }
   for (std::thread& t : threads) t.join();
-  if (progress) std::fprintf(stderr, "\r%*s\r", kWidth + 30, "");
+  if (progress) Progress_Clear();
   for (size_t i = 0; i < total; ++i) {
     if (!errors[i].empty()) {
       std::fprintf(stderr, "qor-mkdict: %s\n", errors[i].c_str());
@@ -199,8 +168,8 @@ int RunSplit(const MkDictJob& job, const std::string& directory, unsigned jobs, 
   }
   uint64_t entries = 0;
   for (size_t i = 0; i < total; ++i) {
-    char name[24];
-    std::snprintf(name, sizeof name, "qor%04u.dct", split.dictionaries[i].number);
+    char name[kDictFileNameLength + 1];
+    Dict_FileName(split.dictionaries[i].number, name);
     const std::string path = directory + name;
     if (!DictBuilder_WriteFile(path, images[i], &error)) {
       std::fprintf(stderr, "qor-mkdict: %s\n", error.c_str());
@@ -220,19 +189,12 @@ int RunSplit(const MkDictJob& job, const std::string& directory, unsigned jobs, 
 
 }  // namespace
 
-// A bar on standard error, one quarter per step, redrawn in place; cleared at the end.
 void DrawProgress(int step, int steps, const char* what) {
-  constexpr int kWidth = 24;
-  const int filled = kWidth * step / steps;
-  std::fprintf(stderr, "\r[%.*s%*s] %d/%d %-10s", filled, "########################",
-               kWidth - filled, "", step + 1, steps, what);
-  std::fflush(stderr);
+  Progress_Draw(static_cast<size_t>(step + 1), static_cast<size_t>(steps), what);
 }
 
-void ClearProgress() { std::fprintf(stderr, "\r%*s\r", 50, ""); }
-
 void Warn(const std::string& message) {
-  if (Console_IsTerminal(stderr)) ClearProgress();
+  if (Console_IsTerminal(stderr)) Progress_Clear();
   std::fprintf(stderr, "qor-mkdict: warning: %s\n", message.c_str());
 }
 
@@ -240,84 +202,102 @@ int MkDictMain(int argc, char** argv) {
   MkDictJob job;
   job.options.edition1 = Today();
   job.options.edition2 = 1;
-  bool haveNumber = false;
   uint32_t number = 0;
-  bool split = false;
   uint32_t jobs = std::thread::hardware_concurrency();
-  std::string positional[2];
-  int positionalCount = 0;
+  std::string numberText, jobsText, edition1Text, edition2Text, blockBytesText, output;
+  bool split = false;
 
-  for (int i = 1; i < argc; ++i) {
-    std::string arg = argv[i];
-    std::string value;
-    bool inlineValue = false;
-    if (arg.rfind("--", 0) == 0 && arg.find('=') != std::string::npos) {
-      value = arg.substr(arg.find('=') + 1);
-      arg = arg.substr(0, arg.find('='));
-      inlineValue = true;
-    }
-    auto takeValue = [&]() -> std::string {
-      if (inlineValue) return value;
-      if (i + 1 >= argc) UsageError("option " + arg + " needs a value");
-      return argv[++i];
-    };
-    if (arg == "-h" || arg == "--help") {
-      std::fputs(kHelp, stdout);
-      return 0;
-    } else if (arg == "--version") {
-      std::printf("qor-mkdict %s (qor3 library %s)\n", QOR3_PROJECT_VERSION, QOR3_LIBRARY_VERSION);
-      return 0;
-    } else if (arg == "--number") {
-      std::string text = takeValue();
-      if (!ParseNumber(text, 9999, &number) || !IsScannedNumber(number)) {
-        UsageError("--number " + text +
-                   ": not a dictionary number 101..4729 with last two digits 01..29");
-      }
-      haveNumber = true;
-    } else if (arg == "--split") {
-      if (inlineValue) UsageError("--split takes no value");
-      split = true;
-    } else if (arg == "--jobs") {
-      std::string text = takeValue();
-      if (!ParseNumber(text, 256, &jobs) || jobs == 0) {
-        UsageError("--jobs " + text + ": not a number from 1 to 256");
-      }
-    } else if (arg == "--correction") {
-      if (inlineValue) UsageError("--correction takes no value");
-      job.options.correction = true;
-    } else if (arg == "--edition1") {
-      std::string text = takeValue();
-      if (text.size() != 8 || !ParseNumber(text, kMaxEdition1, &job.options.edition1) ||
-          !IsDate(job.options.edition1)) {
-        UsageError("--edition1 " + text + ": not a date YYYYMMDD");
-      }
-    } else if (arg == "--edition2") {
-      std::string text = takeValue();
-      if (!ParseNumber(text, kMaxEdition2, &job.options.edition2)) {
-        UsageError("--edition2 " + text + ": not a number from 0 to 9999");
-      }
-    } else if (arg == "--area-codes") {
-      job.areaCodesPath = takeValue();
-    } else if (arg == "--extended-area-codes") {
-      job.extendedAreaCodesPath = takeValue();
-    } else if (arg == "--block-bytes") {
-      std::string text = takeValue();
-      if (!ParseNumber(text, kDecompressedBlockMax, &job.options.blockBytes) ||
-          job.options.blockBytes < kMinBlockBytes) {
-        UsageError("--block-bytes " + text + ": not a number from 1024 to 150000");
-      }
-    } else if (arg.size() > 1 && arg[0] == '-') {
-      UsageError("unknown option " + arg);
-    } else {
-      if (positionalCount == 2) UsageError("too many arguments");
-      positional[positionalCount++] = argv[i];
-    }
+  CLI::App app{kDescription};
+  app.allow_windows_style_options(false);  // on Windows too, /path is a path, not an option
+  app.name("qor-mkdict");  // not argv[0]: the help text and the manual page show this name
+  app.footer(kFooter);
+  app.get_formatter()->column_width(21);
+  app.option_defaults()->multi_option_policy(CLI::MultiOptionPolicy::TakeLast);
+  app.set_help_flag("-h,--help", "this text");
+  app.set_version_flag("--version",
+                       std::string("qor-mkdict ") + QOR3_PROJECT_VERSION + " (qor3 library " +
+                           QOR3_LIBRARY_VERSION + ")",
+                       "the version of qor-mkdict and of the qor3 library");
+  CLI::Option* numberOption =
+      app.add_option("--number", numberText,
+                     "dictionary number, 101..4729 with last two digits 01..29 (the numbers\n"
+                     "a dictionary directory is scanned for); needed with OUTPUT_DIR")
+          ->type_name("N");
+  app.add_flag("--correction", job.options.correction,
+               "build the correction file qor5001.dct: the input has the columns\n"
+               "correction and version as well; a version that cannot be a YYMM\n"
+               "draws a warning")
+      ->disable_flag_override();
+  CLI::Option* edition1Option = app.add_option("--edition1", edition1Text,
+                 "edition value 1 (header offset 4); default: today's local date. The\n"
+                 "newer copy of a dictionary is the one with the larger edition value 1,\n"
+                 "then edition value 2; correction versions are compared with\n"
+                 "(edition1 / 100) mod 10000 of the installed dictionary (YYMM)")
+      ->type_name("YYYYMMDD");
+  CLI::Option* edition2Option = app.add_option("--edition2", edition2Text,
+                 "edition value 2, 0..9999 (header offset 8); default 1")
+      ->type_name("N");
+  app.add_option("--area-codes", job.areaCodesPath,
+                 "area codes, one per line with their leading zero (\"03\", \"0422\",\n"
+                 "\"01267\"); blank lines and lines starting with # are skipped. They split\n"
+                 "result numbers into hyphenated groups; default: none")
+      ->type_name("FILE");
+  app.add_option("--extended-area-codes", job.extendedAreaCodesPath,
+                 "extended values, one per line: an area code followed by the first\n"
+                 "digit after it (\"0425\": area code 042 when the next digit is 5)")
+      ->type_name("FILE");
+  CLI::Option* blockBytesOption = app.add_option("--block-bytes", blockBytesText,
+                 "target decompressed size of an entry block, 1024..150000; default\n"
+                 "16384. Raised automatically when the data needs more than 256 blocks")
+      ->type_name("N");
+  app.add_flag("--split", split,
+               "build every dictionary of a whole set from one TSV: its extra column\n"
+               "dictionary gives each listing's dictionary number, and\n"
+               "OUTPUT_DIR/qorNNNN.dct is built for each number. Every dictionary is\n"
+               "checked and built before the first file is written")
+      ->disable_flag_override();
+  CLI::Option* jobsOption =
+      app.add_option("--jobs", jobsText,
+                     "with --split: dictionaries built at the same time (default: the number\n"
+                     "of processors)")
+          ->type_name("N");
+  app.add_option("INPUT.tsv", job.inputPath, "the listings (- reads standard input)")
+      ->type_name("");
+  app.add_option("OUTPUT", output, "OUTPUT_DIR or OUTPUT_FILE")->type_name("");
+  try {
+    app.parse(argc, argv);
+  } catch (const CLI::ParseError& e) {
+    if (e.get_exit_code() == 0) return app.exit(e);  // --help, --version: to stdout
+    UsageError(e.what());
   }
-  if (positionalCount != 2) UsageError("expected INPUT.tsv and an output directory or file");
+
+  const bool haveNumber = numberOption->count() > 0;
+  if (haveNumber && (!ParseNumber(numberText, 9999, &number) || !InProbeRange(number))) {
+    UsageError("--number " + numberText +
+               ": not a dictionary number 101..4729 with last two digits 01..29");
+  }
+  if (jobsOption->count() > 0 && (!ParseNumber(jobsText, 256, &jobs) || jobs == 0)) {
+    UsageError("--jobs " + jobsText + ": not a number from 1 to 256");
+  }
+  DictBuildOptions& options = job.options;
+  if (edition1Option->count() > 0 &&
+      (edition1Text.size() != 8 || !ParseNumber(edition1Text, kMaxEdition1, &options.edition1) ||
+       !IsDate(options.edition1))) {
+    UsageError("--edition1 " + edition1Text + ": not a date YYYYMMDD");
+  }
+  if (edition2Option->count() > 0 && !ParseNumber(edition2Text, kMaxEdition2, &options.edition2)) {
+    UsageError("--edition2 " + edition2Text + ": not a number from 0 to 9999");
+  }
+  if (blockBytesOption->count() > 0 &&
+      (!ParseNumber(blockBytesText, kDecompressedBlockMax, &job.options.blockBytes) ||
+       job.options.blockBytes < kMinBlockBytes)) {
+    UsageError("--block-bytes " + blockBytesText + ": not a number from 1024 to 150000");
+  }
+  if (job.inputPath.empty() || output.empty()) {
+    UsageError("expected INPUT.tsv and an output directory or file");
+  }
   if (job.options.edition1 == 0) UsageError("today's date is unknown: give --edition1");
 
-  job.inputPath = positional[0];
-  const std::string& output = positional[1];
   if (split) {
     if (haveNumber || job.options.correction) {
       UsageError("--split builds the numbers of the dictionary column: no --number or "
@@ -336,9 +316,8 @@ int MkDictMain(int argc, char** argv) {
     if (!job.options.correction && !haveNumber) {
       UsageError("an output directory needs --number (or --correction)");
     }
-    char name[24];
-    std::snprintf(name, sizeof name, "qor%04u.dct",
-                  job.options.correction ? kCorrectionDictNumber : number);
+    char name[kDictFileNameLength + 1];
+    Dict_FileName(job.options.correction ? kCorrectionDictNumber : number, name);
     job.outputPath = output;
     if (job.outputPath.back() != '/') job.outputPath += '/';
     job.outputPath += name;
@@ -354,7 +333,7 @@ int MkDictMain(int argc, char** argv) {
   if (progress) job.progress = DrawProgress;
   job.warn = Warn;
   const bool built = MkDict_Run(job, &stats, &error);
-  if (progress) ClearProgress();
+  if (progress) Progress_Clear();
   if (!built) {
     std::fprintf(stderr, "qor-mkdict: %s\n", error.c_str());
     return 1;

@@ -7,9 +7,9 @@
 #include <cstdio>
 #include <cstring>
 
-#include "catalog/dir_scan.h"
 #include "common/cp932.h"
 #include "dict/dict_format.h"
+#include "files/file_names.h"
 
 namespace {
 

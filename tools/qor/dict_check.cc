@@ -24,12 +24,14 @@
 #include "catalog/catalog_refresh.h"
 #include "common/console.h"
 #include "common/cp932.h"
+#include "common/progress.h"
 #include "copy/copy_dic.h"
 #include "mkdict/dict_builder.h"
 #include "platform/platform.h"
 #include "qor/output.h"
 #include "dict/dict_entry.h"
 #include "dict/dict_file.h"
+#include "files/file_names.h"
 #include "search/correction_merge.h"
 
 namespace {
@@ -599,13 +601,13 @@ bool WalkCatalog(const std::string& path, CatalogImage* imageOut, CatalogWalk* w
   CatalogImage image(new DirCatalog());
   DirCatalog_Init(image.get());
   Damage_Reset();
-  const int read = DirCatalog_Read(DirectoryOf(path).c_str(), image.get());
+  const Result read = DirCatalog_Read(DirectoryOf(path).c_str(), image.get());
   DictWalk* p = &walk->problems;
-  if (read == 1 || read == 2) {
+  if (read == Result::kNotFound) {
     *error = "cannot open " + path;
     return false;
   }
-  if (read != 0) {
+  if (read != Result::kOk) {
     Report(p, "catalog",
            "damaged: a table size does not fit the file or the image, or a "
            "table does not parse" +
@@ -812,8 +814,6 @@ void InspectCatalog(const std::string& path, const CatalogWalk& walk, FILE* out)
   WriteProblems(walk.problems.problems, walk.problems.problemCount, out);
 }
 
-bool IsDictFileName(const std::string& name);
-
 // What the check of a set gathers to tell which corrections can never apply: the newest
 // copy of each dictionary with its regions, and every correction entry.
 struct SetSummary {
@@ -833,8 +833,10 @@ struct SetSummary {
 // and no copy of it in another directory is newer (larger edition value 1, then 2).
 void AddDictionary(const std::string& path, const DictWalk& walk, SetSummary* set) {
   const std::string name = BaseName(path);
-  const uint32_t number = DecimalValue(name.c_str() + 3);
-  if (!walk.headerRead || !IsDictFileName(name) || !InProbeRange(number)) return;
+  uint32_t number;
+  if (!walk.headerRead || !Dict_ParseFileName(name.c_str(), &number) || !InProbeRange(number)) {
+    return;
+  }
   SetSummary::Dictionary copy{walk.edition1, walk.edition2, {}};
   for (const RegionSeen& r : walk.regions) copy.regions.push_back(r.code);
   auto [at, added] = set->dictionaries.emplace(number, copy);
@@ -954,29 +956,6 @@ int CheckFile(const std::string& path, bool quiet, FILE* out, std::string* error
   return static_cast<int>(std::min<uint64_t>(problems->problemCount, 1u << 30));
 }
 
-void ShowProgress(size_t done, size_t total, const std::string& name) {
-  constexpr int kBar = 30;
-  const int filled = total == 0 ? kBar : static_cast<int>(done * kBar / total);
-  std::fprintf(
-      stderr, "\r[%s%s] %zu/%zu %-16s", std::string(static_cast<size_t>(filled), '#').c_str(),
-      std::string(static_cast<size_t>(kBar - filled), '.').c_str(), done, total, name.c_str());
-  std::fflush(stderr);
-}
-
-void ClearProgress() {
-  std::fprintf(stderr, "\r%*s\r", 60, "");
-  std::fflush(stderr);
-}
-
-bool IsDictFileName(const std::string& name) {
-  if (name.size() != kDictFileNameLength || name.compare(0, 3, "qor") != 0 ||
-      name.compare(7, 4, ".dct") != 0) {
-    return false;
-  }
-  return std::all_of(name.begin() + 3, name.begin() + 7,
-                     [](char c) { return c >= '0' && c <= '9'; });
-}
-
 }  // namespace
 
 bool Inspect_File(const std::string& path, bool entries, FILE* out, std::string* error) {
@@ -1020,8 +999,9 @@ bool Check_CatalogLimits(const std::string& directory, std::string* message) {
   PackedTable_Init(&prefix);
   PackedRegionTable_Init(&region);
   CatalogFit fit{};
-  const bool packed = Dir_Scan(dir.c_str(), &none, 0, &fresh, status.data()) == 0 &&
-                      Catalog_Merge(&none, &fresh, &all, status.data()) == 1 &&
+  const bool packed = Dir_Scan(dir.c_str(), &none, 0, &fresh, status.data()) == Result::kOk &&
+                      Catalog_MustRewrite(status.data()) &&
+                      Catalog_Merge(&none, &fresh, &all, status.data()) == Result::kOk &&
                       Catalog_PackRows(&all, Catalog_PackRegionTable, Catalog_PackPrefixTable,
                                        &dict, &region, &prefix, &fit) >= 0;
   const uint32_t regionRecords = all.regionIndex.rowCount, prefixRows = all.prefixIndex.rowCount;
@@ -1071,8 +1051,9 @@ int CheckPath(const std::string& path, bool quiet, bool progress, FILE* out, std
     *error = "cannot read directory " + path + ": " + std::strerror(errno);
     return -1;
   }
+  uint32_t number;
   while (dirent* d = readdir(dir)) {
-    if (IsDictFileName(d->d_name)) names.push_back(d->d_name);
+    if (Dict_ParseFileName(d->d_name, &number)) names.push_back(d->d_name);
   }
   closedir(dir);
   std::sort(names.begin(), names.end());
@@ -1083,7 +1064,7 @@ int CheckPath(const std::string& path, bool quiet, bool progress, FILE* out, std
   const std::string prefix = path.back() == '/' ? path : path + "/";
   int problems = 0;
   for (size_t i = 0; i < names.size(); ++i) {
-    if (progress) ShowProgress(i, names.size(), names[i]);
+    if (progress) Progress_Draw(i, names.size(), names[i].c_str());
     // The report of a file is held back while the bar is shown, so the two never share a
     // line of the terminal.
     std::optional<TextCapture> report;
@@ -1098,14 +1079,14 @@ int CheckPath(const std::string& path, bool quiet, bool progress, FILE* out, std
     if (report) {
       const std::string text = report->Take();
       if (!text.empty()) {
-        ClearProgress();
+        Progress_Clear();
         std::fwrite(text.data(), 1, text.size(), out);
         std::fflush(out);
       }
     }
     problems += found;
   }
-  if (progress) ClearProgress();
+  if (progress) Progress_Clear();
   std::string limit;
   if (Check_CatalogLimits(path, &limit)) {
     std::fprintf(out, "%s\n", limit.c_str());
@@ -1145,13 +1126,15 @@ bool Check_CatalogLists(const std::string& dir, const std::vector<uint32_t>& num
   const std::string prefix = dir.empty() || dir.back() == '/' ? dir : dir + "/";
   CatalogImage image(new DirCatalog());
   DirCatalog_Init(image.get());
-  const bool read = DirCatalog_Read(prefix.c_str(), image.get()) == 0;
+  const bool read = DirCatalog_Read(prefix.c_str(), image.get()) == Result::kOk;
   std::string missing;
   for (uint32_t n : numbers) {
     if (n >= kCopyMarkCount) continue;  // numbers from 5000 up are not catalogued
     uint8_t header[kDictHeaderSize];
     uint32_t edition1 = 0, edition2 = 0;
-    FILE* file = Platform_OpenRegularFile((prefix + "qor" + Code(n, 4) + ".dct").c_str());
+    char name[kDictFileNameLength + 1];
+    Dict_FileName(n, name);
+    FILE* file = Platform_OpenRegularFile((prefix + name).c_str());
     const bool headerRead = file != nullptr && File_ReadAt(file, 0, header, sizeof header);
     if (file != nullptr) std::fclose(file);
     if (headerRead) {

@@ -17,6 +17,8 @@
 
 #include "common/console.h"
 #include "common/cp932.h"
+#include "dict/dict_format.h"
+#include "files/file_names.h"
 #include "qor/dict_check.h"
 #include "qor/output.h"
 #include "qor3.h"
@@ -131,10 +133,11 @@ std::string OpenFailure(const SetOptions& set) {
   for (const std::string* dir : {&set.dir, &set.dir2}) {
     if (dir->empty()) continue;
     int dictionaries = 0;
-    for (uint32_t n = 101; n <= 4729; ++n) {
-      char name[16];
-      std::snprintf(name, sizeof name, "/qor%04u.dct", n);
-      if (n % 100 >= 1 && n % 100 <= 29 && IsReadableFile(*dir + name)) ++dictionaries;
+    for (uint32_t n = 0; n < kCatalogDictNumber; ++n) {
+      if (!InProbeRange(n)) continue;
+      char name[kDictFileNameLength + 1];
+      Dict_FileName(n, name);
+      if (IsReadableFile(*dir + "/" + name)) ++dictionaries;
     }
     if (!message.empty()) message += "; ";
     if (dictionaries > 0 && access(Console_SystemPath(*dir).c_str(), W_OK) != 0) {
@@ -330,8 +333,8 @@ uint32_t ParseDictNumber(const std::string& text) {
   const bool digits = !text.empty() && text.size() <= 4 &&
                       text.find_first_not_of("0123456789") == std::string::npos;
   const uint32_t n = digits ? static_cast<uint32_t>(std::stoul(text)) : 0;
-  if (digits && n == 5001) return n;
-  if (!digits || n / 100 < 1 || n / 100 > 47 || n % 100 < 1 || n % 100 > 29) {
+  if (digits && n == kCorrectionDictNumber) return n;
+  if (!digits || !InProbeRange(n)) {
     Fail("bad dictionary number " + Text_Excerpt(text) +
          ": expected 0101..4729 with last two digits "
          "01..29, or 5001 (the correction file)");

@@ -1,7 +1,7 @@
 // Engine index build: the engine's region list, prefix list and lookup tables from the two
 // refreshed catalog images, the newer copy of every dictionary winning.
-#ifndef QOR3_CATALOG_ENGINE_BUILD_H
-#define QOR3_CATALOG_ENGINE_BUILD_H
+#ifndef QOR3_ENGINE_ENGINE_BUILD_H
+#define QOR3_ENGINE_ENGINE_BUILD_H
 
 #include "engine/engine_state.h"
 #include "catalog/catalog_refresh.h"
@@ -17,4 +17,4 @@ constexpr uint32_t kEnginePrefixRowDictMax = kRowMaxFields - 1;
 // 50000 and more, prefix numbers of 1024 and more) are ignored.
 int Engine_Build(const DirSet* set, EngineState* engine);
 
-#endif  // QOR3_CATALOG_ENGINE_BUILD_H
+#endif  // QOR3_ENGINE_ENGINE_BUILD_H

@@ -4,7 +4,7 @@
 // The catalog tables are read straight into plain arrays of numbers and sorted as numbers:
 // the order is the one the row lists would take sorted by their fixed-width texts (a
 // 4-digit number, a 5-digit region code), equal keys in the order the catalogs store them.
-#include "catalog/engine_build.h"
+#include "engine/engine_build.h"
 
 #include <algorithm>
 #include <cstring>
