@@ -209,7 +209,7 @@ if [[ $NATIVE_ONLY -eq 0 ]]; then
           --mkdict "$NATIVE_DIR/tools/qor-mkdict" --data "$ROOT/windows/host/data" \
           --native-host "$NATIVE_DIR/windows/host/qor3_host" \
           --native-library "$NATIVE_DIR/libqor3.so" --win32-dir "$dir" --wine "$loader" \
-          --windows-tests "$dir/tests/qor3_tests.exe" \
+          --windows-tests "$dir/tests/qor3_tests.exe" --native-qor "$NATIVE_DIR/tools/qor" \
           --work-dir "$NATIVE_DIR/windows/host/stage-$arch" </dev/null 2>&1 | tr -d '\r'
         rc=${PIPESTATUS[0]}
         if [[ $rc -eq 0 ]]; then

@@ -271,6 +271,17 @@ int MkDictMain(int argc, char** argv) {
     UsageError(e.what());
   }
 
+  // From here on the paths are as the system takes them (the ANSI code page on Windows).
+  for (std::string* path :
+       {&job.inputPath, &job.areaCodesPath, &job.extendedAreaCodesPath, &output}) {
+    if (*path == "-") continue;  // standard input
+    const std::string system = Console_SystemPath(*path);
+    if (system.empty() && !path->empty()) {
+      UsageError(*path + ": a path the system's code page cannot write");
+    }
+    *path = system;
+  }
+
   const bool haveNumber = numberOption->count() > 0;
   if (haveNumber && (!ParseNumber(numberText, 9999, &number) || !InProbeRange(number))) {
     UsageError("--number " + numberText +

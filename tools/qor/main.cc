@@ -49,16 +49,21 @@ struct QorError {
 
 [[noreturn]] void Fail(const std::string& message) { throw QorError{message}; }
 
+std::string SystemPath(const std::string& path) {
+  const std::string system = Console_SystemPath(path);
+  if (system.empty() && !path.empty()) Fail(path + ": a path the system's code page cannot write");
+  return system;
+}
+
 bool IsDirectory(const std::string& path) {
   struct stat info;
-  return stat(Console_SystemPath(path).c_str(), &info) == 0 && S_ISDIR(info.st_mode);
+  return stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
 }
 
 bool IsReadableFile(const std::string& path) {
-  const std::string system = Console_SystemPath(path);
   struct stat info;
-  return stat(system.c_str(), &info) == 0 && S_ISREG(info.st_mode) &&
-         access(system.c_str(), R_OK) == 0;
+  return stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode) &&
+         access(path.c_str(), R_OK) == 0;
 }
 
 // The dictionary set of one command: two dictionary directories and the correction
@@ -121,9 +126,8 @@ void CheckDirectory(const std::string& path, const char* role, bool defaulted) {
 
 // A directory as the library takes it (checked to fit by CheckDirectory).
 void SetPath(const std::string& path, uint32_t* length, char* field) {
-  const std::string system = Console_SystemPath(path);
-  *length = static_cast<uint32_t>(std::min<size_t>(system.size(), 191));
-  std::memcpy(field, system.data(), *length);
+  *length = static_cast<uint32_t>(std::min<size_t>(path.size(), 191));
+  std::memcpy(field, path.data(), *length);
 }
 
 // Why Qor_Open found nothing usable: a directory with dictionaries but no catalog that it
@@ -140,7 +144,7 @@ std::string OpenFailure(const SetOptions& set) {
       if (IsReadableFile(*dir + "/" + name)) ++dictionaries;
     }
     if (!message.empty()) message += "; ";
-    if (dictionaries > 0 && access(Console_SystemPath(*dir).c_str(), W_OK) != 0) {
+    if (dictionaries > 0 && access(dir->c_str(), W_OK) != 0) {
       message += *dir + " holds " + std::to_string(dictionaries) +
                  " dictionaries but no readable catalog qor9999.dct, and the catalog cannot be "
                  "written there (read-only); 'qor install' them into a writable directory";
@@ -359,10 +363,9 @@ int RunInstall(const InstallOptions& install) {
   }
   // The library's limit for one call.
   if (numbers.size() > 300) Fail("at most 300 dictionaries per install");
-  const std::string from = Console_SystemPath(install.from), to = Console_SystemPath(install.to);
-  const int32_t copied = Qor_CopyDic(from.data(), static_cast<int32_t>(from.size()), to.data(),
-                                     static_cast<int32_t>(to.size()), numbers.data(),
-                                     static_cast<int32_t>(numbers.size()));
+  const int32_t copied = Qor_CopyDic(install.from.data(), static_cast<int32_t>(install.from.size()),
+                                     install.to.data(), static_cast<int32_t>(install.to.size()),
+                                     numbers.data(), static_cast<int32_t>(numbers.size()));
   std::printf("installed %d of %zu dictionaries into %s\n", copied, numbers.size(),
               install.to.c_str());
   if (copied != static_cast<int32_t>(numbers.size())) {
@@ -569,6 +572,13 @@ int QorMain(int argc, char** argv) {
   }
 
   try {
+    // From here on the paths are as the system and the library take them (the ANSI code page
+    // on Windows; $QOR_DIR comes so already).
+    for (std::string* path : {&set.dir, &set.dir2, &set.corrections, &install.from, &install.to,
+                              &inspectFile}) {
+      *path = SystemPath(*path);
+    }
+    for (std::string& path : checkPaths) path = SystemPath(path);
     if (*number) {
       ResolveSet(number, &set);
       return RunNumber(set, key, format);

@@ -8,11 +8,13 @@ QOR3.lib.
 
 Usage: run_host.py --mkdict TOOL --data DIR --native-host EXE --native-library LIB
                    --work-dir DIR [--win32-dir DIR] [--wine LOADER] [--windows-tests EXE]
-                   [--native-only] [--skip-missing]
+                   [--native-qor TOOL] [--native-only] [--skip-missing]
   --win32-dir     cross build tree (32- or 64-bit) holding QOR3.DLL and the host programs;
                   the wine prefix is $WINEPREFIX when set (scripts/wine.sh sets it), else one
                   inside the tree
   --wine          the wine loader that runs the programs (default: wine)
+  --native-qor    also run the cross build's tools/qor.exe on the set under a Japanese
+                  directory name and compare its output with this native qor's
   --windows-tests the cross-built test exe: its code page 932 path tests and its file time
                   test run under wine as well, with the Japanese code page and a zone
                   with summer time (Europe/Berlin)
@@ -120,6 +122,7 @@ def main():
     parser.add_argument("--work-dir", required=True)
     parser.add_argument("--win32-dir")
     parser.add_argument("--wine", default="wine")
+    parser.add_argument("--native-qor")
     parser.add_argument("--windows-tests")
     parser.add_argument("--native-only", action="store_true")
     parser.add_argument("--skip-missing", action="store_true")
@@ -166,6 +169,21 @@ def main():
             show_difference(native, wine)
             return 1
     print(f"run_host: all sessions passed, answers identical ({len(native)} bytes)")
+    if args.native_qor:
+        # qor.exe takes UTF-8 arguments and hands the directory to the system in its code page:
+        # a set under a Japanese directory name answers as the native tool does.
+        japanese = fresh_copy(dict_set, os.path.join(work, "辞書セット"))
+        qor_exe = os.path.join(os.path.abspath(args.win32_dir), "tools", "qor.exe")
+        command = ["regions", "--dir", os.path.join(japanese, "dict1")]
+        expected = subprocess.run([args.native_qor, *command], capture_output=True,
+                                  timeout=TIMEOUT)
+        got = subprocess.run([args.wine, qor_exe, *command], capture_output=True, env=env,
+                             stdin=subprocess.DEVNULL, timeout=TIMEOUT)
+        if got.returncode != 0 or got.stdout != expected.stdout or not expected.stdout:
+            print(f"run_host: qor.exe under a Japanese directory name: exit {got.returncode}\n"
+                  + got.stdout.decode(errors="replace") + got.stderr.decode(errors="replace"))
+            return 1
+        print("run_host: qor.exe read the set under a Japanese directory name")
     if args.windows_tests:
         command = [args.wine, args.windows_tests, "--gtest_color=no",
                    "--gtest_filter=Cp932Path.*:*Cp932DirectoryTest.*:PlatformFileTimeTest.*"]
