@@ -171,6 +171,7 @@ def main():
     ARGS = parser.parse_args()
     ARGS.work_dir = os.path.abspath(ARGS.work_dir)
     ARGS.sample_dir = os.path.abspath(ARGS.sample_dir)
+    ARGS.source_dir = os.path.abspath(ARGS.source_dir)
     shutil.rmtree(ARGS.work_dir, ignore_errors=True)
     os.makedirs(ARGS.work_dir)
     v = versions()
