@@ -32,7 +32,7 @@ export DEBIAN_FRONTEND=noninteractive
 
 # Each group is a list of units; a unit is installed whole or not at all (wine without its
 # 32-bit half cannot run the 32-bit test programs, so the two are one unit).
-GROUPS_ALL=(native checks cross wine bench data serve)
+GROUPS_ALL=(native checks cross wine bench data serve package)
 declare -A UNITS=(
   [native]="cmake|g++|make|python3|pkgconf|zlib1g-dev|googletest|libgtest-dev|libcli11-dev|nlohmann-json3-dev|libcpp-httplib-dev|python3-pytest|python3-pip|python3-setuptools"
   [checks]="valgrind|clang|libclang-rt-14-dev"
@@ -41,6 +41,7 @@ declare -A UNITS=(
   [bench]="libsqlite3-dev|libcdb-dev|python3-matplotlib"
   [data]="mecab-ipadic"
   [serve]="chromium|chromium-driver|python3-selenium|fonts-ipafont-gothic|wrk|nginx-light"
+  [package]="dpkg-dev|lintian|python3-venv"
 )
 declare -A PURPOSE=(
   [native]="the native build, the demo and the native tests"
@@ -50,13 +51,14 @@ declare -A PURPOSE=(
   [bench]="the benchmarks"
   [data]="deriving the reference data in data/"
   [serve]="the search page's browser test and the HTTP benchmark"
+  [package]="the release packages and their tests (scripts/package.sh, scripts/package_test.sh)"
 )
 
 selected=("${GROUPS_ALL[@]}")
 for arg in "$@"; do
   case "$arg" in
     --native) selected=(native) ;;
-    --no-windows) selected=(native checks bench data serve) ;;
+    --no-windows) selected=(native checks bench data serve package) ;;
     -h|--help) sed -n '2,30p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
     *) echo "install-deps: unknown argument: $arg" >&2; exit 2 ;;
   esac

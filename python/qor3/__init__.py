@@ -12,9 +12,9 @@ set can be open in a process at a time.
 株式会社三瀬建設 13101 千代田区 二番町
 ['佐藤　義隆']
 
-The library is libqor3.so.3 found, in this order, at $QOR3_LIBRARY, beside this package or
-up to three directories above it (an installed prefix), in build/ of the source tree, and
-through the system's loader.
+The library is libqor3.so.3 found, in this order, at $QOR3_LIBRARY, in this package's
+directory (where the wheel carries it) or up to three directories above it (an installed
+prefix), in build/ of the source tree, and through the system's loader.
 """
 import ctypes
 import os
@@ -25,8 +25,22 @@ from pathlib import Path
 
 __all__ = ["DictionarySet", "Listing", "Region", "QorError", "install", "LIBRARY_VERSION"]
 
-__version__ = "3.0.0"
-LIBRARY_VERSION = "3.00"
+
+
+def _versions():
+    """The project version and the library's version text: from _version.py, which installed
+    copies and wheels carry, or else from the VERSION file of the source tree."""
+    try:
+        from . import _version
+        return _version.PROJECT_VERSION, _version.LIBRARY_VERSION
+    except ImportError:
+        text = (Path(__file__).resolve().parents[2] / "VERSION").read_text(encoding="utf-8")
+        values = dict(line.split("=", 1) for line in text.splitlines()
+                      if "=" in line and not line.startswith("#"))
+        return values["PROJECT_VERSION"], values["LIBRARY_VERSION"]
+
+
+__version__, LIBRARY_VERSION = _versions()
 
 # The longest directory path the library takes (it adds a closing slash).
 _MAX_PATH = 191

@@ -246,6 +246,78 @@ class Searches(CliTest):
                          [(13101, "千代田区", 1301), (13113, "渋谷区", 1301)])
 
 
+class MkdictAreaCodeDefaults(unittest.TestCase):
+    """Without --area-codes qor-mkdict takes the lists installed with it: in ../share/qor3/
+    from its directory (Linux) or beside it (Windows); --area-codes none takes none."""
+
+    def setUp(self):
+        self.tmp = tempfile.mkdtemp(prefix="qor_areas_")
+        self.addCleanup(shutil.rmtree, self.tmp)
+        self.lists = {"area_codes.txt": "03\n", "extended_area_codes.txt": "# none\n04225\n"}
+
+    def place(self, name, lists_dir):
+        """qor-mkdict copied to <name>/bin/, the lists written to <name>/<lists_dir>."""
+        bin_dir = os.path.join(self.tmp, name, "bin")
+        os.makedirs(bin_dir)
+        program = shutil.copy(MKDICT, bin_dir)
+        if lists_dir is not None:
+            os.makedirs(os.path.join(self.tmp, name, lists_dir), exist_ok=True)
+            for file, text in self.lists.items():
+                with open(os.path.join(self.tmp, name, lists_dir, file), "w") as f:
+                    f.write(text)
+        return program
+
+    def build(self, program, name, *options):
+        out = os.path.join(self.tmp, name + ".dct")
+        p = subprocess.run([program, "--edition1", "20200115", *options,
+                            os.path.join(DATA, "listings.tsv"), out], capture_output=True)
+        with open(out, "rb") if p.returncode == 0 else open(os.devnull, "rb") as f:
+            return p.returncode, p.stderr.decode(), f.read()
+
+    def number(self, image):
+        directory = os.path.join(self.tmp, "set_%d" % len(os.listdir(self.tmp)))
+        os.makedirs(directory)
+        with open(os.path.join(directory, "qor1301.dct"), "wb") as f:
+            f.write(image)
+        code, out, err = run("number", "0332111111", "--json", "--dir", directory)
+        self.assertEqual(code, 0, err)
+        return json.loads(out)[0]["number"]
+
+    def test_installed_lists_are_the_default_and_none_takes_none(self):
+        lists = []
+        for file, text in self.lists.items():
+            lists.append(os.path.join(self.tmp, file))
+            with open(lists[-1], "w") as f:
+                f.write(text)
+        explicit = self.build(MKDICT, "explicit", "--area-codes", lists[0],
+                              "--extended-area-codes", lists[1])
+        self.assertEqual(explicit[0], 0, explicit[1])
+        for layout, lists_dir in (("linux", "share/qor3"), ("windows", "bin")):
+            program = self.place(layout, lists_dir)
+            code, err, image = self.build(program, layout)
+            self.assertEqual(code, 0, err)
+            self.assertEqual(image, explicit[2], layout)
+        self.assertEqual(self.number(explicit[2]), "03-3211-1111")
+        code, err, none = self.build(program, "none", "--area-codes", "none")
+        self.assertEqual(code, 0, err)
+        self.assertEqual(self.number(none), "0332111111")
+        # An --area-codes FILE brings no extended list but the one given.
+        code, err, only = self.build(program, "only", "--area-codes", lists[0])
+        code2, err2, only_extended = self.build(program, "only_extended", "--area-codes",
+                                                lists[0], "--extended-area-codes", "none")
+        self.assertEqual((code, code2), (0, 0), err + err2)
+        self.assertEqual(only, only_extended)
+        self.assertNotEqual(only, explicit[2])
+
+    def test_missing_lists_are_an_error_naming_the_way_out(self):
+        program = self.place("bare", None)
+        code, err, _ = self.build(program, "bare")
+        self.assertEqual(code, 1)
+        self.assertIn("give --area-codes FILE, or --area-codes none", err)
+        code, err, _ = self.build(program, "bare_none", "--area-codes", "none")
+        self.assertEqual(code, 0, err)
+
+
 class Install(CliTest):
     def test_install_copies_and_catalogs(self):
         target = tempfile.mkdtemp(dir=self.tmp)

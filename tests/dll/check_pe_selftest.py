@@ -1,6 +1,6 @@
 #!/usr/bin/env python3
 """Proves that check_pe.py accepts a well-formed QOR3.DLL and rejects each kind of bad one, by
-cross-building small stand-in DLLs with the project's QOR3.def and qor3.rc.
+cross-building small stand-in DLLs with the project's QOR3.def and the qor3.rc the build configures.
 
 Usage: check_pe_selftest.py --cc CC --cxx CXX --windres RC --objdump TOOL --source-dir DIR --work-dir DIR
 Exit status 0 when every case behaves, 1 otherwise, 77 (skipped) without the cross tools.
@@ -36,7 +36,7 @@ int Qor_Uses(const char* s) { std::string t(s); return (int)t.size() + (int)zlib
 
 def main():
     parser = argparse.ArgumentParser()
-    for name in ("cc", "cxx", "windres", "objdump", "source-dir", "work-dir"):
+    for name in ("cc", "cxx", "windres", "objdump", "source-dir", "rc-file", "work-dir"):
         parser.add_argument("--" + name, required=True)
     args = parser.parse_args()
     for tool in (args.cc, args.cxx, args.windres, args.objdump):
@@ -47,7 +47,7 @@ def main():
     here = os.path.dirname(os.path.abspath(__file__))
     checker = os.path.join(here, "check_pe.py")
     deffile = os.path.join(args.source_dir, "windows", "QOR3.def")
-    rcfile = os.path.join(args.source_dir, "windows", "qor3.rc")
+    rcfile = args.rc_file
     work = args.work_dir
     os.makedirs(work, exist_ok=True)
 

@@ -104,15 +104,13 @@ def main():
     if example["name"] not in out or "regions" not in out:
         sys.exit(f"who.py: {example['name']} not in its output:\n{out}")
 
-    # The package installed by pip from its pyproject.toml (Debian's pip and setuptools, no
-    # build isolation, no index), with the library named by QOR3_LIBRARY.
+    # The package installed by pip from its pyproject.toml (no build isolation, no index), its
+    # wheel made with the installed library, which QOR3_LIBRARY then names.
     python = "/usr/bin/python3" if os.path.exists("/usr/bin/python3") else sys.executable
-    source = os.path.join(work, "python-source")
-    shutil.copytree(os.path.join(args.source_dir, "python"), source,
-                    ignore=shutil.ignore_patterns("build", "*.egg-info", "__pycache__"))
     target = os.path.join(work, "site")
     run([python, "-m", "pip", "install", "--quiet", "--no-build-isolation", "--no-deps",
-         "--no-index", "--target", target, source])
+         "--no-index", "--target", target, os.path.join(args.source_dir, "python")],
+        env=dict(os.environ, QOR3_WHEEL_LIBRARY=libs[0]))
     env = dict(env, PYTHONPATH=target, QOR3_LIBRARY=libs[0])
     out = run([python, script, example["display"]], env=env).decode()
     if example["name"] not in out:

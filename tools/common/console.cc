@@ -58,6 +58,23 @@ bool Console_IsTerminal(FILE* stream) {
 #endif
 }
 
+std::string Console_ProgramDirectory() {
+#if defined(_WIN32)
+  char path[MAX_PATH + 1];
+  const DWORD n = GetModuleFileNameA(nullptr, path, sizeof path);
+  if (n == 0 || n >= sizeof path) return {};
+  std::string text(path, n);
+  const size_t slash = text.find_last_of("\\/");
+#else
+  char path[4096];
+  const ssize_t n = readlink("/proc/self/exe", path, sizeof path - 1);
+  if (n <= 0) return {};
+  std::string text(path, static_cast<size_t>(n));
+  const size_t slash = text.rfind('/');
+#endif
+  return slash == std::string::npos ? std::string() : text.substr(0, slash + 1);
+}
+
 std::string Console_SystemPath(const std::string& utf8) {
 #if defined(_WIN32)
   const int n = MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, utf8.data(),

@@ -1,6 +1,6 @@
 // What the command-line tools need of the console and the process on both systems: UTF-8
-// arguments and output on Windows as on Linux, whether a stream is a terminal, and text
-// written through a FILE* kept in memory.
+// arguments and output on Windows as on Linux, whether a stream is a terminal, where the
+// program is, and text written through a FILE* kept in memory.
 #ifndef QOR3_TOOLS_COMMON_CONSOLE_H
 #define QOR3_TOOLS_COMMON_CONSOLE_H
 
@@ -18,6 +18,10 @@ bool Console_IsTerminal(FILE* stream);
 // A path as the system's byte-string file functions and QOR3.DLL take it: UTF-8 on Linux, the
 // ANSI code page (932 on Japanese Windows) on Windows. Empty when Windows cannot write it.
 std::string Console_SystemPath(const std::string& utf8);
+
+// The directory of the running program with its closing separator, as the system's file
+// functions take it; "" when the system cannot tell.
+std::string Console_ProgramDirectory();
 
 // A FILE* whose bytes stay in memory (open_memstream on Linux, a temporary file deleted on
 // close on Windows) until Take hands them over; null file() when none could be made.

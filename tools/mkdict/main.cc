@@ -79,6 +79,21 @@ Exit status: 0 the file was written; 1 the input could not be read or was refuse
 file could not be written (the message names the file, and for listings the line and the
 field; nothing is written); 2 a usage error (an unknown or bad option, missing arguments).)";
 
+// The area code lists installed with qor-mkdict, found from the program's own directory:
+// beside it (Windows) or in ../share/qor3/ (Linux). Build trees hold them in the same places.
+const char* const kAreaCodeFiles[] = {"area_codes.txt", "extended_area_codes.txt"};
+
+// The directory of the installed lists with its closing separator, or "" when there is none.
+std::string InstalledListDirectory() {
+  const std::string self = Console_ProgramDirectory();
+  if (self.empty()) return {};
+  for (const std::string& dir : {self, self + "../share/qor3/"}) {
+    struct stat info;
+    if (stat((dir + kAreaCodeFiles[0]).c_str(), &info) == 0 && S_ISREG(info.st_mode)) return dir;
+  }
+  return {};
+}
+
 [[noreturn]] void UsageError(const std::string& message) {
   std::fprintf(stderr, "qor-mkdict: %s\nTry 'qor-mkdict --help'.\n", message.c_str());
   std::exit(2);
@@ -237,14 +252,19 @@ int MkDictMain(int argc, char** argv) {
   CLI::Option* edition2Option = app.add_option("--edition2", edition2Text,
                  "edition value 2, 0..9999 (header offset 8); default 1")
       ->type_name("N");
-  app.add_option("--area-codes", job.areaCodesPath,
+  CLI::Option* areaCodesOption = app.add_option("--area-codes", job.areaCodesPath,
                  "area codes, one per line with their leading zero (\"03\", \"0422\",\n"
                  "\"01267\"); blank lines and lines starting with # are skipped. They split\n"
-                 "result numbers into hyphenated groups; default: none")
+                 "result numbers into hyphenated groups. Default: area_codes.txt and\n"
+                 "extended_area_codes.txt installed with qor-mkdict (../share/qor3/ from\n"
+                 "its directory; on Windows its own directory). none: no area codes and\n"
+                 "no extended values but those --extended-area-codes gives (numbers\n"
+                 "come back unhyphenated)")
       ->type_name("FILE");
-  app.add_option("--extended-area-codes", job.extendedAreaCodesPath,
+  CLI::Option* extendedOption = app.add_option("--extended-area-codes", job.extendedAreaCodesPath,
                  "extended values, one per line: an area code followed by the first\n"
-                 "digit after it (\"0425\": area code 042 when the next digit is 5)")
+                 "digit after it (\"0425\": area code 042 when the next digit is 5).\n"
+                 "Default: the installed list when --area-codes is not given, else none")
       ->type_name("FILE");
   CLI::Option* blockBytesOption = app.add_option("--block-bytes", blockBytesText,
                  "target decompressed size of an entry block, 1024..150000; default\n"
@@ -308,6 +328,20 @@ int MkDictMain(int argc, char** argv) {
     UsageError("expected INPUT.tsv and an output directory or file");
   }
   if (job.options.edition1 == 0) UsageError("today's date is unknown: give --edition1");
+  if (areaCodesOption->count() == 0) {
+    const std::string dir = InstalledListDirectory();
+    if (dir.empty()) {
+      std::fprintf(stderr,
+                   "qor-mkdict: no %s beside the program or in ../share/qor3/: give "
+                   "--area-codes FILE, or --area-codes none for numbers without hyphens\n",
+                   kAreaCodeFiles[0]);
+      return 1;
+    }
+    job.areaCodesPath = dir + kAreaCodeFiles[0];
+    if (extendedOption->count() == 0) job.extendedAreaCodesPath = dir + kAreaCodeFiles[1];
+  }
+  if (job.areaCodesPath == "none") job.areaCodesPath.clear();
+  if (job.extendedAreaCodesPath == "none") job.extendedAreaCodesPath.clear();
 
   if (split) {
     if (haveNumber || job.options.correction) {

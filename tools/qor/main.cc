@@ -426,14 +426,7 @@ int RunServe(int, char**) {
 }
 #else
 int RunServe(int argc, char** argv) {
-  char self[4096];
-  const ssize_t n = readlink("/proc/self/exe", self, sizeof self - 1);
-  std::string path = "qor-serve";
-  if (n > 0) {
-    self[n] = '\0';
-    path = std::string(self, static_cast<size_t>(n));
-    path = path.substr(0, path.rfind('/') + 1) + "qor-serve";
-  }
+  std::string path = Console_ProgramDirectory() + "qor-serve";
   std::vector<char*> args;
   args.push_back(path.data());
   for (int i = 2; i < argc; ++i) args.push_back(argv[i]);
