@@ -15,6 +15,9 @@ if(WIN32)
     set(CPACK_PACKAGE_FILE_NAME qor3-${PROJECT_VERSION}-win64)
   endif()
   set(CPACK_GENERATOR ZIP)
+  # cpack installs what package.sh built (the DLL, its import libraries and the tools), without
+  # building the rest of the tree (the test exe) first.
+  set(CMAKE_SKIP_INSTALL_ALL_DEPENDENCY ON)
   install(FILES README.md LICENSE DESTINATION .)
 else()
   set(CPACK_GENERATOR "TGZ;DEB")

@@ -231,6 +231,17 @@ if [[ $NATIVE_ONLY -eq 0 ]]; then
   done
 fi
 
+# ---- the release packages (scripts/package.sh, from the trees built above) as users take them:
+# archive contents, the Debian package unpacked and checked, the wheel in a fresh venv
+stage_begin "packages"
+if [[ $NATIVE_BUILT -eq 0 ]]; then
+  stage_end FAIL "native build failed"
+elif bash "$ROOT/scripts/package_test.sh" $([[ $NATIVE_ONLY -eq 1 ]] && echo --no-windows); then
+  stage_end PASS "$ROOT/dist"
+else
+  stage_end FAIL
+fi
+
 # ---- one host session under valgrind: no invalid access, nothing left allocated
 stage_begin "valgrind memcheck"
 if [[ $NATIVE_BUILT -eq 0 ]]; then
