@@ -50,12 +50,16 @@ wine_stop() {
   timeout 60 wineserver -k >/dev/null 2>&1 || true
 }
 
-# Makes the prefix of the current environment ready; 0 when it is.
+# Makes the prefix of the current environment ready and starts its wineserver, which stays
+# until wine_stop: every wine start without a running server sets the session up anew (wineboot,
+# services), a second or two natively and minutes under emulation, so a stage pays it once.
+# 0 when the prefix is ready.
 wine_prefix_ready() {
   local arch=$WINEARCH loader try
   loader=$(wine_loader "$arch")
   for try in 1 2; do
     if [[ -f $WINEPREFIX/.qor3-ready ]] &&
+       { wineserver -p </dev/null >/dev/null 2>&1 || true; } &&
        timeout "$QOR3_WINE_TIMEOUT" "$loader" cmd.exe /c exit 0 </dev/null >/dev/null 2>&1; then
       return 0
     fi
