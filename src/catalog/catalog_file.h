@@ -86,6 +86,8 @@ void PrefixCursor_Start(PrefixCursor* cursor, const DirCatalog* image);
 // -1 after the last group (or at a group cut off by the end of the table).
 int PrefixCursor_Next(PrefixCursor* cursor, uint32_t* prefix, const uint8_t** dicts,
                       uint32_t* n);
+// Dictionary number k (< n) of a group PrefixCursor_Next handed out.
+inline uint32_t PrefixGroup_Dict(const uint8_t* dicts, uint32_t k) { return LoadU16BE(dicts + 2 * k); }
 
 // Fills the image's tables from rows as a catalog written from them would hold them, for a
 // directory whose catalog cannot (or must not) be written; the path stays. 0 (loaded 1, or 0

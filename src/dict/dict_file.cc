@@ -67,21 +67,21 @@ int ReadAreaCodeSection(DictFile* dict, int section, uint8_t* set) {
   if (!ReadFile(dict, Dict_SectionStart(dict, section), bytes, size)) {
     result = QOR_DAMAGED();
   } else {
-    ByteReader r = ByteReader_Make(bytes, size);
-    uint32_t count = 0;
-    ByteReader_U16(&r, &count);
-    if (uint64_t{count} * kAreaCodeValueSize > ByteReader_Left(&r)) {
+    const AreaCodeList list = AreaCodeList_Make(bytes, size);
+    // Every value is checked before any is set, so a damaged list sets none.
+    if (uint64_t{list.count} * kAreaCodeValueSize > ByteReader_Left(&list.values)) {
       result = QOR_DAMAGED();
     } else {
-      ByteReader values = r;
-      for (uint32_t i = 0; i < count && result == 0; ++i) {
+      AreaCodeList values = list;
+      for (uint32_t i = 0; i < list.count && result == 0; ++i) {
         uint32_t v = 0;
-        ByteReader_U24(&values, &v);
+        AreaCodeList_Next(&values, &v);
         if (v >= kAreaCodeValueLimit) result = QOR_DAMAGED();
       }
-      for (uint32_t i = 0; i < count && result == 0; ++i) {
+      values = list;
+      for (uint32_t i = 0; i < list.count && result == 0; ++i) {
         uint32_t v = 0;
-        ByteReader_U24(&r, &v);
+        AreaCodeList_Next(&values, &v);
         set[v / 8] |= static_cast<uint8_t>(0x80 >> (v % 8));
       }
     }
@@ -126,7 +126,7 @@ int Dict_ParseSectionHead(const uint8_t* head, uint32_t sectionSize, uint16_t* i
   *dataLength = 0;
   // A section too short for its head holds no blocks.
   QOR_CHECK(sectionSize >= kSectionHeadSize);
-  const uint32_t l = LoadU16BE(head);
+  const uint32_t l = Dict_SectionHeadIndexLength(head);
   // An index running past the end of its section: the section holds no blocks.
   QOR_CHECK(kSectionHeadSize + uint64_t{l} <= sectionSize);
   *indexLength = static_cast<uint16_t>(l);
@@ -242,9 +242,9 @@ int Dict_ReadHeader(DictFile* dict, uint8_t* header) {
     std::memset(header, 0, kDictHeaderSize);
     return QOR_DAMAGED();
   }
-  for (int i = 0; i < kDictSectionCount; ++i) {
-    dict->sectionSizes[i] = LoadU32BE(header + kDictSectionSizesOffset + 4 * i);
-  }
+  // The sizes as the header states them; dropped below when the sections do not fit in the
+  // file.
+  Dict_HeaderSectionSizes(header, dict->sectionSizes);
   // Sections that run past the end of the file: the file contributes nothing (its sizes are
   // dropped so that any later step finds every section empty).
   if (Dict_SectionStart(dict, kDictSectionCount) > static_cast<uint64_t>(dict->fileSize)) {
@@ -347,14 +347,14 @@ int Dict_ReadNumberIndex(DictFile* dict) {
   ByteReader r = ByteReader_Make(bytes, indexLength);
   uint64_t offset = 0;
   int result = 0;
-  while (!ByteReader_AtEnd(&r)) {
-    uint32_t size = 0, first = 0, last = 0;
+  for (NumberIndexRecord record; !ByteReader_AtEnd(&r);) {
     // An index length that is not a whole number of records: the part record is cut off.
-    if (!ByteReader_U16(&r, &size) || !ByteReader_U32(&r, &first) || !ByteReader_U32(&r, &last)) {
+    if (Dict_NextNumberIndexRecord(&r, &record) < 0) {
       dict->numberIndexCut = 1;
       result = -1;
       break;
     }
+    const uint32_t size = record.size, first = record.first, last = record.last;
     // A block over the compressed limit or reaching past the section's data: its size cannot
     // be trusted to place the blocks after it either, so the index stops there.
     if (size > kCompressedBlockMax || offset + size > available) {
@@ -562,4 +562,37 @@ bool RegionTable_Name(const RegionTable* table, uint32_t offset, size_t maxLengt
   if (offset >= areaSize) return false;
   ByteReader r = ByteReader_Make(table->data + areaStart + offset, areaSize - offset);
   return ByteReader_CString(&r, maxLength, text, length);
+}
+
+void Dict_HeaderEditions(const uint8_t* header, uint32_t* edition1, uint32_t* edition2) {
+  *edition1 = LoadU32BE(header + kDictEdition1Offset);
+  *edition2 = LoadU32BE(header + kDictEdition2Offset);
+}
+
+void Dict_HeaderSectionSizes(const uint8_t* header, uint32_t* sizes) {
+  for (int i = 0; i < kDictSectionCount; ++i) {
+    sizes[i] = LoadU32BE(header + kDictSectionSizesOffset + 4 * i);
+  }
+}
+
+uint32_t Dict_SectionHeadIndexLength(const uint8_t* head) { return LoadU16BE(head); }
+
+AreaCodeList AreaCodeList_Make(const uint8_t* section, uint32_t size) {
+  AreaCodeList list{ByteReader_Make(section, size), 0};
+  ByteReader_U16(&list.values, &list.count);
+  return list;
+}
+
+bool AreaCodeList_Next(AreaCodeList* list, uint32_t* value) {
+  return ByteReader_U24(&list->values, value);
+}
+
+int Dict_NextNumberIndexRecord(ByteReader* index, NumberIndexRecord* out) {
+  if (ByteReader_AtEnd(index)) return 0;
+  out->offset = 0;
+  if (!ByteReader_U16(index, &out->size) || !ByteReader_U32(index, &out->first) ||
+      !ByteReader_U32(index, &out->last)) {
+    return -1;
+  }
+  return 1;
 }

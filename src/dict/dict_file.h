@@ -103,6 +103,10 @@ void DictFile_Init(DictFile* dict, FILE* file);
 // Frees the tables; the record can be initialised again.
 void DictFile_Free(DictFile* dict);
 
+// The values of a 256-byte header: the two edition values, the seven section sizes.
+void Dict_HeaderEditions(const uint8_t* header, uint32_t* edition1, uint32_t* edition2);
+void Dict_HeaderSectionSizes(const uint8_t* header, uint32_t* sizes);
+
 // File offset of section i (0..7; 7 is the end of section 6).
 uint64_t Dict_SectionStart(const DictFile* dict, int i);
 // Reads the 256-byte header into header and keeps the section sizes. -1 when the file is
@@ -119,6 +123,8 @@ int Dict_ReadAreaCodeSets(DictFile* dict);
 // -1 when the section is too short for its head or its index runs past the section.
 int Dict_ParseSectionHead(const uint8_t* head, uint32_t sectionSize, uint16_t* indexLength,
                           uint32_t* dataLength);
+// The index length a 6-byte head of section 5 or 6 claims, sound or not.
+uint32_t Dict_SectionHeadIndexLength(const uint8_t* head);
 // Reads and parses the head of section 5 or 6 of the file.
 int Dict_ReadSectionHead(const DictFile* dict, int section, uint16_t* indexLength,
                          uint32_t* dataLength);
@@ -133,6 +139,19 @@ int Dict_ReadEntryIndex(DictFile* dict);
 // Runs every read step above, in order, and keeps what each returned. Nothing is read after
 // that but blocks, so the file need not stay open (blocks then come from Dict_LoadBlockFrom).
 void Dict_ReadAll(DictFile* dict);
+
+// One record of section 5's index read from index: 1 with the record (its offset unset), 0
+// at the end, -1 when it is cut off by the end of the index.
+int Dict_NextNumberIndexRecord(ByteReader* index, NumberIndexRecord* out);
+
+// The values of an area code section (3 or 4): a u16 count, then count u24 values.
+struct AreaCodeList {
+  ByteReader values;
+  uint32_t count;  // as the section claims it (0 when the section is too short for it)
+};
+AreaCodeList AreaCodeList_Make(const uint8_t* section, uint32_t size);
+// The next value: false past the end of the section.
+bool AreaCodeList_Next(AreaCodeList* list, uint32_t* value);
 
 // One record of section 6's index read from index: 1 with the record (its offset unset), 0 at
 // the end, -1 when it runs past the index or holds a text over 83 bytes.
