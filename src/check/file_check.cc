@@ -53,7 +53,7 @@ bool ReadSection(const DictFile* c, int section, uint64_t at, uint32_t n,
 
 void WalkRegions(DictFile* c, DictWalk* walk) {
   Damage_Reset();
-  if (Dict_ReadRegionTable(c) != 0) {
+  if (Dict_ReadRegionTable(c) != Result::kOk) {
     Report(walk, "section 2",
            "region table of " + std::to_string(c->sectionSizes[2]) +
                " bytes does not hold its records" + DamageSite());
@@ -264,7 +264,7 @@ void WalkEntries(DictFile* c, DictBlockBuffer* block, DictDecoder* decoder, Dict
   std::vector<uint8_t> index;
   if (!ReadBlockSection(c, 6, walk, &indexLength, &dataLength, &index)) return;
   Damage_Reset();
-  if (Dict_ReadEntryIndex(c) != 0) {
+  if (Dict_ReadEntryIndex(c) != Result::kOk) {
     Report(walk, "section 6",
            "entry index damaged at byte " + std::to_string(c->entryIndexSound) + " (" +
                "a record runs past the index, holds a text over 83 bytes, "
@@ -437,13 +437,13 @@ bool Check_WalkDictionary(const std::string& path, bool correction,
   walk->fileSize = static_cast<uint64_t>(std::max<int64_t>(File_Size(file), 0));
   uint8_t header[kDictHeaderSize];
   Damage_Reset();
-  const int headerResult = Dict_ReadHeader(c, header);
+  const Result headerResult = Dict_ReadHeader(c, header);
   if (walk->fileSize >= kDictHeaderSize) {
     Dict_HeaderEditions(header, &walk->edition1, &walk->edition2);
     Dict_HeaderSectionSizes(header, walk->sizes);
     walk->headerRead = true;
   }
-  if (headerResult != 0) {
+  if (headerResult != Result::kOk) {
     uint64_t end = kDictHeaderSize;
     for (uint32_t size : walk->sizes) end += size;
     Report(walk, "header",
@@ -462,7 +462,7 @@ bool Check_WalkDictionary(const std::string& path, bool correction,
     if (walk->edition2 > 9999) Report(walk, "header", "edition value 2 has more than 4 digits");
     std::vector<uint8_t> filters(kPrefixFilterMax + kSuffixFilterMax, 0);
     Damage_Reset();
-    if (Dict_ReadFilters(c) != 0) {
+    if (Dict_ReadFilters(c) != Result::kOk) {
       Report(walk, "sections 0 and 1",
              "filters of " + std::to_string(walk->sizes[0]) + " and " +
                  std::to_string(walk->sizes[1]) + " bytes (at most 125 and 12500)" + DamageSite());

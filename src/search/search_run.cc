@@ -191,12 +191,12 @@ bool ReadFile(SearchState* s, uint32_t number, bool correctionFile, EntryHandler
     }
   }
   s->file = s->cached != nullptr ? &s->cached->dict : &s->dict;
-  const bool selected = !s->dict.outOfMemory && s->mode->selectBlocks(s, correctionFile);
+  const bool selected = !Dict_OutOfMemory(&s->dict) && s->mode->selectBlocks(s, correctionFile);
   if (selected && !Stopped(s)) {
     if (!correctionFile && s->mode->acrossDictionaries) Correction_StartDeletions(&s->merge);
     ReadEntries(s, handler);
   }
-  if (s->dict.outOfMemory) s->outOfMemory = true;
+  if (Dict_OutOfMemory(&s->dict)) s->outOfMemory = true;
   if (s->stream != nullptr) std::fclose(s->stream);
   s->stream = nullptr;
   DictFile_Free(&s->dict);

@@ -63,12 +63,12 @@ Context NewContext() {
   }
   return Dict_RegionTable(&c->dict);
 }
-int Dict_ReadHeader(Reader* c, uint8_t* header) { return ::Dict_ReadHeader(&c->dict, header); }
-int Dict_ReadFilters(Reader* c) { return ::Dict_ReadFilters(&c->dict); }
-int Dict_ReadRegionTable(Reader* c) { return ::Dict_ReadRegionTable(&c->dict); }
+Result Dict_ReadHeader(Reader* c, uint8_t* header) { return ::Dict_ReadHeader(&c->dict, header); }
+Result Dict_ReadFilters(Reader* c) { return ::Dict_ReadFilters(&c->dict); }
+Result Dict_ReadRegionTable(Reader* c) { return ::Dict_ReadRegionTable(&c->dict); }
 void Dict_ClearAreaCodeSets(Reader* c) { AreaCodeSets_Clear(&c->accumulated); }
-int Dict_ReadAreaCodeSets(Reader* c) {
-  const int r = ::Dict_ReadAreaCodeSets(&c->dict);
+Result Dict_ReadAreaCodeSets(Reader* c) {
+  const Result r = ::Dict_ReadAreaCodeSets(&c->dict);
   AreaCodeSets_Add(&c->accumulated, &c->dict.areaCodes);
   return r;
 }
@@ -87,7 +87,7 @@ int Dict_SelectEntryBlocks(Reader* c) {
   Dict_ReadEntryIndex(&c->dict);
   return ::Dict_SelectEntryBlocks(&c->dict, &c->selection);
 }
-int Dict_ReadEntryIndex(Reader* c) { return ::Dict_ReadEntryIndex(&c->dict); }
+Result Dict_ReadEntryIndex(Reader* c) { return ::Dict_ReadEntryIndex(&c->dict); }
 // The sound records of the entry index last read.
 ByteReader Dict_EntryIndex(const Reader* c) {
   return ByteReader_Make(c->dict.entryIndexBytes, c->dict.entryIndexSound);
@@ -571,10 +571,10 @@ class DictFileTest : public ::testing::Test {
     c_->dict.file = f;
     c_->keyNumber = key;
     uint8_t header[kDictHeaderSize];
-    bool good = Dict_ReadHeader(c_.get(), header) == 0;
-    good = Dict_ReadFilters(c_.get()) == 0 && good;
-    good = Dict_ReadRegionTable(c_.get()) == 0 && good;
-    good = Dict_ReadAreaCodeSets(c_.get()) == 0 && good;
+    bool good = Dict_ReadHeader(c_.get(), header) == Result::kOk;
+    good = Dict_ReadFilters(c_.get()) == Result::kOk && good;
+    good = Dict_ReadRegionTable(c_.get()) == Result::kOk && good;
+    good = Dict_ReadAreaCodeSets(c_.get()) == Result::kOk && good;
     std::vector<uint32_t> numbers;
     if (Dict_KeyMayOccur(c_.get())) {
       good = Dict_SelectNumberBlocks(c_.get()) == 0 && good;
@@ -599,7 +599,7 @@ class DictFileTest : public ::testing::Test {
     ASSERT_TRUE(file_);
     c_->dict.file = file_.get();
     uint8_t header[kDictHeaderSize];
-    ASSERT_EQ(Dict_ReadHeader(c_.get(), header), 0);
+    ASSERT_EQ(Dict_ReadHeader(c_.get(), header), Result::kOk);
   }
 
   Context c_;
@@ -710,7 +710,7 @@ TEST_F(DictFileTest, SectionStartsAndEntryIndexRecords) {
     if (i < kDictSectionCount) start += raw_.sections[i].size();
   }
   EXPECT_EQ(start, image_.size());
-  ASSERT_EQ(Dict_ReadEntryIndex(c_.get()), 0);
+  ASSERT_EQ(Dict_ReadEntryIndex(c_.get()), Result::kOk);
   EXPECT_EQ(c_->dict.entryIndexSound, c_->dict.entryIndexLength);
   ByteReader index = Dict_EntryIndex(c_.get());
   EntryIndexRecord record;
@@ -722,7 +722,7 @@ TEST_F(DictFileTest, SectionStartsAndEntryIndexRecords) {
   }
   EXPECT_EQ(n, 4);
   // The region table as read.
-  ASSERT_EQ(Dict_ReadRegionTable(c_.get()), 0);
+  ASSERT_EQ(Dict_ReadRegionTable(c_.get()), Result::kOk);
   EXPECT_EQ(c_->dict.regionCount, 1u);
 }
 
@@ -908,7 +908,7 @@ TEST_F(DictFileTest, OverlongListsKeepWhatFits) {
     d.sections[6] = EntrySection(
         std::vector<EntryBlock>(300, {1101, kA, kB, Compress(Entry(0, 1, kA))}));
     Open(d.Image());
-    EXPECT_EQ(Dict_ReadEntryIndex(c_.get()), -1);
+    EXPECT_EQ(Dict_ReadEntryIndex(c_.get()), Result::kDamaged);
     ByteReader index = Dict_EntryIndex(c_.get());
     EntryIndexRecord record;
     int n = 0;
@@ -931,7 +931,7 @@ TEST_F(DictFileTest, OverlongListsKeepWhatFits) {
     d.sections[6] = EntrySection(blocks);
     if (which == 1) d.sections[6].resize(d.sections[6].size() - 1);
     Open(d.Image());
-    EXPECT_EQ(Dict_ReadEntryIndex(c_.get()), -1);
+    EXPECT_EQ(Dict_ReadEntryIndex(c_.get()), Result::kDamaged);
     ByteReader index = Dict_EntryIndex(c_.get());
     EntryIndexRecord record;
     EXPECT_EQ(Dict_NextEntryIndexRecord(&index, &record), 1);
@@ -1022,7 +1022,7 @@ TEST_F(DictFileTest, ABlockSkippedForWantOfMemoryMarksTheContext) {
   c_->dict.file = f.get();
   c_->keyNumber = 5000;
   uint8_t header[kDictHeaderSize];
-  ASSERT_EQ(Dict_ReadHeader(c_.get(), header), 0);
+  ASSERT_EQ(Dict_ReadHeader(c_.get(), header), Result::kOk);
   ASSERT_EQ(Dict_SelectNumberBlocks(c_.get()), 0);
   ASSERT_EQ(Dict_CollectGroups(c_.get()), Result::kOk);
   ASSERT_EQ(Dict_SelectEntryBlocks(c_.get()), 0);

@@ -125,8 +125,8 @@ class DictRoundTrip : public ::testing::TestWithParam<bool> {
     DictFile_Init(&reader_->dict, file);
     DictDecoder_Init(&reader_->decoder);
     uint8_t header[256];
-    ASSERT_EQ(Dict_ReadHeader(&reader_->dict, header), 0);
-    ASSERT_EQ(Dict_ReadRegionTable(&reader_->dict), 0);
+    ASSERT_EQ(Dict_ReadHeader(&reader_->dict, header), Result::kOk);
+    ASSERT_EQ(Dict_ReadRegionTable(&reader_->dict), Result::kOk);
   }
 
   void TearDown() override {
