@@ -586,8 +586,8 @@ int Catalog_PackRows(CatalogRows* rows, CatalogRegionPacker packRegions,
   return last == kCatalogFits ? 0 : last < 0 ? -1 : 1;
 }
 
-int Catalog_WriteRows(const char* dir, CatalogRows* rows, CatalogRegionPacker packRegions,
-                      CatalogPrefixPacker packPrefixes) {
+Result Catalog_WriteRows(const char* dir, CatalogRows* rows, CatalogRegionPacker packRegions,
+                         CatalogPrefixPacker packPrefixes) {
   uint8_t header[kCatalogHeaderSize];
   PackedTable dict, prefix;
   PackedRegionTable region;
@@ -595,9 +595,10 @@ int Catalog_WriteRows(const char* dir, CatalogRows* rows, CatalogRegionPacker pa
   PackedTable_Init(&prefix);
   PackedRegionTable_Init(&region);
   CatalogFit fit;
-  int result =
+  const int packed =
       Catalog_PackRows(rows, packRegions, packPrefixes, &dict, &region, &prefix, &fit);
-  if (result == 0) {
+  Result result = packed < 0 ? Result::kOutOfMemory : packed > 0 ? Result::kDamaged : Result::kOk;
+  if (result == Result::kOk) {
     Catalog_MakeHeader(header, &dict, &region, &prefix);
     char name[kDictFileNameLength + 1];
     char path[kPathCapacity];
@@ -606,7 +607,9 @@ int Catalog_WriteRows(const char* dir, CatalogRows* rows, CatalogRegionPacker pa
     MakePieces(header, &dict, &region, &prefix, &pieces);
     const bool onDisk = fit.kept < fit.dictionaries &&
                         Path_Join(path, sizeof path, dir, name) == 0 && FileHolds(path, pieces);
-    if (!onDisk && Catalog_WriteFile(dir, header, &dict, &region, &prefix) != 0) result = 1;
+    if (!onDisk && Catalog_WriteFile(dir, header, &dict, &region, &prefix) != 0) {
+      result = Result::kIoFailure;
+    }
   }
   PackedTable_Free(&prefix);
   PackedRegionTable_Free(&region);
@@ -614,7 +617,7 @@ int Catalog_WriteRows(const char* dir, CatalogRows* rows, CatalogRegionPacker pa
   return result;
 }
 
-int Catalog_Write(const DirCatalog* image, CatalogRows* rows) {
+Result Catalog_Write(const DirCatalog* image, CatalogRows* rows) {
   return Catalog_WriteRows(image->path, rows, Catalog_PackRegionTable, Catalog_PackPrefixTable);
 }
 

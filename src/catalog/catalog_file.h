@@ -204,12 +204,13 @@ int Catalog_PackRows(CatalogRows* rows, CatalogRegionPacker packRegions,
                      PackedRegionTable* region, PackedTable* prefix, CatalogFit* fit);
 // Packs (Catalog_PackRows) and writes (or deletes) the catalog of the directory. A catalog
 // that had to leave dictionaries out is not written again when the file already holds
-// exactly it (those dictionaries look new to every refresh). 0 when written, deleted or
-// already on disk; 1 when nothing changed on disk (no dictionary fits, or a file error: the
-// old catalog is kept); -1 when storage cannot be allocated (old catalog kept).
-int Catalog_WriteRows(const char* dir, CatalogRows* rows, CatalogRegionPacker packRegions,
-                      CatalogPrefixPacker packPrefixes);
+// exactly it (those dictionaries look new to every refresh). kOk when written, deleted or
+// already on disk. Otherwise nothing changed on disk and the old catalog is kept: kDamaged
+// when not even the first dictionary's rows fit a catalog, kIoFailure when the file could not
+// be written, kOutOfMemory when storage cannot be allocated.
+Result Catalog_WriteRows(const char* dir, CatalogRows* rows, CatalogRegionPacker packRegions,
+                         CatalogPrefixPacker packPrefixes);
 // Catalog_WriteRows of the refresh's rows into the image's directory (only its path is used).
-int Catalog_Write(const DirCatalog* image, CatalogRows* rows);
+Result Catalog_Write(const DirCatalog* image, CatalogRows* rows);
 
 #endif  // QOR3_CATALOG_CATALOG_FILE_H
