@@ -134,8 +134,8 @@ bool ReadBlockSection(const DictFile* c, int section, DictWalk* walk, uint16_t* 
       Report(walk, place, "too short for its 6-byte head");
     } else {
       Report(walk, place,
-             "index of " + std::to_string(Dict_SectionHeadIndexLength(head.data())) + " bytes runs past the " +
-                 std::to_string(size) + "-byte section");
+             "index of " + std::to_string(Dict_SectionHeadIndexLength(head.data())) +
+                 " bytes runs past the " + std::to_string(size) + "-byte section");
     }
     return false;
   }
@@ -166,10 +166,9 @@ bool LoadBlock(const DictFile* c, int section, uint64_t offset, uint32_t size,
     return false;
   }
   Damage_Reset();
-  if (Dict_LoadBlock(c, section, static_cast<uint32_t>(offset), size, buffer) != 0) {
+  if (Dict_LoadBlock(c, section, static_cast<uint32_t>(offset), size, buffer) != Result::kOk) {
     Report(walk, place,
-           "does not decompress (damaged zlib stream, or over 150000 bytes)" +
-               DamageSite());
+           "does not decompress (damaged zlib stream, or over 150000 bytes)" + DamageSite());
     return false;
   }
   return true;
@@ -199,8 +198,8 @@ void WalkNumberIndex(DictFile* c, DictBlockBuffer* block, DictWalk* walk,
   uint64_t offset = 0;
   uint32_t previousLast = 0;
   NumberIndexRecord record;
-  for (uint32_t k = 0; ByteReader_Left(&r) >= kNumberIndexRecordSize &&
-                       Dict_NextNumberIndexRecord(&r, &record) > 0;
+  for (uint32_t k = 0;
+       ByteReader_Left(&r) >= kNumberIndexRecordSize && Dict_NextNumberIndexRecord(&r, &record) > 0;
        ++k) {
     const uint32_t size = record.size, first = record.first, last = record.last;
     const std::string place = "section 5, number block " + std::to_string(k);
@@ -228,8 +227,9 @@ void WalkNumberIndex(DictFile* c, DictBlockBuffer* block, DictWalk* walk,
         }
         sum += delta;
         if (info.items == 0 && sum != first) {
-          Report(walk, place,
-                 "first item " + std::to_string(sum) + ", the index says " + Check_NumberText(first));
+          Report(
+              walk, place,
+              "first item " + std::to_string(sum) + ", the index says " + Check_NumberText(first));
         }
         if (sum > last) {
           Report(walk, place + ", byte " + std::to_string(at),
@@ -320,7 +320,8 @@ void WalkEntries(DictFile* c, DictBlockBuffer* block, DictDecoder* decoder, Dict
       if (info.entries == 0) firstText = lastText;
       if (e.regionCode != info.region) {
         Report(walk, entryPlace,
-               "region code " + Check_Code(e.regionCode, 5) + " in a block of " + Check_Code(info.region, 5));
+               "region code " + Check_Code(e.regionCode, 5) + " in a block of " +
+                   Check_Code(info.region, 5));
       }
       bool known = false;
       for (const CheckRegion& region : walk->regions) known = known || region.code == e.regionCode;
@@ -412,16 +413,17 @@ void CheckFilterBits(const std::vector<uint8_t>& filters, const std::vector<Occu
       }
     }
     if (stray > 0) {
-      Report(walk, set.place, std::to_string(stray) + " bits set that no number of the file " +
-                                  "has, the first for " + std::to_string(first));
+      Report(walk, set.place,
+             std::to_string(stray) + " bits set that no number of the file " +
+                 "has, the first for " + std::to_string(first));
     }
   }
 }
 
 }  // namespace
 
-bool Check_WalkDictionary(const std::string& path, bool correction,
-                          const CheckEntryVisitor& visit, DictWalk* walk, std::string* error) {
+bool Check_WalkDictionary(const std::string& path, bool correction, const CheckEntryVisitor& visit,
+                          DictWalk* walk, std::string* error) {
   FILE* file = Platform_OpenRegularFile(path.c_str());
   if (file == nullptr) {
     *error = "cannot open " + path + ": " + std::strerror(errno);
@@ -478,8 +480,8 @@ bool Check_WalkDictionary(const std::string& path, bool correction,
     for (const Occurrence& o : items) {
       if (o.block >= walk->entryBlocks.size()) {
         Report(walk, "section 5",
-               "item " + Check_NumberText(o.number) + " names entry block " + std::to_string(o.block) +
-                   " of " + std::to_string(walk->entryBlocks.size()));
+               "item " + Check_NumberText(o.number) + " names entry block " +
+                   std::to_string(o.block) + " of " + std::to_string(walk->entryBlocks.size()));
       }
     }
     CheckFilterBits(filters, entries, walk);
@@ -586,7 +588,6 @@ bool Check_WalkCatalog(const std::string& path, CatalogWalk* walk, std::string* 
   }
   return true;
 }
-
 
 bool Check_IsCatalogFile(const std::string& path) {
   FILE* f = Platform_OpenRegularFile(path.c_str());

@@ -67,8 +67,8 @@ typedef std::function<void(const DictEntry&, uint32_t block)> CheckEntryVisitor;
 
 // Walks the dictionary (correction: the correction file) at path. false with error when it
 // cannot be opened.
-bool Check_WalkDictionary(const std::string& path, bool correction,
-                          const CheckEntryVisitor& visit, DictWalk* walk, std::string* error);
+bool Check_WalkDictionary(const std::string& path, bool correction, const CheckEntryVisitor& visit,
+                          DictWalk* walk, std::string* error);
 
 // A region record of a catalog, its names copied out of the image.
 struct CheckCatalogRegion {

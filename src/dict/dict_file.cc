@@ -466,13 +466,13 @@ void Dict_ReadAll(DictFile* dict) {
   dict->window = nullptr;
 }
 
-int Dict_LoadBlock(const DictFile* dict, int section, uint32_t offset, uint32_t size,
-                   DictBlockBuffer* buffer) {
+Result Dict_LoadBlock(const DictFile* dict, int section, uint32_t offset, uint32_t size,
+                      DictBlockBuffer* buffer) {
   return Dict_LoadBlockFrom(dict, dict->file, section, offset, size, buffer);
 }
 
-int Dict_LoadBlockFrom(const DictFile* dict, FILE* file, int section, uint32_t offset,
-                       uint32_t size, DictBlockBuffer* buffer) {
+Result Dict_LoadBlockFrom(const DictFile* dict, FILE* file, int section, uint32_t offset,
+                          uint32_t size, DictBlockBuffer* buffer) {
   buffer->length = 0;
   const uint16_t indexLength = IndexLength(dict, section);
   // A block over the compressed limit or reaching past its section's data is not read.
@@ -484,11 +484,11 @@ int Dict_LoadBlockFrom(const DictFile* dict, FILE* file, int section, uint32_t o
   const Result inflated =
       UncompressBuffer(buffer->compressed, size, buffer->data, kDecompressedBlockMax, &length);
   if (inflated != Result::kOk) {
-    if (inflated == Result::kOutOfMemory) buffer->outOfMemory = 1;
-    return -1;
+    // Damaged: the block is skipped. Out of memory: what is read from here on is incomplete.
+    return inflated;
   }
   buffer->length = length;
-  return 0;
+  return Result::kOk;
 }
 
 Result UncompressBuffer(const uint8_t* source, uint32_t sourceLength, uint8_t* destination,

@@ -125,11 +125,11 @@ uint32_t Dict_SectionHeadIndexLength(const uint8_t* head);
 // Reads and parses the head of section 5 or 6 of the file.
 int Dict_ReadSectionHead(const DictFile* dict, int section, uint16_t* indexLength,
                          uint32_t* dataLength);
-// Section 5's index as records, checked against the section: kDamaged when it was cut short. The cut
-// is damage only to a walk that reaches it (Dict_SelectNumberBlocks notes it then).
+// Section 5's index as records, checked against the section: kDamaged when it was cut short.
+// The cut is damage only to a walk that reaches it (Dict_SelectNumberBlocks notes it then).
 Result Dict_ReadNumberIndex(DictFile* dict);
-// Section 6's index as records: kDamaged when damage was met. The index is then cut before the first
-// record that runs past the index, holds an over-long text, whose block is over the
+// Section 6's index as records: kDamaged when damage was met. The index is then cut before the
+// first record that runs past the index, holds an over-long text, whose block is over the
 // compressed limit or reaches past the section, or that would be the 257th.
 Result Dict_ReadEntryIndex(DictFile* dict);
 
@@ -161,18 +161,17 @@ struct DictBlockBuffer {
   uint8_t compressed[kCompressedBlockMax];
   uint8_t data[kDecompressedBlockMax];
   uint32_t length;  // bytes of data
-  // Set when a block could not be inflated for want of memory: what was read through this
-  // buffer is then incomplete, and a search must not report it.
-  uint8_t outOfMemory;
 };
 
-// Reads block {offset, size} of section 5 or 6 and inflates it into buffer->data. -1 when the
-// block lies outside its section, cannot be read or does not inflate: it is then skipped.
-int Dict_LoadBlock(const DictFile* dict, int section, uint32_t offset, uint32_t size,
-                   DictBlockBuffer* buffer);
+// Reads block {offset, size} of section 5 or 6 and inflates it into buffer->data: kOk;
+// kDamaged when the block lies outside its section, cannot be read or does not inflate (it is
+// then skipped); kOutOfMemory when it could not be inflated for want of memory (what is read
+// through the buffer is then incomplete, and a search must not report it).
+Result Dict_LoadBlock(const DictFile* dict, int section, uint32_t offset, uint32_t size,
+                      DictBlockBuffer* buffer);
 // The same, reading from file (the file dict was read from, opened again).
-int Dict_LoadBlockFrom(const DictFile* dict, FILE* file, int section, uint32_t offset,
-                       uint32_t size, DictBlockBuffer* buffer);
+Result Dict_LoadBlockFrom(const DictFile* dict, FILE* file, int section, uint32_t offset,
+                          uint32_t size, DictBlockBuffer* buffer);
 
 // zlib inflation of source into destination (capacity bytes): kOk with the length produced,
 // kDamaged when the source does not inflate within the capacity, kOutOfMemory when zlib got no

@@ -106,15 +106,10 @@ bool OpenStream(SearchState* s) {
 // with, or is gone) or kOutOfMemory when the search must stop.
 Result LoadBlock(SearchState* s, int section, const SelectedBlock& selected) {
   if (!OpenStream(s)) return Result::kIoFailure;
-  if (Dict_LoadBlockFrom(s->file, s->stream, section, selected.offset, selected.size,
-                         &s->buffer) == 0) {
-    return Result::kOk;
-  }
-  if (s->buffer.outOfMemory) {
-    s->outOfMemory = true;
-    return Result::kOutOfMemory;
-  }
-  return Result::kDamaged;
+  const Result loaded = Dict_LoadBlockFrom(s->file, s->stream, section, selected.offset,
+                                           selected.size, &s->buffer);
+  if (loaded == Result::kOutOfMemory) s->outOfMemory = true;
+  return loaded;
 }
 
 // Whether a block load leaves the search to go on (a damaged block gives nothing).
@@ -221,7 +216,6 @@ void ResetRun(SearchState* s) {
   s->areaContributors = 0;
   s->outOfMemory = false;
   s->cacheMismatch = false;
-  s->buffer.outOfMemory = 0;
 }
 
 void RunOnce(SearchState* s, SearchRequest* request) {
@@ -290,7 +284,6 @@ SearchState* SearchState_New(const EngineState* engine, EngineCache* cache,
   s->candidateCapacity = 0;
   s->useCandidates = false;
   s->buffer.length = 0;
-  s->buffer.outOfMemory = 0;
   DictDecoder_Init(&s->decoder);
   DecodedEntryBuilder_Init(&s->builder);
   s->numberStorage = nullptr;

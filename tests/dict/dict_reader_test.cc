@@ -500,10 +500,10 @@ struct Collected {
 };
 
 // Dict_ReadEntryBlocks collecting the entries' numbers; *status receives its result.
-std::vector<uint32_t> ReadNumbers(Reader* c, size_t stopAfter = 0, int* status = nullptr) {
+std::vector<uint32_t> ReadNumbers(Reader* c, size_t stopAfter = 0, Result* status = nullptr) {
   Collected collected;
   collected.stopAfter = stopAfter;
-  int result = Dict_ReadEntryBlocks(
+  const Result result = Dict_ReadEntryBlocks(
       &c->dict, &c->selection, &c->buffer, &c->decoder, kDecodeDictionary,
       [](const DictEntry* e, void* user) {
         auto* out = static_cast<Collected*>(user);
@@ -580,9 +580,9 @@ class DictFileTest : public ::testing::Test {
       good = Dict_SelectNumberBlocks(c_.get()) == 0 && good;
       good = Dict_CollectGroups(c_.get()) == Result::kOk && good;
       good = Dict_SelectEntryBlocks(c_.get()) == 0 && good;
-      int status = 0;
+      Result status = Result::kOk;
       numbers = ReadNumbers(c_.get(), 0, &status);
-      good = status == 0 && good;
+      good = status == Result::kOk && good;
     }
     c_->dict.file = nullptr;
     if (ok) *ok = good;
@@ -630,9 +630,9 @@ TEST_F(DictFileTest, KeyOnABlockBoundarySelectsBothBlocksAndLaterRecordsAreNotEx
   // A handler that asks to stop ends the loop at once.
   Open(image_);
   ASSERT_EQ(Dict_SelectEntryBlocks(c_.get()), 0);
-  int status = -1;
+  Result status = Result::kDamaged;
   EXPECT_EQ(ReadNumbers(c_.get(), 3, &status), (std::vector<uint32_t>{1000, 5000, 5000}));
-  EXPECT_EQ(status, 0);
+  EXPECT_EQ(status, Result::kOk);
 }
 
 TEST_F(DictFileTest, ThreeOccurrencesInOneNumberBlockGiveThreeGroupsAndOneEntryBlock) {
@@ -1014,9 +1014,9 @@ TEST_F(DictFileTest, RandomBytesInEverySectionReadWithoutHarm) {
 }
 
 #if defined(QOR3_FAULT_INJECTION)
-// A block that inflate cannot get memory for is skipped like a damaged one, but the context
-// says so: the search must not report the rest as the whole answer.
-TEST_F(DictFileTest, ABlockSkippedForWantOfMemoryMarksTheContext) {
+// A block that inflate cannot get memory for is not taken for a damaged one: the walk stops
+// with kOutOfMemory, so the search does not report the rest as the whole answer.
+TEST_F(DictFileTest, ABlockThatCannotBeInflatedForWantOfMemoryStopsTheWalk) {
   File f = OpenImage(image_);
   ASSERT_TRUE(f);
   c_->dict.file = f.get();
@@ -1026,16 +1026,14 @@ TEST_F(DictFileTest, ABlockSkippedForWantOfMemoryMarksTheContext) {
   ASSERT_EQ(Dict_SelectNumberBlocks(c_.get()), 0);
   ASSERT_EQ(Dict_CollectGroups(c_.get()), Result::kOk);
   ASSERT_EQ(Dict_SelectEntryBlocks(c_.get()), 0);
-  EXPECT_EQ(c_->buffer.outOfMemory, 0);
   Mem_FailFrom(1);
-  int status = 0;
+  Result status = Result::kOk;
   EXPECT_TRUE(ReadNumbers(c_.get(), 0, &status).empty());
   Mem_ResetFaults();
-  EXPECT_EQ(status, -1);
-  EXPECT_EQ(c_->buffer.outOfMemory, 1);
-  c_->buffer.outOfMemory = 0;
-  EXPECT_EQ(ReadNumbers(c_.get()), (std::vector<uint32_t>{1000, 5000, 5000, 5000, 5000}));
-  EXPECT_EQ(c_->buffer.outOfMemory, 0);
+  EXPECT_EQ(status, Result::kOutOfMemory);
+  EXPECT_EQ(ReadNumbers(c_.get(), 0, &status),
+            (std::vector<uint32_t>{1000, 5000, 5000, 5000, 5000}));
+  EXPECT_EQ(status, Result::kOk);
   c_->dict.file = nullptr;
 }
 #endif

@@ -99,8 +99,8 @@ void InspectDictionary(const std::string& path, const DictWalk& walk,
   OutputTable regions;
   regions.columns = {{"region", ""}, {"region name 1", ""}, {"region name 2", ""}};
   for (const CheckRegion& r : walk.regions) {
-    regions.rows.push_back({Code(r.code, 5), r.name1Read ? Utf8(r.name1) : "?",
-                            r.name2Read ? Utf8(r.name2) : "?"});
+    regions.rows.push_back(
+        {Code(r.code, 5), r.name1Read ? Utf8(r.name1) : "?", r.name2Read ? Utf8(r.name2) : "?"});
   }
   Indent(regions, out);
   std::fprintf(out, "area codes: %u, extended area codes: %u\n", walk.areaCodes,
@@ -190,22 +190,24 @@ void ReportLapsedCorrections(const CheckSet& set, bool quiet, FILE* out) {
   std::fprintf(out, "corrections that can never apply to these dictionaries: %u of %zu\n",
                older + unlisted, total);
   if (older > 0) {
-    std::fprintf(out, "  %u with a version below the edition stamp of every dictionary listing "
-                 "their region\n", older);
+    std::fprintf(out,
+                 "  %u with a version below the edition stamp of every dictionary listing "
+                 "their region\n",
+                 older);
   }
   if (unlisted > 0) std::fprintf(out, "  %u of a region no dictionary lists\n", unlisted);
   uint32_t shown = 0;
   for (const LapsedRegion& r : lapsed.regions) {
     if (shown++ == kCheckProblemsListed) {
-      std::fprintf(out, "  ... and %zu more regions\n", lapsed.regions.size() - kCheckProblemsListed);
+      std::fprintf(out, "  ... and %zu more regions\n",
+                   lapsed.regions.size() - kCheckProblemsListed);
       break;
     }
-    const std::string versions =
-        r.lowest == r.highest
-            ? "version " + std::to_string(r.lowest)
-            : "versions " + std::to_string(r.lowest) + " to " + std::to_string(r.highest);
-    const std::string why = !r.listed ? "no dictionary lists the region"
-                                      : "edition stamp " + std::to_string(r.stamp);
+    const std::string versions = r.lowest == r.highest ? "version " + std::to_string(r.lowest)
+                                                       : "versions " + std::to_string(r.lowest) +
+                                                             " to " + std::to_string(r.highest);
+    const std::string why =
+        !r.listed ? "no dictionary lists the region" : "edition stamp " + std::to_string(r.stamp);
     std::fprintf(out, "  region %s: %u, %s, %s\n", Code(r.code, 5).c_str(), r.count,
                  versions.c_str(), why.c_str());
   }
@@ -213,8 +215,7 @@ void ReportLapsedCorrections(const CheckSet& set, bool quiet, FILE* out) {
 
 // Checks one file; problems found, or -1 with error. set gathers what the correction report
 // needs.
-int CheckFile(const std::string& path, bool quiet, FILE* out, std::string* error,
-              CheckSet* set) {
+int CheckFile(const std::string& path, bool quiet, FILE* out, std::string* error, CheckSet* set) {
   if (!IsRegularFile(path, error)) return -1;
   std::unique_ptr<CheckedFile> file(new CheckedFile());
   if (!Check_File(path, set, file.get(), error)) return -1;
@@ -237,9 +238,8 @@ int CheckFile(const std::string& path, bool quiet, FILE* out, std::string* error
     std::fprintf(out, "%s: %s: %s\n", path.c_str(), p.place.c_str(), p.what.c_str());
   }
   if (problems->count > problems->listed.size()) {
-    std::fprintf(
-        out, "%s: ... and %llu more problems\n", path.c_str(),
-        static_cast<unsigned long long>(problems->count - problems->listed.size()));
+    std::fprintf(out, "%s: ... and %llu more problems\n", path.c_str(),
+                 static_cast<unsigned long long>(problems->count - problems->listed.size()));
   }
   return static_cast<int>(std::min<uint64_t>(problems->count, 1u << 30));
 }
