@@ -505,15 +505,18 @@ using CatalogImage = std::unique_ptr<DirCatalog, CatalogImageDelete>;
 
 namespace {
 
-std::string DirectoryOf(const std::string& path) {
-  size_t slash = path.rfind('/');
-  return slash == std::string::npos ? std::string("./") : path.substr(0, slash + 1);
+// Where the file name of path starts: after its last separator ('/', on Windows also '\\').
+size_t NameStart(const std::string& path) {
+  const size_t slash = path.find_last_of(kPathSeparator == '/' ? "/" : "/\\");
+  return slash == std::string::npos ? 0 : slash + 1;
 }
 
-std::string BaseName(const std::string& path) {
-  size_t slash = path.rfind('/');
-  return slash == std::string::npos ? path : path.substr(slash + 1);
+std::string DirectoryOf(const std::string& path) {
+  const size_t at = NameStart(path);
+  return at == 0 ? std::string("./") : path.substr(0, at);
 }
+
+std::string BaseName(const std::string& path) { return path.substr(NameStart(path)); }
 
 }  // namespace
 
