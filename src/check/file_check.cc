@@ -494,6 +494,8 @@ bool Check_WalkDictionary(const std::string& path, bool correction, const CheckE
 
 // ---- Catalog files.
 
+namespace {
+
 // A catalog image on the heap, its tables released with it.
 struct CatalogImageDelete {
   void operator()(DirCatalog* image) const {
@@ -502,8 +504,6 @@ struct CatalogImageDelete {
   }
 };
 using CatalogImage = std::unique_ptr<DirCatalog, CatalogImageDelete>;
-
-namespace {
 
 // Where the file name of path starts: after its last separator ('/', on Windows also '\\').
 size_t NameStart(const std::string& path) {

@@ -28,9 +28,6 @@ const char* const kSectionNames[kDictSectionCount] = {
 std::string Utf8(const std::string& cp932) { return Cp932_ToUtf8Lossy(cp932); }
 std::string Utf8(const char* cp932) { return Cp932_ToUtf8Lossy(cp932); }
 
-std::string NumberText(uint32_t v) { return Check_NumberText(v); }
-std::string Code(uint32_t v, int width) { return Check_Code(v, width); }
-
 // Whether path names a regular file; otherwise error says what it is instead. A FIFO or
 // device is never opened, so it cannot hold the tool up or be read from.
 bool IsRegularFile(const std::string& path, std::string* error) {
@@ -99,8 +96,8 @@ void InspectDictionary(const std::string& path, const DictWalk& walk,
   OutputTable regions;
   regions.columns = {{"region", ""}, {"region name 1", ""}, {"region name 2", ""}};
   for (const CheckRegion& r : walk.regions) {
-    regions.rows.push_back(
-        {Code(r.code, 5), r.name1Read ? Utf8(r.name1) : "?", r.name2Read ? Utf8(r.name2) : "?"});
+    regions.rows.push_back({Check_Code(r.code, 5), r.name1Read ? Utf8(r.name1) : "?",
+                            r.name2Read ? Utf8(r.name2) : "?"});
   }
   Indent(regions, out);
   std::fprintf(out, "area codes: %u, extended area codes: %u\n", walk.areaCodes,
@@ -110,8 +107,8 @@ void InspectDictionary(const std::string& path, const DictWalk& walk,
   numbers.columns = {{"block", ""}, {"compressed", ""}, {"first", ""}, {"last", ""}, {"items", ""}};
   for (size_t k = 0; k < walk.numberBlocks.size(); ++k) {
     const CheckNumberBlock& b = walk.numberBlocks[k];
-    numbers.rows.push_back({std::to_string(k), std::to_string(b.size), NumberText(b.first),
-                            NumberText(b.last), std::to_string(b.items)});
+    numbers.rows.push_back({std::to_string(k), std::to_string(b.size), Check_NumberText(b.first),
+                            Check_NumberText(b.last), std::to_string(b.items)});
   }
   Indent(numbers, out);
   std::fprintf(out, "entry blocks: %zu, entries: %llu\n", walk.entryBlocks.size(),
@@ -122,7 +119,7 @@ void InspectDictionary(const std::string& path, const DictWalk& walk,
   for (size_t k = 0; k < walk.entryBlocks.size(); ++k) {
     const CheckEntryBlock& b = walk.entryBlocks[k];
     blocks.rows.push_back({std::to_string(k), std::to_string(b.size),
-                           std::to_string(b.decompressed), Code(b.region, 5),
+                           std::to_string(b.decompressed), Check_Code(b.region, 5),
                            std::to_string(b.entries), Utf8(b.first), Utf8(b.last)});
   }
   Indent(blocks, out);
@@ -148,7 +145,7 @@ void InspectCatalog(const std::string& path, const CatalogWalk& walk, FILE* out)
                    {"edition 1", ""},
                    {"edition 2", ""}};
   for (const CatalogDictRow& d : walk.dicts) {
-    dicts.rows.push_back({Code(d.number, 4), std::to_string(d.date), Code(d.time, 4),
+    dicts.rows.push_back({Check_Code(d.number, 4), std::to_string(d.date), Check_Code(d.time, 4),
                           std::to_string(d.edition1), std::to_string(d.edition2)});
   }
   Indent(dicts, out);
@@ -157,7 +154,8 @@ void InspectCatalog(const std::string& path, const CatalogWalk& walk, FILE* out)
   regions.columns = {
       {"region", ""}, {"region name 1", ""}, {"region name 2", ""}, {"dictionary", ""}};
   for (const CheckCatalogRegion& r : walk.regions) {
-    regions.rows.push_back({Code(r.code, 5), Utf8(r.name1), Utf8(r.name2), Code(r.dictNumber, 4)});
+    regions.rows.push_back(
+        {Check_Code(r.code, 5), Utf8(r.name1), Utf8(r.name2), Check_Code(r.dictNumber, 4)});
   }
   Indent(regions, out);
   std::fprintf(out, "prefix groups: %zu\n", walk.prefixes.size());
@@ -165,8 +163,8 @@ void InspectCatalog(const std::string& path, const CatalogWalk& walk, FILE* out)
   prefixes.columns = {{"prefix", ""}, {"dictionaries", ""}};
   for (const auto& [prefix, numbers] : walk.prefixes) {
     std::string list;
-    for (uint32_t d : numbers) list += (list.empty() ? "" : " ") + Code(d, 4);
-    prefixes.rows.push_back({Code(prefix, 3), list});
+    for (uint32_t d : numbers) list += (list.empty() ? "" : " ") + Check_Code(d, 4);
+    prefixes.rows.push_back({Check_Code(prefix, 3), list});
   }
   Indent(prefixes, out);
   WriteProblems(walk.problems, out);
@@ -208,7 +206,7 @@ void ReportLapsedCorrections(const CheckSet& set, bool quiet, FILE* out) {
                                                              " to " + std::to_string(r.highest);
     const std::string why =
         !r.listed ? "no dictionary lists the region" : "edition stamp " + std::to_string(r.stamp);
-    std::fprintf(out, "  region %s: %u, %s, %s\n", Code(r.code, 5).c_str(), r.count,
+    std::fprintf(out, "  region %s: %u, %s, %s\n", Check_Code(r.code, 5).c_str(), r.count,
                  versions.c_str(), why.c_str());
   }
 }
