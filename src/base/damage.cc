@@ -8,12 +8,12 @@ thread_local const char* g_file = "";
 thread_local int g_line = 0;
 }  // namespace
 
-int Damage_Note(const char* file, int line) {
+DamageNoted Damage_Note(const char* file, int line) {
   if (g_count++ == 0) {
     g_file = file;
     g_line = line;
   }
-  return -1;
+  return DamageNoted{};
 }
 
 unsigned long Damage_Count() { return g_count; }

@@ -95,8 +95,8 @@ bool ReadTable(FILE* file, uint64_t offset, uint32_t size, uint16_t* count, uint
   return File_ReadAt(file, offset + 2, body, size - 2);
 }
 
-// 0, -1 (damaged), or -1 with *outOfMemory set.
-int ReadOpenCatalog(FILE* file, DirCatalog* image, bool* outOfMemory) {
+// kOk, kDamaged, or kOutOfMemory when the tables cannot be allocated.
+Result ReadOpenCatalog(FILE* file, DirCatalog* image) {
   const int64_t fileSize = File_Size(file);
   QOR_CHECK(fileSize >= kCatalogHeaderSize);
   QOR_CHECK(File_ReadAt(file, 0, image->header, kCatalogHeaderSize));
@@ -111,8 +111,8 @@ int ReadOpenCatalog(FILE* file, DirCatalog* image, bool* outOfMemory) {
             static_cast<uint64_t>(fileSize));
   uint8_t* tables = static_cast<uint8_t*>(Mem_Alloc(size_t{size1} + size2 + size3 - 6));
   if (!tables) {
-    *outOfMemory = true;
-    return -1;
+    // No damage of the file: the tables are not read for want of memory.
+    return Result::kOutOfMemory;
   }
   image->tables = tables;
   image->dictRows = tables;
@@ -126,7 +126,7 @@ int ReadOpenCatalog(FILE* file, DirCatalog* image, bool* outOfMemory) {
   QOR_CHECK(ReadTable(file, uint64_t{kCatalogHeaderSize} + size1 + size2, size3,
                       &image->prefixCount, tables + (size1 - 2) + (size2 - 2)));
   image->prefixLength = size3 - 2;
-  return DirCatalog_Check(image);
+  return DirCatalog_Check(image) == 0 ? Result::kOk : Result::kDamaged;
 }
 
 bool Fits(uint32_t used, uint32_t n, uint32_t capacity) { return n <= capacity - used; }
@@ -160,14 +160,13 @@ Result DirCatalog_Read(const char* path, DirCatalog* image) {
   if (Path_Join(full, sizeof full, image->path, name) != 0) return Result::kNotFound;
   FILE* file = Platform_OpenRegularFile(full);
   if (!file) return Result::kNotFound;
-  bool outOfMemory = false;
-  const int read = ReadOpenCatalog(file, image, &outOfMemory);
+  const Result read = ReadOpenCatalog(file, image);
   LocalTime written{};
   const bool timeKnown = Platform_FileTime(file, &written) == 0;
   std::fclose(file);
-  if (read != 0) {
+  if (read != Result::kOk) {
     ClearTables(image);
-    return outOfMemory ? Result::kOutOfMemory : Result::kDamaged;
+    return read;
   }
   image->loaded = 1;
   if (timeKnown) {
@@ -586,8 +585,8 @@ int Catalog_PackRows(CatalogRows* rows, CatalogRegionPacker packRegions,
   return last == kCatalogFits ? 0 : last < 0 ? -1 : 1;
 }
 
-int Catalog_WriteRows(const char* dir, CatalogRows* rows, CatalogRegionPacker packRegions,
-                      CatalogPrefixPacker packPrefixes) {
+Result Catalog_WriteRows(const char* dir, CatalogRows* rows, CatalogRegionPacker packRegions,
+                         CatalogPrefixPacker packPrefixes) {
   uint8_t header[kCatalogHeaderSize];
   PackedTable dict, prefix;
   PackedRegionTable region;
@@ -595,9 +594,10 @@ int Catalog_WriteRows(const char* dir, CatalogRows* rows, CatalogRegionPacker pa
   PackedTable_Init(&prefix);
   PackedRegionTable_Init(&region);
   CatalogFit fit;
-  int result =
+  const int packed =
       Catalog_PackRows(rows, packRegions, packPrefixes, &dict, &region, &prefix, &fit);
-  if (result == 0) {
+  Result result = packed < 0 ? Result::kOutOfMemory : packed > 0 ? Result::kDamaged : Result::kOk;
+  if (result == Result::kOk) {
     Catalog_MakeHeader(header, &dict, &region, &prefix);
     char name[kDictFileNameLength + 1];
     char path[kPathCapacity];
@@ -606,7 +606,9 @@ int Catalog_WriteRows(const char* dir, CatalogRows* rows, CatalogRegionPacker pa
     MakePieces(header, &dict, &region, &prefix, &pieces);
     const bool onDisk = fit.kept < fit.dictionaries &&
                         Path_Join(path, sizeof path, dir, name) == 0 && FileHolds(path, pieces);
-    if (!onDisk && Catalog_WriteFile(dir, header, &dict, &region, &prefix) != 0) result = 1;
+    if (!onDisk && Catalog_WriteFile(dir, header, &dict, &region, &prefix) != 0) {
+      result = Result::kIoFailure;
+    }
   }
   PackedTable_Free(&prefix);
   PackedRegionTable_Free(&region);
@@ -614,7 +616,7 @@ int Catalog_WriteRows(const char* dir, CatalogRows* rows, CatalogRegionPacker pa
   return result;
 }
 
-int Catalog_Write(const DirCatalog* image, CatalogRows* rows) {
+Result Catalog_Write(const DirCatalog* image, CatalogRows* rows) {
   return Catalog_WriteRows(image->path, rows, Catalog_PackRegionTable, Catalog_PackPrefixTable);
 }
 

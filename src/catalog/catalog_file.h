@@ -86,6 +86,8 @@ void PrefixCursor_Start(PrefixCursor* cursor, const DirCatalog* image);
 // -1 after the last group (or at a group cut off by the end of the table).
 int PrefixCursor_Next(PrefixCursor* cursor, uint32_t* prefix, const uint8_t** dicts,
                       uint32_t* n);
+// Dictionary number k (< n) of a group PrefixCursor_Next handed out.
+inline uint32_t PrefixGroup_Dict(const uint8_t* dicts, uint32_t k) { return LoadU16BE(dicts + 2 * k); }
 
 // Fills the image's tables from rows as a catalog written from them would hold them, for a
 // directory whose catalog cannot (or must not) be written; the path stays. 0 (loaded 1, or 0
@@ -202,12 +204,13 @@ int Catalog_PackRows(CatalogRows* rows, CatalogRegionPacker packRegions,
                      PackedRegionTable* region, PackedTable* prefix, CatalogFit* fit);
 // Packs (Catalog_PackRows) and writes (or deletes) the catalog of the directory. A catalog
 // that had to leave dictionaries out is not written again when the file already holds
-// exactly it (those dictionaries look new to every refresh). 0 when written, deleted or
-// already on disk; 1 when nothing changed on disk (no dictionary fits, or a file error: the
-// old catalog is kept); -1 when storage cannot be allocated (old catalog kept).
-int Catalog_WriteRows(const char* dir, CatalogRows* rows, CatalogRegionPacker packRegions,
-                      CatalogPrefixPacker packPrefixes);
+// exactly it (those dictionaries look new to every refresh). kOk when written, deleted or
+// already on disk. Otherwise nothing changed on disk and the old catalog is kept: kDamaged
+// when not even the first dictionary's rows fit a catalog, kIoFailure when the file could not
+// be written, kOutOfMemory when storage cannot be allocated.
+Result Catalog_WriteRows(const char* dir, CatalogRows* rows, CatalogRegionPacker packRegions,
+                         CatalogPrefixPacker packPrefixes);
 // Catalog_WriteRows of the refresh's rows into the image's directory (only its path is used).
-int Catalog_Write(const DirCatalog* image, CatalogRows* rows);
+Result Catalog_Write(const DirCatalog* image, CatalogRows* rows);
 
 #endif  // QOR3_CATALOG_CATALOG_FILE_H

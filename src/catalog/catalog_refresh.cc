@@ -170,10 +170,12 @@ int DirCatalog_Load(DirCatalog* image, const char* path, CatalogWrite write) {
       // A search keeps the files as they are; a directory that cannot take the catalog
       // (read-only, full) is still used as its files are now. Either way the image is made
       // from the merged rows instead of the file.
-      const int wrote = write == kCatalogMayWrite ? Catalog_Write(image, &merged) : 1;
-      if (wrote < 0) result = -1;
-      written = wrote == 0;
-      if (wrote == 1 && DirCatalog_FromRows(image, &merged) < 0) result = -1;
+      const Result wrote =
+          write == kCatalogMayWrite ? Catalog_Write(image, &merged) : Result::kIoFailure;
+      if (wrote == Result::kOutOfMemory) result = -1;
+      written = wrote == Result::kOk;
+      const bool kept = wrote == Result::kDamaged || wrote == Result::kIoFailure;
+      if (kept && DirCatalog_FromRows(image, &merged) < 0) result = -1;
     }
   }
   CatalogRows_Free(&merged);

@@ -136,10 +136,11 @@ int CopyDic_PackPrefixTable(RowIndex* index, PackedTable* table, uint32_t dictLi
   return Catalog_PackPrefixRows(index, table, PrefixRowColumns{0, 1}, dictLimit);
 }
 
-int CopyDic_RebuildCatalog(const char* source, const char* destination, const uint8_t* copied) {
+Result CopyDic_RebuildCatalog(const char* source, const char* destination,
+                              const uint8_t* copied) {
   DirSet* set = static_cast<DirSet*>(Mem_Alloc(sizeof(DirSet)));
   uint8_t* marked = static_cast<uint8_t*>(Mem_Alloc(kCopyMarkCount));
-  int result = -1;
+  Result result = Result::kOutOfMemory;
   if (set) DirSet_Init(set);
   if (set && marked && DirSet_Load(set, destination, source, "") == 0) {
     MarkListed(&set->catalog2, copied, marked);

@@ -45,10 +45,10 @@ int CopyDic_PackPrefixTable(RowIndex* index, PackedTable* table, uint32_t dictLi
 
 // Refreshes both directories (prepared paths), merges their catalogs with the copied
 // dictionaries marked and writes the destination's catalog (Catalog_WriteRows: past a limit
-// of the format it holds the lowest-numbered dictionaries that fit). 0 when written or
-// deleted; 1 when the refreshed destination catalog was kept (no dictionary fits, or a file
-// error); -1 when an allocation failed (the refreshed catalogs are kept).
-int CopyDic_RebuildCatalog(const char* source, const char* destination, const uint8_t* copied);
+// of the format it holds the lowest-numbered dictionaries that fit). Answers as
+// Catalog_WriteRows; kOutOfMemory also when the directories could not be loaded for want of
+// memory (the refreshed catalogs are then kept).
+Result CopyDic_RebuildCatalog(const char* source, const char* destination, const uint8_t* copied);
 
 // Copies qorNNNN.dct for each of the count numbers, in order, from directory from to directory
 // to (prepared paths) and rebuilds the destination's catalog; returns the number of files

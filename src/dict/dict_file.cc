@@ -52,7 +52,7 @@ uint16_t IndexLength(const DictFile* dict, int section) {
 
 // Reads one area code section and, when the whole list is sound, sets the bit of each value in
 // set.
-int ReadAreaCodeSection(DictFile* dict, int section, uint8_t* set) {
+Result ReadAreaCodeSection(DictFile* dict, int section, uint8_t* set) {
   uint32_t size = dict->sectionSizes[section];
   // A section larger than its limit, too short for its count, unreadable, with a count whose
   // values do not fit in it, or holding a value of 100000 or more adds no value at all.
@@ -60,28 +60,27 @@ int ReadAreaCodeSection(DictFile* dict, int section, uint8_t* set) {
   QOR_CHECK(size >= 2);
   uint8_t* bytes = static_cast<uint8_t*>(Mem_Alloc(size));
   if (bytes == nullptr) {
-    dict->outOfMemory = 1;
-    return -1;
+    return Result::kOutOfMemory;
   }
-  int result = 0;
+  Result result = Result::kOk;
   if (!ReadFile(dict, Dict_SectionStart(dict, section), bytes, size)) {
     result = QOR_DAMAGED();
   } else {
-    ByteReader r = ByteReader_Make(bytes, size);
-    uint32_t count = 0;
-    ByteReader_U16(&r, &count);
-    if (uint64_t{count} * kAreaCodeValueSize > ByteReader_Left(&r)) {
+    const AreaCodeList list = AreaCodeList_Make(bytes, size);
+    // Every value is checked before any is set, so a damaged list sets none.
+    if (uint64_t{list.count} * kAreaCodeValueSize > ByteReader_Left(&list.values)) {
       result = QOR_DAMAGED();
     } else {
-      ByteReader values = r;
-      for (uint32_t i = 0; i < count && result == 0; ++i) {
+      AreaCodeList values = list;
+      for (uint32_t i = 0; i < list.count && result == Result::kOk; ++i) {
         uint32_t v = 0;
-        ByteReader_U24(&values, &v);
+        AreaCodeList_Next(&values, &v);
         if (v >= kAreaCodeValueLimit) result = QOR_DAMAGED();
       }
-      for (uint32_t i = 0; i < count && result == 0; ++i) {
+      values = list;
+      for (uint32_t i = 0; i < list.count && result == Result::kOk; ++i) {
         uint32_t v = 0;
-        ByteReader_U24(&r, &v);
+        AreaCodeList_Next(&values, &v);
         set[v / 8] |= static_cast<uint8_t>(0x80 >> (v % 8));
       }
     }
@@ -92,18 +91,19 @@ int ReadAreaCodeSection(DictFile* dict, int section, uint8_t* set) {
 
 // Reads the head and the index of section 5 or 6 into a new buffer, and allocates
 // recordBytes(index length) bytes for the records that will be parsed from it. Null, with
-// nothing allocated, when the head is not sound, the index cannot be read, or memory ran out
-// (then outOfMemory is set).
+// nothing allocated, when it cannot (result kDamaged or kOutOfMemory).
 uint8_t* ReadIndex(DictFile* dict, int section, size_t (*recordBytes)(uint16_t indexLength),
-                   void** records, uint16_t* indexLength, uint32_t* dataLength) {
+                   void** records, uint16_t* indexLength, uint32_t* dataLength, Result* result) {
   *records = nullptr;
+  *result = Result::kDamaged;
   if (Dict_ReadSectionHead(dict, section, indexLength, dataLength) != 0) return nullptr;
   auto* bytes = static_cast<uint8_t*>(Mem_Alloc(*indexLength > 0 ? *indexLength : 1));
   *records = Mem_Alloc(recordBytes(*indexLength));
   if (bytes == nullptr || *records == nullptr) {
-    dict->outOfMemory = 1;
+    *result = Result::kOutOfMemory;
   } else if (ReadFile(dict, Dict_SectionStart(dict, section) + kSectionHeadSize, bytes,
                       *indexLength)) {
+    *result = Result::kOk;
     return bytes;
   } else {
     QOR_DAMAGED();
@@ -126,7 +126,7 @@ int Dict_ParseSectionHead(const uint8_t* head, uint32_t sectionSize, uint16_t* i
   *dataLength = 0;
   // A section too short for its head holds no blocks.
   QOR_CHECK(sectionSize >= kSectionHeadSize);
-  const uint32_t l = LoadU16BE(head);
+  const uint32_t l = Dict_SectionHeadIndexLength(head);
   // An index running past the end of its section: the section holds no blocks.
   QOR_CHECK(kSectionHeadSize + uint64_t{l} <= sectionSize);
   *indexLength = static_cast<uint16_t>(l);
@@ -203,12 +203,11 @@ void DictFile_Init(DictFile* dict, FILE* file) {
   dict->entryIndexLength = 0;
   dict->entryIndexCut = 0;
   dict->entryIndexSound = 0;
-  dict->outOfMemory = 0;
   dict->window = nullptr;
   dict->windowStart = 0;
   dict->windowLength = 0;
-  dict->headerResult = dict->filtersResult = dict->regionTableResult = -1;
-  dict->areaCodesResult = dict->numberIndexResult = dict->entryIndexResult = -1;
+  dict->headerResult = dict->filtersResult = dict->regionTableResult = Result::kNotFound;
+  dict->areaCodesResult = dict->numberIndexResult = dict->entryIndexResult = Result::kNotFound;
 }
 
 void DictFile_Free(DictFile* dict) {
@@ -227,7 +226,7 @@ uint64_t Dict_SectionStart(const DictFile* dict, int i) {
   return start;
 }
 
-int Dict_ReadHeader(DictFile* dict, uint8_t* header) {
+Result Dict_ReadHeader(DictFile* dict, uint8_t* header) {
   std::memset(header, 0, kDictHeaderSize);
   std::memset(dict->sectionSizes, 0, sizeof dict->sectionSizes);
   if (dict->file == nullptr) {
@@ -242,19 +241,19 @@ int Dict_ReadHeader(DictFile* dict, uint8_t* header) {
     std::memset(header, 0, kDictHeaderSize);
     return QOR_DAMAGED();
   }
-  for (int i = 0; i < kDictSectionCount; ++i) {
-    dict->sectionSizes[i] = LoadU32BE(header + kDictSectionSizesOffset + 4 * i);
-  }
+  // The sizes as the header states them; dropped below when the sections do not fit in the
+  // file.
+  Dict_HeaderSectionSizes(header, dict->sectionSizes);
   // Sections that run past the end of the file: the file contributes nothing (its sizes are
   // dropped so that any later step finds every section empty).
   if (Dict_SectionStart(dict, kDictSectionCount) > static_cast<uint64_t>(dict->fileSize)) {
     std::memset(dict->sectionSizes, 0, sizeof dict->sectionSizes);
     return QOR_DAMAGED();
   }
-  return 0;
+  return Result::kOk;
 }
 
-int Dict_ReadFilters(DictFile* dict) {
+Result Dict_ReadFilters(DictFile* dict) {
   dict->filtersRead = 1;
   std::memset(dict->prefixFilter, 0, sizeof dict->prefixFilter);
   std::memset(dict->suffixFilter, 0, sizeof dict->suffixFilter);
@@ -270,7 +269,7 @@ int Dict_ReadFilters(DictFile* dict) {
     std::memset(dict->suffixFilter, 0, sizeof dict->suffixFilter);
     return QOR_DAMAGED();
   }
-  return 0;
+  return Result::kOk;
 }
 
 int Dict_KeyMayOccur(const DictFile* dict, uint32_t key) {
@@ -285,7 +284,7 @@ int Dict_KeyMayOccur(const DictFile* dict, uint32_t key) {
          (dict->suffixFilter[suffix / 8] & suffixBit) != 0;
 }
 
-int Dict_ReadRegionTable(DictFile* dict) {
+Result Dict_ReadRegionTable(DictFile* dict) {
   Mem_Free(dict->regionTable);
   dict->regionTable = nullptr;
   dict->regionCount = 0;
@@ -297,8 +296,7 @@ int Dict_ReadRegionTable(DictFile* dict) {
   QOR_CHECK(s2 >= 2);
   uint8_t* table = static_cast<uint8_t*>(Mem_Alloc(s2));
   if (table == nullptr) {
-    dict->outOfMemory = 1;
-    return -1;
+    return Result::kOutOfMemory;
   }
   RegionTable records;
   // A record count whose records do not fit in the section: the name area would start past
@@ -311,16 +309,17 @@ int Dict_ReadRegionTable(DictFile* dict) {
   dict->regionTable = table;
   dict->regionTableLength = s2;
   dict->regionCount = static_cast<uint16_t>(records.count);
-  return 0;
+  return Result::kOk;
 }
 
-int Dict_ReadAreaCodeSets(DictFile* dict) {
+Result Dict_ReadAreaCodeSets(DictFile* dict) {
   AreaCodeSets_Clear(&dict->areaCodes);
-  if (ReadAreaCodeSection(dict, 3, dict->areaCodes.areaCodes) != 0) return -1;
-  return ReadAreaCodeSection(dict, 4, dict->areaCodes.extended);
+  // Section 4 is read only when section 3 is sound.
+  const Result first = ReadAreaCodeSection(dict, 3, dict->areaCodes.areaCodes);
+  return first != Result::kOk ? first : ReadAreaCodeSection(dict, 4, dict->areaCodes.extended);
 }
 
-int Dict_ReadNumberIndex(DictFile* dict) {
+Result Dict_ReadNumberIndex(DictFile* dict) {
   Mem_Free(dict->numberIndex);
   dict->numberIndex = nullptr;
   dict->numberIndexCount = 0;
@@ -331,14 +330,15 @@ int Dict_ReadNumberIndex(DictFile* dict) {
   uint16_t indexLength = 0;
   uint32_t dataLength = 0;
   void* records = nullptr;
+  Result result = Result::kOk;
   // Every record takes 10 bytes, so the index holds at most indexLength / 10 of them.
   uint8_t* bytes = ReadIndex(
       dict, 5,
       [](uint16_t length) {
         return sizeof(NumberIndexRecord) * (length / kNumberIndexRecordSize + 1);
       },
-      &records, &indexLength, &dataLength);
-  if (bytes == nullptr) return -1;
+      &records, &indexLength, &dataLength, &result);
+  if (bytes == nullptr) return result;
   dict->numberIndex = static_cast<NumberIndexRecord*>(records);
   dict->numberIndexLength = indexLength;
   dict->numberDataLength = dataLength;
@@ -346,21 +346,20 @@ int Dict_ReadNumberIndex(DictFile* dict) {
   const uint64_t available = BlockDataLength(dict, 5, indexLength);
   ByteReader r = ByteReader_Make(bytes, indexLength);
   uint64_t offset = 0;
-  int result = 0;
-  while (!ByteReader_AtEnd(&r)) {
-    uint32_t size = 0, first = 0, last = 0;
+  for (NumberIndexRecord record; !ByteReader_AtEnd(&r);) {
     // An index length that is not a whole number of records: the part record is cut off.
-    if (!ByteReader_U16(&r, &size) || !ByteReader_U32(&r, &first) || !ByteReader_U32(&r, &last)) {
+    if (Dict_NextNumberIndexRecord(&r, &record) < 0) {
       dict->numberIndexCut = 1;
-      result = -1;
+      result = Result::kDamaged;
       break;
     }
+    const uint32_t size = record.size, first = record.first, last = record.last;
     // A block over the compressed limit or reaching past the section's data: its size cannot
     // be trusted to place the blocks after it either, so the index stops there.
     if (size > kCompressedBlockMax || offset + size > available) {
       dict->numberIndexCut = 2;
       dict->numberCutFirst = first;
-      result = -1;
+      result = Result::kDamaged;
       break;
     }
     dict->numberIndex[dict->numberIndexCount++] =
@@ -371,7 +370,7 @@ int Dict_ReadNumberIndex(DictFile* dict) {
   return result;
 }
 
-int Dict_ReadEntryIndex(DictFile* dict) {
+Result Dict_ReadEntryIndex(DictFile* dict) {
   Mem_Free(dict->entryIndexBytes);
   Mem_Free(dict->entryIndex);
   dict->entryIndexBytes = nullptr;
@@ -382,10 +381,11 @@ int Dict_ReadEntryIndex(DictFile* dict) {
   uint16_t indexLength = 0;
   uint32_t dataLength = 0;
   void* allocated = nullptr;
+  Result result = Result::kOk;
   uint8_t* bytes = ReadIndex(
       dict, 6, [](uint16_t) { return sizeof(EntryIndexRecord) * kEntryBlockMax; }, &allocated,
-      &indexLength, &dataLength);
-  if (bytes == nullptr) return -1;
+      &indexLength, &dataLength, &result);
+  if (bytes == nullptr) return result;
   auto* records = static_cast<EntryIndexRecord*>(allocated);
   dict->entryIndexBytes = bytes;
   dict->entryIndex = records;
@@ -405,14 +405,14 @@ int Dict_ReadEntryIndex(DictFile* dict) {
       if (more >= 0) QOR_DAMAGED();
       dict->entryIndexCut = 1;
       dict->entryIndexSound = static_cast<uint16_t>(offsetInIndex);
-      return -1;
+      return Result::kDamaged;
     }
     record.offset = static_cast<uint32_t>(offset);
     records[dict->entryIndexCount++] = record;
     offset += record.compressedSize;
   }
   dict->entryIndexSound = indexLength;
-  return 0;
+  return Result::kOk;
 }
 
 namespace {
@@ -443,36 +443,36 @@ void ReadAhead(DictFile* dict, uint64_t start, uint64_t length) {
 
 void Dict_ReadAll(DictFile* dict) {
   uint8_t header[kDictHeaderSize];
-  dict->headerResult = static_cast<int8_t>(Dict_ReadHeader(dict, header));
+  dict->headerResult = Dict_ReadHeader(dict, header);
   // Each step reads a few small pieces: the tables of sections 0 to 4 and the head and (a
   // usual) index of section 5 lie together after the header and are read in one go, section
   // 6's head and index in another, which spares the system calls of a dozen reads.
   const uint64_t start5 = Dict_SectionStart(dict, 5);
-  if (dict->headerResult == 0) {
+  if (dict->headerResult == Result::kOk) {
     ReadAhead(dict, kDictHeaderSize,
               start5 - kDictHeaderSize +
                   std::min<uint64_t>(dict->sectionSizes[5], kSectionHeadSize + 4096));
   }
-  dict->filtersResult = static_cast<int8_t>(Dict_ReadFilters(dict));
-  dict->regionTableResult = static_cast<int8_t>(Dict_ReadRegionTable(dict));
-  dict->areaCodesResult = static_cast<int8_t>(Dict_ReadAreaCodeSets(dict));
-  dict->numberIndexResult = static_cast<int8_t>(Dict_ReadNumberIndex(dict));
-  if (dict->headerResult == 0) {
+  dict->filtersResult = Dict_ReadFilters(dict);
+  dict->regionTableResult = Dict_ReadRegionTable(dict);
+  dict->areaCodesResult = Dict_ReadAreaCodeSets(dict);
+  dict->numberIndexResult = Dict_ReadNumberIndex(dict);
+  if (dict->headerResult == Result::kOk) {
     ReadAhead(dict, Dict_SectionStart(dict, 6),
               std::min<uint64_t>(dict->sectionSizes[6], kSectionHeadSize + 4096));
   }
-  dict->entryIndexResult = static_cast<int8_t>(Dict_ReadEntryIndex(dict));
+  dict->entryIndexResult = Dict_ReadEntryIndex(dict);
   Mem_Free(const_cast<uint8_t*>(dict->window));
   dict->window = nullptr;
 }
 
-int Dict_LoadBlock(const DictFile* dict, int section, uint32_t offset, uint32_t size,
-                   DictBlockBuffer* buffer) {
+Result Dict_LoadBlock(const DictFile* dict, int section, uint32_t offset, uint32_t size,
+                      DictBlockBuffer* buffer) {
   return Dict_LoadBlockFrom(dict, dict->file, section, offset, size, buffer);
 }
 
-int Dict_LoadBlockFrom(const DictFile* dict, FILE* file, int section, uint32_t offset,
-                       uint32_t size, DictBlockBuffer* buffer) {
+Result Dict_LoadBlockFrom(const DictFile* dict, FILE* file, int section, uint32_t offset,
+                          uint32_t size, DictBlockBuffer* buffer) {
   buffer->length = 0;
   const uint16_t indexLength = IndexLength(dict, section);
   // A block over the compressed limit or reaching past its section's data is not read.
@@ -484,11 +484,11 @@ int Dict_LoadBlockFrom(const DictFile* dict, FILE* file, int section, uint32_t o
   const Result inflated =
       UncompressBuffer(buffer->compressed, size, buffer->data, kDecompressedBlockMax, &length);
   if (inflated != Result::kOk) {
-    if (inflated == Result::kOutOfMemory) buffer->outOfMemory = 1;
-    return -1;
+    // Damaged: the block is skipped. Out of memory: what is read from here on is incomplete.
+    return inflated;
   }
   buffer->length = length;
-  return 0;
+  return Result::kOk;
 }
 
 Result UncompressBuffer(const uint8_t* source, uint32_t sourceLength, uint8_t* destination,
@@ -562,4 +562,45 @@ bool RegionTable_Name(const RegionTable* table, uint32_t offset, size_t maxLengt
   if (offset >= areaSize) return false;
   ByteReader r = ByteReader_Make(table->data + areaStart + offset, areaSize - offset);
   return ByteReader_CString(&r, maxLength, text, length);
+}
+
+bool Dict_OutOfMemory(const DictFile* dict) {
+  for (Result step : {dict->headerResult, dict->filtersResult, dict->regionTableResult,
+                      dict->areaCodesResult, dict->numberIndexResult, dict->entryIndexResult}) {
+    if (step == Result::kOutOfMemory) return true;
+  }
+  return false;
+}
+
+void Dict_HeaderEditions(const uint8_t* header, uint32_t* edition1, uint32_t* edition2) {
+  *edition1 = LoadU32BE(header + kDictEdition1Offset);
+  *edition2 = LoadU32BE(header + kDictEdition2Offset);
+}
+
+void Dict_HeaderSectionSizes(const uint8_t* header, uint32_t* sizes) {
+  for (int i = 0; i < kDictSectionCount; ++i) {
+    sizes[i] = LoadU32BE(header + kDictSectionSizesOffset + 4 * i);
+  }
+}
+
+uint32_t Dict_SectionHeadIndexLength(const uint8_t* head) { return LoadU16BE(head); }
+
+AreaCodeList AreaCodeList_Make(const uint8_t* section, uint32_t size) {
+  AreaCodeList list{ByteReader_Make(section, size), 0};
+  ByteReader_U16(&list.values, &list.count);
+  return list;
+}
+
+bool AreaCodeList_Next(AreaCodeList* list, uint32_t* value) {
+  return ByteReader_U24(&list->values, value);
+}
+
+int Dict_NextNumberIndexRecord(ByteReader* index, NumberIndexRecord* out) {
+  if (ByteReader_AtEnd(index)) return 0;
+  out->offset = 0;
+  if (!ByteReader_U16(index, &out->size) || !ByteReader_U32(index, &out->first) ||
+      !ByteReader_U32(index, &out->last)) {
+    return -1;
+  }
+  return 1;
 }

@@ -4,10 +4,11 @@
 // number blocks' items.
 //
 // Every byte taken from the file goes through a bounds-checked read, so a damaged file can make
-// a step yield less (or nothing) but never makes it read or write outside a buffer. A step
-// that meets damage returns -1 through QOR_DAMAGED(): a table step (header, filters, region
-// table, area code sets) then leaves its table empty; an index step keeps the records before
-// the first damaged one.
+// a step yield less (or nothing) but never makes it read or write outside a buffer. A read step
+// answers kOk; kDamaged when it met damage (noted through QOR_DAMAGED()): a table step
+// (header, filters, region table, area code sets) then leaves its table empty, an index step
+// keeps the records before the first damaged one; or kOutOfMemory when it could not allocate
+// its table (what was read of the file is then incomplete, and a search must not report it).
 #ifndef QOR3_DICT_DICT_FILE_H
 #define QOR3_DICT_DICT_FILE_H
 
@@ -78,23 +79,19 @@ struct DictFile {
   uint8_t entryIndexCut;      // 1 when the index was cut before a damaged (or 257th) record
   uint16_t entryIndexSound;   // bytes of the index before the cut
 
-  // Set when a step could not allocate its table: what was read of the file is then
-  // incomplete, and a search must not report it.
-  uint8_t outOfMemory;
-
   // While Dict_ReadAll runs: file bytes read ahead in one go (windowLength bytes from file
   // offset windowStart), which the steps read from instead of the file.
   const uint8_t* window;
   uint64_t windowStart;
   uint32_t windowLength;
 
-  // What each read step returned, once Dict_ReadAll ran them all.
-  int8_t headerResult;
-  int8_t filtersResult;
-  int8_t regionTableResult;
-  int8_t areaCodesResult;
-  int8_t numberIndexResult;
-  int8_t entryIndexResult;
+  // What each read step answered, once Dict_ReadAll ran them all (kNotFound before).
+  Result headerResult;
+  Result filtersResult;
+  Result regionTableResult;
+  Result areaCodesResult;
+  Result numberIndexResult;
+  Result entryIndexResult;
 };
 
 // A DictFile reading file (which it does not own), every table empty (the filters and area
@@ -103,36 +100,57 @@ void DictFile_Init(DictFile* dict, FILE* file);
 // Frees the tables; the record can be initialised again.
 void DictFile_Free(DictFile* dict);
 
+// The values of a 256-byte header: the two edition values, the seven section sizes.
+void Dict_HeaderEditions(const uint8_t* header, uint32_t* edition1, uint32_t* edition2);
+void Dict_HeaderSectionSizes(const uint8_t* header, uint32_t* sizes);
+
 // File offset of section i (0..7; 7 is the end of section 6).
 uint64_t Dict_SectionStart(const DictFile* dict, int i);
-// Reads the 256-byte header into header and keeps the section sizes. -1 when the file is
+// Reads the 256-byte header into header and keeps the section sizes. kDamaged when the file is
 // shorter than its header or its sections run past its end (every section then reads empty).
-int Dict_ReadHeader(DictFile* dict, uint8_t* header);
-int Dict_ReadFilters(DictFile* dict);
+Result Dict_ReadHeader(DictFile* dict, uint8_t* header);
+Result Dict_ReadFilters(DictFile* dict);
 // 1 when the key's prefix and suffix bits are set, else 0.
 int Dict_KeyMayOccur(const DictFile* dict, uint32_t key);
-int Dict_ReadRegionTable(DictFile* dict);
+Result Dict_ReadRegionTable(DictFile* dict);
 // Reads the values of sections 3 and 4 into the file's sets. When section 3 is damaged
 // neither set gets a value; a damaged section 4 leaves the values of section 3.
-int Dict_ReadAreaCodeSets(DictFile* dict);
+Result Dict_ReadAreaCodeSets(DictFile* dict);
 // The 6-byte head of section 5 or 6 (sectionSize bytes): index length and block data length.
 // -1 when the section is too short for its head or its index runs past the section.
 int Dict_ParseSectionHead(const uint8_t* head, uint32_t sectionSize, uint16_t* indexLength,
                           uint32_t* dataLength);
+// The index length a 6-byte head of section 5 or 6 claims, sound or not.
+uint32_t Dict_SectionHeadIndexLength(const uint8_t* head);
 // Reads and parses the head of section 5 or 6 of the file.
 int Dict_ReadSectionHead(const DictFile* dict, int section, uint16_t* indexLength,
                          uint32_t* dataLength);
-// Section 5's index as records, checked against the section: -1 when it was cut short. The cut
-// is damage only to a walk that reaches it (Dict_SelectNumberBlocks notes it then).
-int Dict_ReadNumberIndex(DictFile* dict);
-// Section 6's index as records: -1 when damage was met. The index is then cut before the first
-// record that runs past the index, holds an over-long text, whose block is over the
+// Section 5's index as records, checked against the section: kDamaged when it was cut short.
+// The cut is damage only to a walk that reaches it (Dict_SelectNumberBlocks notes it then).
+Result Dict_ReadNumberIndex(DictFile* dict);
+// Section 6's index as records: kDamaged when damage was met. The index is then cut before the
+// first record that runs past the index, holds an over-long text, whose block is over the
 // compressed limit or reaches past the section, or that would be the 257th.
-int Dict_ReadEntryIndex(DictFile* dict);
+Result Dict_ReadEntryIndex(DictFile* dict);
 
-// Runs every read step above, in order, and keeps what each returned. Nothing is read after
+// Runs every read step above, in order, and keeps what each answered. Nothing is read after
 // that but blocks, so the file need not stay open (blocks then come from Dict_LoadBlockFrom).
 void Dict_ReadAll(DictFile* dict);
+// Whether a step of Dict_ReadAll could not allocate its table.
+bool Dict_OutOfMemory(const DictFile* dict);
+
+// One record of section 5's index read from index: 1 with the record (its offset unset), 0
+// at the end, -1 when it is cut off by the end of the index.
+int Dict_NextNumberIndexRecord(ByteReader* index, NumberIndexRecord* out);
+
+// The values of an area code section (3 or 4): a u16 count, then count u24 values.
+struct AreaCodeList {
+  ByteReader values;
+  uint32_t count;  // as the section claims it (0 when the section is too short for it)
+};
+AreaCodeList AreaCodeList_Make(const uint8_t* section, uint32_t size);
+// The next value: false past the end of the section.
+bool AreaCodeList_Next(AreaCodeList* list, uint32_t* value);
 
 // One record of section 6's index read from index: 1 with the record (its offset unset), 0 at
 // the end, -1 when it runs past the index or holds a text over 83 bytes.
@@ -143,18 +161,17 @@ struct DictBlockBuffer {
   uint8_t compressed[kCompressedBlockMax];
   uint8_t data[kDecompressedBlockMax];
   uint32_t length;  // bytes of data
-  // Set when a block could not be inflated for want of memory: what was read through this
-  // buffer is then incomplete, and a search must not report it.
-  uint8_t outOfMemory;
 };
 
-// Reads block {offset, size} of section 5 or 6 and inflates it into buffer->data. -1 when the
-// block lies outside its section, cannot be read or does not inflate: it is then skipped.
-int Dict_LoadBlock(const DictFile* dict, int section, uint32_t offset, uint32_t size,
-                   DictBlockBuffer* buffer);
+// Reads block {offset, size} of section 5 or 6 and inflates it into buffer->data: kOk;
+// kDamaged when the block lies outside its section, cannot be read or does not inflate (it is
+// then skipped); kOutOfMemory when it could not be inflated for want of memory (what is read
+// through the buffer is then incomplete, and a search must not report it).
+Result Dict_LoadBlock(const DictFile* dict, int section, uint32_t offset, uint32_t size,
+                      DictBlockBuffer* buffer);
 // The same, reading from file (the file dict was read from, opened again).
-int Dict_LoadBlockFrom(const DictFile* dict, FILE* file, int section, uint32_t offset,
-                       uint32_t size, DictBlockBuffer* buffer);
+Result Dict_LoadBlockFrom(const DictFile* dict, FILE* file, int section, uint32_t offset,
+                          uint32_t size, DictBlockBuffer* buffer);
 
 // zlib inflation of source into destination (capacity bytes): kOk with the length produced,
 // kDamaged when the source does not inflate within the capacity, kOutOfMemory when zlib got no

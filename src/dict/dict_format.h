@@ -8,6 +8,7 @@
 #ifndef QOR3_DICT_DICT_FORMAT_H
 #define QOR3_DICT_DICT_FORMAT_H
 
+#include <cstddef>
 #include <cstdint>
 
 #include "base/cp932.h"
@@ -125,5 +126,17 @@ constexpr uint16_t kCorrectionRemove = 2;
 
 // Prefix number of an entry number or key: the three digits after the leading zero.
 constexpr uint32_t NumberPrefix(uint32_t v) { return v < 100000000 ? v / 100000 : v / 1000000; }
+
+// The length of text (length bytes, code page 932) as an index record of section 6 holds it:
+// at most kIndexTextMax bytes, never ending inside a double-byte character.
+constexpr size_t Dict_IndexTextLength(const char* text, size_t length) {
+  size_t i = 0;
+  while (i < length) {
+    const size_t next = i + (IsLeadByte(static_cast<uint8_t>(text[i])) ? 2 : 1);
+    if (next > kIndexTextMax) break;
+    i = next;
+  }
+  return i;
+}
 
 #endif  // QOR3_DICT_DICT_FORMAT_H

@@ -262,14 +262,15 @@ const CachedFile* EngineCache_AddFile(EngineCache* c, uint32_t number, FILE* fil
   dict->knownSize = static_cast<int64_t>(identity.size);
   node->file.identity = identity;
   Dict_ReadAll(dict);
-  if (Refuses(c)) dict->outOfMemory = 1;  // as when a table could not be allocated
+  const bool refused = Refuses(c);  // as when a table could not be allocated
   dict->file = nullptr;
   if (dict->numberIndexCount != 0 && !Refuses(c)) {
     node->numberBlocks =
         static_cast<CacheItem**>(Mem_AllocZeroed(dict->numberIndexCount, sizeof(CacheItem*)));
   }
   const bool sound =
-      !dict->outOfMemory && (dict->numberIndexCount == 0 || node->numberBlocks != nullptr);
+      !refused && !Dict_OutOfMemory(dict) &&
+      (dict->numberIndexCount == 0 || node->numberBlocks != nullptr);
   item->bytes += dict->regionTableLength + dict->entryIndexLength +
                  (dict->numberIndex ? sizeof(NumberIndexRecord) * (dict->numberIndexLength / 10 + 1)
                                     : 0) +

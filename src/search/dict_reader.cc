@@ -50,12 +50,11 @@ Result Dict_CollectGroups(const DictFile* dict, uint32_t key, DictBlockBuffer* b
     const SelectedBlock& selected = selection->selected[i];
     DecodedNumberBlock block{nullptr, nullptr, 0, 1, 0};
     void* storage = nullptr;
-    if (Dict_LoadBlock(dict, 5, selected.offset, selected.size, buffer) == 0) {
+    const Result loaded = Dict_LoadBlock(dict, 5, selected.offset, selected.size, buffer);
+    if (loaded == Result::kOutOfMemory) return loaded;
+    if (loaded == Result::kOk) {
       storage = Mem_Alloc(DecodedNumberBlock_Bytes(buffer->length));
-      if (storage == nullptr) {
-        buffer->outOfMemory = 1;
-        return Result::kOutOfMemory;
-      }
+      if (storage == nullptr) return Result::kOutOfMemory;
       DecodedNumberBlock_Build(buffer->data, buffer->length, storage, &block);
     }
     if (Dict_CollectBlockGroups(&block, key, selection) != Result::kOk) result = Result::kDamaged;
@@ -87,15 +86,17 @@ int Dict_SelectEntryBlocks(const DictFile* dict, BlockSelection* selection) {
   return result;
 }
 
-int Dict_ReadEntryBlocks(const DictFile* dict, const BlockSelection* selection,
-                         DictBlockBuffer* buffer, DictDecoder* decoder, int variant,
-                         DictEntryHandler handler, void* user) {
+Result Dict_ReadEntryBlocks(const DictFile* dict, const BlockSelection* selection,
+                            DictBlockBuffer* buffer, DictDecoder* decoder, int variant,
+                            DictEntryHandler handler, void* user) {
   const RegionTable regions = Dict_RegionTable(dict);
-  int result = 0;
+  Result result = Result::kOk;
   for (uint32_t i = 0; i < selection->selectedCount; ++i) {
     const SelectedBlock& block = selection->selected[i];
-    if (Dict_LoadBlock(dict, 6, block.offset, block.size, buffer) != 0) {
-      result = -1;
+    const Result loaded = Dict_LoadBlock(dict, 6, block.offset, block.size, buffer);
+    if (loaded == Result::kOutOfMemory) return loaded;
+    if (loaded != Result::kOk) {
+      result = Result::kDamaged;
       continue;
     }
     DictDecoder_StartBlock(decoder);
@@ -106,7 +107,7 @@ int Dict_ReadEntryBlocks(const DictFile* dict, const BlockSelection* selection,
     }
     // Decoding stopped before the end: that entry was damaged and the rest of the block is
     // given up; the entries handed over before it stand.
-    if (position < buffer->length) result = -1;
+    if (position < buffer->length) result = Result::kDamaged;
   }
   return result;
 }

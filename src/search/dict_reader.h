@@ -39,8 +39,8 @@ int Dict_SelectNumberBlocks(const DictFile* dict, uint32_t key, BlockSelection* 
 Result Dict_CollectBlockGroups(const DecodedNumberBlock* block, uint32_t key,
                                BlockSelection* selection);
 // Group numbers of every item equal to the key in the selected number blocks, read through
-// buffer: kOk, kDamaged (a block as above), or kOutOfMemory (a block that cannot be decoded
-// for want of memory; buffer->outOfMemory is set).
+// buffer: kOk, kDamaged (a block as above), or kOutOfMemory (a block that cannot be inflated
+// or decoded for want of memory: the walk stops there).
 Result Dict_CollectGroups(const DictFile* dict, uint32_t key, DictBlockBuffer* buffer,
                           BlockSelection* selection);
 // Appends a group number: 0, or -1 when the list already holds 256 (the number is dropped).
@@ -52,10 +52,11 @@ int Dict_SelectEntryBlocks(const DictFile* dict, BlockSelection* selection);
 // Called with each decoded entry; returns 0 to go on, non-zero to stop.
 typedef int (*DictEntryHandler)(const DictEntry* entry, void* user);
 // For each selected entry block: inflate it into buffer and decode its entries with decoder,
-// calling handler after each one. A block that cannot be read or inflated is skipped. Returns
-// -1 when a block was skipped or cut short by a damaged entry, else 0.
-int Dict_ReadEntryBlocks(const DictFile* dict, const BlockSelection* selection,
-                         DictBlockBuffer* buffer, DictDecoder* decoder, int variant,
-                         DictEntryHandler handler, void* user);
+// calling handler after each one. A block that cannot be read or inflated is skipped. kOk;
+// kDamaged when a block was skipped or cut short by a damaged entry; kOutOfMemory when a block
+// could not be inflated for want of memory (the walk stops there).
+Result Dict_ReadEntryBlocks(const DictFile* dict, const BlockSelection* selection,
+                            DictBlockBuffer* buffer, DictDecoder* decoder, int variant,
+                            DictEntryHandler handler, void* user);
 
 #endif  // QOR3_SEARCH_DICT_READER_H

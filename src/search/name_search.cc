@@ -180,11 +180,11 @@ bool FindCandidates(SearchState* s) {
 // can hold the region's matches.
 bool SelectNameBlocks(SearchState* s, bool correctionFile) {
   const DictFile* dict = s->file;
-  if (dict->headerResult != 0 || dict->regionTableResult != 0) return false;
+  if (dict->headerResult != Result::kOk || dict->regionTableResult != Result::kOk) return false;
   if (!correctionFile) Search_AddAreaCodes(s);
-  if (dict->areaCodesResult != 0) return false;
+  if (dict->areaCodesResult != Result::kOk) return false;
   s->selection.groupCount = 0;
-  if (dict->entryIndexResult != 0) return false;
+  if (dict->entryIndexResult != Result::kOk) return false;
   if (correctionFile) {
     NameSearch_SelectCorrectionBlocks(dict, &s->criteria, &s->selection);
   } else {

@@ -16,11 +16,12 @@ constexpr uint32_t kKeyFieldWidth = sizeof(SearchRequest::key);
 // search's union), selects the entry blocks that hold the key when it may occur.
 bool SelectKeyBlocks(SearchState* s, bool correctionFile) {
   const DictFile* dict = s->file;
-  if (dict->headerResult != 0 || dict->filtersResult != 0 || dict->regionTableResult != 0) {
+  if (dict->headerResult != Result::kOk || dict->filtersResult != Result::kOk ||
+      dict->regionTableResult != Result::kOk) {
     return false;
   }
   if (!correctionFile) Search_AddAreaCodes(s);
-  if (dict->areaCodesResult != 0) return false;
+  if (dict->areaCodesResult != Result::kOk) return false;
   const uint32_t key = s->criteria.keyNumber;
   if (!Dict_KeyMayOccur(dict, key)) return false;
   BlockSelection& selection = s->selection;

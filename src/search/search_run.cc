@@ -106,15 +106,10 @@ bool OpenStream(SearchState* s) {
 // with, or is gone) or kOutOfMemory when the search must stop.
 Result LoadBlock(SearchState* s, int section, const SelectedBlock& selected) {
   if (!OpenStream(s)) return Result::kIoFailure;
-  if (Dict_LoadBlockFrom(s->file, s->stream, section, selected.offset, selected.size,
-                         &s->buffer) == 0) {
-    return Result::kOk;
-  }
-  if (s->buffer.outOfMemory) {
-    s->outOfMemory = true;
-    return Result::kOutOfMemory;
-  }
-  return Result::kDamaged;
+  const Result loaded = Dict_LoadBlockFrom(s->file, s->stream, section, selected.offset,
+                                           selected.size, &s->buffer);
+  if (loaded == Result::kOutOfMemory) s->outOfMemory = true;
+  return loaded;
 }
 
 // Whether a block load leaves the search to go on (a damaged block gives nothing).
@@ -191,12 +186,12 @@ bool ReadFile(SearchState* s, uint32_t number, bool correctionFile, EntryHandler
     }
   }
   s->file = s->cached != nullptr ? &s->cached->dict : &s->dict;
-  const bool selected = !s->dict.outOfMemory && s->mode->selectBlocks(s, correctionFile);
+  const bool selected = !Dict_OutOfMemory(&s->dict) && s->mode->selectBlocks(s, correctionFile);
   if (selected && !Stopped(s)) {
     if (!correctionFile && s->mode->acrossDictionaries) Correction_StartDeletions(&s->merge);
     ReadEntries(s, handler);
   }
-  if (s->dict.outOfMemory) s->outOfMemory = true;
+  if (Dict_OutOfMemory(&s->dict)) s->outOfMemory = true;
   if (s->stream != nullptr) std::fclose(s->stream);
   s->stream = nullptr;
   DictFile_Free(&s->dict);
@@ -221,7 +216,6 @@ void ResetRun(SearchState* s) {
   s->areaContributors = 0;
   s->outOfMemory = false;
   s->cacheMismatch = false;
-  s->buffer.outOfMemory = 0;
 }
 
 void RunOnce(SearchState* s, SearchRequest* request) {
@@ -290,7 +284,6 @@ SearchState* SearchState_New(const EngineState* engine, EngineCache* cache,
   s->candidateCapacity = 0;
   s->useCandidates = false;
   s->buffer.length = 0;
-  s->buffer.outOfMemory = 0;
   DictDecoder_Init(&s->decoder);
   DecodedEntryBuilder_Init(&s->builder);
   s->numberStorage = nullptr;

@@ -90,7 +90,7 @@ TEST(CatalogWrite, ProducesTheOneDictionaryExampleByteForByte) {
   r.Prefix({"0101", "0312"});
   r.Index();
   Image img(dir.Dir());
-  ASSERT_EQ(Catalog_Write(img.image, &r.rows), 0);
+  ASSERT_EQ(Catalog_Write(img.image, &r.rows), Result::kOk);
   const std::vector<uint8_t> bytes = ReadBytes(dir.File("qor9999.dct"));
   ASSERT_EQ(bytes.size(), 300u);
   EXPECT_EQ(bytes, ExampleCatalog());
@@ -172,28 +172,28 @@ TEST(CatalogWrite, RefusesRowsBeyondTheLimitsAndKeepsTheOldCatalog) {
   ok.Dict({"0101", "20020825", "1230", "20020801", "0001"});
   ok.Index();
   Image img(dir.Dir());
-  ASSERT_EQ(Catalog_Write(img.image, &ok.rows), 0);
+  ASSERT_EQ(Catalog_Write(img.image, &ok.rows), Result::kOk);
   const std::vector<uint8_t> old = ReadBytes(dir.File("qor9999.dct"));
 
   Rows longName1;
   longName1.Dict({"0101", "20020825", "1230", "20020801", "0002"});
   longName1.Region({"0101", "13101", "123456789012", "x"});  // 12 bytes
   longName1.Index();
-  EXPECT_EQ(Catalog_Write(img.image, &longName1.rows), 1);
+  EXPECT_EQ(Catalog_Write(img.image, &longName1.rows), Result::kDamaged);
   EXPECT_EQ(ReadBytes(dir.File("qor9999.dct")), old);
 
   Rows longName2;
   longName2.Dict({"0101", "20020825", "1230", "20020801", "0002"});
   longName2.Region({"0101", "13101", "12345678901", std::string(44, 'n')});
   longName2.Index();
-  EXPECT_EQ(Catalog_Write(img.image, &longName2.rows), 1);
+  EXPECT_EQ(Catalog_Write(img.image, &longName2.rows), Result::kDamaged);
 
   // Limits themselves are accepted.
   Rows atLimit;
   atLimit.Dict({"0101", "20020825", "1230", "20020801", "0003"});
   atLimit.Region({"0101", "13101", "12345678901", std::string(43, 'n')});
   atLimit.Index();
-  EXPECT_EQ(Catalog_Write(img.image, &atLimit.rows), 0);
+  EXPECT_EQ(Catalog_Write(img.image, &atLimit.rows), Result::kOk);
   EXPECT_NE(ReadBytes(dir.File("qor9999.dct")), old);
 }
 
@@ -235,7 +235,7 @@ TEST(CatalogWrite, FailedRenameRemovesTheTemporaryFile) {
   r.Dict({"0101", "20020825", "1230", "20020801", "0001"});
   r.Index();
   Image img(dir.Dir());
-  EXPECT_EQ(Catalog_Write(img.image, &r.rows), 1);
+  EXPECT_EQ(Catalog_Write(img.image, &r.rows), Result::kIoFailure);
   EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.Str()),
                           std::filesystem::directory_iterator()),
             1);
@@ -254,7 +254,7 @@ TEST(CatalogWrite, AFullDiskAtAnyWriteKeepsTheOldCatalogAndLeavesNoTemporaryFile
   // The catalog is written in eight pieces; the disk fills up before each of them in turn.
   for (unsigned long failAt = 1; failAt <= 8; ++failAt) {
     File_FailWritesFrom(failAt);
-    EXPECT_EQ(Catalog_Write(img.image, &r.rows), 1) << "write " << failAt;
+    EXPECT_EQ(Catalog_Write(img.image, &r.rows), Result::kIoFailure) << "write " << failAt;
     File_FailWritesFrom(0);
     EXPECT_EQ(ReadBytes(dir.File("qor9999.dct")), ExampleCatalog()) << "write " << failAt;
     EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.Str()),
@@ -262,7 +262,7 @@ TEST(CatalogWrite, AFullDiskAtAnyWriteKeepsTheOldCatalogAndLeavesNoTemporaryFile
               1)
         << "write " << failAt;
   }
-  EXPECT_EQ(Catalog_Write(img.image, &r.rows), 0);
+  EXPECT_EQ(Catalog_Write(img.image, &r.rows), Result::kOk);
   EXPECT_NE(ReadBytes(dir.File("qor9999.dct")), ExampleCatalog());
 }
 #endif
@@ -273,7 +273,7 @@ TEST(CatalogWrite, NoDictionaryRowsDeletesTheCatalog) {
   Rows empty;
   empty.Index();
   Image img(dir.Dir());
-  EXPECT_EQ(Catalog_Write(img.image, &empty.rows), 0);
+  EXPECT_EQ(Catalog_Write(img.image, &empty.rows), Result::kOk);
   EXPECT_FALSE(catalog_test::Exists(dir.File("qor9999.dct")));
   EXPECT_EQ(DirCatalog_Read(dir.Dir().c_str(), img.image), Result::kNotFound);
 }

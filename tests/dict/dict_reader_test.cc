@@ -63,12 +63,12 @@ Context NewContext() {
   }
   return Dict_RegionTable(&c->dict);
 }
-int Dict_ReadHeader(Reader* c, uint8_t* header) { return ::Dict_ReadHeader(&c->dict, header); }
-int Dict_ReadFilters(Reader* c) { return ::Dict_ReadFilters(&c->dict); }
-int Dict_ReadRegionTable(Reader* c) { return ::Dict_ReadRegionTable(&c->dict); }
+Result Dict_ReadHeader(Reader* c, uint8_t* header) { return ::Dict_ReadHeader(&c->dict, header); }
+Result Dict_ReadFilters(Reader* c) { return ::Dict_ReadFilters(&c->dict); }
+Result Dict_ReadRegionTable(Reader* c) { return ::Dict_ReadRegionTable(&c->dict); }
 void Dict_ClearAreaCodeSets(Reader* c) { AreaCodeSets_Clear(&c->accumulated); }
-int Dict_ReadAreaCodeSets(Reader* c) {
-  const int r = ::Dict_ReadAreaCodeSets(&c->dict);
+Result Dict_ReadAreaCodeSets(Reader* c) {
+  const Result r = ::Dict_ReadAreaCodeSets(&c->dict);
   AreaCodeSets_Add(&c->accumulated, &c->dict.areaCodes);
   return r;
 }
@@ -87,7 +87,7 @@ int Dict_SelectEntryBlocks(Reader* c) {
   Dict_ReadEntryIndex(&c->dict);
   return ::Dict_SelectEntryBlocks(&c->dict, &c->selection);
 }
-int Dict_ReadEntryIndex(Reader* c) { return ::Dict_ReadEntryIndex(&c->dict); }
+Result Dict_ReadEntryIndex(Reader* c) { return ::Dict_ReadEntryIndex(&c->dict); }
 // The sound records of the entry index last read.
 ByteReader Dict_EntryIndex(const Reader* c) {
   return ByteReader_Make(c->dict.entryIndexBytes, c->dict.entryIndexSound);
@@ -500,10 +500,10 @@ struct Collected {
 };
 
 // Dict_ReadEntryBlocks collecting the entries' numbers; *status receives its result.
-std::vector<uint32_t> ReadNumbers(Reader* c, size_t stopAfter = 0, int* status = nullptr) {
+std::vector<uint32_t> ReadNumbers(Reader* c, size_t stopAfter = 0, Result* status = nullptr) {
   Collected collected;
   collected.stopAfter = stopAfter;
-  int result = Dict_ReadEntryBlocks(
+  const Result result = Dict_ReadEntryBlocks(
       &c->dict, &c->selection, &c->buffer, &c->decoder, kDecodeDictionary,
       [](const DictEntry* e, void* user) {
         auto* out = static_cast<Collected*>(user);
@@ -571,18 +571,18 @@ class DictFileTest : public ::testing::Test {
     c_->dict.file = f;
     c_->keyNumber = key;
     uint8_t header[kDictHeaderSize];
-    bool good = Dict_ReadHeader(c_.get(), header) == 0;
-    good = Dict_ReadFilters(c_.get()) == 0 && good;
-    good = Dict_ReadRegionTable(c_.get()) == 0 && good;
-    good = Dict_ReadAreaCodeSets(c_.get()) == 0 && good;
+    bool good = Dict_ReadHeader(c_.get(), header) == Result::kOk;
+    good = Dict_ReadFilters(c_.get()) == Result::kOk && good;
+    good = Dict_ReadRegionTable(c_.get()) == Result::kOk && good;
+    good = Dict_ReadAreaCodeSets(c_.get()) == Result::kOk && good;
     std::vector<uint32_t> numbers;
     if (Dict_KeyMayOccur(c_.get())) {
       good = Dict_SelectNumberBlocks(c_.get()) == 0 && good;
       good = Dict_CollectGroups(c_.get()) == Result::kOk && good;
       good = Dict_SelectEntryBlocks(c_.get()) == 0 && good;
-      int status = 0;
+      Result status = Result::kOk;
       numbers = ReadNumbers(c_.get(), 0, &status);
-      good = status == 0 && good;
+      good = status == Result::kOk && good;
     }
     c_->dict.file = nullptr;
     if (ok) *ok = good;
@@ -599,7 +599,7 @@ class DictFileTest : public ::testing::Test {
     ASSERT_TRUE(file_);
     c_->dict.file = file_.get();
     uint8_t header[kDictHeaderSize];
-    ASSERT_EQ(Dict_ReadHeader(c_.get(), header), 0);
+    ASSERT_EQ(Dict_ReadHeader(c_.get(), header), Result::kOk);
   }
 
   Context c_;
@@ -630,9 +630,9 @@ TEST_F(DictFileTest, KeyOnABlockBoundarySelectsBothBlocksAndLaterRecordsAreNotEx
   // A handler that asks to stop ends the loop at once.
   Open(image_);
   ASSERT_EQ(Dict_SelectEntryBlocks(c_.get()), 0);
-  int status = -1;
+  Result status = Result::kDamaged;
   EXPECT_EQ(ReadNumbers(c_.get(), 3, &status), (std::vector<uint32_t>{1000, 5000, 5000}));
-  EXPECT_EQ(status, 0);
+  EXPECT_EQ(status, Result::kOk);
 }
 
 TEST_F(DictFileTest, ThreeOccurrencesInOneNumberBlockGiveThreeGroupsAndOneEntryBlock) {
@@ -710,7 +710,7 @@ TEST_F(DictFileTest, SectionStartsAndEntryIndexRecords) {
     if (i < kDictSectionCount) start += raw_.sections[i].size();
   }
   EXPECT_EQ(start, image_.size());
-  ASSERT_EQ(Dict_ReadEntryIndex(c_.get()), 0);
+  ASSERT_EQ(Dict_ReadEntryIndex(c_.get()), Result::kOk);
   EXPECT_EQ(c_->dict.entryIndexSound, c_->dict.entryIndexLength);
   ByteReader index = Dict_EntryIndex(c_.get());
   EntryIndexRecord record;
@@ -722,7 +722,7 @@ TEST_F(DictFileTest, SectionStartsAndEntryIndexRecords) {
   }
   EXPECT_EQ(n, 4);
   // The region table as read.
-  ASSERT_EQ(Dict_ReadRegionTable(c_.get()), 0);
+  ASSERT_EQ(Dict_ReadRegionTable(c_.get()), Result::kOk);
   EXPECT_EQ(c_->dict.regionCount, 1u);
 }
 
@@ -908,7 +908,7 @@ TEST_F(DictFileTest, OverlongListsKeepWhatFits) {
     d.sections[6] = EntrySection(
         std::vector<EntryBlock>(300, {1101, kA, kB, Compress(Entry(0, 1, kA))}));
     Open(d.Image());
-    EXPECT_EQ(Dict_ReadEntryIndex(c_.get()), -1);
+    EXPECT_EQ(Dict_ReadEntryIndex(c_.get()), Result::kDamaged);
     ByteReader index = Dict_EntryIndex(c_.get());
     EntryIndexRecord record;
     int n = 0;
@@ -931,7 +931,7 @@ TEST_F(DictFileTest, OverlongListsKeepWhatFits) {
     d.sections[6] = EntrySection(blocks);
     if (which == 1) d.sections[6].resize(d.sections[6].size() - 1);
     Open(d.Image());
-    EXPECT_EQ(Dict_ReadEntryIndex(c_.get()), -1);
+    EXPECT_EQ(Dict_ReadEntryIndex(c_.get()), Result::kDamaged);
     ByteReader index = Dict_EntryIndex(c_.get());
     EntryIndexRecord record;
     EXPECT_EQ(Dict_NextEntryIndexRecord(&index, &record), 1);
@@ -1014,28 +1014,26 @@ TEST_F(DictFileTest, RandomBytesInEverySectionReadWithoutHarm) {
 }
 
 #if defined(QOR3_FAULT_INJECTION)
-// A block that inflate cannot get memory for is skipped like a damaged one, but the context
-// says so: the search must not report the rest as the whole answer.
-TEST_F(DictFileTest, ABlockSkippedForWantOfMemoryMarksTheContext) {
+// A block that inflate cannot get memory for is not taken for a damaged one: the walk stops
+// with kOutOfMemory, so the search does not report the rest as the whole answer.
+TEST_F(DictFileTest, ABlockThatCannotBeInflatedForWantOfMemoryStopsTheWalk) {
   File f = OpenImage(image_);
   ASSERT_TRUE(f);
   c_->dict.file = f.get();
   c_->keyNumber = 5000;
   uint8_t header[kDictHeaderSize];
-  ASSERT_EQ(Dict_ReadHeader(c_.get(), header), 0);
+  ASSERT_EQ(Dict_ReadHeader(c_.get(), header), Result::kOk);
   ASSERT_EQ(Dict_SelectNumberBlocks(c_.get()), 0);
   ASSERT_EQ(Dict_CollectGroups(c_.get()), Result::kOk);
   ASSERT_EQ(Dict_SelectEntryBlocks(c_.get()), 0);
-  EXPECT_EQ(c_->buffer.outOfMemory, 0);
   Mem_FailFrom(1);
-  int status = 0;
+  Result status = Result::kOk;
   EXPECT_TRUE(ReadNumbers(c_.get(), 0, &status).empty());
   Mem_ResetFaults();
-  EXPECT_EQ(status, -1);
-  EXPECT_EQ(c_->buffer.outOfMemory, 1);
-  c_->buffer.outOfMemory = 0;
-  EXPECT_EQ(ReadNumbers(c_.get()), (std::vector<uint32_t>{1000, 5000, 5000, 5000, 5000}));
-  EXPECT_EQ(c_->buffer.outOfMemory, 0);
+  EXPECT_EQ(status, Result::kOutOfMemory);
+  EXPECT_EQ(ReadNumbers(c_.get(), 0, &status),
+            (std::vector<uint32_t>{1000, 5000, 5000, 5000, 5000}));
+  EXPECT_EQ(status, Result::kOk);
   c_->dict.file = nullptr;
 }
 #endif

@@ -125,8 +125,8 @@ class DictRoundTrip : public ::testing::TestWithParam<bool> {
     DictFile_Init(&reader_->dict, file);
     DictDecoder_Init(&reader_->decoder);
     uint8_t header[256];
-    ASSERT_EQ(Dict_ReadHeader(&reader_->dict, header), 0);
-    ASSERT_EQ(Dict_ReadRegionTable(&reader_->dict), 0);
+    ASSERT_EQ(Dict_ReadHeader(&reader_->dict, header), Result::kOk);
+    ASSERT_EQ(Dict_ReadRegionTable(&reader_->dict), Result::kOk);
   }
 
   void TearDown() override {
@@ -140,7 +140,7 @@ class DictRoundTrip : public ::testing::TestWithParam<bool> {
     EXPECT_EQ(Dict_SelectEntryBlocks(&reader_->dict, &reader_->selection), 0);
     EXPECT_EQ(Dict_ReadEntryBlocks(&reader_->dict, &reader_->selection, &reader_->buffer,
                                    &reader_->decoder, variant, Collect, &back),
-              0);
+              Result::kOk);
     // The same blocks in the compact form the searches read: every entry rebuilt alike.
     ReadBack compact;
     DecodedEntryBuilder builder;
@@ -150,7 +150,8 @@ class DictRoundTrip : public ::testing::TestWithParam<bool> {
     for (uint32_t b = 0; b < reader_->selection.selectedCount; ++b) {
       const SelectedBlock& block = reader_->selection.selected[b];
       DecodedEntryBlock decoded;
-      EXPECT_EQ(Dict_LoadBlock(&reader_->dict, 6, block.offset, block.size, &reader_->buffer), 0);
+      EXPECT_EQ(Dict_LoadBlock(&reader_->dict, 6, block.offset, block.size, &reader_->buffer),
+                Result::kOk);
       EXPECT_EQ(DecodedEntryBuilder_Decode(&builder, &reader_->decoder, &regions,
                                            reader_->buffer.data, reader_->buffer.length, variant,
                                            &decoded),

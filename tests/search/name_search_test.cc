@@ -354,8 +354,8 @@ class NameSearchSelectionTest : public ::testing::Test {
     const std::string cp932 = TestCp932(key, true);
     std::memcpy(c.address1Key, cp932.c_str(), cp932.size() + 1);
     uint8_t header[kDictHeaderSize];
-    EXPECT_EQ(Dict_ReadHeader(dict.get(), header), 0);
-    EXPECT_EQ(Dict_ReadEntryIndex(dict.get()), 0);
+    EXPECT_EQ(Dict_ReadHeader(dict.get(), header), Result::kOk);
+    EXPECT_EQ(Dict_ReadEntryIndex(dict.get()), Result::kOk);
     auto selection = std::make_unique<BlockSelection>();
     if (correction) {
       NameSearch_SelectCorrectionBlocks(dict.get(), &c, selection.get());

@@ -365,13 +365,7 @@ bool TooLong(const std::string& text, uint32_t limit, const char* field, std::st
 // character boundary. Search keys are at most 80 bytes, so a cut text still compares with any
 // key as the whole text does.
 std::string DictBuilder_IndexText(const std::string& text) {
-  size_t i = 0;
-  while (i < text.size()) {
-    size_t length = IsLeadByte(static_cast<uint8_t>(text[i])) ? 2 : 1;
-    if (i + length > kIndexTextMax) break;
-    i += length;
-  }
-  return text.substr(0, i);
+  return text.substr(0, Dict_IndexTextLength(text.data(), text.size()));
 }
 
 std::string Listing_NumberText(uint32_t number) {

@@ -15,6 +15,7 @@
 #include <utility>
 #include <vector>
 
+#include "check/file_check.h"
 #include "common/console.h"
 #include "common/cp932.h"
 #include "dict/dict_format.h"
