@@ -124,10 +124,12 @@ void Engine_FreeTables(EngineState* tables) {
 }
 
 void Engine_Install(Engine* engine, EngineState* tables, const EngineAlone&) {
-  Engine_FreeTables(engine->tables);
   EngineCache_Clear(&engine->cache);
-  engine->tables = tables;
+  // A search asks the watch about the tables with the watch mutex alone (Engine_KeepCurrent),
+  // so they are replaced under it.
   std::lock_guard<std::mutex> guard(engine->watchMutex);
+  Engine_FreeTables(engine->tables);
+  engine->tables = tables;
   Watch_Start(&engine->watch, tables);
 }
 
