@@ -48,14 +48,21 @@ void CopyText(char (&dst)[N], const char* src) {
   dst[n] = '\0';
 }
 
-// Decodes a block's entries into the builder (see DecodedEntryBuilder_Decode).
+// Decodes a block's entries into the builder, every one or (key >= 0) those of number key
+// only (see DecodedEntryBuilder_Decode).
 int DecodeEntries(DecodedEntryBuilder* b, DictDecoder* decoder, const RegionTable* regions,
-                  const uint8_t* data, uint32_t length, int variant, DecodedEntryBlock* out) {
+                  const uint8_t* data, uint32_t length, int variant, int64_t key,
+                  DecodedEntryBlock* out) {
   uint32_t position = 0;
   int64_t address1 = -1, address2 = -1;
   while (DictEntry_Decode(decoder, regions, data, length, &position, variant) == 0) {
     const DictEntry* d = decoder->entry;
     const EntryShape& shape = decoder->shape;
+    if (key >= 0 && d->number != key) {
+      // The next entry kept stores its own address texts.
+      address1 = address2 = -1;
+      continue;
+    }
     if (!Mem_Reserve(&b->entries, &b->capacity, uint64_t{b->count} + 1)) return -1;
     const int64_t name = AppendText(b, d->name, shape.nameLength);
     // An address text the entry repeats from the one before is stored once.
@@ -160,7 +167,20 @@ int DecodedEntryBuilder_Decode(DecodedEntryBuilder* b, DictDecoder* decoder,
   DictDecoder_StartBlock(decoder);
   // The compact form keeps numbers: the texts made of them are rebuilt when an entry is.
   decoder->numbersOnly = true;
-  const int result = DecodeEntries(b, decoder, regions, data, length, variant, out);
+  const int result = DecodeEntries(b, decoder, regions, data, length, variant, -1, out);
+  decoder->numbersOnly = false;
+  return result;
+}
+
+int DecodedEntryBuilder_DecodeNumber(DecodedEntryBuilder* b, DictDecoder* decoder,
+                                     const RegionTable* regions, const uint8_t* data,
+                                     uint32_t length, int variant, uint32_t key,
+                                     DecodedEntryBlock* out) {
+  b->count = 0;
+  b->textBytes = 0;
+  DictDecoder_StartBlock(decoder);
+  decoder->numbersOnly = true;
+  const int result = DecodeEntries(b, decoder, regions, data, length, variant, key, out);
   decoder->numbersOnly = false;
   return result;
 }

@@ -98,6 +98,12 @@ void DecodedEntryBuilder_Free(DecodedEntryBuilder* builder);
 int DecodedEntryBuilder_Decode(DecodedEntryBuilder* builder, DictDecoder* decoder,
                                const RegionTable* regions, const uint8_t* data,
                                uint32_t length, int variant, DecodedEntryBlock* out);
+// The same, keeping only the entries of number key (in block order): what a number search
+// wants of a block it does not keep, without storing the texts of the others.
+int DecodedEntryBuilder_DecodeNumber(DecodedEntryBuilder* builder, DictDecoder* decoder,
+                                     const RegionTable* regions, const uint8_t* data,
+                                     uint32_t length, int variant, uint32_t key,
+                                     DecodedEntryBlock* out);
 // Bytes a copy of block takes, and the copy made into storage (that many bytes, aligned for
 // uint32_t).
 size_t DecodedEntryBlock_Bytes(const DecodedEntryBlock* block);

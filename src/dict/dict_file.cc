@@ -4,7 +4,11 @@
 // Each check that rejects file content notes it with QOR_DAMAGED() and states its rule.
 #include "dict/dict_file.h"
 
+#if defined(QOR3_HAVE_LIBDEFLATE)
+#include <libdeflate.h>
+#else
 #include <zlib.h>
+#endif
 
 #include <algorithm>
 #include <cstring>
@@ -114,9 +118,14 @@ uint8_t* ReadIndex(DictFile* dict, int section, size_t (*recordBytes)(uint16_t i
   return nullptr;
 }
 
+#if defined(QOR3_HAVE_LIBDEFLATE)
+// The decompressor's memory comes from the project's allocator like every other allocation.
+void* DeflateAlloc(size_t n) { return Mem_Alloc(n); }
+#else
 // Inflate's working memory comes from the project's allocator like every other allocation.
 voidpf ZAlloc(voidpf, uInt items, uInt size) { return Mem_AllocZeroed(items, size); }
 void ZFree(voidpf, voidpf address) { Mem_Free(address); }
+#endif
 
 }  // namespace
 
@@ -491,6 +500,30 @@ Result Dict_LoadBlockFrom(const DictFile* dict, FILE* file, int section, uint32_
   return Result::kOk;
 }
 
+#if defined(QOR3_HAVE_LIBDEFLATE)
+Result UncompressBuffer(const uint8_t* source, uint32_t sourceLength, uint8_t* destination,
+                        uint32_t capacity, uint32_t* lengthOut) {
+  // Set once, before the first decompressor is made (a thread-safe static initialisation).
+  static const bool allocatorSet = (libdeflate_set_memory_allocator(DeflateAlloc, Mem_Free), true);
+  (void)allocatorSet;
+  libdeflate_decompressor* decompressor = libdeflate_alloc_decompressor();
+  if (decompressor == nullptr) return Result::kOutOfMemory;
+  size_t consumed = 0, produced = 0;
+  // Bytes after the end of the stream are ignored, as zlib's inflate ignores them.
+  const libdeflate_result status =
+      libdeflate_zlib_decompress_ex(decompressor, source, sourceLength, destination, capacity,
+                                    &consumed, &produced);
+  libdeflate_free_decompressor(decompressor);
+  if (status != LIBDEFLATE_SUCCESS) {
+    // Bad data, a stream cut short, output beyond the capacity: the block does not inflate
+    // and is skipped.
+    QOR_DAMAGED();
+    return Result::kDamaged;
+  }
+  if (lengthOut != nullptr) *lengthOut = static_cast<uint32_t>(produced);
+  return Result::kOk;
+}
+#else
 Result UncompressBuffer(const uint8_t* source, uint32_t sourceLength, uint8_t* destination,
                         uint32_t capacity, uint32_t* lengthOut) {
   // The steps of zlib's uncompress, with inflate's memory taken from Mem_Alloc.
@@ -517,6 +550,7 @@ Result UncompressBuffer(const uint8_t* source, uint32_t sourceLength, uint8_t* d
   if (lengthOut != nullptr) *lengthOut = produced;
   return Result::kOk;
 }
+#endif
 
 int NumberItem_Next(NumberItemReader* items, uint32_t* delta, uint8_t* group) {
   if (items->pos >= items->length) return 0;

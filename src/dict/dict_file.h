@@ -173,9 +173,9 @@ Result Dict_LoadBlock(const DictFile* dict, int section, uint32_t offset, uint32
 Result Dict_LoadBlockFrom(const DictFile* dict, FILE* file, int section, uint32_t offset,
                           uint32_t size, DictBlockBuffer* buffer);
 
-// zlib inflation of source into destination (capacity bytes): kOk with the length produced,
-// kDamaged when the source does not inflate within the capacity, kOutOfMemory when zlib got no
-// memory.
+// Inflation of a zlib stream (libdeflate where the build has it, else zlib) from source into
+// destination (capacity bytes): kOk with the length produced, kDamaged when the source does not
+// inflate within the capacity, kOutOfMemory when the inflater got no memory.
 Result UncompressBuffer(const uint8_t* source, uint32_t sourceLength, uint8_t* destination,
                      uint32_t capacity, uint32_t* lengthOut);
 

@@ -8,6 +8,7 @@
 // and moving it to the front) and passes over pinned ones.
 #include "engine/engine_cache.h"
 
+#include <algorithm>
 #include <atomic>
 #include <cstring>
 #include <mutex>
@@ -44,6 +45,10 @@ struct FileNode {
   CacheItem** numberBlocks;  // numberIndexCount slots
   CacheItem* entryBlocks[kEntryBlockMax];
   CacheItem* indexes;
+  // The entry blocks searches missed once in admission period missedPeriod (see
+  // EngineCache_AdmitsEntryBlock); searches change them through std::atomic_ref.
+  uint64_t missed[kEntryBlockMax / 64];
+  uint32_t missedPeriod;
 };
 
 struct NumberBlockNode {
@@ -88,17 +93,26 @@ int FileSlot(uint32_t number) {
   return number == kCorrectionDictNumber ? static_cast<int>(kDictNumberLimit) : -1;
 }
 
+// Whether an item is what searches find others by: a file's tables, a number block, an area
+// code union. Every number search of a prefix passes through its files' tables and number
+// blocks, while an entry block serves only the numbers it holds.
+bool Finds(const CacheItem* item) {
+  return item->kind == kFileItem || item->kind == kNumberBlockItem || item->kind == kUnionItem;
+}
+
 void Unlink(EngineCache* c, CacheItem* item) {
-  (item->newer ? item->newer->older : c->newest) = item->older;
-  (item->older ? item->older->newer : c->oldest) = item->newer;
+  const int list = Finds(item);
+  (item->newer ? item->newer->older : c->newest[list]) = item->older;
+  (item->older ? item->older->newer : c->oldest[list]) = item->newer;
   item->newer = item->older = nullptr;
 }
 
 void LinkNewest(EngineCache* c, CacheItem* item) {
-  item->older = c->newest;
+  const int list = Finds(item);
+  item->older = c->newest[list];
   item->newer = nullptr;
-  (c->newest ? c->newest->newer : c->oldest) = item;
-  c->newest = item;
+  (c->newest[list] ? c->newest[list]->newer : c->oldest[list]) = item;
+  c->newest[list] = item;
 }
 
 
@@ -162,11 +176,10 @@ bool Evictable(CacheItem* item) {
   return true;
 }
 
-// Evicts items nobody holds, oldest first and each used one spared once, until the cache is
-// within budget (or every item was looked at twice). Under the lock alone.
-void Shrink(EngineCache* c) {
+// One sweep of Shrink over a list: from its oldest item on, each used one spared once.
+void ShrinkSweep(EngineCache* c, int list) {
   uint64_t steps = 2 * c->itemCount + 1;
-  CacheItem* item = c->oldest;
+  CacheItem* item = c->oldest[list];
   while (c->bytes > c->budget && item != nullptr && steps-- > 0) {
     CacheItem* newer = item->newer;
     if (!Evictable(item)) {
@@ -174,15 +187,24 @@ void Shrink(EngineCache* c) {
     } else if (item->used.exchange(false, std::memory_order_relaxed)) {
       Unlink(c, item);
       LinkNewest(c, item);
-      item = newer != nullptr ? newer : c->oldest;
+      item = newer != nullptr ? newer : c->oldest[list];
     } else {
       // A file dropped with its blocks may take the next item along: start again.
       const bool file = item->kind == kFileItem;
       Drop(c, item);
       ++c->evictions;
-      item = file ? c->oldest : newer;
+      item = file ? c->oldest[list] : newer;
     }
   }
+}
+
+// Evicts items nobody holds until the cache is within budget: entry blocks and name indexes
+// first, then, when they are not enough, what finds them. A set larger than the budget thus
+// keeps what finds a number, and a miss costs one entry block rather than a file's tables and
+// number blocks as well. Under the lock alone.
+void Shrink(EngineCache* c) {
+  ShrinkSweep(c, 0);
+  ShrinkSweep(c, 1);
 }
 
 // Pins the item (under the lock, shared) and returns its payload; null for none.
@@ -257,6 +279,8 @@ const CachedFile* EngineCache_AddFile(EngineCache* c, uint32_t number, FILE* fil
   node->numberBlocks = nullptr;
   std::memset(node->entryBlocks, 0, sizeof node->entryBlocks);
   node->indexes = nullptr;
+  std::memset(node->missed, 0, sizeof node->missed);
+  node->missedPeriod = 0;
   DictFile* dict = &node->file.dict;
   DictFile_Init(dict, file);
   dict->knownSize = static_cast<int64_t>(identity.size);
@@ -354,6 +378,31 @@ const DecodedEntryBlock* EngineCache_AddEntryBlock(EngineCache* c, const CachedF
   auto* node = reinterpret_cast<FileNode*>(const_cast<CachedFile*>(file));
   return static_cast<const DecodedEntryBlock*>(
       Add(c, item, owner, &node->entryBlocks[k]));
+}
+
+bool EngineCache_AdmitsEntryBlock(EngineCache* c, const CachedFile* file, uint32_t k,
+                                  uint32_t length) {
+  if (k >= kEntryBlockMax || c->budget == 0) return false;
+  // A decoded block takes about twice its inflated bytes.
+  if (c->bytes.load(std::memory_order_relaxed) + Charged(2 * size_t{length}) <= c->budget) {
+    return true;
+  }
+  auto* node = reinterpret_cast<FileNode*>(const_cast<CachedFile*>(file));
+  // A period lasts as many refusals as blocks of 32 KiB fit the budget: a block missed again
+  // within it is searched more often than the blocks the cache would give up for it.
+  const uint64_t window = std::max<uint64_t>(c->budget / 32768, 64);
+  const auto period = static_cast<uint32_t>(c->refusals.load(std::memory_order_relaxed) / window);
+  std::atomic_ref<uint32_t> stamp(node->missedPeriod);
+  if (stamp.load(std::memory_order_relaxed) != period) {
+    for (uint64_t& word : node->missed) std::atomic_ref<uint64_t>(word).store(0, std::memory_order_relaxed);
+    stamp.store(period, std::memory_order_relaxed);
+  }
+  const uint64_t bit = uint64_t{1} << (k % 64);
+  std::atomic_ref<uint64_t> word(node->missed[k / 64]);
+  if ((word.fetch_and(~bit, std::memory_order_relaxed) & bit) != 0) return true;
+  word.fetch_or(bit, std::memory_order_relaxed);
+  c->refusals.fetch_add(1, std::memory_order_relaxed);
+  return false;
 }
 
 const NameIndex* EngineCache_FindNameIndex(EngineCache* c, const CachedFile* file,
@@ -459,7 +508,8 @@ unsigned long EngineCache_AllocationCount(EngineCache* c) { return c->allocation
 long EngineCache_LiveBlocks(EngineCache* c) {
   std::shared_lock<std::shared_mutex> guard(c->lock);
   long blocks = 0;
-  for (CacheItem* item = c->newest; item != nullptr; item = item->older) {
+  for (CacheItem* item = c->newest[0] ? c->newest[0] : c->newest[1]; item != nullptr;
+       item = item->older ? item->older : (Finds(item) ? nullptr : c->newest[1])) {
     ++blocks;
     if (item->kind != kFileItem) continue;
     const FileNode* node = Payload<FileNode>(item);

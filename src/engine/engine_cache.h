@@ -31,8 +31,10 @@ constexpr uint32_t kEngineCacheFileSlots = kDictNumberLimit + 1;  // the last: c
 struct EngineCache {
   // Shared: finding (and reading slots); alone: anything that changes the lists or slots.
   std::shared_mutex lock;
-  EngineCacheItem* newest = nullptr;  // the list, most recently added or spared first
-  EngineCacheItem* oldest = nullptr;
+  // Two lists, each from the most recently added or spared item to the oldest: [0] entry
+  // blocks and name indexes, [1] what finds them (files, number blocks, area code unions).
+  EngineCacheItem* newest[2] = {};
+  EngineCacheItem* oldest[2] = {};
   uint64_t itemCount = 0;
   EngineCacheItem* files[kEngineCacheFileSlots] = {};
   EngineCacheItem* unions[kPrefixNumberLimit] = {};
@@ -43,6 +45,7 @@ struct EngineCache {
   uint64_t peakBytes = 0;
   uint64_t evictions = 0;
   uint64_t clears = 0;
+  std::atomic<uint64_t> refusals{0};  // entry blocks not admitted (EngineCache_AdmitsEntryBlock)
   std::atomic<bool> stale{false};
   std::atomic<unsigned long> allocations{0};  // test builds: EngineCache_FailAllocation
   std::atomic<unsigned long> failAt{0};
@@ -96,6 +99,14 @@ const DecodedEntryBlock* EngineCache_FindEntryBlock(EngineCache* cache, const Ca
 const DecodedEntryBlock* EngineCache_AddEntryBlock(EngineCache* cache, const CachedFile* file,
                                                    uint32_t k,
                                                    const DecodedEntryBlock* decoded);
+
+// Whether a number search that missed entry block k (length bytes inflated) of a pinned file
+// should decode it whole and add it: yes while it fits without evicting anything; otherwise
+// only when the block was missed before, not long ago. A set far larger than the budget then
+// keeps the blocks searched again instead of churning through the budget, and a block it does
+// not keep costs the search only the entries it wants.
+bool EngineCache_AdmitsEntryBlock(EngineCache* cache, const CachedFile* file, uint32_t k,
+                                  uint32_t length);
 
 // A region's name index: every entry of the file's entry blocks indexed under the region
 // code, by the first eight bytes of its name (big-endian, zero-padded: the order of the name

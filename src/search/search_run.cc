@@ -392,15 +392,26 @@ const DecodedEntryBlock* Search_EntryBlock(SearchState* s, const SelectedBlock& 
   s->entryBlock = DecodedEntryBlock{nullptr, nullptr, 0, 0, 1, 0, static_cast<uint8_t>(variant)};
   const Result loaded = LoadBlock(s, 6, selected);
   if (!GoesOn(loaded)) return nullptr;
+  // A number search decodes only the entries of its key from a block the cache will not keep.
+  const bool keep = s->cached != nullptr &&
+                    (!s->mode->byKeyNumber ||
+                     EngineCache_AdmitsEntryBlock(s->cache, s->cached, selected.index,
+                                                  s->buffer.length));
   if (loaded == Result::kOk) {
     const RegionTable regions = Dict_RegionTable(s->file);
-    if (DecodedEntryBuilder_Decode(&s->builder, &s->decoder, &regions, s->buffer.data,
-                                   s->buffer.length, variant, &s->entryBlock) != 0) {
+    const int decoded =
+        keep || !s->mode->byKeyNumber
+            ? DecodedEntryBuilder_Decode(&s->builder, &s->decoder, &regions, s->buffer.data,
+                                         s->buffer.length, variant, &s->entryBlock)
+            : DecodedEntryBuilder_DecodeNumber(&s->builder, &s->decoder, &regions,
+                                               s->buffer.data, s->buffer.length, variant,
+                                               s->criteria.keyNumber, &s->entryBlock);
+    if (decoded != 0) {
       s->outOfMemory = true;
       return nullptr;
     }
   }
-  if (s->cached != nullptr) {
+  if (keep) {
     const DecodedEntryBlock* kept =
         EngineCache_AddEntryBlock(s->cache, s->cached, selected.index, &s->entryBlock);
     if (kept != nullptr) return kept;
