@@ -253,8 +253,8 @@ bool Fits(const EngineCache* c, size_t bytes) { return Charged(bytes) <= c->budg
 
 void EngineCache_Stats(EngineCache* c, EngineCacheStats* out) {
   std::shared_lock<std::shared_mutex> guard(c->lock);
-  *out = EngineCacheStats{c->lookups, c->hits, c->evictions, c->clears, c->bytes, c->peakBytes,
-                         c->budget};
+  *out = EngineCacheStats{c->lookups, c->hits,      c->evictions, c->clears,
+                         c->bytes,   c->peakBytes, c->budget,    c->refusals};
 }
 
 void EngineCache_Count(EngineCache* c, uint32_t lookups, uint32_t hits) {

@@ -63,6 +63,7 @@ struct EngineCacheStats {
   uint64_t bytes;      // held now
   uint64_t peakBytes;  // most held at once
   uint64_t budget;
+  uint64_t refusals;   // entry blocks a number search decoded without adding them
 };
 void EngineCache_Stats(EngineCache* cache, EngineCacheStats* out);
 // Adds a search's lookups and hits to the counters (searches count their own, so that finding

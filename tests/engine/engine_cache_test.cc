@@ -1,6 +1,8 @@
 // The engine cache changes no answer: thousands of random requests on the bundled sample set,
-// with and without its correction file, answered byte for byte alike with the cache off, cold,
-// warm, and under a budget so small that it evicts all the time.
+// with and without its correction file, answered byte for byte alike with the cache off (a
+// number search then decodes only its key's entries), cold, warm, under a budget that holds
+// the files' tables but not their entry blocks (most blocks are then decoded for one search,
+// the others admitted on a second miss), and under one so small that it evicts all the time.
 #include <gtest/gtest.h>
 
 #include <cstdlib>
@@ -143,7 +145,7 @@ std::vector<std::string> Answers(void* handle, const std::vector<SearchRequest>&
 class EngineCacheTest : public ::testing::TestWithParam<bool> {};
 
 // Engines side by side over the same set, each with a budget of its own: off, the default,
-// and one so small that it evicts all the time.
+// one that keeps what finds the entries but few of them, and one that evicts all the time.
 TEST_P(EngineCacheTest, AnswersAreTheSameWithTheCacheOffColdWarmAndEvicting) {
   const std::string sample = SampleDir();
   const std::vector<Listing> listings = ReadListings(sample);
@@ -168,7 +170,7 @@ TEST_P(EngineCacheTest, AnswersAreTheSameWithTheCacheOffColdWarmAndEvicting) {
   EngineCache_Stats(&off->cache, &stats);
   EXPECT_EQ(stats.hits + stats.peakBytes, 0u);
 
-  for (uint64_t budget : {kEngineCacheBudget, uint64_t{96} << 10}) {
+  for (uint64_t budget : {kEngineCacheBudget, uint64_t{384} << 10, uint64_t{96} << 10}) {
     const OwnEngine engine = open(budget);
     ASSERT_NE(engine, nullptr);
     for (const char* pass : {"cold", "warm"}) {
@@ -184,8 +186,10 @@ TEST_P(EngineCacheTest, AnswersAreTheSameWithTheCacheOffColdWarmAndEvicting) {
     EXPECT_EQ(stats.budget, budget);
     if (budget == kEngineCacheBudget) {
       EXPECT_GT(stats.hits, stats.lookups / 2);
+      EXPECT_EQ(stats.refusals, 0u);
     } else {
       EXPECT_GT(stats.evictions, 0u);
+      EXPECT_GT(stats.refusals, 0u);
     }
   }
 }
