@@ -66,9 +66,12 @@ def build_wheel(wheel_directory, config_settings=None, metadata_directory=None):
         files["qor3/" + path.name] = path.read_bytes()
     files["qor3/_version.py"] = (f'PROJECT_VERSION = "{version}"\n'
                                  f'LIBRARY_VERSION = "{versions["LIBRARY_VERSION"]}"\n').encode()
-    files["qor3/libqor3.so.3"] = _library().read_bytes()
+    library = _library()
+    files["qor3/libqor3.so.3"] = library.read_bytes()
     files[dist_info + "/METADATA"] = _metadata(version).encode()
-    files[dist_info + "/LICENSE"] = (SOURCE / "LICENSE").read_bytes()
+    # The build tree's licence adds the notices of what the library has linked in.
+    license = library.parent / "LICENSE"
+    files[dist_info + "/LICENSE"] = (license if license.is_file() else SOURCE / "LICENSE").read_bytes()
     files[dist_info + "/WHEEL"] = (f"Wheel-Version: 1.0\nGenerator: qor3_build\n"
                                    f"Root-Is-Purelib: false\nTag: {_tag()}\n").encode()
     record = []

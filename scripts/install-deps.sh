@@ -25,6 +25,10 @@
 #   built from the same source beside them);
 # - the kernel cannot run 32-bit x86 programs: qemu-user-static is installed and registered
 #   for them through binfmt_misc, so wine32 runs emulated (slowly).
+# The Windows builds also need libdeflate, which has no MinGW package: its Debian source package
+# is fetched with `apt-get source` (from a deb-src list of the machine's own mirror, kept apart
+# from the system's sources) and unpacked into QOR3_SOURCE_CACHE (default
+# ~/.cache/qor3/src)/libdeflate, where CMake builds it for the target.
 # QOR3_APT_UPDATE_TRIES (default 3) and QOR3_APT_RETRY_DELAY (seconds, default 10) tune the retries.
 set -uo pipefail
 
@@ -34,7 +38,7 @@ export DEBIAN_FRONTEND=noninteractive
 # 32-bit half cannot run the 32-bit test programs, so the two are one unit).
 GROUPS_ALL=(native checks cross wine bench data serve package)
 declare -A UNITS=(
-  [native]="cmake|g++|make|python3|pkgconf|zlib1g-dev|googletest|libgtest-dev|libcli11-dev|nlohmann-json3-dev|libcpp-httplib-dev|python3-pytest|python3-pip|python3-setuptools"
+  [native]="cmake|g++|make|python3|pkgconf|zlib1g-dev|libdeflate-dev|googletest|libgtest-dev|libcli11-dev|nlohmann-json3-dev|libcpp-httplib-dev|python3-pytest|python3-pip|python3-setuptools"
   [checks]="valgrind|clang|libclang-rt-14-dev"
   [cross]="g++-mingw-w64-i686|g++-mingw-w64-i686-posix|gcc-mingw-w64-i686-posix|g++-mingw-w64-x86-64-posix|gcc-mingw-w64-x86-64-posix|libz-mingw-w64-dev|llvm"
   [wine]="wine wine64|wine32:i386|locales"
@@ -170,7 +174,36 @@ emulate_32bit() {
   can_run_32bit
 }
 
-declare -A TODO=()
+SOURCE_CACHE=${QOR3_SOURCE_CACHE:-${XDG_CACHE_HOME:-$HOME/.cache}/qor3/src}
+LIBDEFLATE_SOURCE=$SOURCE_CACHE/libdeflate
+
+# The source package of libdeflate for the Windows builds, unpacked once: true when it is there.
+fetch_libdeflate_source() {
+  [[ -f $LIBDEFLATE_SOURCE/libdeflate.h ]] && return 0
+  echo "install-deps: fetching libdeflate's Debian source package for the Windows builds"
+  local work uri suite
+  work=$(mktemp -d) || return 1
+  # The mirror and release of the system's own Debian sources (deb822 or one-line form).
+  uri=$(sed -n 's/^URIs: *\([^ ]*\).*/\1/p' /etc/apt/sources.list.d/*.sources 2>/dev/null | head -1)
+  suite=$(sed -n 's/^Suites: *\([^ ]*\).*/\1/p' /etc/apt/sources.list.d/*.sources 2>/dev/null | head -1)
+  [[ -n $uri ]] || uri=http://deb.debian.org/debian
+  [[ -n $suite ]] || suite=bookworm
+  mkdir -p "$work/lists/partial" && chmod -R a+rX "$work"
+  echo "deb-src $uri $suite main" > "$work/sources.list"
+  local apt=(apt-get -q -o Dir::Etc::SourceList="$work/sources.list" -o Dir::Etc::SourceParts=/dev/null
+             -o Dir::State::Lists="$work/lists" -o APT::Sandbox::User=root)
+  if (cd "$work" && "${apt[@]}" update >/dev/null && "${apt[@]}" source --download-only libdeflate >/dev/null) &&
+     mkdir -p "$SOURCE_CACHE" && rm -rf "$LIBDEFLATE_SOURCE.new" && mkdir "$LIBDEFLATE_SOURCE.new" &&
+     tar -xzf "$work"/libdeflate_*.orig.tar.gz -C "$LIBDEFLATE_SOURCE.new" --strip-components=1 &&
+     rm -rf "$LIBDEFLATE_SOURCE" && mv "$LIBDEFLATE_SOURCE.new" "$LIBDEFLATE_SOURCE"; then
+    rm -rf "$work"
+    echo "install-deps: libdeflate source in $LIBDEFLATE_SOURCE"
+    return 0
+  fi
+  rm -rf "$work" "$LIBDEFLATE_SOURCE.new"
+  return 1
+}
+
 declare -A TODO=()
 any=0
 for group in "${selected[@]}"; do
@@ -179,6 +212,11 @@ for group in "${selected[@]}"; do
 done
 wants_wine=0
 [[ " ${selected[*]} " == *" wine "* ]] && wants_wine=1
+wants_cross=0
+[[ " ${selected[*]} " == *" cross "* ]] && wants_cross=1
+if [[ $wants_cross -eq 1 ]] && ! fetch_libdeflate_source; then
+  echo "install-deps: MISSING for the Windows builds: libdeflate's source (they inflate with zlib)"
+fi
 if [[ $any -eq 0 ]] && { [[ $wants_wine -eq 0 ]] || can_run_32bit; }; then
   echo "install-deps: everything present (${selected[*]})"
   exit 0
