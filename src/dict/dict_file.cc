@@ -18,6 +18,7 @@
 #include "base/file_io.h"
 #include "base/mem.h"
 #include "base/num_text.h"
+#include "platform/platform.h"
 
 namespace {
 
@@ -40,7 +41,7 @@ bool ReadFile(const DictFile* dict, uint64_t offset, void* buf, size_t n,
     if (n != 0) std::memcpy(buf, dict->window + (offset - dict->windowStart), n);
     return true;
   }
-  return File_ReadAt(file, offset, buf, n);
+  return Platform_ReadAt(file, offset, buf, n);
 }
 
 // Bytes of block data in section 5 or 6: everything after the head and the index.
@@ -439,7 +440,7 @@ void ReadAhead(DictFile* dict, uint64_t start, uint64_t length) {
   if (length == 0 || length > kReadAheadMax) return;
   auto* bytes = static_cast<uint8_t*>(Mem_Alloc(static_cast<size_t>(length)));
   if (bytes == nullptr) return;
-  if (!File_ReadAt(dict->file, start, bytes, static_cast<size_t>(length))) {
+  if (!Platform_ReadAt(dict->file, start, bytes, static_cast<size_t>(length))) {
     Mem_Free(bytes);
     return;
   }

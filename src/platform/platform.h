@@ -35,6 +35,10 @@ void Platform_ListDictionaryFiles(const char* dir, uint8_t* present);
 // below), read with the same call that tells it is a regular file.
 struct FileIdentity;
 FILE* Platform_OpenRegularFile(const char* path, FileIdentity* identity = nullptr);
+// Reads n bytes at offset of a file opened for reading, without moving its position and
+// without its stream's buffer (one system call where the system reads at an offset): false
+// when fewer bytes are there or the read fails.
+bool Platform_ReadAt(FILE* file, uint64_t offset, void* buf, size_t n);
 // Last modification time of an open file in local time: 0, or -1 when it cannot be told.
 int Platform_FileTime(FILE* file, LocalTime* out);
 // 0 when the file is gone afterwards (deleted, or was not there), else -1.

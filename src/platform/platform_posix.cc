@@ -10,6 +10,7 @@
 
 #include <cctype>
 #include <cerrno>
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <ctime>
@@ -81,6 +82,21 @@ FILE* Platform_OpenRegularFile(const char* path, FileIdentity* identity) {
   }
   if (identity != nullptr) IdentityFromStat(st, identity);
   return file;
+}
+
+bool Platform_ReadAt(FILE* file, uint64_t offset, void* buf, size_t n) {
+  const int fd = fileno(file);
+  auto* out = static_cast<char*>(buf);
+  while (n > 0) {
+    if (offset > static_cast<uint64_t>(INT64_MAX)) return false;
+    const ssize_t got = pread(fd, out, n, static_cast<off_t>(offset));
+    if (got < 0 && errno == EINTR) continue;
+    if (got <= 0) return false;
+    out += got;
+    offset += static_cast<uint64_t>(got);
+    n -= static_cast<size_t>(got);
+  }
+  return true;
 }
 
 void Platform_ListFiles(const char* dir, void (*visit)(void* context, const char* name),

@@ -146,6 +146,13 @@ void Platform_ListDictionaryFiles(const char* dir, uint8_t* present) {
   FindClose(h);
 }
 
+bool Platform_ReadAt(FILE* file, uint64_t offset, void* buf, size_t n) {
+  // Through the stream: a read at an offset on the handle would move the position the
+  // stream believes it has.
+  if (_fseeki64(file, static_cast<__int64>(offset), SEEK_SET) != 0) return false;
+  return n == 0 || std::fread(buf, 1, n, file) == n;
+}
+
 int Platform_FileTime(FILE* file, LocalTime* out) {
   HANDLE h = reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(file)));
   if (h == INVALID_HANDLE_VALUE) return -1;
