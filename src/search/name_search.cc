@@ -119,9 +119,9 @@ bool BuildNameIndex(SearchState* s, uint16_t region, NameIndex* index) {
     Search_ReleaseBlock(s, block);
     if (!kept) break;
   }
-  if (!kept || count == 0 || s->outOfMemory || s->cacheMismatch) {
+  if (!kept || count == 0 || s->stopped != Result::kOk) {
     // Out of memory here is no failure of the search: it scans instead.
-    s->outOfMemory = false;
+    if (s->stopped == Result::kOutOfMemory) s->stopped = Result::kOk;
     Mem_Free(records);
     return false;
   }

@@ -57,7 +57,7 @@ typedef int (*EntryHandler)(SearchState* s, const DictEntry* entry);
 int KeepCorrection(SearchState* s, const DictEntry* entry) {
   if (!CorrectionApplies(s->engine, entry)) return 0;
   if (CorrectionMerge_Keep(&s->merge, entry) == 0) return 0;
-  s->outOfMemory = true;
+  s->stopped = Result::kOutOfMemory;
   return -1;
 }
 
@@ -79,14 +79,14 @@ int MergeMatch(SearchState* s, const DictEntry* entry) {
     const DictEntry* emit = step == 0 ? &s->merge.output : entry;
     if (ResultRow_Append(&s->results, emit) != 0 ||
         (step == 0 && across && ResultRow_Append(&s->emitted, emit) != 0)) {
-      s->outOfMemory = true;
+      s->stopped = Result::kOutOfMemory;
       return -1;
     }
     if (step == 1) return 0;
   }
 }
 
-bool Stopped(const SearchState* s) { return s->outOfMemory || s->cacheMismatch; }
+bool Stopped(const SearchState* s) { return s->stopped != Result::kOk; }
 
 // Opens the current file for reading blocks, once. A file read from the cache must still be
 // the file the cache read: otherwise the search is to start again without the cache.
@@ -95,7 +95,7 @@ bool OpenStream(SearchState* s) {
   FileIdentity now{};
   s->stream = OpenEngineFile(s->engine, s->fileNumber, &now);
   if (s->stream == nullptr || !(now == s->cached->identity)) {
-    s->cacheMismatch = true;
+    s->stopped = Result::kIoFailure;
     return false;
   }
   return true;
@@ -108,7 +108,7 @@ Result LoadBlock(SearchState* s, int section, const SelectedBlock& selected) {
   if (!OpenStream(s)) return Result::kIoFailure;
   const Result loaded = Dict_LoadBlockFrom(s->file, s->stream, section, selected.offset,
                                            selected.size, &s->buffer);
-  if (loaded == Result::kOutOfMemory) s->outOfMemory = true;
+  if (loaded == Result::kOutOfMemory) s->stopped = loaded;
   return loaded;
 }
 
@@ -191,7 +191,7 @@ bool ReadFile(SearchState* s, uint32_t number, bool correctionFile, EntryHandler
     if (!correctionFile && s->mode->acrossDictionaries) Correction_StartDeletions(&s->merge);
     ReadEntries(s, handler);
   }
-  if (Dict_OutOfMemory(&s->dict)) s->outOfMemory = true;
+  if (Dict_OutOfMemory(&s->dict)) s->stopped = Result::kOutOfMemory;
   if (s->stream != nullptr) std::fclose(s->stream);
   s->stream = nullptr;
   DictFile_Free(&s->dict);
@@ -214,8 +214,7 @@ void ResetRun(SearchState* s) {
   s->areaCodes = nullptr;
   s->areaCodesKnown = false;
   s->areaContributors = 0;
-  s->outOfMemory = false;
-  s->cacheMismatch = false;
+  s->stopped = Result::kOk;
 }
 
 void RunOnce(SearchState* s, SearchRequest* request) {
@@ -244,7 +243,7 @@ void RunOnce(SearchState* s, SearchRequest* request) {
   }
   if (Stopped(s)) return;
   if (finish && Correction_Finish(&s->merge, &s->results) != 0) {
-    s->outOfMemory = true;
+    s->stopped = Result::kOutOfMemory;
     return;
   }
   // A union of several files is kept for the next search of the same prefix.
@@ -297,8 +296,7 @@ SearchState* SearchState_New(const EngineState* engine, EngineCache* cache,
   s->areaUnionKey = -1;
   s->areaCodesKnown = false;
   s->areaContributors = 0;
-  s->outOfMemory = false;
-  s->cacheMismatch = false;
+  s->stopped = Result::kOk;
   s->cacheLookups = 0;
   s->cacheHits = 0;
   return s;
@@ -320,7 +318,7 @@ void SearchState_Free(SearchState* s) {
 
 void Search_Run(SearchState* s, SearchRequest* request) {
   RunOnce(s, request);
-  if (!s->cacheMismatch) return;
+  if (s->stopped != Result::kIoFailure) return;
   // The files changed under the search: it answers from the files as they are now.
   EngineCache_MarkStale(s->cache);
   ResetRun(s);
@@ -366,7 +364,7 @@ const DecodedNumberBlock* Search_NumberBlock(SearchState* s, const SelectedBlock
       s->numberStorageSize = 0;
       s->numberStorage = static_cast<uint8_t*>(Mem_Alloc(bytes));
       if (s->numberStorage == nullptr) {
-        s->outOfMemory = true;
+        s->stopped = Result::kOutOfMemory;
         return nullptr;
       }
       s->numberStorageSize = bytes;
@@ -407,7 +405,7 @@ const DecodedEntryBlock* Search_EntryBlock(SearchState* s, const SelectedBlock& 
                                                s->buffer.data, s->buffer.length, variant,
                                                s->criteria.keyNumber, &s->entryBlock);
     if (decoded != 0) {
-      s->outOfMemory = true;
+      s->stopped = Result::kOutOfMemory;
       return nullptr;
     }
   }

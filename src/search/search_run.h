@@ -14,6 +14,7 @@
 #include <cstdint>
 #include <cstdio>
 
+#include "base/result.h"
 #include "base/row_list.h"
 #include "dict/decoded_block.h"
 #include "dict/dict_entry.h"
@@ -94,8 +95,9 @@ struct SearchState {
   bool areaCodesKnown;     // the union came from the cache: the files add nothing
   uint32_t areaContributors;
 
-  bool outOfMemory;
-  bool cacheMismatch;
+  // kOk while the search goes on; kOutOfMemory; kIoFailure when a block's file is gone or is
+  // not the one the cache read (the files changed under the search: it starts again).
+  Result stopped;
   uint32_t cacheLookups;  // counted here, added to the cache's counters at the end
   uint32_t cacheHits;
 };
