@@ -10,14 +10,14 @@
 #
 # Usage: bash bench/block_size.sh [options]
 #   --build DIR        build tree of the run.sh run (default build-bench/)
-#   --sizes LIST       comma-separated --block-bytes values (default 2048,4096,8192,16384)
+#   --sizes LIST       comma-separated --block-bytes values (default 1024,2048,4096,16384)
 #   --iterations N     opens for the first searches (default 100)
 set -euo pipefail
 
 ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 source "$ROOT/bench/qor_set.sh"
 BUILD=$ROOT/build-bench
-SIZES=2048,4096,8192,16384
+SIZES=1024,2048,4096,16384
 ITERATIONS=100
 while [[ $# -gt 0 ]]; do
   case "$1" in

@@ -32,7 +32,7 @@ struct DictBuildOptions {
   std::vector<uint32_t> extendedAreaCodes;
   // Target decompressed size of an entry block: what a first lookup inflates and decodes
   // (BENCHMARKS.md measures the sizes).
-  uint32_t blockBytes = 4096;
+  uint32_t blockBytes = 1024;
   uint32_t numberBlockBytes = 8192;  // target decompressed size of a number block
   uint32_t maxEntriesPerBlock = 0;   // 0: no limit; else a hard limit (tests force small blocks)
   uint32_t maxItemsPerNumberBlock = 0;  // the same for number blocks
