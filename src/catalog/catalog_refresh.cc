@@ -142,7 +142,6 @@ int DirCatalog_Load(DirCatalog* image, const char* path, CatalogWrite write) {
   }
   const Result answer = DirCatalog_Read(path, image);
   if (answer == Result::kOutOfMemory) return -1;
-  if (write == kCatalogMayWrite) Temp_RemoveStale(image->path);
   uint8_t* status = static_cast<uint8_t*>(Mem_Alloc(kScanStatusSize));
   if (!status) return -1;
   CatalogRows catalogued, fresh, merged;
@@ -156,7 +155,8 @@ int DirCatalog_Load(DirCatalog* image, const char* path, CatalogWrite write) {
   if (answer == Result::kOk && DictRowsOf(image, &catalogued) != 0) result = -1;
   const uint64_t catalogMinute = FileTime_Minutes(image->fileDate, image->fileTime);
   if (result == 0 &&
-      Dir_Scan(image->path, &catalogued, catalogMinute, &fresh, status) != Result::kOk) {
+      Dir_Scan(image->path, &catalogued, catalogMinute, &fresh, status,
+               write == kCatalogMayWrite) != Result::kOk) {
     result = -1;
   }
   if (result == 0 && answer == Result::kOk && Catalog_MustRewrite(status) &&
