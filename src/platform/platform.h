@@ -24,8 +24,9 @@ struct LocalTime {
 
 // One listing of a dictionary directory, kept to examine its dictionary files by name with
 // as few system calls as the system allows: POSIX examines a file relative to the open
-// directory (fstatat, faccessat: no path walk, no open); Windows takes type and time from the
-// listing itself (FindFirstFileEx with large fetch) and opens a file only to test read access.
+// directory (fstatat, faccessat: no path walk, no open); Windows takes the type from the
+// listing itself (FindFirstFileEx with large fetch) and opens a file only to test read access
+// and take its time.
 struct DictDirectory;
 // Lists dir (empty or ending with the separator) once: sets present[n] = 1 for every n in
 // 0..9999 whose "qor" + 4 digits + ".dct" is there (only the names the library opens count;

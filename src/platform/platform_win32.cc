@@ -148,7 +148,6 @@ struct DictDirectory {
   bool listed;
   struct Listed {
     DWORD attributes;
-    FILETIME written;
     bool listed;
   } files[10000];
 };
@@ -181,7 +180,7 @@ DictDirectory* Platform_ListDictDirectory(const char* dir, uint8_t* present,
     const int n = IsDictName(data.cFileName) ? DictNumber(data.cFileName) : -1;
     if (n >= 0) {
       present[n] = 1;
-      listed->files[n] = {data.dwFileAttributes, data.ftLastWriteTime, true};
+      listed->files[n] = {data.dwFileAttributes, true};
     } else if (visit != nullptr) {
       visit(context, data.cFileName);
     }
@@ -208,13 +207,16 @@ bool Platform_ExamineDictFile(DictDirectory* dir, const char* name, LocalTime* w
     return true;
   }
   if (file.attributes & FILE_ATTRIBUTE_DEVICE) return false;
-  // Read access is granted by the file's security, which the listing does not tell.
+  // Read access is granted by the file's security, which the listing does not tell. The time
+  // is the handle's: a directory entry's copy of it is brought up to date only when the
+  // writer's handle is closed.
   const HANDLE h = CreateFileA(path, GENERIC_READ,
                                FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                                OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (h == INVALID_HANDLE_VALUE) return false;
+  FILETIME time;
+  *timeKnown = GetFileTime(h, nullptr, nullptr, &time) && LocalTimeOf(time, written);
   CloseHandle(h);
-  *timeKnown = LocalTimeOf(file.written, written);
   return true;
 }
 
