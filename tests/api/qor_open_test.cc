@@ -713,6 +713,29 @@ TEST_F(QorOpenTest, AFifoUnderADictionarysNameIsPassedOverWithoutWaiting) {
   EXPECT_FALSE(replaced.Fired());
 }
 
+// A catalogued dictionary the process may not read counts as missing, though it is there with
+// its catalogued time; readable again, it is read back in.
+TEST_F(QorOpenTest, ACataloguedFileThatCannotBeReadIsDroppedUntilItCanBe) {
+  MakeDict(d1_, 101, {20020801, 1, {{13101, "AB", "CDE"}}, {}}, kT1);
+  MakeDict(d1_, 102, {20020801, 1, {{14101, "GH", "IJ"}}, {}}, kT1);
+  Paths(d1_.Str(), "", "");
+  ASSERT_NE(Open(), nullptr);
+  const std::string file = d1_.File("qor0102.dct");
+  ASSERT_EQ(chmod(file.c_str(), 0), 0);
+  if (access(file.c_str(), R_OK) == 0) {
+    chmod(file.c_str(), 0644);
+    GTEST_SKIP() << "this process reads files whatever their permissions say (root)";
+  }
+  ASSERT_NE(Open(), nullptr);
+  EXPECT_EQ(Regions(result_), (std::vector<RegionTuple>{{13101, "AB", "CDE", 101}}));
+  EXPECT_EQ(CatalogDicts(d1_).size(), 1u);
+  ASSERT_EQ(chmod(file.c_str(), 0644), 0);
+  ASSERT_NE(Open(), nullptr);
+  EXPECT_EQ(Regions(result_), (std::vector<RegionTuple>{{13101, "AB", "CDE", 101},
+                                                        {14101, "GH", "IJ", 102}}));
+  EXPECT_EQ(CatalogDicts(d1_).size(), 2u);
+}
+
 // root writes into a directory whatever its permissions say, so a read-only mount stands for
 // a read-only directory where mounting is permitted.
 TEST_F(QorOpenTest, AReadOnlyDirectoryWithoutACatalogIsUsedAsItsFilesAre) {
