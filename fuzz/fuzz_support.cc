@@ -201,7 +201,8 @@ bool ConvertSection(const uint8_t* section, size_t size, bool entrySection, Conv
                     std::vector<uint8_t>* out) {
   uint16_t indexLength = 0;
   uint32_t dataLength = 0;
-  if (Dict_ParseSectionHead(section, static_cast<uint32_t>(size), &indexLength, &dataLength) != 0 ||
+  if (Dict_ParseSectionHead(section, static_cast<uint32_t>(size), &indexLength, &dataLength) !=
+          Result::kOk ||
       size - kSectionHeadSize - indexLength < dataLength) {
     return false;
   }

@@ -37,9 +37,9 @@ bool NameAt(const DirCatalog* image, uint32_t offset, size_t maxLen, const char*
   return ByteReader_CString(&r, maxLen, out, &len);
 }
 
-// Every table parses and holds only what the writer can produce, so the readers of the image
-// (Catalog_ToRows walks by length, Engine_Build by count) see the same rows.
-int DirCatalog_Check(const DirCatalog* image) {
+// Every table parses and holds only what the writer can produce, so every reader of the
+// image sees the same rows, whether it walks a table by its length or by its count.
+Result DirCatalog_Check(const DirCatalog* image) {
   QOR_CHECK(uint32_t{image->dictCount} * kCatalogDictRowSize == image->dictLength);
   for (uint32_t i = 0; i < image->dictCount; ++i) {
     CatalogDictRow row;
@@ -66,7 +66,7 @@ int DirCatalog_Check(const DirCatalog* image) {
     ++groups;
   }
   QOR_CHECK(groups == image->prefixCount && ByteReader_AtEnd(&cursor.reader));
-  return 0;
+  return Result::kOk;
 }
 
 void ClearTables(DirCatalog* image) {
@@ -126,7 +126,7 @@ Result ReadOpenCatalog(FILE* file, DirCatalog* image) {
   QOR_CHECK(ReadTable(file, uint64_t{kCatalogHeaderSize} + size1 + size2, size3,
                       &image->prefixCount, tables + (size1 - 2) + (size2 - 2)));
   image->prefixLength = size3 - 2;
-  return DirCatalog_Check(image) == 0 ? Result::kOk : Result::kDamaged;
+  return DirCatalog_Check(image);
 }
 
 bool Fits(uint32_t used, uint32_t n, uint32_t capacity) { return n <= capacity - used; }
@@ -541,22 +541,23 @@ int PackBelow(const PackTarget& t, uint32_t dictLimit) {
 
 }  // namespace
 
-int Catalog_PackRows(CatalogRows* rows, CatalogRegionPacker packRegions,
-                     CatalogPrefixPacker packPrefixes, PackedTable* dict,
-                     PackedRegionTable* region, PackedTable* prefix, CatalogFit* fit) {
+Result Catalog_PackRows(CatalogRows* rows, CatalogRegionPacker packRegions,
+                        CatalogPrefixPacker packPrefixes, PackedTable* dict,
+                        PackedRegionTable* region, PackedTable* prefix, CatalogFit* fit) {
   const PackTarget t{rows, packRegions, packPrefixes, dict, region, prefix};
   fit->broken = kCatalogFits;
   fit->dictionaries = rows->dictIndex.rowCount;
   fit->kept = fit->dictionaries;
   fit->dictLimit = kNoDictLimit;
   const int all = PackBelow(t, kNoDictLimit);
-  if (all <= 0) return all;
+  if (all < 0) return Result::kOutOfMemory;
+  if (all == kCatalogFits) return Result::kOk;
   fit->broken = static_cast<CatalogTable>(all);
   // Leaving dictionaries out only shrinks the tables, so the most that fit are found by
   // halving: kept dictionaries lo fit, hi do not (the dictionary rows are in number order).
   uint32_t* numbers =
       static_cast<uint32_t*>(Mem_Alloc(size_t{fit->dictionaries} * sizeof(uint32_t) + 1));
-  if (!numbers) return -1;
+  if (!numbers) return Result::kOutOfMemory;
   char* f[1];
   uint16_t n;
   uint32_t count = 0;
@@ -565,11 +566,11 @@ int Catalog_PackRows(CatalogRows* rows, CatalogRegionPacker packRegions,
     numbers[count++] = n > 0 ? DecimalValue(f[0]) : 0;
   }
   uint32_t lo = 0, hi = count;
-  int result = 0;
-  while (result == 0 && hi - lo > 1) {
+  Result result = Result::kOk;
+  while (result == Result::kOk && hi - lo > 1) {
     const uint32_t mid = lo + (hi - lo) / 2;
     const int packed = PackBelow(t, numbers[mid]);
-    if (packed < 0) result = -1;
+    if (packed < 0) result = Result::kOutOfMemory;
     if (packed == kCatalogFits) {
       lo = mid;
     } else {
@@ -579,10 +580,10 @@ int Catalog_PackRows(CatalogRows* rows, CatalogRegionPacker packRegions,
   fit->kept = lo;
   fit->dictLimit = lo < count ? numbers[lo] : kNoDictLimit;
   Mem_Free(numbers);
-  if (result != 0) return result;
-  if (lo == 0) return 1;
+  if (result != Result::kOk) return result;
+  if (lo == 0) return Result::kDamaged;
   const int last = PackBelow(t, fit->dictLimit);
-  return last == kCatalogFits ? 0 : last < 0 ? -1 : 1;
+  return last == kCatalogFits ? Result::kOk : last < 0 ? Result::kOutOfMemory : Result::kDamaged;
 }
 
 Result Catalog_WriteRows(const char* dir, CatalogRows* rows, CatalogRegionPacker packRegions,
@@ -594,9 +595,8 @@ Result Catalog_WriteRows(const char* dir, CatalogRows* rows, CatalogRegionPacker
   PackedTable_Init(&prefix);
   PackedRegionTable_Init(&region);
   CatalogFit fit;
-  const int packed =
+  Result result =
       Catalog_PackRows(rows, packRegions, packPrefixes, &dict, &region, &prefix, &fit);
-  Result result = packed < 0 ? Result::kOutOfMemory : packed > 0 ? Result::kDamaged : Result::kOk;
   if (result == Result::kOk) {
     Catalog_MakeHeader(header, &dict, &region, &prefix);
     char name[kDictFileNameLength + 1];
@@ -620,22 +620,22 @@ Result Catalog_Write(const DirCatalog* image, CatalogRows* rows) {
   return Catalog_WriteRows(image->path, rows, Catalog_PackRegionTable, Catalog_PackPrefixTable);
 }
 
-int DirCatalog_FromRows(DirCatalog* image, CatalogRows* rows) {
+Result DirCatalog_FromRows(DirCatalog* image, CatalogRows* rows) {
   PackedTable dict, prefix;
   PackedRegionTable region;
   PackedTable_Init(&dict);
   PackedTable_Init(&prefix);
   PackedRegionTable_Init(&region);
   CatalogFit fit;
-  int result = Catalog_PackRows(rows, Catalog_PackRegionTable, Catalog_PackPrefixTable, &dict,
-                                &region, &prefix, &fit);
+  Result result = Catalog_PackRows(rows, Catalog_PackRegionTable, Catalog_PackPrefixTable,
+                                   &dict, &region, &prefix, &fit);
   uint8_t* tables = nullptr;
-  if (result == 0 && dict.count != 0) {
+  if (result == Result::kOk && dict.count != 0) {
     tables = static_cast<uint8_t*>(Mem_Alloc(size_t{dict.used} + region.recordBytes +
                                              region.nameBytes + prefix.used + 1));
-    if (tables == nullptr) result = -1;
+    if (tables == nullptr) result = Result::kOutOfMemory;
   }
-  if (result == 0) {
+  if (result == Result::kOk) {
     ClearTables(image);
     if (tables != nullptr) {
       Catalog_MakeHeader(image->header, &dict, &region, &prefix);
@@ -655,7 +655,7 @@ int DirCatalog_FromRows(DirCatalog* image, CatalogRows* rows) {
       image->prefixBody = prefixBody;
       image->prefixLength = prefix.used;
       std::memcpy(prefixBody, prefix.data, prefix.used);
-      image->loaded = DirCatalog_Check(image) == 0 ? 1 : 0;
+      image->loaded = DirCatalog_Check(image) == Result::kOk ? 1 : 0;
     }
   }
   PackedTable_Free(&dict);

@@ -90,10 +90,10 @@ int PrefixCursor_Next(PrefixCursor* cursor, uint32_t* prefix, const uint8_t** di
 inline uint32_t PrefixGroup_Dict(const uint8_t* dicts, uint32_t k) { return LoadU16BE(dicts + 2 * k); }
 
 // Fills the image's tables from rows as a catalog written from them would hold them, for a
-// directory whose catalog cannot (or must not) be written; the path stays. 0 (loaded 1, or 0
-// when the rows hold no dictionary), 1 when not even the first dictionary's rows fit a catalog
-// (the image is unchanged), -1 when an allocation failed (unchanged).
-int DirCatalog_FromRows(DirCatalog* image, CatalogRows* rows);
+// directory whose catalog cannot (or must not) be written; the path stays. kOk (loaded 1, or 0
+// when the rows hold no dictionary), kDamaged when not even the first dictionary's rows fit a
+// catalog (the image is unchanged), kOutOfMemory when an allocation failed (unchanged).
+Result DirCatalog_FromRows(DirCatalog* image, CatalogRows* rows);
 
 // Write buffers, sized by the packers from the rows they pack: _Init before first use,
 // _Free after.
@@ -197,11 +197,11 @@ struct CatalogFit {
 };
 // Packs the three indexed tables. When the rows break a limit of the format the tables hold
 // the most dictionaries, in ascending number, whose rows all fit, and the rest are left out
-// whole. 0 when packed (fit says what was left out); 1 when not even the first dictionary
-// fits; -1 when storage cannot be allocated.
-int Catalog_PackRows(CatalogRows* rows, CatalogRegionPacker packRegions,
-                     CatalogPrefixPacker packPrefixes, PackedTable* dict,
-                     PackedRegionTable* region, PackedTable* prefix, CatalogFit* fit);
+// whole. kOk when packed (fit says what was left out); kDamaged when not even the first
+// dictionary fits; kOutOfMemory when storage cannot be allocated.
+Result Catalog_PackRows(CatalogRows* rows, CatalogRegionPacker packRegions,
+                        CatalogPrefixPacker packPrefixes, PackedTable* dict,
+                        PackedRegionTable* region, PackedTable* prefix, CatalogFit* fit);
 // Packs (Catalog_PackRows) and writes (or deletes) the catalog of the directory. A catalog
 // that had to leave dictionaries out is not written again when the file already holds
 // exactly it (those dictionaries look new to every refresh). kOk when written, deleted or

@@ -58,7 +58,8 @@ int MergeTable(RowIndex* catalogued, RowList* fresh, const uint8_t* status, RowL
 
 namespace {
 
-int DictRowsOf(const DirCatalog* image, CatalogRows* rows) {
+// The image's dictionary rows, indexed: kOk, or kOutOfMemory.
+Result DictRowsOf(const DirCatalog* image, CatalogRows* rows) {
   for (uint32_t i = 0; i < image->dictCount; ++i) {
     CatalogDictRow row;
     if (DirCatalog_DictRow(image, i, &row) != 0) break;
@@ -69,12 +70,15 @@ int DictRowsOf(const DirCatalog* image, CatalogRows* rows) {
     std::memcpy(edition1, NumText(row.edition1, 8), 9);
     std::memcpy(edition2, NumText(row.edition2, 4), 5);
     const char* f[] = {number, date, time, edition1, edition2};
-    if (RowList_Append(&rows->dictRows, f, 5) != 0) return -1;
+    if (RowList_Append(&rows->dictRows, f, 5) != 0) return Result::kOutOfMemory;
   }
-  return RowIndex_BuildSorted(&rows->dictRows, &rows->dictIndex, kCataloguedDictKeys, 5);
+  return RowIndex_BuildSorted(&rows->dictRows, &rows->dictIndex, kCataloguedDictKeys, 5) == 0
+             ? Result::kOk
+             : Result::kOutOfMemory;
 }
 
-int RegionAndPrefixRowsOf(const DirCatalog* image, CatalogRows* rows) {
+// The image's region and prefix rows, indexed: kOk, or kOutOfMemory.
+Result RegionAndPrefixRowsOf(const DirCatalog* image, CatalogRows* rows) {
   for (uint32_t i = 0; i < image->regionCount; ++i) {
     CatalogRegionRecord rec;
     if (DirCatalog_RegionRecord(image, i, &rec) != 0) break;
@@ -82,10 +86,10 @@ int RegionAndPrefixRowsOf(const DirCatalog* image, CatalogRows* rows) {
     std::memcpy(number, NumText(rec.dictNumber, 4), 5);
     std::memcpy(code, NumText(rec.code, 5), 6);
     const char* f[] = {number, code, rec.name1, rec.name2};
-    if (RowList_Append(&rows->regionRows, f, 4) != 0) return -1;
+    if (RowList_Append(&rows->regionRows, f, 4) != 0) return Result::kOutOfMemory;
   }
   if (RowIndex_BuildSorted(&rows->regionRows, &rows->regionIndex, kByFirstTwo, 2) != 0) {
-    return -1;
+    return Result::kOutOfMemory;
   }
 
   PrefixCursor cursor;
@@ -101,10 +105,12 @@ int RegionAndPrefixRowsOf(const DirCatalog* image, CatalogRows* rows) {
       char number[5];
       std::memcpy(number, NumText(d, 4), 5);
       const char* f[] = {number, prefixText};
-      if (RowList_Append(&rows->prefixRows, f, 2) != 0) return -1;
+      if (RowList_Append(&rows->prefixRows, f, 2) != 0) return Result::kOutOfMemory;
     }
   }
-  return RowIndex_BuildSorted(&rows->prefixRows, &rows->prefixIndex, kByFirstTwo, 2);
+  return RowIndex_BuildSorted(&rows->prefixRows, &rows->prefixIndex, kByFirstTwo, 2) == 0
+             ? Result::kOk
+             : Result::kOutOfMemory;
 }
 
 }  // namespace
@@ -115,10 +121,6 @@ bool Catalog_MustRewrite(const uint8_t* status) {
     if (InProbeRange(n) && (status[n] == kScanChanged || status[n] == kScanMissing)) return true;
   }
   return false;
-}
-
-int Catalog_ToRows(const DirCatalog* image, CatalogRows* rows) {
-  return DictRowsOf(image, rows) == 0 ? RegionAndPrefixRowsOf(image, rows) : -1;
 }
 
 Result Catalog_Merge(CatalogRows* catalogued, CatalogRows* fresh, CatalogRows* merged,
@@ -135,62 +137,62 @@ Result Catalog_Merge(CatalogRows* catalogued, CatalogRows* fresh, CatalogRows* m
   return Result::kOk;
 }
 
-int DirCatalog_Load(DirCatalog* image, const char* path, CatalogWrite write) {
+Result DirCatalog_Load(DirCatalog* image, const char* path, CatalogWrite write) {
   if (path[0] == '\0') {  // no directory given
     DirCatalog_Clear(image, path);
-    return 0;
+    return Result::kOk;
   }
   const Result answer = DirCatalog_Read(path, image);
-  if (answer == Result::kOutOfMemory) return -1;
-  if (write == kCatalogMayWrite) Temp_RemoveStale(image->path);
+  if (answer == Result::kOutOfMemory) return answer;
   uint8_t* status = static_cast<uint8_t*>(Mem_Alloc(kScanStatusSize));
-  if (!status) return -1;
+  if (!status) return Result::kOutOfMemory;
   CatalogRows catalogued, fresh, merged;
   CatalogRows_Init(&catalogued);
   CatalogRows_Init(&fresh);
   CatalogRows_Init(&merged);
-  int result = 0;
+  // Every step below fails only for want of memory.
+  Result result = Result::kOk;
   bool written = false;
   // The scan needs only the dictionary rows; the region and prefix rows are made when the
   // catalog is rewritten (a current catalog, the common case, needs none of them).
-  if (answer == Result::kOk && DictRowsOf(image, &catalogued) != 0) result = -1;
+  if (answer == Result::kOk) result = DictRowsOf(image, &catalogued);
   const uint64_t catalogMinute = FileTime_Minutes(image->fileDate, image->fileTime);
-  if (result == 0 &&
-      Dir_Scan(image->path, &catalogued, catalogMinute, &fresh, status) != Result::kOk) {
-    result = -1;
+  if (result == Result::kOk) {
+    result = Dir_Scan(image->path, &catalogued, catalogMinute, &fresh, status,
+                      write == kCatalogMayWrite);
   }
-  if (result == 0 && answer == Result::kOk && Catalog_MustRewrite(status) &&
-      RegionAndPrefixRowsOf(image, &catalogued) != 0) {
-    result = -1;
+  if (result == Result::kOk && answer == Result::kOk && Catalog_MustRewrite(status)) {
+    result = RegionAndPrefixRowsOf(image, &catalogued);
   }
-  if (result == 0) {
-    if (Catalog_Merge(&catalogued, &fresh, &merged, status) != Result::kOk) {
-      result = -1;
-    } else if (Catalog_MustRewrite(status)) {
+  if (result == Result::kOk) {
+    result = Catalog_Merge(&catalogued, &fresh, &merged, status);
+    if (result == Result::kOk && Catalog_MustRewrite(status)) {
       // A search keeps the files as they are; a directory that cannot take the catalog
       // (read-only, full) is still used as its files are now. Either way the image is made
       // from the merged rows instead of the file.
       const Result wrote =
           write == kCatalogMayWrite ? Catalog_Write(image, &merged) : Result::kIoFailure;
-      if (wrote == Result::kOutOfMemory) result = -1;
+      if (wrote == Result::kOutOfMemory) result = wrote;
       written = wrote == Result::kOk;
       const bool kept = wrote == Result::kDamaged || wrote == Result::kIoFailure;
-      if (kept && DirCatalog_FromRows(image, &merged) < 0) result = -1;
+      if (kept && DirCatalog_FromRows(image, &merged) == Result::kOutOfMemory) {
+        result = Result::kOutOfMemory;
+      }
     }
   }
   CatalogRows_Free(&merged);
   CatalogRows_Free(&fresh);
   CatalogRows_Free(&catalogued);
   Mem_Free(status);
-  if (result != 0) return -1;
+  if (result != Result::kOk) return result;
   // Load the image from the file now on disk; when nothing was written the image already
   // holds it (or the same answer, no file or damaged, would come again).
   if (written) {
     char dir[kPathCapacity];
     std::memcpy(dir, image->path, sizeof dir);
-    if (DirCatalog_Read(dir, image) == Result::kOutOfMemory) return -1;
+    if (DirCatalog_Read(dir, image) == Result::kOutOfMemory) return Result::kOutOfMemory;
   }
-  return 0;
+  return Result::kOk;
 }
 
 void DirSet_Init(DirSet* set) {
@@ -204,10 +206,10 @@ void DirSet_Free(DirSet* set) {
   DirCatalog_Free(&set->catalog2);
 }
 
-int DirSet_Load(DirSet* set, const char* directory1, const char* directory2,
-                const char* correctionDirectory, CatalogWrite write) {
-  if (DirCatalog_Load(&set->catalog1, directory1, write) != 0) return -1;
-  if (DirCatalog_Load(&set->catalog2, directory2, write) != 0) return -1;
-  CorrectionDir_Probe(&set->correction, correctionDirectory);
-  return 0;
+Result DirSet_Load(DirSet* set, const char* directory1, const char* directory2,
+                   const char* correctionDirectory, CatalogWrite write) {
+  Result result = DirCatalog_Load(&set->catalog1, directory1, write);
+  if (result == Result::kOk) result = DirCatalog_Load(&set->catalog2, directory2, write);
+  if (result == Result::kOk) CorrectionDir_Probe(&set->correction, correctionDirectory);
+  return result;
 }

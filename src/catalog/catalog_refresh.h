@@ -22,17 +22,14 @@ enum CatalogWrite { kCatalogMayWrite, kCatalogReadOnly };
 void DirSet_Init(DirSet* set);
 void DirSet_Free(DirSet* set);
 // Refreshes and loads directory 1 and directory 2 and probes the correction directory
-// (each path empty or ending with the separator). 0, or -1 when an allocation failed.
-int DirSet_Load(DirSet* set, const char* directory1, const char* directory2,
-                const char* correctionDirectory, CatalogWrite write = kCatalogMayWrite);
+// (each path empty or ending with the separator). kOk, or kOutOfMemory.
+Result DirSet_Load(DirSet* set, const char* directory1, const char* directory2,
+                   const char* correctionDirectory, CatalogWrite write = kCatalogMayWrite);
 // Refreshes the directory's catalog file and leaves the image (initialised with
-// DirCatalog_Init) loaded from it (loaded 0 when
-// no sound catalog is there). 0, or -1 when an allocation failed (no catalog is written
-// then; the image must not be used).
-int DirCatalog_Load(DirCatalog* image, const char* path, CatalogWrite write = kCatalogMayWrite);
-// Turns the tables of a loaded image into rows and builds and sorts the three indexes.
-// 0, or -1 when an allocation failed.
-int Catalog_ToRows(const DirCatalog* image, CatalogRows* rows);
+// DirCatalog_Init) loaded from it (loaded 0 when no sound catalog is there). kOk, or
+// kOutOfMemory (no catalog is written then; the image must not be used).
+Result DirCatalog_Load(DirCatalog* image, const char* path,
+                       CatalogWrite write = kCatalogMayWrite);
 // Whether the scan's status table (kScanStatusSize entries) tells of a dictionary the
 // catalog does not list as it is now: the catalog must then be rewritten.
 bool Catalog_MustRewrite(const uint8_t* status);

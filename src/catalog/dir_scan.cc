@@ -15,14 +15,18 @@
 
 namespace {
 
-// File date and time of an open file as the catalog's 8- and 4-digit texts. A time the
-// system cannot tell becomes zeros, which never matches a catalogued time, so such a file is
+// A file's date and time as the catalog's 8- and 4-digit texts. A time the system cannot
+// tell becomes zeros, which never matches a catalogued time, so such a file is
 // judged by its edition values.
+void TimeTexts(const LocalTime& t, char* date, char* time) {
+  std::memcpy(date, NumText(static_cast<uint32_t>(t.year * 10000 + t.month * 100 + t.day), 8), 9);
+  std::memcpy(time, NumText(static_cast<uint32_t>(t.hour * 100 + t.minute), 4), 5);
+}
+
 void FileTimeTexts(FILE* file, char* date, char* time) {
   LocalTime t{};
   if (Platform_FileTime(file, &t) != 0) t = LocalTime{};
-  std::memcpy(date, NumText(static_cast<uint32_t>(t.year * 10000 + t.month * 100 + t.day), 8), 9);
-  std::memcpy(time, NumText(static_cast<uint32_t>(t.hour * 100 + t.minute), 4), 5);
+  TimeTexts(t, date, time);
 }
 
 void EditionTexts(const uint8_t* header, char* edition1, char* edition2) {
@@ -71,6 +75,36 @@ int AppendSummary(const char* number, const char* date, const char* time, const 
     if (RowList_Append(&fresh->prefixRows, prefixRow, 2) != 0) return -1;
   }
   return 0;
+}
+
+// Judges a catalogued dictionary whose file time differs from its row's (or lies too close to
+// the catalog's) by its header's edition values: unchanged, or changed with its summary read
+// into fresh. kOk, or kOutOfMemory.
+Result CompareEditions(DictDirectory* dir, const char* name, uint32_t n, char** row,
+                       CatalogRows* fresh, uint8_t* status) {
+  FILE* file = Platform_OpenDictFile(dir, name);
+  if (!file) {
+    status[n] = kScanMissing;
+    return Result::kOk;
+  }
+  Result result = Result::kOk;
+  uint8_t header[kDictHeaderSize];
+  char edition1[9], edition2[5];
+  if (!File_ReadAt(file, 0, header, sizeof header)) {
+    QOR_DAMAGED();
+    status[n] = kScanMissing;
+  } else {
+    EditionTexts(header, edition1, edition2);
+    if (std::strcmp(edition1, row[3]) == 0 && std::strcmp(edition2, row[4]) == 0) {
+      status[n] = kScanUnchanged;
+    } else {
+      const Result r = Dict_ReadSummary(file, NumText(n, 4), fresh);
+      if (r == Result::kOutOfMemory) result = r;
+      status[n] = r == Result::kOk ? kScanChanged : kScanMissing;
+    }
+  }
+  std::fclose(file);
+  return result;
 }
 
 }  // namespace
@@ -148,16 +182,21 @@ uint64_t FileTime_Minutes(uint32_t date, uint32_t time) {
 }
 
 Result Dir_Scan(const char* path, CatalogRows* catalogued, uint64_t catalogMinute,
-                CatalogRows* fresh, uint8_t* status) {
+                CatalogRows* fresh, uint8_t* status, bool sweepTemporaries) {
   uint8_t* present = static_cast<uint8_t*>(Mem_AllocZeroed(kScanStatusSize, 1));
   if (!present) return Result::kOutOfMemory;
+  std::memset(status, kScanAbsent, kScanStatusSize);
   // One listing stands for the existence test of every probed number; when no file matches
   // "qor????.dct" it marks nothing, so nothing is probed.
-  Platform_ListDictionaryFiles(path, present);
-  std::memset(status, kScanAbsent, kScanStatusSize);
+  DictDirectory* dir = Platform_ListDictDirectory(path, present,
+                                                  sweepTemporaries ? Temp_RemoveIfStale : nullptr,
+                                                  const_cast<char*>(path));
+  if (dir == nullptr) {
+    Mem_Free(present);
+    return Result::kOutOfMemory;
+  }
 
   char name[kDictFileNameLength + 1];
-  char full[kPathCapacity];
   Result result = Result::kOk;
   char* f[5];
   uint16_t count = 0;
@@ -168,36 +207,23 @@ Result Dir_Scan(const char* path, CatalogRows* catalogued, uint64_t catalogMinut
     if (n >= kScanStatusSize || status[n] != kScanAbsent) continue;  // a repeated row
     present[n] = 0;  // a catalogued file is never new
     Dict_FileName(n, name);
-    FILE* file =
-        Path_Join(full, sizeof full, path, name) == 0 ? Platform_OpenRegularFile(full) : nullptr;
-    if (!file) {
+    // The listing and one examination by name tell whether the file is a readable regular
+    // file and its time; only a file whose time does not settle it is opened.
+    LocalTime written{};
+    bool timeKnown = false;
+    if (!Platform_ExamineDictFile(dir, name, &written, &timeKnown)) {
       status[n] = kScanMissing;
       continue;
     }
     char date[9], time[5];
-    FileTimeTexts(file, date, time);
+    TimeTexts(timeKnown ? written : LocalTime{}, date, time);
     const bool safelyPast =
         FileTime_Minutes(DecimalValue(f[1]), DecimalValue(f[2])) + 1 < catalogMinute;
     if (std::strcmp(date, f[1]) == 0 && std::strcmp(time, f[2]) == 0 && safelyPast) {
       status[n] = kScanUnchanged;
     } else {
-      uint8_t header[kDictHeaderSize];
-      char edition1[9], edition2[5];
-      if (!File_ReadAt(file, 0, header, sizeof header)) {
-        QOR_DAMAGED();
-        status[n] = kScanMissing;
-      } else {
-        EditionTexts(header, edition1, edition2);
-        if (std::strcmp(edition1, f[3]) == 0 && std::strcmp(edition2, f[4]) == 0) {
-          status[n] = kScanUnchanged;
-        } else {
-          const Result r = Dict_ReadSummary(file, NumText(n, 4), fresh);
-          if (r == Result::kOutOfMemory) result = r;
-          status[n] = r == Result::kOk ? kScanChanged : kScanMissing;
-        }
-      }
+      result = CompareEditions(dir, name, n, f, fresh, status);
     }
-    std::fclose(file);
   }
 
   for (uint32_t i = kProbeHighFirst; result == Result::kOk && i <= kProbeHighLast; ++i) {
@@ -205,8 +231,7 @@ Result Dir_Scan(const char* path, CatalogRows* catalogued, uint64_t catalogMinut
       const uint32_t n = 100 * i + j;
       if (!present[n]) continue;
       Dict_FileName(n, name);
-      FILE* file =
-          Path_Join(full, sizeof full, path, name) == 0 ? Platform_OpenRegularFile(full) : nullptr;
+      FILE* file = Platform_OpenDictFile(dir, name);
       if (!file) continue;
       const Result r = Dict_ReadSummary(file, NumText(n, 4), fresh);
       if (r == Result::kOutOfMemory) result = r;
@@ -214,6 +239,7 @@ Result Dir_Scan(const char* path, CatalogRows* catalogued, uint64_t catalogMinut
       std::fclose(file);
     }
   }
+  Platform_CloseDictDirectory(dir);
   Mem_Free(present);
   return result;
 }

@@ -66,8 +66,10 @@ uint64_t FileTime_Minutes(uint32_t date, uint32_t time);
 // whole minute before the catalog's: a file replaced within the minute in which it was
 // catalogued (or while the catalog was being made) keeps its time to the minute, so such a
 // row is checked against the file's header like a file whose time changed.
+// With sweepTemporaries the scan's listing also removes the temporary files that dead
+// processes left (Temp_RemoveIfStale), for a scan that may write the catalog.
 Result Dir_Scan(const char* path, CatalogRows* catalogued, uint64_t catalogMinute,
-                CatalogRows* fresh, uint8_t* status);
+                CatalogRows* fresh, uint8_t* status, bool sweepTemporaries = false);
 
 // Appends the dictionary row, the region rows and the prefix rows of an open dictionary
 // file. All or nothing: the file is checked completely before the first row is appended.

@@ -127,7 +127,7 @@ bool ReadBlockSection(const DictFile* c, int section, DictWalk* walk, uint16_t* 
                       uint32_t* dataLength, std::vector<uint8_t>* index) {
   const std::string place = "section " + std::to_string(section);
   const uint32_t size = c->sectionSizes[section];
-  if (Dict_ReadSectionHead(c, section, indexLength, dataLength) != 0) {
+  if (Dict_ReadSectionHead(c, section, indexLength, dataLength) != Result::kOk) {
     std::vector<uint8_t> head;
     if (size < kSectionHeadSize ||
         !ReadSection(c, section, Dict_SectionStart(c, section), kSectionHeadSize, &head)) {
@@ -688,7 +688,7 @@ bool Check_CatalogLimits(const std::string& directory, std::string* message) {
                       Catalog_MustRewrite(status.data()) &&
                       Catalog_Merge(&none, &fresh, &all, status.data()) == Result::kOk &&
                       Catalog_PackRows(&all, Catalog_PackRegionTable, Catalog_PackPrefixTable,
-                                       &dict, &region, &prefix, &fit) >= 0;
+                                       &dict, &region, &prefix, &fit) != Result::kOutOfMemory;
   const uint32_t regionRecords = all.regionIndex.rowCount, prefixRows = all.prefixIndex.rowCount;
   PackedTable_Free(&dict);
   PackedTable_Free(&prefix);

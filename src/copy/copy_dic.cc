@@ -142,7 +142,7 @@ Result CopyDic_RebuildCatalog(const char* source, const char* destination,
   uint8_t* marked = static_cast<uint8_t*>(Mem_Alloc(kCopyMarkCount));
   Result result = Result::kOutOfMemory;
   if (set) DirSet_Init(set);
-  if (set && marked && DirSet_Load(set, destination, source, "") == 0) {
+  if (set && marked && DirSet_Load(set, destination, source, "") == Result::kOk) {
     MarkListed(&set->catalog2, copied, marked);
     CatalogRows rows;
     CatalogRows_Init(&rows);

@@ -101,7 +101,7 @@ uint8_t* ReadIndex(DictFile* dict, int section, size_t (*recordBytes)(uint16_t i
                    void** records, uint16_t* indexLength, uint32_t* dataLength, Result* result) {
   *records = nullptr;
   *result = Result::kDamaged;
-  if (Dict_ReadSectionHead(dict, section, indexLength, dataLength) != 0) return nullptr;
+  if (Dict_ReadSectionHead(dict, section, indexLength, dataLength) != Result::kOk) return nullptr;
   auto* bytes = static_cast<uint8_t*>(Mem_Alloc(*indexLength > 0 ? *indexLength : 1));
   *records = Mem_Alloc(recordBytes(*indexLength));
   if (bytes == nullptr || *records == nullptr) {
@@ -130,8 +130,8 @@ void ZFree(voidpf, voidpf address) { Mem_Free(address); }
 
 }  // namespace
 
-int Dict_ParseSectionHead(const uint8_t* head, uint32_t sectionSize, uint16_t* indexLength,
-                          uint32_t* dataLength) {
+Result Dict_ParseSectionHead(const uint8_t* head, uint32_t sectionSize, uint16_t* indexLength,
+                             uint32_t* dataLength) {
   *indexLength = 0;
   *dataLength = 0;
   // A section too short for its head holds no blocks.
@@ -141,11 +141,11 @@ int Dict_ParseSectionHead(const uint8_t* head, uint32_t sectionSize, uint16_t* i
   QOR_CHECK(kSectionHeadSize + uint64_t{l} <= sectionSize);
   *indexLength = static_cast<uint16_t>(l);
   *dataLength = LoadU32BE(head + 2);
-  return 0;
+  return Result::kOk;
 }
 
-int Dict_ReadSectionHead(const DictFile* dict, int section, uint16_t* indexLength,
-                         uint32_t* dataLength) {
+Result Dict_ReadSectionHead(const DictFile* dict, int section, uint16_t* indexLength,
+                            uint32_t* dataLength) {
   *indexLength = 0;
   *dataLength = 0;
   uint8_t head[kSectionHeadSize];

@@ -117,14 +117,16 @@ Result Dict_ReadRegionTable(DictFile* dict);
 // neither set gets a value; a damaged section 4 leaves the values of section 3.
 Result Dict_ReadAreaCodeSets(DictFile* dict);
 // The 6-byte head of section 5 or 6 (sectionSize bytes): index length and block data length.
-// -1 when the section is too short for its head or its index runs past the section.
-int Dict_ParseSectionHead(const uint8_t* head, uint32_t sectionSize, uint16_t* indexLength,
-                          uint32_t* dataLength);
+// kOk, or kDamaged when the section is too short for its head or its index runs past the
+// section (both lengths are then 0).
+Result Dict_ParseSectionHead(const uint8_t* head, uint32_t sectionSize, uint16_t* indexLength,
+                             uint32_t* dataLength);
 // The index length a 6-byte head of section 5 or 6 claims, sound or not.
 uint32_t Dict_SectionHeadIndexLength(const uint8_t* head);
-// Reads and parses the head of section 5 or 6 of the file.
-int Dict_ReadSectionHead(const DictFile* dict, int section, uint16_t* indexLength,
-                         uint32_t* dataLength);
+// Reads and parses the head of section 5 or 6 of the file: kOk, or kDamaged when it cannot be
+// read or does not parse.
+Result Dict_ReadSectionHead(const DictFile* dict, int section, uint16_t* indexLength,
+                            uint32_t* dataLength);
 // Section 5's index as records, checked against the section: kDamaged when it was cut short.
 // The cut is damage only to a walk that reaches it (Dict_SelectNumberBlocks notes it then).
 Result Dict_ReadNumberIndex(DictFile* dict);

@@ -93,7 +93,7 @@ EngineState* BuildTables(const char* dir1, const char* dir2, const char* correct
   if (!set) return nullptr;
   DirSet_Init(set);
   EngineState* built = nullptr;
-  if (DirSet_Load(set, dir1, dir2, correction, write) == 0) {
+  if (DirSet_Load(set, dir1, dir2, correction, write) == Result::kOk) {
     built = static_cast<EngineState*>(Mem_AllocZeroed(1, sizeof(EngineState)));
     if (built && Engine_Build(set, built) != 0) {
       Mem_Free(built);

@@ -128,27 +128,17 @@ int File_CopyReplace(const char* src, const char* dst) {
   return -1;
 }
 
-namespace {
-
-struct StaleSweep {
-  const char* dir;
-};
-
-void RemoveIfStale(void* context, const char* name) {
-  const StaleSweep* sweep = static_cast<const StaleSweep*>(context);
+void Temp_RemoveIfStale(void* dir, const char* name) {
   unsigned long pid;
   if (!Temp_ParseFileName(name, &pid) || Platform_ProcessRuns(pid)) return;
   char path[kPathCapacity + 64];
   int64_t unwritten;
-  if (Path_Join(path, sizeof path, sweep->dir, name) == 0 &&
+  if (Path_Join(path, sizeof path, static_cast<const char*>(dir), name) == 0 &&
       Platform_FileUnwrittenFor(path, &unwritten) == 0 && unwritten >= kStaleTempAge) {
     Platform_DeleteFile(path);
   }
 }
 
-}  // namespace
-
 void Temp_RemoveStale(const char* dir) {
-  StaleSweep sweep{dir};
-  Platform_ListFiles(dir, RemoveIfStale, &sweep);
+  Platform_ListFiles(dir, Temp_RemoveIfStale, const_cast<char*>(dir));
 }

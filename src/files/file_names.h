@@ -62,6 +62,9 @@ int File_CopyReplace(const char* src, const char* dst);
 // kStaleTempAge seconds (the age spares a copy running on another machine that shares the
 // directory). Files that cannot be deleted stay.
 void Temp_RemoveStale(const char* dir);
+// The same for one name of dir (a const char* path, passed as a directory listing's context):
+// the visitor with which a listing of dir removes them as it goes.
+void Temp_RemoveIfStale(void* dir, const char* name);
 constexpr long kStaleTempAge = 3600;
 
 #endif  // QOR3_FILES_FILE_NAMES_H

@@ -1,5 +1,5 @@
-// The operating-system layer: dictionary file search, opening regular files, file times,
-// delete, atomic replace, copy, directory listing and process ids. The only module that
+// The operating-system layer: dictionary directory listings, opening regular files, file
+// times, delete, atomic replace, copy, directory listing and process ids. The only module that
 // touches the operating system; one POSIX and one Win32 build.
 #ifndef QOR3_PLATFORM_PLATFORM_H
 #define QOR3_PLATFORM_PLATFORM_H
@@ -22,12 +22,30 @@ struct LocalTime {
   int minute;
 };
 
-// dir is empty or ends with the separator. Whether any file there matches "qor????.dct"
-// (case-insensitively, as the Windows file search matches).
-bool Platform_AnyDictionaryFile(const char* dir);
-// Sets present[n] = 1 for every n in 0..9999 whose "qor" + 4 digits + ".dct" exists in dir,
-// from one listing of the directory; present has 10000 entries and is not cleared here.
-void Platform_ListDictionaryFiles(const char* dir, uint8_t* present);
+// One listing of a dictionary directory, kept to examine its dictionary files by name with
+// as few system calls as the system allows: POSIX examines a file relative to the open
+// directory (fstatat, faccessat: no path walk, no open); Windows takes the type from the
+// listing itself (FindFirstFileEx with large fetch) and opens a file only to test read access
+// and take its time.
+struct DictDirectory;
+// Lists dir (empty or ending with the separator) once: sets present[n] = 1 for every n in
+// 0..9999 whose "qor" + 4 digits + ".dct" is there (only the names the library opens count;
+// present has 10000 entries and is not cleared here), and calls visit(context, name), when
+// visit is not null, for every other file name (subdirectories may be left out). A directory
+// that cannot be listed marks nothing; its files are then examined and opened by path (a
+// directory may let a process open the files it names but not list them). Null only when
+// memory runs out.
+DictDirectory* Platform_ListDictDirectory(const char* dir, uint8_t* present,
+                                          void (*visit)(void* context, const char* name),
+                                          void* context);
+// Whether name ("qor" + 4 digits + ".dct") in the listed directory is a regular file that this
+// process may read, as Platform_OpenRegularFile would open it; with *timeKnown, *written is its
+// last modification time in local time (Platform_FileTime's answer for it).
+bool Platform_ExamineDictFile(DictDirectory* dir, const char* name, LocalTime* written,
+                              bool* timeKnown);
+// Platform_OpenRegularFile of name in the listed directory.
+FILE* Platform_OpenDictFile(DictDirectory* dir, const char* name);
+void Platform_CloseDictDirectory(DictDirectory* dir);
 // Opens path for reading ("rb") when it is a regular file. A FIFO, device or directory is
 // refused without waiting on it (no writer, no carrier) and without reading from it. Null
 // when the path does not name a regular file that opens.

@@ -1,6 +1,7 @@
 // The operating-system layer for POSIX systems.
 #include <dirent.h>
 #include <fcntl.h>
+#include <limits.h>
 #include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -42,9 +43,6 @@ bool MatchesDictName(const char* name, bool caseInsensitive, int* number) {
 
 DIR* OpenDir(const char* dir) { return opendir(dir[0] ? dir : "."); }
 
-// A descriptor for reading path when it is a regular file, else -1. O_NONBLOCK keeps the
-// open of a FIFO without a writer (or of a device) from waiting; the type is then told
-// by fstat and the flag cleared, so reads of the regular file behave as usual.
 int IdentityFromStat(const struct stat& st, FileIdentity* out) {
   out->size = static_cast<uint64_t>(st.st_size);
   out->modified = static_cast<int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
@@ -54,8 +52,18 @@ int IdentityFromStat(const struct stat& st, FileIdentity* out) {
   return 0;
 }
 
-int OpenRegular(const char* path, struct stat* statOut = nullptr) {
-  const int fd = open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+int LocalTimeOf(time_t t, LocalTime* out) {
+  std::tm tm;
+  if (!localtime_r(&t, &tm)) return -1;
+  *out = LocalTime{tm.tm_year + 1900, tm.tm_mon + 1, tm.tm_mday, tm.tm_hour, tm.tm_min};
+  return 0;
+}
+
+// A descriptor for reading path (relative to dirFd) when it is a regular file, else -1.
+// O_NONBLOCK keeps the open of a FIFO without a writer (or of a device) from waiting; the
+// type is then told by fstat.
+int OpenRegular(int dirFd, const char* path, struct stat* statOut = nullptr) {
+  const int fd = openat(dirFd, path, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
   if (fd < 0) return -1;
   // O_NONBLOCK stays set: it keeps a FIFO or device from blocking the open, and changes
   // nothing for the regular file that is kept (sparing the system calls to clear it: a
@@ -69,18 +77,19 @@ int OpenRegular(const char* path, struct stat* statOut = nullptr) {
   return fd;
 }
 
+FILE* StreamOf(int fd) {
+  if (fd < 0) return nullptr;
+  FILE* file = fdopen(fd, "rb");
+  if (!file) close(fd);
+  return file;
+}
+
 }  // namespace
 
 FILE* Platform_OpenRegularFile(const char* path, FileIdentity* identity) {
   struct stat st;
-  const int fd = OpenRegular(path, &st);
-  if (fd < 0) return nullptr;
-  FILE* file = fdopen(fd, "rb");
-  if (!file) {
-    close(fd);
-    return nullptr;
-  }
-  if (identity != nullptr) IdentityFromStat(st, identity);
+  FILE* file = StreamOf(OpenRegular(AT_FDCWD, path, &st));
+  if (file != nullptr && identity != nullptr) IdentityFromStat(st, identity);
   return file;
 }
 
@@ -97,6 +106,75 @@ bool Platform_ReadAt(FILE* file, uint64_t offset, void* buf, size_t n) {
     n -= static_cast<size_t>(got);
   }
   return true;
+}
+
+// A directory that cannot be read (one that may be entered but not listed) has no listing:
+// its files are then examined and opened by path.
+struct DictDirectory {
+  DIR* listing;
+  int fd;  // the listing's descriptor, or AT_FDCWD
+  char dir[PATH_MAX];
+};
+
+namespace {
+
+// The name to give the *at calls together with dir->fd: name itself, or the path of name
+// built in buffer; null when the path does not fit.
+const char* NameAt(const DictDirectory* dir, const char* name, char* buffer, size_t capacity) {
+  if (dir->listing != nullptr) return name;
+  const int n = std::snprintf(buffer, capacity, "%s%s", dir->dir, name);
+  return n >= 0 && static_cast<size_t>(n) < capacity ? buffer : nullptr;
+}
+
+}  // namespace
+
+DictDirectory* Platform_ListDictDirectory(const char* dir, uint8_t* present,
+                                          void (*visit)(void* context, const char* name),
+                                          void* context) {
+  auto* listed = new (std::nothrow) DictDirectory{nullptr, AT_FDCWD, {}};
+  if (listed == nullptr) return nullptr;
+  const int n = std::snprintf(listed->dir, sizeof listed->dir, "%s", dir);
+  if (n < 0 || static_cast<size_t>(n) >= sizeof listed->dir) listed->dir[0] = '\0';
+  listed->listing = OpenDir(dir);
+  if (listed->listing == nullptr) return listed;
+  listed->fd = dirfd(listed->listing);
+  int number;
+  // Only the lower-case names the library opens count: a file it could not open is absent.
+  while (dirent* e = readdir(listed->listing)) {
+    if (MatchesDictName(e->d_name, false, &number) && number >= 0) {
+      present[number] = 1;
+    } else if (visit != nullptr && std::strcmp(e->d_name, ".") != 0 &&
+               std::strcmp(e->d_name, "..") != 0) {
+      visit(context, e->d_name);
+    }
+  }
+  return listed;
+}
+
+bool Platform_ExamineDictFile(DictDirectory* dir, const char* name, LocalTime* written,
+                              bool* timeKnown) {
+  char buffer[PATH_MAX];
+  const char* at = NameAt(dir, name, buffer, sizeof buffer);
+  struct stat st;
+  // Read access as an open would be granted it: by the effective ids, with ACLs.
+  if (at == nullptr || fstatat(dir->fd, at, &st, 0) != 0 || !S_ISREG(st.st_mode) ||
+      faccessat(dir->fd, at, R_OK, AT_EACCESS) != 0) {
+    return false;
+  }
+  *timeKnown = LocalTimeOf(st.st_mtime, written) == 0;
+  return true;
+}
+
+FILE* Platform_OpenDictFile(DictDirectory* dir, const char* name) {
+  char buffer[PATH_MAX];
+  const char* at = NameAt(dir, name, buffer, sizeof buffer);
+  return at != nullptr ? StreamOf(OpenRegular(dir->fd, at)) : nullptr;
+}
+
+void Platform_CloseDictDirectory(DictDirectory* dir) {
+  if (dir == nullptr) return;
+  if (dir->listing != nullptr) closedir(dir->listing);
+  delete dir;
 }
 
 void Platform_ListFiles(const char* dir, void (*visit)(void* context, const char* name),
@@ -126,40 +204,10 @@ bool Platform_ProcessRuns(unsigned long pid) {
   return kill(static_cast<pid_t>(pid), 0) == 0 || errno != ESRCH;
 }
 
-bool Platform_AnyDictionaryFile(const char* dir) {
-  DIR* d = OpenDir(dir);
-  if (!d) return false;
-  bool found = false;
-  int n;
-  while (dirent* e = readdir(d)) {
-    if (MatchesDictName(e->d_name, true, &n)) {
-      found = true;
-      break;
-    }
-  }
-  closedir(d);
-  return found;
-}
-
-void Platform_ListDictionaryFiles(const char* dir, uint8_t* present) {
-  DIR* d = OpenDir(dir);
-  if (!d) return;
-  int n;
-  // Only the lower-case names the library opens count: a file it could not open is absent.
-  while (dirent* e = readdir(d)) {
-    if (MatchesDictName(e->d_name, false, &n) && n >= 0) present[n] = 1;
-  }
-  closedir(d);
-}
-
 int Platform_FileTime(FILE* file, LocalTime* out) {
   struct stat st;
   if (fstat(fileno(file), &st) != 0) return -1;
-  std::tm tm;
-  time_t t = st.st_mtime;
-  if (!localtime_r(&t, &tm)) return -1;
-  *out = LocalTime{tm.tm_year + 1900, tm.tm_mon + 1, tm.tm_mday, tm.tm_hour, tm.tm_min};
-  return 0;
+  return LocalTimeOf(st.st_mtime, out);
 }
 
 int Platform_DeleteFile(const char* path) {
@@ -171,7 +219,7 @@ int Platform_ReplaceFile(const char* tmp, const char* path) {
 }
 
 int Platform_CopyFile(const char* src, const char* dst) {
-  int in = OpenRegular(src);
+  int in = OpenRegular(AT_FDCWD, src);
   if (in < 0) return -1;
   struct stat st;
   if (fstat(in, &st) != 0) {

@@ -19,7 +19,14 @@ bool BuildPath(const char* dir, const char* name, char* out, size_t capacity) {
   return n >= 0 && static_cast<size_t>(n) < capacity;
 }
 
-// "qor" + 4 digits + ".dct" (the search already matched the pattern case-insensitively).
+// Whether name is "qor" + 4 characters + ".dct" in any case, as the file search's pattern
+// "qor????.dct" matches it.
+bool IsDictName(const char* name) {
+  return std::strlen(name) == 11 && _strnicmp(name, "qor", 3) == 0 &&
+         _stricmp(name + 7, ".dct") == 0;
+}
+
+// The 4 digits of a dictionary file name; -1 when they are not digits.
 int DictNumber(const char* name) {
   if (std::strlen(name) != 11) return -1;
   int n = 0;
@@ -63,6 +70,18 @@ int IdentityFromHandle(HANDLE h, FileIdentity* out) {
   out->volume = info.dwVolumeSerialNumber;
   out->index = join(info.nFileIndexHigh, info.nFileIndexLow);
   return 0;
+}
+
+// A file time in local time with the zone's rule for the file's own date, summer time
+// included, as localtime does; FileTimeToLocalFileTime applies today's offset, which would
+// move the time of every file by an hour whenever summer time starts or ends.
+bool LocalTimeOf(const FILETIME& written, LocalTime* out) {
+  SYSTEMTIME utc, st;
+  if (!FileTimeToSystemTime(&written, &utc) || !SystemTimeToTzSpecificLocalTime(nullptr, &utc, &st)) {
+    return false;
+  }
+  *out = LocalTime{st.wYear, st.wMonth, st.wDay, st.wHour, st.wMinute};
+  return true;
 }
 
 }  // namespace
@@ -122,28 +141,88 @@ bool Platform_ProcessRuns(unsigned long pid) {
   return runs;
 }
 
-bool Platform_AnyDictionaryFile(const char* dir) {
+// What the listing told of each dictionary file, by number. A directory that cannot be
+// listed has no listing: its files are then examined by opening them.
+struct DictDirectory {
+  char dir[MAX_PATH + 1];
+  bool listed;
+  struct Listed {
+    DWORD attributes;
+    bool listed;
+  } files[10000];
+};
+
+DictDirectory* Platform_ListDictDirectory(const char* dir, uint8_t* present,
+                                          void (*visit)(void* context, const char* name),
+                                          void* context) {
   char pattern[MAX_PATH + 16];
-  if (!BuildPath(dir, "qor????.dct", pattern, sizeof pattern)) return false;
+  auto* listed = new (std::nothrow) DictDirectory{};
+  if (listed == nullptr) return nullptr;
+  if (std::strlen(dir) > MAX_PATH || !BuildPath(dir, "*", pattern, sizeof pattern)) {
+    listed->listed = true;  // a path the system cannot take holds no file
+    return listed;
+  }
+  std::strcpy(listed->dir, dir);
   WIN32_FIND_DATAA data;
-  HANDLE h = FindFirstFileA(pattern, &data);
-  if (h == INVALID_HANDLE_VALUE) return false;
+  // Basic information (no short names) in large batches: the listing is the only call per
+  // batch of files.
+  HANDLE h = FindFirstFileExA(pattern, FindExInfoBasic, &data, FindExSearchNameMatch, nullptr,
+                              FIND_FIRST_EX_LARGE_FETCH);
+  // Systems before Windows 7 know neither; they list the same files the usual way.
+  if (h == INVALID_HANDLE_VALUE && GetLastError() == ERROR_INVALID_PARAMETER) {
+    h = FindFirstFileA(pattern, &data);
+  }
+  if (h == INVALID_HANDLE_VALUE) return listed;
+  listed->listed = true;
+  do {
+    if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) continue;
+    // Names match case-insensitively, as the file system opens them.
+    const int n = IsDictName(data.cFileName) ? DictNumber(data.cFileName) : -1;
+    if (n >= 0) {
+      present[n] = 1;
+      listed->files[n] = {data.dwFileAttributes, true};
+    } else if (visit != nullptr) {
+      visit(context, data.cFileName);
+    }
+  } while (FindNextFileA(h, &data));
   FindClose(h);
+  return listed;
+}
+
+bool Platform_ExamineDictFile(DictDirectory* dir, const char* name, LocalTime* written,
+                              bool* timeKnown) {
+  const int n = DictNumber(name);
+  char path[MAX_PATH + 16];
+  if (n < 0 || (dir->listed && !dir->files[n].listed) ||
+      !BuildPath(dir->dir, name, path, sizeof path)) {
+    return false;
+  }
+  const DictDirectory::Listed& file = dir->files[n];
+  if (!dir->listed || (file.attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
+    // No listing, or a link (whose type and time are its target's): only an open tells.
+    FILE* opened = Platform_OpenRegularFile(path);
+    if (opened == nullptr) return false;
+    *timeKnown = Platform_FileTime(opened, written) == 0;
+    std::fclose(opened);
+    return true;
+  }
+  if (file.attributes & FILE_ATTRIBUTE_DEVICE) return false;
+  // Read access is granted by the file's security, which the listing does not tell. The time
+  // is the handle's: a directory entry's copy of it is brought up to date only when the
+  // writer's handle is closed.
+  const HANDLE h = CreateFileA(path, GENERIC_READ,
+                               FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                               OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (h == INVALID_HANDLE_VALUE) return false;
+  FILETIME time;
+  *timeKnown = GetFileTime(h, nullptr, nullptr, &time) && LocalTimeOf(time, written);
+  CloseHandle(h);
   return true;
 }
 
-void Platform_ListDictionaryFiles(const char* dir, uint8_t* present) {
-  char pattern[MAX_PATH + 16];
-  if (!BuildPath(dir, "qor????.dct", pattern, sizeof pattern)) return;
-  WIN32_FIND_DATAA data;
-  HANDLE h = FindFirstFileA(pattern, &data);
-  if (h == INVALID_HANDLE_VALUE) return;
-  do {
-    if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) continue;
-    int n = DictNumber(data.cFileName);
-    if (n >= 0) present[n] = 1;
-  } while (FindNextFileA(h, &data));
-  FindClose(h);
+FILE* Platform_OpenDictFile(DictDirectory* dir, const char* name) {
+  char path[MAX_PATH + 16];
+  return BuildPath(dir->dir, name, path, sizeof path) ? Platform_OpenRegularFile(path) : nullptr;
 }
 
 bool Platform_ReadAt(FILE* file, uint64_t offset, void* buf, size_t n) {
@@ -152,20 +231,13 @@ bool Platform_ReadAt(FILE* file, uint64_t offset, void* buf, size_t n) {
   if (_fseeki64(file, static_cast<__int64>(offset), SEEK_SET) != 0) return false;
   return n == 0 || std::fread(buf, 1, n, file) == n;
 }
+void Platform_CloseDictDirectory(DictDirectory* dir) { delete dir; }
 
 int Platform_FileTime(FILE* file, LocalTime* out) {
   HANDLE h = reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(file)));
   if (h == INVALID_HANDLE_VALUE) return -1;
-  // With the zone's rule for the file's own date, summer time included, as localtime does;
-  // FileTimeToLocalFileTime applies today's offset, which would move the time of every file
-  // by an hour whenever summer time starts or ends.
   FILETIME written;
-  SYSTEMTIME utc, st;
-  if (!GetFileTime(h, nullptr, nullptr, &written) || !FileTimeToSystemTime(&written, &utc) ||
-      !SystemTimeToTzSpecificLocalTime(nullptr, &utc, &st)) {
-    return -1;
-  }
-  *out = LocalTime{st.wYear, st.wMonth, st.wDay, st.wHour, st.wMinute};
+  if (!GetFileTime(h, nullptr, nullptr, &written) || !LocalTimeOf(written, out)) return -1;
   return 0;
 }
 

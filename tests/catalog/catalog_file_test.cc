@@ -215,7 +215,7 @@ TEST(CatalogPack, PastALimitOfTheFormatKeepsTheLowestNumberedDictionariesThatFit
   CatalogFit fit;
   ASSERT_EQ(Catalog_PackRows(&r.rows, Catalog_PackRegionTable, Catalog_PackPrefixTable, &dict,
                              &region, &prefix, &fit),
-            0);
+            Result::kOk);
   EXPECT_EQ(fit.broken, kCatalogPrefixTable);
   EXPECT_EQ(fit.dictionaries, 300u);
   EXPECT_EQ(fit.kept, 299u);

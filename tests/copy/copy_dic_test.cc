@@ -510,7 +510,7 @@ TEST_F(CopyDicTest, EveryAllocationFailureStillCopiesAndCountsTheFiles) {
             0);
   auto* image = static_cast<DirCatalog*>(Mem_Alloc(sizeof(DirCatalog)));
   DirCatalog_Init(image);
-  ASSERT_EQ(DirCatalog_Load(image, dst_.path().c_str()), 0);
+  ASSERT_EQ(DirCatalog_Load(image, dst_.path().c_str()), Result::kOk);
   DirCatalog_Free(image);
   Mem_Free(image);
   const std::vector<uint8_t> refreshed = ReadBytes(dst_.File("qor9999.dct"));
