@@ -164,6 +164,8 @@ def load_queries(path):
 NATION_WORKLOADS = [
     ("nation-number-hit", "number lookup, existing numbers"),
     ("nation-number-miss", "number lookup, absent numbers"),
+    ("nation-number-zipf", "number lookup, existing numbers drawn with a Zipf distribution "
+     "(s = 1.0)"),
     ("nation-name-prefix", "name search, leading literal (\"佐藤＊\"), largest region"),
     ("nation-name-prefix-addr1", "name search, leading literal + address-1 key, largest region"),
     ("nation-name-contains", "name search, name ending (\"＊子\"), largest region"),
@@ -209,25 +211,33 @@ def nation_section(w, run, nation, search_table, summaries, counts):
     w("")
     w("### Building")
     w("")
-    mk_s = float(run["nation_mkdict_seconds"])
     base = int(nation["listings_in_dictionaries"])
     sq_s = float(nation["sqlite_build_seconds"])
     cdb_s = float(nation["cdb_build_seconds"])
     w("| build | input | seconds | listings/s |")
     w("|---|---|---:|---:|")
-    w("| qor-mkdict --split --jobs %s: %s dictionaries from one TSV | %s listings, %s bytes of "
-      "TSV | %.2f | %s |" % (run.get("nation_mkdict_jobs"), run.get("nation_dictionaries"),
-                             fmt_num(base), fmt_num(int(run["nation_tsv_bytes"])), mk_s,
-                             fmt_num(base / mk_s)))
+    if "nation_mkdict_seconds" in run:
+        mk_s = float(run["nation_mkdict_seconds"])
+        w("| qor-mkdict --split --jobs %s: %s dictionaries from one TSV | %s listings, %s bytes "
+          "of TSV | %.2f | %s |" % (run.get("nation_mkdict_jobs"), run.get("nation_dictionaries"),
+                                   fmt_num(base), fmt_num(int(run["nation_tsv_bytes"])), mk_s,
+                                   fmt_num(base / mk_s)))
     w("| SQLite: insert in one transaction, then both indexes | %s listings (parsed) | %.2f "
       "| %s |" % (fmt_num(listings), sq_s, fmt_num(listings / sq_s)))
     w("| tinycdb | %s listings (parsed) | %.2f | %s |" % (fmt_num(listings), cdb_s,
                                                           fmt_num(listings / cdb_s)))
     w("")
-    w("The dictionaries built here are %s to the generator's (built one process per file); "
-      "bench-prep parsed the TSV in %s s." % (
-          "byte-identical" if run.get("nation_mkdict_identical") == "yes"
-          else "**not** byte-identical", nation["tsv_read_seconds"]))
+    if "nation_mkdict_identical" in run:
+        w("The dictionaries built here are %s to the generator's (built one process per file); "
+          "bench-prep parsed the TSV in %s s." % (
+              "byte-identical" if run["nation_mkdict_identical"] == "yes"
+              else "**not** byte-identical", nation["tsv_read_seconds"]))
+    else:
+        w("qor-mkdict --split was not timed in this run (`--only-nationwide`): the generator's "
+          "dictionaries were searched; bench-prep parsed the TSV in %s s%s." % (
+              nation["tsv_read_seconds"],
+              ", in an earlier run whose SQLite, tinycdb and query files this run kept"
+              if run.get("nation_prep_reused") == "yes" else ""))
     w("")
     w("### Bytes on disk")
     w("")
@@ -304,6 +314,114 @@ def peer_targets(w, summaries, rss, workloads):
     w("")
 
 
+# bench-qor's threads runs: "#qps" workload names and their titles.
+THREAD_WORKLOADS = [
+    ("numbers", "numbers, first set"), ("names", "names, first set"),
+    ("numbers, nation-queries", "numbers, nationwide set"),
+    ("names, nation-queries", "names, nationwide set"),
+]
+
+
+def goal_row(title, goal, measured, ok, note=""):
+    """A row of the goals table: ok None when the run did not measure the workload."""
+    verdict = "not measured" if ok is None else "met" if ok else "**missed**"
+    return (title, goal, measured, verdict + (" " + note if note else ""))
+
+
+def scale_goals(w, summaries, rss):
+    """The goals for the nationwide set and host threads, each met or missed by this run's
+    figures: same-run ratios to SQLite (wall-clock medians) on the nationwide set, the first
+    set's warm number lookup in CPU time and against tinycdb, 2 threads against 1, the nationwide
+    open, first searches after an open against the first set's of the same run, and peak resident
+    memory against SQLite's plus the engine cache's budget."""
+    if not any(wl.startswith("nation-") for e, wl in summaries):
+        return
+    rows = []
+
+    def against_sqlite(workload, title, limit, floor=None):
+        ours, sq = summaries.get(("qor3", workload)), summaries.get(("sqlite", workload))
+        goal = "≤ %.1f× SQLite" % limit + (" (≤ %.0f× at the least)" % floor if floor else "")
+        if not ours or not sq:
+            rows.append(goal_row(title, goal, "–", None))
+            return
+        ratio = ours["median"] / sq["median"]
+        note = ""
+        if floor and ratio > limit:
+            note = "(parity, ≤ %.0f×: %s)" % (floor, "met" if ratio <= floor else "missed too")
+        rows.append(goal_row(title, goal, "%.2f× (%s vs %s; CPU %s)" % (
+            ratio, fmt_time(ours["median"]), fmt_time(sq["median"]),
+            fmt_ratio(ours["cpu"], sq["cpu"])), ratio <= limit, note))
+
+    budget = CACHE_BUDGET[0] if CACHE_BUDGET else None
+    against_sqlite("nation-number-hit", "nationwide, existing numbers (uniform)", 0.5, 1.0)
+    against_sqlite("nation-number-zipf", "nationwide, existing numbers (Zipf)", 0.3)
+    against_sqlite("nation-number-miss", "nationwide, absent numbers", 0.3)
+    against_sqlite("nation-name-prefix", "nationwide, leading-literal names, largest region", 0.5)
+    against_sqlite("nation-name-prefix-addr1",
+                   "nationwide, leading-literal names + address-1 key, largest region", 0.5)
+
+    ours, cdb = summaries.get(("qor3", "number-hit")), summaries.get(("cdb", "number-hit"))
+    goal = "≤ 3 µs CPU median (≤ 4× tinycdb)"
+    if ours and cdb:
+        ratio = ours["cpu"] / cdb["cpu"]
+        rows.append(goal_row("first set, warm existing number", goal, "CPU %s, %.2f× tinycdb (CPU "
+                             "%s); wall clock %s" % (fmt_time(ours["cpu"]), ratio,
+                                                     fmt_time(cdb["cpu"]),
+                                                     fmt_time(ours["median"])),
+                             ours["cpu"] <= 3000 and ratio <= 4.0))
+    else:
+        rows.append(goal_row("first set, warm existing number", goal, "–", None))
+
+    for workload, title in THREAD_WORKLOADS:
+        one, two = QPS.get((1, workload)), QPS.get((2, workload))
+        title = "2 threads ÷ 1, " + title
+        if one and two:
+            rows.append(goal_row(title, "≥ 1.7×", "%.2f× (%.0f vs %.0f queries/s)" % (
+                two / one, two, one), two / one >= 1.7))
+        else:
+            rows.append(goal_row(title, "≥ 1.7×", "–", None))
+
+    s = summaries.get(("qor3", "open-current-nation"))
+    rows.append(goal_row("Qor_Open, nationwide set, current catalogs", "≤ 5 ms",
+                         "%s (CPU %s)" % (fmt_time(s["median"]), fmt_time(s["cpu"])) if s else "–",
+                         s["median"] <= 5e6 if s else None))
+
+    for cold, title in [("cold-number", "number"), ("cold-name", "name")]:
+        s, yardstick = summaries.get(("qor3", "nation-" + cold)), summaries.get(("qor3", cold))
+        goal = "≤ the first set's first %s search (%s)" % (
+            title, fmt_time(yardstick["median"]) if yardstick else "not measured")
+        if s and yardstick:
+            rows.append(goal_row("first %s search after an open, nationwide" % title, goal,
+                                 "%s (%.2f× the first set's; CPU %s vs %s)" % (
+                                     fmt_time(s["median"]), s["median"] / yardstick["median"],
+                                     fmt_time(s["cpu"]), fmt_time(yardstick["cpu"])),
+                                 s["median"] <= yardstick["median"]))
+        else:
+            rows.append(goal_row("first %s search after an open, nationwide" % title, goal,
+                                 fmt_time(s["median"]) if s else "–", None))
+
+    for name in sorted({n for e, n in rss if e == "qor3" and "nation-" in n}):
+        ours, sq = rss.get(("qor3", name)), rss.get(("sqlite", name))
+        if sq is None or budget is None:
+            continue
+        limit = sq + budget / 1024.0
+        rows.append(goal_row("peak RSS, %s" % name, "≤ SQLite + %s (%.1f MiB)" % (
+            fmt_mib(budget), limit / 1024.0), "%.1f MiB (SQLite %.1f MiB)" % (
+                ours / 1024.0, sq / 1024.0), ours <= limit))
+
+    w("### Nationwide scale and host threads")
+    w("")
+    w("Each goal judged on this run's figures: ratios to SQLite are of wall-clock medians "
+      "(the CPU-time ratio beside them), the first set's warm lookup is judged on its CPU median, "
+      "threads on queries per second.")
+    w("")
+    w("| workload | goal | measured | |")
+    w("|---|---|---|---|")
+    for row in rows:
+        w("| %s | %s | %s | %s |" % row)
+    w("")
+
+
 def main():
     ap = argparse.ArgumentParser(description=__doc__)
     ap.add_argument("--measurements", required=True)
@@ -316,6 +434,7 @@ def main():
     ap.add_argument("--nation-stats", help="bench-prep's counts of the nationwide set")
     ap.add_argument("--nation-queries", help="the nationwide set's query file")
     ap.add_argument("--zipf-queries", help="the skewed number workload's query file")
+    ap.add_argument("--nation-zipf-queries", help="the nationwide set's skewed number workload")
     ap.add_argument("--block-size", help="block_size.sh's table, put in as it is")
     ap.add_argument("--serve", help="serve.sh's section, put in as it is")
     ap.add_argument("--notes", help="hand-written notes on the run, put before Reproducing")
@@ -333,6 +452,8 @@ def main():
     zipf_queries = load_queries(args.zipf_queries) if args.zipf_queries else []
     nation = read_pairs(args.nation_stats) if args.nation_stats else {}
     nation_queries = load_queries(args.nation_queries) if args.nation_queries else []
+    nation_zipf_queries = (load_queries(args.nation_zipf_queries)
+                           if args.nation_zipf_queries else [])
     workloads = list(WORKLOADS)
     if big:
         size = fmt_num(int(big["largest_region_listings"]))
@@ -340,6 +461,7 @@ def main():
 
     def query_text(workload, index):
         pool = (big_queries if workload.startswith("big-") else
+                nation_zipf_queries if workload == "nation-number-zipf" else
                 nation_queries if workload.startswith("nation-") else
                 zipf_queries if workload == "number-zipf" else queries)
         return pool[index] if index < len(pool) else "?"
@@ -477,6 +599,13 @@ def main():
       "searches of the largest region in turn), `Qor_Close`; one untimed round first, so the "
       "page cache is warm and only the engine cache is empty after each open (the name search "
       "follows the number search of the same open)." % run.get("open_iterations"))
+    w("- Threads: bench-qor opens the set once, runs all of a set's number lookups (existing and "
+      "absent) or all its name searches once, timed, as a warm-up, then splits them evenly over "
+      "1 or 2 host threads started together, each going through its share as many times as "
+      "make the warm-up's time at least a second; queries per second from the start to the "
+      "last thread's end. The nationwide set is measured the same way, and its first searches "
+      "after an open as the first set's (its existing numbers and its largest region's "
+      "leading-literal searches).")
     if run.get("baseline"):
         w("- The old commit, %s (\"%s\"), is built in the same run from its own sources with "
           "the same flags (its `libqor3.so` and its bench-qor, which has no cache counters) and "
@@ -563,7 +692,11 @@ def main():
 
     differ = []
     cold_rows = [("cold-number", "number-hit", "number lookup, existing number"),
-                 ("cold-name", "name-prefix", "name search, leading literal, largest region")]
+                 ("cold-name", "name-prefix", "name search, leading literal, largest region"),
+                 ("nation-cold-number", "nation-number-hit",
+                  "nationwide set: number lookup, existing number"),
+                 ("nation-cold-name", "nation-name-prefix",
+                  "nationwide set: name search, leading literal, largest region")]
     if any(("qor3", c) in summaries for c, _, _ in cold_rows):
         w("### First searches after Qor_Open")
         w("")
@@ -666,16 +799,17 @@ def main():
     if QPS:
         w("### Threads")
         w("")
-        w("Queries per second of the 1M set's queries on one open set, the queries split evenly "
-          "over host threads that search at once (wall clock, 2 cores shared with the machine's "
-          "other work).")
+        w("Queries per second of a set's queries (all its number lookups, existing and absent, "
+          "or all its name searches) on one open set, the queries split evenly over host "
+          "threads that search at once (wall clock, 2 cores shared with the machine's other "
+          "work).")
         w("")
         w("| workload | 1 thread | 2 threads | 2 ÷ 1 |")
         w("|---|---:|---:|---:|")
-        for workload in ["numbers", "names"]:
+        for workload, title in THREAD_WORKLOADS:
             one, two = QPS.get((1, workload)), QPS.get((2, workload))
             if one and two:
-                w("| %s | %.0f | %.0f | %.2f× |" % (workload, one, two, two / one))
+                w("| %s | %.0f | %.0f | %.2f× |" % (title, one, two, two / one))
         w("")
     w("### Peak resident memory")
     w("")
@@ -750,6 +884,7 @@ def main():
     for title, measured, cpu_median, ok in checks:
         w("| %s | %s | %s | %s |" % (title, measured, cpu_median, "met" if ok else "**missed**"))
     w("")
+    scale_goals(w, summaries, rss)
 
     notes = args.notes
     if notes:
