@@ -271,7 +271,9 @@ if [[ $NATIONWIDE -eq 1 ]]; then
   NATION=${NATION_DATA:-$WORK/nation}
   if [[ -z $NATION_DATA ]]; then
     generate "$NATION" "$NATION_LISTINGS" "$(seq -s, 1 47)" --dict-listings "$NATION_DICT_LISTINGS"
+    note nation_generated yes
   fi
+  note nation_data "$NATION"
   NQ=$WORK/nation-qor
   rm -rf "$NQ"
   mkdir -p "$NQ/dict" "$NQ/corrections"
