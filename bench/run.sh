@@ -20,10 +20,10 @@
 #   --only-nationwide   what the nationwide figures need, without the slow rest: implies
 #                       --nationwide and --no-baseline, leaves out the second data set and the
 #                       timing of qor-mkdict --split (the nationwide set's own files are
-#                       searched, copied), and keeps the nationwide SQLite, tinycdb and query
-#                       files of the build tree's last run when they come from the same set,
-#                       seed, query counts and bench-prep; with --data and --nation-data a run
-#                       of about 5 minutes (the first one: about 1 more)
+#                       searched, copied), and keeps the SQLite, tinycdb and query files of
+#                       the build tree's last run when they come from the same set, seed,
+#                       query counts and bench-prep; with --data and --nation-data a run of
+#                       about 2 minutes (the first one: about 2 more)
 #   --build DIR         build tree (default build-bench/)
 #   --baseline REV      also build commit REV's libqor3.so and bench-qor (in BUILD/baseline,
 #                       from `git archive`) and run its number and name searches on the same
@@ -126,6 +126,22 @@ rm -f "$WORK/block-size.md" "$WORK/serve.md"
 note() { printf '%s\t%s\n' "$1" "$2" >> "$RUN"; }
 now() { date +%s.%N; }
 log() { echo "== bench: $*"; }
+# prep_key SET [TEXT]: what bench-prep's files for data set SET are made from: the set's files,
+# the seed and query counts, TEXT and bench-prep itself.
+prep_key() {
+  {
+    echo "$(cd "$1" && pwd) seed $SEED numbers $NUMBER_QUERIES names $NAME_QUERIES ${2:-}"
+    stat -c '%n %s %Y' "$1"/tsv/qor*.tsv "$1"/dict/qor[0-8]*.dct
+    md5sum < "$B/bench-prep"
+  } | md5sum | cut -d' ' -f1
+}
+# prep_kept KEY_FILE KEY FILE...: true when --only-nationwide may keep the last run's bench-prep
+# files: KEY_FILE holds KEY and every FILE (in the work directory) is there.
+prep_kept() {
+  local f
+  [[ $ONLY_NATIONWIDE -eq 1 && $(cat "$WORK/$1" 2>/dev/null || true) == "$2" ]] || return 1
+  for f in "${@:3}"; do [[ -s $WORK/$f || -d $WORK/$f ]] || return 1; done
+}
 LOAD_BEFORE=$(cut -d' ' -f1-3 /proc/loadavg)
 
 log "building Release into $BUILD"
@@ -160,35 +176,51 @@ note name_queries "$NAME_QUERIES"
 note open_iterations "$OPEN_ITERATIONS"
 
 # The qor3 set is built again here, to time qor-mkdict; the result must equal the
-# generator's files byte for byte.
+# generator's files byte for byte. --only-nationwide copies the generator's files instead.
 QOR=$WORK/qor
-log "timing qor-mkdict"
-identical=yes
-start=$(now)
-build_qor_set "$MKDICT" "$ROOT" "$DATA" "$QOR"
-end=$(now)
-note mkdict_seconds "$(awk -v a="$start" -v b="$end" 'BEGIN {printf "%.3f", b - a}')"
-for f in "$DATA"/dict/qor*.dct "$DATA"/corrections/qor5001.dct; do
-  case $f in */qor9999.dct) continue ;; esac
-  rel=${f#"$DATA"/}
-  cmp -s "$f" "$QOR/$rel" || { identical=no; echo "run.sh: $rel differs from the generator's" >&2; }
-done
-note mkdict_identical "$identical"
+if [[ $ONLY_NATIONWIDE -eq 1 ]]; then
+  rm -rf "$QOR"
+  mkdir -p "$QOR/dict" "$QOR/corrections"
+  cp "$DATA"/dict/qor[0-8]*.dct "$QOR/dict/"
+  cp "$DATA/corrections/qor5001.dct" "$QOR/corrections/"
+else
+  log "timing qor-mkdict"
+  identical=yes
+  start=$(now)
+  build_qor_set "$MKDICT" "$ROOT" "$DATA" "$QOR"
+  end=$(now)
+  note mkdict_seconds "$(awk -v a="$start" -v b="$end" 'BEGIN {printf "%.3f", b - a}')"
+  for f in "$DATA"/dict/qor*.dct "$DATA"/corrections/qor5001.dct; do
+    case $f in */qor9999.dct) continue ;; esac
+    rel=${f#"$DATA"/}
+    cmp -s "$f" "$QOR/$rel" || { identical=no; echo "run.sh: $rel differs from the generator's" >&2; }
+  done
+  note mkdict_identical "$identical"
+fi
 DICTS=$(ls "$QOR"/dict/qor*.dct | wc -l)
 note dictionaries "$DICTS"
 
-log "building SQLite, tinycdb, the queries and the $OPEN_DICTS-dictionary open set"
-"$B/bench-prep" --tsv "$DATA/tsv" --dict "$QOR/dict" --sqlite "$WORK/listings.sqlite" \
-  --cdb "$WORK/listings.cdb" --queries "$WORK/queries.tsv" --stats "$WORK/stats.tsv" \
-  --seed "$SEED" --number-queries "$NUMBER_QUERIES" --name-queries "$NAME_QUERIES" \
-  --zipf-queries "$WORK/zipf-queries.tsv" --open-set "$WORK/open100" --open-dicts "$OPEN_DICTS" \
-  --area-codes "$ROOT/data/area_codes.txt" \
-  --extended-area-codes "$ROOT/data/extended_area_codes.txt"
-note open_dicts "$(ls "$WORK"/open100/qor*.dct | wc -l)"
+PREP_KEY=$(prep_key "$DATA" "open $OPEN_DICTS")
+if prep_kept prep.key "$PREP_KEY" listings.sqlite listings.cdb queries.tsv stats.tsv \
+     zipf-queries.tsv open100; then
+  log "keeping the SQLite, tinycdb, query and open set files of the last run"
+  note prep_reused yes
+else
+  log "building SQLite, tinycdb, the queries and the $OPEN_DICTS-dictionary open set"
+  rm -f "$WORK/prep.key"
+  "$B/bench-prep" --tsv "$DATA/tsv" --dict "$QOR/dict" --sqlite "$WORK/listings.sqlite" \
+    --cdb "$WORK/listings.cdb" --queries "$WORK/queries.tsv" --stats "$WORK/stats.tsv" \
+    --seed "$SEED" --number-queries "$NUMBER_QUERIES" --name-queries "$NAME_QUERIES" \
+    --zipf-queries "$WORK/zipf-queries.tsv" --open-set "$WORK/open100" \
+    --open-dicts "$OPEN_DICTS" --area-codes "$ROOT/data/area_codes.txt" \
+    --extended-area-codes "$ROOT/data/extended_area_codes.txt"
+  echo "$PREP_KEY" > "$WORK/prep.key"
+fi
+note open_dicts "$(ls "$WORK"/open100/qor[0-8]*.dct | wc -l)"
 
 size() { stat -c %s "$@" | awk '{s += $1} END {print s + 0}'; }
 note tsv_bytes "$(size "$DATA"/tsv/qor*.tsv)"
-note tsv_gzip_bytes "$(cat "$DATA"/tsv/qor*.tsv | gzip -9 | wc -c)"
+[[ $ONLY_NATIONWIDE -eq 1 ]] || note tsv_gzip_bytes "$(cat "$DATA"/tsv/qor*.tsv | gzip -9 | wc -c)"
 note sqlite_bytes "$(size "$WORK/listings.sqlite")"
 note cdb_bytes "$(size "$WORK/listings.cdb")"
 note qor3_correction_bytes "$(size "$QOR/corrections/qor5001.dct")"
@@ -322,23 +354,9 @@ PY
   fi
   note nation_listings "$NATION_LISTINGS"
   note nation_dictionaries "$(ls "$NQ"/dict/qor[0-4]*.dct | wc -l)"
-  # What the nationwide SQLite, tinycdb and query files are made from: --only-nationwide keeps
-  # the last run's when they come from the same files, parameters and bench-prep.
-  NATION_PREP_KEY=$( {
-    echo "$(cd "$NATION" && pwd) seed $SEED numbers $NUMBER_QUERIES names $NAME_QUERIES"
-    stat -c '%n %s %Y' "$NATION"/tsv/qor*.tsv "$NATION"/dict/qor[0-4]*.dct
-    md5sum < "$B/bench-prep"
-  } | md5sum | cut -d' ' -f1)
-  reuse=0
-  if [[ $ONLY_NATIONWIDE -eq 1 &&
-        $(cat "$WORK/nation-prep.key" 2>/dev/null || true) == "$NATION_PREP_KEY" ]]; then
-    reuse=1
-    for f in nation.sqlite nation.cdb nation-queries.tsv nation-zipf-queries.tsv \
-             nation-stats.tsv; do
-      [[ -s $WORK/$f ]] || reuse=0
-    done
-  fi
-  if [[ $reuse -eq 1 ]]; then
+  NATION_PREP_KEY=$(prep_key "$NATION")
+  if prep_kept nation-prep.key "$NATION_PREP_KEY" nation.sqlite nation.cdb nation-queries.tsv \
+       nation-zipf-queries.tsv nation-stats.tsv; then
     log "keeping the nationwide SQLite, tinycdb and query files of the last run"
     note nation_prep_reused yes
   else
