@@ -340,6 +340,7 @@ def scale_goals(w, summaries, rss):
     if not any(wl.startswith("nation-") for e, wl in summaries):
         return
     rows = []
+    budget = CACHE_BUDGET[0] if CACHE_BUDGET else None
 
     def against_sqlite(workload, title, limit, floor=None):
         ours, sq = summaries.get(("qor3", workload)), summaries.get(("sqlite", workload))
@@ -358,7 +359,6 @@ def scale_goals(w, summaries, rss):
             ratio, fmt_time(ours["median"]), fmt_time(sq["median"]),
             fmt_ratio(ours["cpu"], sq["cpu"])), ratio <= limit, note))
 
-    budget = CACHE_BUDGET[0] if CACHE_BUDGET else None
     against_sqlite("nation-number-hit", "nationwide, existing numbers (uniform)", 0.5, 1.0)
     against_sqlite("nation-number-zipf", "nationwide, existing numbers (Zipf)", 0.3)
     against_sqlite("nation-number-miss", "nationwide, absent numbers", 0.3)
