@@ -28,6 +28,12 @@ PANELS = [
     ("big-name-contains", "name: ending (*X), ~50,000-listing region"),
     ("open-current-open100", "Qor_Open, current catalogs, 100 dictionaries"),
     ("open-no-catalog-open100", "Qor_Open, no catalog, 100 dictionaries"),
+    ("nation-number-hit", "nationwide: number lookup, existing"),
+    ("nation-number-zipf", "nationwide: number lookup, Zipf draws"),
+    ("nation-number-miss", "nationwide: number lookup, absent"),
+    ("nation-name-prefix", "nationwide: name, leading literal"),
+    ("nation-cold-number", "nationwide: first number lookup after Qor_Open"),
+    ("nation-cold-name", "nationwide: first name search after Qor_Open"),
 ]
 
 

@@ -17,6 +17,13 @@
 #                       qor-mkdict --split (adds about 10 minutes and 1 GB of disk)
 #   --nation-listings N listings of the nationwide set (default 3000000)
 #   --nation-data DIR   use an existing nationwide set (made as --nationwide makes it)
+#   --only-nationwide   what the nationwide figures need, without the slow rest: implies
+#                       --nationwide and --no-baseline, leaves out the second data set and the
+#                       timing of qor-mkdict --split (the nationwide set's own files are
+#                       searched, copied), and keeps the SQLite, tinycdb and query files of
+#                       the build tree's last run when they come from the same set, seed,
+#                       query counts and bench-prep; with --data and --nation-data a run of
+#                       about 2 minutes (the first one: about 2 more)
 #   --build DIR         build tree (default build-bench/)
 #   --baseline REV      also build commit REV's libqor3.so and bench-qor (in BUILD/baseline,
 #                       from `git archive`) and run its number and name searches on the same
@@ -49,6 +56,7 @@ NATIONWIDE=0
 NATION_LISTINGS=3000000
 NATION_DICT_LISTINGS=4000
 NATION_DATA=""
+ONLY_NATIONWIDE=0
 BASELINE=default
 while [[ $# -gt 0 ]]; do
   case "$1" in
@@ -66,12 +74,14 @@ while [[ $# -gt 0 ]]; do
     --nationwide) NATIONWIDE=1; shift ;;
     --nation-listings) NATION_LISTINGS=$2; shift 2 ;;
     --nation-data) NATION_DATA=$2; NATIONWIDE=1; shift 2 ;;
+    --only-nationwide) ONLY_NATIONWIDE=1; NATIONWIDE=1; shift ;;
     --baseline) BASELINE=$2; shift 2 ;;
     --no-baseline) BASELINE=""; shift ;;
-    -h|--help) sed -n '2,29p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
+    -h|--help) sed -n '2,36p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
     *) echo "run.sh: unknown argument: $1" >&2; exit 2 ;;
   esac
 done
+[[ $ONLY_NATIONWIDE -eq 0 ]] || BASELINE=""
 
 WORK=$BUILD/bench-data
 RUN=$WORK/run.tsv          # parameters, sizes and build times for the report
@@ -82,15 +92,20 @@ write_report() {
   echo "== bench: writing BENCHMARKS.md and bench/latency.png"
   local status=0 listings
   listings=$(sed -n 's/^listings\t//p' "$RUN")
-  local nation=() extra=()
+  local extra=()
   [[ -s $WORK/zipf-queries.tsv ]] && extra+=(--zipf-queries "$WORK/zipf-queries.tsv")
   [[ -s $WORK/block-size.md ]] && extra+=(--block-size "$WORK/block-size.md")
   [[ -s $WORK/serve.md ]] && extra+=(--serve "$WORK/serve.md")
-  [[ -s $WORK/nation-stats.tsv ]] && nation=(--nation-stats "$WORK/nation-stats.tsv" \
-    --nation-queries "$WORK/nation-queries.tsv")
+  # The second and the nationwide set only when this run measured them (run.tsv says so).
+  [[ -n $(sed -n 's/^big_listings\t//p' "$RUN") ]] && extra+=(--big-stats "$WORK/big-stats.tsv" \
+    --big-queries "$WORK/big-queries.tsv")
+  if [[ -n $(sed -n 's/^nation_listings\t//p' "$RUN") ]]; then
+    extra+=(--nation-stats "$WORK/nation-stats.tsv" --nation-queries "$WORK/nation-queries.tsv")
+    [[ -s $WORK/nation-zipf-queries.tsv ]] &&
+      extra+=(--nation-zipf-queries "$WORK/nation-zipf-queries.tsv")
+  fi
   python3 "$ROOT/bench/report.py" --measurements "$M" --stats "$WORK/stats.tsv" --run "$RUN" \
-    --machine "$MACHINE" --queries "$WORK/queries.tsv" --big-stats "$WORK/big-stats.tsv" \
-    --big-queries "$WORK/big-queries.tsv" "${nation[@]}" "${extra[@]}" \
+    --machine "$MACHINE" --queries "$WORK/queries.tsv" "${extra[@]}" \
     --notes "$ROOT/bench/notes.md" --chart bench/latency.png --out "$ROOT/BENCHMARKS.md" \
     || status=$?
   /usr/bin/python3 "$ROOT/bench/plot.py" --measurements "$M" --out "$ROOT/bench/latency.png" \
@@ -111,6 +126,22 @@ rm -f "$WORK/block-size.md" "$WORK/serve.md"
 note() { printf '%s\t%s\n' "$1" "$2" >> "$RUN"; }
 now() { date +%s.%N; }
 log() { echo "== bench: $*"; }
+# prep_key SET [TEXT]: what bench-prep's files for data set SET are made from: the set's files,
+# the seed and query counts, TEXT and bench-prep itself.
+prep_key() {
+  {
+    echo "$(cd "$1" && pwd) seed $SEED numbers $NUMBER_QUERIES names $NAME_QUERIES ${2:-}"
+    stat -c '%n %s %Y' "$1"/tsv/qor*.tsv "$1"/dict/qor[0-8]*.dct
+    md5sum < "$B/bench-prep"
+  } | md5sum | cut -d' ' -f1
+}
+# prep_kept KEY_FILE KEY FILE...: true when --only-nationwide may keep the last run's bench-prep
+# files: KEY_FILE holds KEY and every FILE (in the work directory) is there.
+prep_kept() {
+  local f
+  [[ $ONLY_NATIONWIDE -eq 1 && $(cat "$WORK/$1" 2>/dev/null || true) == "$2" ]] || return 1
+  for f in "${@:3}"; do [[ -s $WORK/$f || -d $WORK/$f ]] || return 1; done
+}
 LOAD_BEFORE=$(cut -d' ' -f1-3 /proc/loadavg)
 
 log "building Release into $BUILD"
@@ -145,35 +176,51 @@ note name_queries "$NAME_QUERIES"
 note open_iterations "$OPEN_ITERATIONS"
 
 # The qor3 set is built again here, to time qor-mkdict; the result must equal the
-# generator's files byte for byte.
+# generator's files byte for byte. --only-nationwide copies the generator's files instead.
 QOR=$WORK/qor
-log "timing qor-mkdict"
-identical=yes
-start=$(now)
-build_qor_set "$MKDICT" "$ROOT" "$DATA" "$QOR"
-end=$(now)
-note mkdict_seconds "$(awk -v a="$start" -v b="$end" 'BEGIN {printf "%.3f", b - a}')"
-for f in "$DATA"/dict/qor*.dct "$DATA"/corrections/qor5001.dct; do
-  case $f in */qor9999.dct) continue ;; esac
-  rel=${f#"$DATA"/}
-  cmp -s "$f" "$QOR/$rel" || { identical=no; echo "run.sh: $rel differs from the generator's" >&2; }
-done
-note mkdict_identical "$identical"
+if [[ $ONLY_NATIONWIDE -eq 1 ]]; then
+  rm -rf "$QOR"
+  mkdir -p "$QOR/dict" "$QOR/corrections"
+  cp "$DATA"/dict/qor[0-8]*.dct "$QOR/dict/"
+  cp "$DATA/corrections/qor5001.dct" "$QOR/corrections/"
+else
+  log "timing qor-mkdict"
+  identical=yes
+  start=$(now)
+  build_qor_set "$MKDICT" "$ROOT" "$DATA" "$QOR"
+  end=$(now)
+  note mkdict_seconds "$(awk -v a="$start" -v b="$end" 'BEGIN {printf "%.3f", b - a}')"
+  for f in "$DATA"/dict/qor*.dct "$DATA"/corrections/qor5001.dct; do
+    case $f in */qor9999.dct) continue ;; esac
+    rel=${f#"$DATA"/}
+    cmp -s "$f" "$QOR/$rel" || { identical=no; echo "run.sh: $rel differs from the generator's" >&2; }
+  done
+  note mkdict_identical "$identical"
+fi
 DICTS=$(ls "$QOR"/dict/qor*.dct | wc -l)
 note dictionaries "$DICTS"
 
-log "building SQLite, tinycdb, the queries and the $OPEN_DICTS-dictionary open set"
-"$B/bench-prep" --tsv "$DATA/tsv" --dict "$QOR/dict" --sqlite "$WORK/listings.sqlite" \
-  --cdb "$WORK/listings.cdb" --queries "$WORK/queries.tsv" --stats "$WORK/stats.tsv" \
-  --seed "$SEED" --number-queries "$NUMBER_QUERIES" --name-queries "$NAME_QUERIES" \
-  --zipf-queries "$WORK/zipf-queries.tsv" --open-set "$WORK/open100" --open-dicts "$OPEN_DICTS" \
-  --area-codes "$ROOT/data/area_codes.txt" \
-  --extended-area-codes "$ROOT/data/extended_area_codes.txt"
-note open_dicts "$(ls "$WORK"/open100/qor*.dct | wc -l)"
+PREP_KEY=$(prep_key "$DATA" "open $OPEN_DICTS")
+if prep_kept prep.key "$PREP_KEY" listings.sqlite listings.cdb queries.tsv stats.tsv \
+     zipf-queries.tsv open100; then
+  log "keeping the SQLite, tinycdb, query and open set files of the last run"
+  note prep_reused yes
+else
+  log "building SQLite, tinycdb, the queries and the $OPEN_DICTS-dictionary open set"
+  rm -f "$WORK/prep.key"
+  "$B/bench-prep" --tsv "$DATA/tsv" --dict "$QOR/dict" --sqlite "$WORK/listings.sqlite" \
+    --cdb "$WORK/listings.cdb" --queries "$WORK/queries.tsv" --stats "$WORK/stats.tsv" \
+    --seed "$SEED" --number-queries "$NUMBER_QUERIES" --name-queries "$NAME_QUERIES" \
+    --zipf-queries "$WORK/zipf-queries.tsv" --open-set "$WORK/open100" \
+    --open-dicts "$OPEN_DICTS" --area-codes "$ROOT/data/area_codes.txt" \
+    --extended-area-codes "$ROOT/data/extended_area_codes.txt"
+  echo "$PREP_KEY" > "$WORK/prep.key"
+fi
+note open_dicts "$(ls "$WORK"/open100/qor[0-8]*.dct | wc -l)"
 
 size() { stat -c %s "$@" | awk '{s += $1} END {print s + 0}'; }
 note tsv_bytes "$(size "$DATA"/tsv/qor*.tsv)"
-note tsv_gzip_bytes "$(cat "$DATA"/tsv/qor*.tsv | gzip -9 | wc -c)"
+[[ $ONLY_NATIONWIDE -eq 1 ]] || note tsv_gzip_bytes "$(cat "$DATA"/tsv/qor*.tsv | gzip -9 | wc -c)"
 note sqlite_bytes "$(size "$WORK/listings.sqlite")"
 note cdb_bytes "$(size "$WORK/listings.cdb")"
 note qor3_correction_bytes "$(size "$QOR/corrections/qor5001.dct")"
@@ -181,12 +228,14 @@ note qor3_correction_bytes "$(size "$QOR/corrections/qor5001.dct")"
 # The second data set: one small prefecture, so that one region holds about 50,000 listings
 # (the 1,000,000 listings of the first set give its largest region about 15,000).
 BIG=$WORK/big
-generate "$BIG" "$BIG_LISTINGS" "$BIG_PREFECTURES"
-"$B/bench-prep" --tsv "$BIG/tsv" --dict "$BIG/dict" --sqlite "$WORK/big.sqlite" \
-  --cdb "$WORK/big.cdb" --queries "$WORK/big-queries.tsv" --stats "$WORK/big-stats.tsv" \
-  --seed "$SEED" --number-queries 0 --name-queries "$NAME_QUERIES" --workload-prefix big-
-note big_listings "$BIG_LISTINGS"
-note big_prefectures "$BIG_PREFECTURES"
+if [[ $ONLY_NATIONWIDE -eq 0 ]]; then
+  generate "$BIG" "$BIG_LISTINGS" "$BIG_PREFECTURES"
+  "$B/bench-prep" --tsv "$BIG/tsv" --dict "$BIG/dict" --sqlite "$WORK/big.sqlite" \
+    --cdb "$WORK/big.cdb" --queries "$WORK/big-queries.tsv" --stats "$WORK/big-stats.tsv" \
+    --seed "$SEED" --number-queries 0 --name-queries "$NAME_QUERIES" --workload-prefix big-
+  note big_listings "$BIG_LISTINGS"
+  note big_prefectures "$BIG_PREFECTURES"
+fi
 
 log "number lookups"
 "$B/bench-qor" numbers "$WORK/queries.tsv" "$QOR/dict" "$QOR/corrections" "$M"
@@ -199,8 +248,10 @@ log "number lookups, existing numbers drawn with a Zipf distribution"
 log "name searches"
 "$B/bench-qor" names "$WORK/queries.tsv" "$QOR/dict" "$QOR/corrections" "$M"
 "$B/bench-sqlite" names "$WORK/listings.sqlite" "$WORK/queries.tsv" "$M"
-"$B/bench-qor" names "$WORK/big-queries.tsv" "$BIG/dict" "$BIG/corrections" "$M"
-"$B/bench-sqlite" names "$WORK/big.sqlite" "$WORK/big-queries.tsv" "$M"
+if [[ $ONLY_NATIONWIDE -eq 0 ]]; then
+  "$B/bench-qor" names "$WORK/big-queries.tsv" "$BIG/dict" "$BIG/corrections" "$M"
+  "$B/bench-sqlite" names "$WORK/big.sqlite" "$WORK/big-queries.tsv" "$M"
+fi
 log "first searches after each of $OPEN_ITERATIONS opens"
 "$B/bench-qor" cold "$WORK/queries.tsv" "$QOR/dict" "$QOR/corrections" "$OPEN_ITERATIONS" "$M"
 log "opens"
@@ -252,12 +303,20 @@ if [[ $NATIONWIDE -eq 1 ]]; then
   NATION=${NATION_DATA:-$WORK/nation}
   if [[ -z $NATION_DATA ]]; then
     generate "$NATION" "$NATION_LISTINGS" "$(seq -s, 1 47)" --dict-listings "$NATION_DICT_LISTINGS"
+    note nation_generated yes
   fi
+  note nation_data "$NATION"
   NQ=$WORK/nation-qor
   rm -rf "$NQ"
   mkdir -p "$NQ/dict" "$NQ/corrections"
-  log "joining the nationwide TSV files into one (column dictionary)"
-  python3 - "$NATION/tsv" "$NQ/all.tsv" <<'PY'
+  if [[ $ONLY_NATIONWIDE -eq 1 ]]; then
+    # The set's own files, copied: the opens without a catalog delete and rewrite qor9999.dct.
+    log "copying the nationwide set's dictionaries"
+    cp "$NATION"/dict/qor*.dct "$NQ/dict/"
+    cp "$NATION/corrections/qor5001.dct" "$NQ/corrections/"
+  else
+    log "joining the nationwide TSV files into one (column dictionary)"
+    python3 - "$NATION/tsv" "$NQ/all.tsv" <<'PY'
 import glob, os, sys
 with open(sys.argv[2], "w", encoding="utf-8", newline="\n") as out:
     header = None
@@ -270,41 +329,66 @@ with open(sys.argv[2], "w", encoding="utf-8", newline="\n") as out:
             out.write(header + "\tdictionary\n")
         out.writelines(line + "\t%d\n" % number for line in lines[1:] if line)
 PY
-  JOBS=$(nproc)
-  log "timing qor-mkdict --split --jobs $JOBS on the nationwide set"
-  edition1=$(header_u32 "$NATION/dict/qor0101.dct" 4)
-  start=$(now)
-  "$MKDICT" --split --jobs "$JOBS" --edition1 "$edition1" --edition2 1 \
-    --area-codes "$ROOT/data/area_codes.txt" \
-    --extended-area-codes "$ROOT/data/extended_area_codes.txt" "$NQ/all.tsv" "$NQ/dict" \
-    > "$NQ/mkdict.log"
-  end=$(now)
-  note nation_mkdict_seconds "$(awk -v a="$start" -v b="$end" 'BEGIN {printf "%.3f", b - a}')"
-  note nation_mkdict_jobs "$JOBS"
-  note nation_tsv_bytes "$(size "$NQ/all.tsv")"
-  rm -f "$NQ/all.tsv"
-  "$MKDICT" --edition1 "$edition1" --edition2 1 --area-codes "$ROOT/data/area_codes.txt" \
-    --extended-area-codes "$ROOT/data/extended_area_codes.txt" \
-    --correction "$NATION/tsv/qor5001.tsv" "$NQ/corrections" > /dev/null
-  identical=yes
-  for f in "$NATION"/dict/qor[0-4]*.dct "$NATION"/corrections/qor5001.dct; do
-    rel=${f#"$NATION"/}
-    cmp -s "$f" "$NQ/$rel" || { identical=no; echo "run.sh: $rel differs from the generator's" >&2; }
-  done
-  note nation_mkdict_identical "$identical"
+    JOBS=$(nproc)
+    log "timing qor-mkdict --split --jobs $JOBS on the nationwide set"
+    edition1=$(header_u32 "$NATION/dict/qor0101.dct" 4)
+    start=$(now)
+    "$MKDICT" --split --jobs "$JOBS" --edition1 "$edition1" --edition2 1 \
+      --area-codes "$ROOT/data/area_codes.txt" \
+      --extended-area-codes "$ROOT/data/extended_area_codes.txt" "$NQ/all.tsv" "$NQ/dict" \
+      > "$NQ/mkdict.log"
+    end=$(now)
+    note nation_mkdict_seconds "$(awk -v a="$start" -v b="$end" 'BEGIN {printf "%.3f", b - a}')"
+    note nation_mkdict_jobs "$JOBS"
+    note nation_tsv_bytes "$(size "$NQ/all.tsv")"
+    rm -f "$NQ/all.tsv"
+    "$MKDICT" --edition1 "$edition1" --edition2 1 --area-codes "$ROOT/data/area_codes.txt" \
+      --extended-area-codes "$ROOT/data/extended_area_codes.txt" \
+      --correction "$NATION/tsv/qor5001.tsv" "$NQ/corrections" > /dev/null
+    identical=yes
+    for f in "$NATION"/dict/qor[0-4]*.dct "$NATION"/corrections/qor5001.dct; do
+      rel=${f#"$NATION"/}
+      cmp -s "$f" "$NQ/$rel" || { identical=no; echo "run.sh: $rel differs from the generator's" >&2; }
+    done
+    note nation_mkdict_identical "$identical"
+  fi
   note nation_listings "$NATION_LISTINGS"
   note nation_dictionaries "$(ls "$NQ"/dict/qor[0-4]*.dct | wc -l)"
-  log "building SQLite, tinycdb and the queries of the nationwide set"
-  "$B/bench-prep" --tsv "$NATION/tsv" --dict "$NQ/dict" --sqlite "$WORK/nation.sqlite" \
-    --cdb "$WORK/nation.cdb" --queries "$WORK/nation-queries.tsv" \
-    --stats "$WORK/nation-stats.tsv" --seed "$SEED" --number-queries "$NUMBER_QUERIES" \
-    --name-queries "$NAME_QUERIES" --workload-prefix nation-
-  log "nationwide: number lookups, name searches, opens"
-  "$B/bench-qor" numbers "$WORK/nation-queries.tsv" "$NQ/dict" "$NQ/corrections" "$M"
-  "$B/bench-sqlite" numbers "$WORK/nation.sqlite" "$WORK/nation-queries.tsv" "$M"
-  "$B/bench-cdb" numbers "$WORK/nation.cdb" "$WORK/nation-queries.tsv" "$M"
-  "$B/bench-qor" names "$WORK/nation-queries.tsv" "$NQ/dict" "$NQ/corrections" "$M"
-  "$B/bench-sqlite" names "$WORK/nation.sqlite" "$WORK/nation-queries.tsv" "$M"
+  NATION_PREP_KEY=$(prep_key "$NATION")
+  if prep_kept nation-prep.key "$NATION_PREP_KEY" nation.sqlite nation.cdb nation-queries.tsv \
+       nation-zipf-queries.tsv nation-stats.tsv; then
+    log "keeping the nationwide SQLite, tinycdb and query files of the last run"
+    note nation_prep_reused yes
+  else
+    log "building SQLite, tinycdb and the queries of the nationwide set"
+    rm -f "$WORK/nation-prep.key"
+    "$B/bench-prep" --tsv "$NATION/tsv" --dict "$NQ/dict" --sqlite "$WORK/nation.sqlite" \
+      --cdb "$WORK/nation.cdb" --queries "$WORK/nation-queries.tsv" \
+      --stats "$WORK/nation-stats.tsv" --seed "$SEED" --number-queries "$NUMBER_QUERIES" \
+      --name-queries "$NAME_QUERIES" --workload-prefix nation- \
+      --zipf-queries "$WORK/nation-zipf-queries.tsv"
+    echo "$NATION_PREP_KEY" > "$WORK/nation-prep.key"
+  fi
+  NQUERIES=$WORK/nation-queries.tsv
+  NZIPF=$WORK/nation-zipf-queries.tsv
+  log "nationwide: number lookups, existing and absent numbers"
+  "$B/bench-qor" numbers "$NQUERIES" "$NQ/dict" "$NQ/corrections" "$M"
+  "$B/bench-sqlite" numbers "$WORK/nation.sqlite" "$NQUERIES" "$M"
+  "$B/bench-cdb" numbers "$WORK/nation.cdb" "$NQUERIES" "$M"
+  log "nationwide: number lookups, existing numbers drawn with a Zipf distribution"
+  "$B/bench-qor" numbers "$NZIPF" "$NQ/dict" "$NQ/corrections" "$M"
+  "$B/bench-sqlite" numbers "$WORK/nation.sqlite" "$NZIPF" "$M"
+  "$B/bench-cdb" numbers "$WORK/nation.cdb" "$NZIPF" "$M"
+  log "nationwide: name searches"
+  "$B/bench-qor" names "$NQUERIES" "$NQ/dict" "$NQ/corrections" "$M"
+  "$B/bench-sqlite" names "$WORK/nation.sqlite" "$NQUERIES" "$M"
+  log "nationwide: first searches after each of $OPEN_ITERATIONS opens"
+  "$B/bench-qor" cold "$NQUERIES" "$NQ/dict" "$NQ/corrections" "$OPEN_ITERATIONS" "$M"
+  log "nationwide: queries per second with 1 and 2 threads"
+  for threads in 1 2; do
+    "$B/bench-qor" threads "$threads" "$NQUERIES" "$NQ/dict" "$NQ/corrections" "$M"
+  done
+  log "nationwide: opens"
   "$B/bench-qor" open "$NQ/dict" "$NQ/corrections" "$OPEN_ITERATIONS" nation "$M"
   note nation_qor3_dict_bytes "$(size "$NQ"/dict/qor[0-4]*.dct)"
   note nation_qor3_catalog_bytes "$(size "$NQ/dict/qor9999.dct")"
