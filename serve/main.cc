@@ -1,6 +1,7 @@
 // qor-serve: caller-ID and listing searches of one dictionary set over HTTP, with a search
-// page. It calls the library through the five exported functions only; texts are UTF-8 on
-// the wire and code page 932 in the library.
+// page. It searches through the five exported functions; linked with the engine's static
+// library, it also reads the open set's cache counters for /metrics. Texts are UTF-8 on the
+// wire and code page 932 in the library.
 #include <pthread.h>
 #include <sys/stat.h>
 
@@ -17,6 +18,7 @@
 #include <string>
 #include <thread>
 
+#include "api/open_set.h"
 #include "common/cp932.h"
 #include "http_server.h"
 #include "metrics.h"
@@ -163,9 +165,11 @@ void Handle(const httplib::Request& req, httplib::Response& res) {
       res.set_content(kSearchPage, "text/html; charset=utf-8");
       return;
     case Route::kMetrics: {
+      EngineCacheStats cache;
+      EngineCache_Stats(&OpenSet_Engine()->cache, &cache);
       std::shared_lock<std::shared_mutex> shared(g_set.lock);
       res.set_content(Metrics_Text(g_set.handle != nullptr,
-                                   g_set.handle != nullptr ? g_set.result.regionCount : 0),
+                                   g_set.handle != nullptr ? g_set.result.regionCount : 0, cache),
                       "text/plain; version=0.0.4; charset=utf-8");
       return;
     }
