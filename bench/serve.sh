@@ -37,6 +37,7 @@ while [[ $# -gt 0 ]]; do
   esac
 done
 THREADS=${THREADS:-$CONNECTIONS}
+BUILD=$(realpath "$BUILD")  # nginx takes its paths from its -p directory
 WORK=$BUILD/bench-data
 QOR=${QOR:-$WORK/qor}
 QUERIES=${QUERIES:-$WORK/queries.tsv}

@@ -95,6 +95,27 @@ class Routes(unittest.TestCase):
         status, headers, body = self.server.get("/cid/0379086562", method="HEAD")
         self.assertEqual((status, body, headers["Content-Length"]), (200, b"", "24"))
 
+    def test_answers_in_sequence_on_one_connection(self):
+        # Answers gathered in one piece, one larger than the gathering buffer (16 KiB), an
+        # answer without a body and an error: each arrives whole and in order.
+        regions = json.dumps(qor_json("regions"), ensure_ascii=False, separators=(",", ":"))
+        self.assertGreater(len(regions.encode()), 16384)
+        c = http.client.HTTPConnection("127.0.0.1", self.server.port, timeout=10)
+        for method, path, status, body in (
+                ("GET", "/cid/0379086562", 200, "株式会社三瀬建設".encode()),
+                ("GET", "/v1/regions", 200, regions.encode()),
+                ("HEAD", "/cid/0379086562", 200, b""),
+                ("GET", "/cid/0311111111", 404, b""),
+                ("GET", "/cid/abc", 400, None),
+                ("GET", "/healthz", 200, b"ok\n")):
+            c.request(method, path)
+            r = c.getresponse()
+            data = r.read()
+            self.assertEqual(r.status, status, path)
+            if body is not None:
+                self.assertEqual(data, body, path)
+        c.close()
+
     def test_json_answers_as_qor_does(self):
         self.assertEqual(self.server.json("/v1/number/%2B81379086562"),
                          (200, qor_json("number", "03-7908-6562")))
