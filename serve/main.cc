@@ -205,6 +205,16 @@ void MethodNotAllowed(const httplib::Request&, httplib::Response& res) {
   JsonError(res, 405, "only GET and HEAD are answered");
 }
 
+const char kFooter[] = R"(
+Requests: GET and HEAD only (405 otherwise); the request line, headers and body at most 64 KiB
+(a body over 1 KiB: 413, a target over 2,048 bytes: 414); a connection idle for 5 s is
+closed, and one serves at most 1000 requests. Errors are JSON {"error": "..."} (plain text on
+/cid/). The access log on standard error has a line per request: address, method, target,
+status, body bytes, seconds.
+
+Exit status: 0 stopped by SIGTERM or SIGINT (the requests in progress are answered first);
+2 a usage error, a directory that does not exist, or an address it cannot listen on.)";
+
 struct Options {
   std::string dir, dir2, corrections, listen = "127.0.0.1:8080";
   size_t threads = 32;
@@ -252,7 +262,9 @@ int main(int argc, char** argv) {
   app.add_option("--listen", o.listen,
                  "ADDRESS:PORT to listen on (default 127.0.0.1:8080, loopback only; port 0 "
                  "picks a free one)");
-  app.add_option("--threads", o.threads, "connections served at once (default 32)")
+  app.add_option("--threads", o.threads,
+                 "connections served at once, each by a thread of its own for as long as it "
+                 "stays open (default 32); up to four times as many more wait")
       ->check(CLI::Range(1, 1024));
   app.add_option("--request-timeout", o.requestTimeout,
                  "seconds a request may take from its first byte to the answer sent (default 10); "
@@ -260,6 +272,7 @@ int main(int argc, char** argv) {
       ->check(CLI::Range(0.1, 3600.0));
   app.add_flag("--quiet", o.quiet, "no access log on standard error");
   app.set_version_flag("--version", std::string("qor-serve ") + QOR3_PROJECT_VERSION);
+  app.footer(kFooter);
   CLI11_PARSE(app, argc, argv);
 
   const char* env = std::getenv("QOR_DIR");
