@@ -6,6 +6,7 @@
 #include <netinet/tcp.h>
 #include <poll.h>
 #include <sys/socket.h>
+#include <sys/time.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -45,6 +46,9 @@ class DeadlineStream final : public httplib::Stream {
     // wait for the client's delayed acknowledgement (40 ms).
     const int on = 1;
     setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
+    // AwaitRequest's blocking receive returns at least this often, so that a drain is seen.
+    const timeval step{0, 100 * 1000};
+    setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &step, sizeof step);
     sockaddr_storage address{};
     socklen_t size = sizeof address;
     if (getpeername(fd, reinterpret_cast<sockaddr*>(&address), &size) == 0) {
@@ -56,9 +60,28 @@ class DeadlineStream final : public httplib::Stream {
     }
   }
 
+  // Waits until idleEnd for the first bytes of the next request (true), receiving them
+  // directly rather than polling first: one system call per request less on a busy connection.
+  // False when the client closed the connection, stayed idle, or draining became true.
+  bool AwaitRequest(Clock::time_point idleEnd, const std::atomic<bool>& draining) {
+    awaited_ = 0;
+    if (HasBuffered()) return true;
+    while (!draining && Clock::now() < idleEnd) {
+      const ssize_t n = recv(fd_, buffer_, sizeof buffer_, 0);
+      if (n > 0) {
+        begin_ = 0;
+        end_ = awaited_ = static_cast<size_t>(n);
+        return true;
+      }
+      if (n == 0 || (errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR)) return false;
+    }
+    return false;
+  }
+
+  // The bytes AwaitRequest received count against the request's budget.
   void StartRequest(Clock::time_point deadline, size_t maxBytes) {
     deadline_ = deadline;
-    budget_ = maxBytes;
+    budget_ = maxBytes > awaited_ ? maxBytes - awaited_ : 0;
   }
   bool HasBuffered() const { return begin_ < end_; }
 
@@ -163,6 +186,7 @@ class DeadlineStream final : public httplib::Stream {
   size_t budget_ = 0;
   char buffer_[4096];
   size_t begin_ = 0, end_ = 0;
+  size_t awaited_ = 0;  // received by AwaitRequest
   char gather_[kGatherBytes];
   size_t gathered_ = 0;
 };
@@ -229,15 +253,7 @@ bool LimitedServer::process_and_close_socket(socket_t sock) {
   bool ok = false;
   for (size_t served = 0; served < limits_.keepAliveRequests && !draining_; ++served) {
     // Idle between requests: wait in short steps so that a drain closes idle connections.
-    const auto idleEnd = Clock::now() + limits_.idleTimeout;
-    bool ready = stream.HasBuffered();
-    while (!ready && !draining_ && Clock::now() < idleEnd) {
-      pollfd p{sock, POLLIN, 0};
-      const int n = poll(&p, 1, 100);
-      if (n < 0 && errno != EINTR) break;
-      ready = n > 0;
-    }
-    if (!ready || draining_) break;
+    if (!stream.AwaitRequest(Clock::now() + limits_.idleTimeout, draining_) || draining_) break;
     stream.StartRequest(Clock::now() + limits_.requestTimeout, limits_.maxRequestBytes);
     bool closed = false;
     const bool last = served + 1 == limits_.keepAliveRequests;
