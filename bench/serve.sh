@@ -4,10 +4,13 @@
 # /v1/number/ with the existing numbers of the query file, name searches of its leading-literal
 # workload (the largest region), and the static file. Then the server's peak RSS. Writes the
 # table to BUILD/bench-data/serve.md, which `bash bench/run.sh --report-only` puts into
-# BENCHMARKS.md. Run it after bench/run.sh, on the same build tree.
+# BENCHMARKS.md. Run it after bench/run.sh, on the same build tree, or on another Release
+# build tree with --set and --queries naming a run's data.
 #
 # Usage: bash bench/serve.sh [options]
 #   --build DIR      build tree of the run.sh run (default build-bench/)
+#   --set DIR        dictionary set with dict/ and corrections/ (default BUILD/bench-data/qor)
+#   --queries FILE   the run's query file (default BUILD/bench-data/queries.tsv)
 #   --seconds N      per workload (default 10)
 #   --connections N  (default 64)
 #   --threads N      qor-serve's --threads (default: the connections)
@@ -19,21 +22,27 @@ BUILD=$ROOT/build-bench
 SECONDS_PER=10
 CONNECTIONS=64
 THREADS=""
+QOR=""
+QUERIES=""
 while [[ $# -gt 0 ]]; do
   case "$1" in
     --build) BUILD=$2; shift 2 ;;
+    --set) QOR=$2; shift 2 ;;
+    --queries) QUERIES=$2; shift 2 ;;
     --seconds) SECONDS_PER=$2; shift 2 ;;
     --connections) CONNECTIONS=$2; shift 2 ;;
     --threads) THREADS=$2; shift 2 ;;
-    -h|--help) sed -n '2,14p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
+    -h|--help) sed -n '2,17p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
     *) echo "serve.sh: unknown argument: $1" >&2; exit 2 ;;
   esac
 done
 THREADS=${THREADS:-$CONNECTIONS}
+BUILD=$(realpath "$BUILD")  # nginx takes its paths from its -p directory
 WORK=$BUILD/bench-data
-QOR=$WORK/qor
-[[ -s $WORK/queries.tsv && -d $QOR/dict ]] || {
-  echo "serve.sh: no benchmark data in $WORK; run bash bench/run.sh first" >&2
+QOR=${QOR:-$WORK/qor}
+QUERIES=${QUERIES:-$WORK/queries.tsv}
+[[ -s $QUERIES && -d $QOR/dict ]] || {
+  echo "serve.sh: no benchmark data in $QOR and $QUERIES; run bash bench/run.sh first" >&2
   exit 1
 }
 for tool in wrk nginx; do
@@ -53,9 +62,9 @@ cmake --build "$BUILD" -j2 --target qor-serve > "$S/build.log"
 
 # The request paths: existing numbers, and the leading-literal name searches (UTF-8 pattern,
 # URL-encoded).
-awk -F'\t' '$1 == "N" && $2 == "number-hit" {print "/cid/" $3}' "$WORK/queries.tsv" > "$S/cid.txt"
+awk -F'\t' '$1 == "N" && $2 == "number-hit" {print "/cid/" $3}' "$QUERIES" > "$S/cid.txt"
 sed 's|^/cid/|/v1/number/|' "$S/cid.txt" > "$S/number.txt"
-python3 - "$WORK/queries.tsv" "$S/name.txt" <<'PY'
+python3 - "$QUERIES" "$S/name.txt" <<'PY'
 import sys, urllib.parse
 with open(sys.argv[1], "rb") as f, open(sys.argv[2], "w") as out:
     for line in f:

@@ -1,6 +1,7 @@
 // qor-serve: caller-ID and listing searches of one dictionary set over HTTP, with a search
-// page. It calls the library through the five exported functions only; texts are UTF-8 on
-// the wire and code page 932 in the library.
+// page. It searches through the five exported functions; linked with the engine's static
+// library, it also reads the open set's cache counters for /metrics. Texts are UTF-8 on the
+// wire and code page 932 in the library.
 #include <pthread.h>
 #include <sys/stat.h>
 
@@ -17,6 +18,7 @@
 #include <string>
 #include <thread>
 
+#include "api/open_set.h"
 #include "common/cp932.h"
 #include "http_server.h"
 #include "metrics.h"
@@ -163,9 +165,11 @@ void Handle(const httplib::Request& req, httplib::Response& res) {
       res.set_content(kSearchPage, "text/html; charset=utf-8");
       return;
     case Route::kMetrics: {
+      EngineCacheStats cache;
+      EngineCache_Stats(&OpenSet_Engine()->cache, &cache);
       std::shared_lock<std::shared_mutex> shared(g_set.lock);
       res.set_content(Metrics_Text(g_set.handle != nullptr,
-                                   g_set.handle != nullptr ? g_set.result.regionCount : 0),
+                                   g_set.handle != nullptr ? g_set.result.regionCount : 0, cache),
                       "text/plain; version=0.0.4; charset=utf-8");
       return;
     }
@@ -200,6 +204,16 @@ void MethodNotAllowed(const httplib::Request&, httplib::Response& res) {
   res.set_header("Allow", "GET, HEAD");
   JsonError(res, 405, "only GET and HEAD are answered");
 }
+
+const char kFooter[] = R"(
+Requests: GET and HEAD only (405 otherwise); the request line, headers and body at most 64 KiB
+(a body over 1 KiB: 413, a target over 2,048 bytes: 414); a connection idle for 5 s is
+closed, and one serves at most 1000 requests. Errors are JSON {"error": "..."} (plain text on
+/cid/). The access log on standard error has a line per request: address, method, target,
+status, body bytes, seconds.
+
+Exit status: 0 stopped by SIGTERM or SIGINT (the requests in progress are answered first);
+2 a usage error, a directory that does not exist, or an address it cannot listen on.)";
 
 struct Options {
   std::string dir, dir2, corrections, listen = "127.0.0.1:8080";
@@ -248,7 +262,9 @@ int main(int argc, char** argv) {
   app.add_option("--listen", o.listen,
                  "ADDRESS:PORT to listen on (default 127.0.0.1:8080, loopback only; port 0 "
                  "picks a free one)");
-  app.add_option("--threads", o.threads, "connections served at once (default 32)")
+  app.add_option("--threads", o.threads,
+                 "connections served at once, each by a thread of its own for as long as it "
+                 "stays open (default 32); up to four times as many more wait")
       ->check(CLI::Range(1, 1024));
   app.add_option("--request-timeout", o.requestTimeout,
                  "seconds a request may take from its first byte to the answer sent (default 10); "
@@ -256,6 +272,7 @@ int main(int argc, char** argv) {
       ->check(CLI::Range(0.1, 3600.0));
   app.add_flag("--quiet", o.quiet, "no access log on standard error");
   app.set_version_flag("--version", std::string("qor-serve ") + QOR3_PROJECT_VERSION);
+  app.footer(kFooter);
   CLI11_PARSE(app, argc, argv);
 
   const char* env = std::getenv("QOR_DIR");
@@ -311,12 +328,18 @@ int main(int argc, char** argv) {
   limits.requestTimeout = std::chrono::milliseconds(static_cast<long>(o.requestTimeout * 1000));
   LimitedServer server(limits);
   server.set_payload_max_length(1024);
-  server.set_pre_routing_handler([](const httplib::Request&, httplib::Response&) {
+  // GET and HEAD are answered here, before httplib's routing, which would match each path
+  // against a std::regex; httplib leaves the body out of answers to HEAD. Other methods go on
+  // to routing, which reads (and limits) their bodies before the 405.
+  server.set_pre_routing_handler([](const httplib::Request& req, httplib::Response& res) {
     t_start = Clock::now();
     t_route = Route::kOther;
-    return httplib::Server::HandlerResponse::Unhandled;
+    if (req.method != "GET" && req.method != "HEAD") {
+      return httplib::Server::HandlerResponse::Unhandled;
+    }
+    Handle(req, res);
+    return httplib::Server::HandlerResponse::Handled;
   });
-  server.Get(".*", Handle);
   const httplib::Server::Handler refuse = MethodNotAllowed;
   server.Post(".*", refuse).Put(".*", refuse).Patch(".*", refuse).Delete(".*", refuse);
   server.Options(".*", refuse);

@@ -47,7 +47,7 @@ void Metrics_Record(Route route, int status, double seconds) {
   r.sumMicroseconds.fetch_add(static_cast<uint64_t>(seconds * 1e6), std::memory_order_relaxed);
 }
 
-std::string Metrics_Text(bool setOpen, unsigned regions) {
+std::string Metrics_Text(bool setOpen, unsigned regions, const EngineCacheStats& cache) {
   std::string out;
   out += "# HELP qor_serve_requests_total Requests answered, by route and status.\n";
   out += "# TYPE qor_serve_requests_total counter\n";
@@ -92,5 +92,30 @@ std::string Metrics_Text(bool setOpen, unsigned regions) {
   out += "# HELP qor_serve_regions Regions of the open dictionary set.\n";
   out += "# TYPE qor_serve_regions gauge\n";
   Append(&out, "qor_serve_regions %u\n", regions);
+  // The engine cache: what searches asked of it, what it held, and its budget.
+  struct {
+    const char *name, *type, *help;
+    uint64_t value;
+  } const counters[] = {
+      {"lookups_total", "counter", "Files, blocks, name indexes and area code unions searches "
+       "asked the cache for.", cache.lookups},
+      {"hits_total", "counter", "Of those, found in the cache.", cache.hits},
+      {"evictions_total", "counter", "Items dropped to stay within the budget.", cache.evictions},
+      {"clears_total", "counter", "Times the whole cache was dropped (open, close, a change of "
+       "the files).", cache.clears},
+      {"bytes", "gauge", "Bytes held now.", cache.bytes},
+      {"peak_bytes", "gauge", "Most bytes held at once.", cache.peakBytes},
+      {"budget_bytes", "gauge", "The cache's memory budget (0: off).", cache.budget},
+  };
+  for (const auto& c : counters) {
+    Append(&out, "# HELP qor_engine_cache_%s %s\n# TYPE qor_engine_cache_%s %s\n", c.name, c.help,
+           c.name, c.type);
+    Append(&out, "qor_engine_cache_%s %llu\n", c.name, static_cast<unsigned long long>(c.value));
+  }
+  out += "# HELP qor_engine_cache_hit_ratio Hits per lookup since the server started.\n";
+  out += "# TYPE qor_engine_cache_hit_ratio gauge\n";
+  Append(&out, "qor_engine_cache_hit_ratio %.6f\n",
+         cache.lookups == 0 ? 0.0
+                            : static_cast<double>(cache.hits) / static_cast<double>(cache.lookups));
   return out;
 }

@@ -155,6 +155,14 @@ class ManPagesAndCompletion(unittest.TestCase):
             self.assertIn(".SH COMMAND " + command, page)
         with open(os.path.join(MAN_DIR, "qor-mkdict.1"), encoding="utf-8") as f:
             self.assertIn("--area-codes", f.read())
+        # qor-serve's, where the server is built (not on Windows).
+        serve_page = os.path.join(MAN_DIR, "qor-serve.1")
+        if os.path.exists(serve_page):
+            with open(serve_page, encoding="utf-8") as f:
+                page = f.read()
+            self.assertTrue(page.startswith(".TH QOR-SERVE 1"))
+            for option in ("--listen", "--threads", "--quiet", "Exit status"):
+                self.assertIn(option, page)
 
     def completions(self, *words):
         """COMPREPLY of the shipped script for the command line words (the last is the

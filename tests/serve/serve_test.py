@@ -95,6 +95,27 @@ class Routes(unittest.TestCase):
         status, headers, body = self.server.get("/cid/0379086562", method="HEAD")
         self.assertEqual((status, body, headers["Content-Length"]), (200, b"", "24"))
 
+    def test_answers_in_sequence_on_one_connection(self):
+        # Answers gathered in one piece, one larger than the gathering buffer (16 KiB), an
+        # answer without a body and an error: each arrives whole and in order.
+        regions = json.dumps(qor_json("regions"), ensure_ascii=False, separators=(",", ":"))
+        self.assertGreater(len(regions.encode()), 16384)
+        c = http.client.HTTPConnection("127.0.0.1", self.server.port, timeout=10)
+        for method, path, status, body in (
+                ("GET", "/cid/0379086562", 200, "株式会社三瀬建設".encode()),
+                ("GET", "/v1/regions", 200, regions.encode()),
+                ("HEAD", "/cid/0379086562", 200, b""),
+                ("GET", "/cid/0311111111", 404, b""),
+                ("GET", "/cid/abc", 400, None),
+                ("GET", "/healthz", 200, b"ok\n")):
+            c.request(method, path)
+            r = c.getresponse()
+            data = r.read()
+            self.assertEqual(r.status, status, path)
+            if body is not None:
+                self.assertEqual(data, body, path)
+        c.close()
+
     def test_json_answers_as_qor_does(self):
         self.assertEqual(self.server.json("/v1/number/%2B81379086562"),
                          (200, qor_json("number", "03-7908-6562")))
@@ -151,13 +172,30 @@ class Routes(unittest.TestCase):
         self.assertIn("/v1/regions", page)
         self.assertNotIn("http://", page.replace("http://www.w3.org", ""))
         self.assertEqual(self.server.get("/healthz")[::2], (200, b"ok\n"))
+        before = self.cache_metrics()
         self.server.get("/cid/0379086562")
+        self.server.get("/cid/0379086562")
+        after = self.cache_metrics()
+        # The second search finds in the cache what the first one read (or both do, when an
+        # earlier test read it): lookups and hits move, and what is held stays in the budget.
+        self.assertGreater(after["lookups_total"], before["lookups_total"])
+        self.assertGreater(after["hits_total"], before["hits_total"])
+        self.assertLessEqual(after["hits_total"], after["lookups_total"])
+        self.assertTrue(0 < after["bytes"] <= after["budget_bytes"], after)
+        self.assertAlmostEqual(after["hit_ratio"], after["hits_total"] / after["lookups_total"],
+                               places=5)
         metrics = self.server.get("/metrics")[2].decode()
+        self.assertIn("# TYPE qor_engine_cache_hits_total counter", metrics)
         self.assertRegex(metrics, r'qor_serve_requests_total\{route="cid",status="200"\} [1-9]')
         self.assertRegex(metrics,
                          r'qor_serve_request_duration_seconds_bucket\{route="cid",le="\+Inf"\} [1-9]')
         self.assertIn("qor_serve_set_open 1", metrics)
         self.assertTrue(any('"/cid/0379086562" 200' in line for line in self.server.log))
+
+    def cache_metrics(self):
+        metrics = self.server.get("/metrics")[2].decode()
+        return {line.split()[0][len("qor_engine_cache_"):]: float(line.split()[1])
+                for line in metrics.splitlines() if line.startswith("qor_engine_cache_")}
 
     def test_oversized_headers_and_slow_client_are_dropped(self):
         with socket.create_connection(("127.0.0.1", self.server.port), timeout=10) as s:
