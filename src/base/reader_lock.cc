@@ -4,6 +4,7 @@
 // the writer waits for its count to fall.
 #include "base/reader_lock.h"
 
+#include <chrono>
 #include <thread>
 
 namespace {
@@ -40,8 +41,16 @@ void ReaderLock_Lock(ReaderLock* lock) {
   // load sees the announcement and steps back.
   const uint32_t seen = g_threadsSeen.load(std::memory_order_seq_cst);
   const uint32_t slots = seen < kReaderSlots ? seen : kReaderSlots;
-  for (uint32_t i = 0; i < slots; ++i) {
-    while (lock->slots[i].count.load(std::memory_order_acquire) != 0) std::this_thread::yield();
+  // Readers of a cache hold it for a lookup, of an engine for a search (a long one may read
+  // files for a while): a writer yields at first, then sleeps between looks.
+  for (uint32_t i = 0, looks = 0; i < slots; ++i) {
+    while (lock->slots[i].count.load(std::memory_order_acquire) != 0) {
+      if (++looks < 64) {
+        std::this_thread::yield();
+      } else {
+        std::this_thread::sleep_for(std::chrono::microseconds(50));
+      }
+    }
   }
 }
 
