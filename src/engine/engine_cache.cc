@@ -188,7 +188,9 @@ void* FindIn(CacheItem* item) {
   if (item == nullptr) return nullptr;
   item->pins.fetch_add(1, std::memory_order_relaxed);
   // Written only when it changes: a line that threads only read stays shared among them.
-  if (!item->used.load(std::memory_order_relaxed)) item->used.store(true, std::memory_order_relaxed);
+  if (!item->used.load(std::memory_order_relaxed)) {
+    item->used.store(true, std::memory_order_relaxed);
+  }
   return item + 1;
 }
 
