@@ -21,8 +21,8 @@ extern "C" QOR3_EXPORT int QOR3_CALL Qor_Search(void* handle, SearchRequest* req
   if (handle == nullptr) return 0;
   // The handle is the engine of an open (OpenSet_Engine's, or one a test opened itself).
   auto* engine = static_cast<Engine*>(handle);
-  if (Engine_KeepCurrent(engine) != 0) return 0;
   EngineShared shared(engine);
+  if (Engine_KeepCurrent(engine, &shared) != 0) return 0;
   if (engine->tables == nullptr) return 0;  // closed
   if (request->mode == kModeName) NameSearch_Run(engine->tables, &engine->cache, request);
   if (request->mode == kModeNumber) NumberSearch_Run(engine->tables, &engine->cache, request);

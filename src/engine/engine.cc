@@ -55,7 +55,12 @@ FileIdentity* SetIdentities(const EngineState* e, uint32_t* count) {
 void Watch_Stop(EngineWatch* w) {
   Platform_WatchClose(w->notification);
   Mem_Free(w->identities);
-  *w = EngineWatch{};
+  w->watching = false;
+  w->notification = nullptr;
+  w->stale = false;
+  w->draining = false;
+  w->identities = nullptr;
+  w->identityCount = 0;
 }
 
 // Starts watching the set of the tables just installed. Without notifications the identities
@@ -152,17 +157,39 @@ void Engine_Close(Engine* engine) {
 
 void Engine_MarkChanged(Engine* engine) { EngineCache_MarkStale(&engine->cache); }
 
-int Engine_KeepCurrent(Engine* engine) {
+namespace {
+
+// Whether the tables fit the files as they are now, told without the watch mutex (with the
+// engine held shared): nothing pending on the watch, then no drain in flight and nothing
+// flagged. A change a drain consumed before the pending check is flagged by the time its
+// drain ends, so it shows in one of the flags read after that check. False also when it
+// cannot be told this way (no notifications: the identities are compared under the mutex).
+bool NothingChanged(Engine* engine) {
+  const EngineWatch* w = &engine->watch;
+  if (!w->watching) return true;  // closed
+  if (!engine->options.ignoreWatch &&
+      (w->notification == nullptr || Platform_WatchPending(w->notification) != 0)) {
+    return false;
+  }
+  return !w->draining.load() && !w->stale.load() && !EngineCache_Stale(&engine->cache);
+}
+
+// Drains the watch and rebuilds the tables when it saw a change; the engine is not held.
+int Refresh(Engine* engine) {
   EngineWatch* w = &engine->watch;
   {
     std::lock_guard<std::mutex> guard(engine->watchMutex);
     if (!w->watching) return 0;
-    // A search that found a file other than the one cached counts as a change too.
-    if (!w->stale && (engine->options.ignoreWatch || !Watch_SeesChange(w, engine->tables)) &&
-        !EngineCache_TakeStale(&engine->cache)) {
-      return 0;
+    if (!w->stale) {
+      w->draining = true;
+      // A search that found a file other than the one cached counts as a change too.
+      const bool changed =
+          (!engine->options.ignoreWatch && Watch_SeesChange(w, engine->tables)) ||
+          EngineCache_TakeStale(&engine->cache);
+      if (changed) w->stale = true;
+      w->draining = false;
+      if (!changed) return 0;
     }
-    w->stale = true;
   }
   EngineAlone alone(engine);
   std::lock_guard<std::mutex> guard(engine->watchMutex);
@@ -184,4 +211,14 @@ int Engine_KeepCurrent(Engine* engine) {
   engine->tables = built;
   w->stale = false;
   return 0;
+}
+
+}  // namespace
+
+int Engine_KeepCurrent(Engine* engine, EngineShared* shared) {
+  if (NothingChanged(engine)) return 0;
+  shared->hold.Unlock();
+  const int result = Refresh(engine);
+  shared->hold.Lock();
+  return result;
 }

@@ -11,9 +11,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cstring>
-#include <mutex>
 #include <new>
-#include <shared_mutex>
 
 #include "base/mem.h"
 #include "engine/engine_state.h"
@@ -211,7 +209,10 @@ void Shrink(EngineCache* c) {
 void* FindIn(CacheItem* item) {
   if (item == nullptr) return nullptr;
   item->pins.fetch_add(1, std::memory_order_relaxed);
-  item->used.store(true, std::memory_order_relaxed);
+  // Written only when it changes: a line that threads only read stays shared among them.
+  if (!item->used.load(std::memory_order_relaxed)) {
+    item->used.store(true, std::memory_order_relaxed);
+  }
   return item + 1;
 }
 
@@ -237,10 +238,10 @@ void* Insert(EngineCache* c, CacheItem** slot, CacheItem* item, CacheItem* owner
 
 // Adds item in *slot unless another search filled it meanwhile: the payload kept, pinned.
 void* Add(EngineCache* c, CacheItem* item, CacheItem* owner, CacheItem** slot) {
-  std::unique_lock<std::shared_mutex> guard(c->lock);
+  ReaderAlone guard(&c->lock);
   if (*slot != nullptr) {
     void* existing = FindIn(*slot);
-    guard.unlock();
+    guard.Unlock();
     Mem_Free(item);
     return existing;
   }
@@ -252,20 +253,26 @@ bool Fits(const EngineCache* c, size_t bytes) { return Charged(bytes) <= c->budg
 }  // namespace
 
 void EngineCache_Stats(EngineCache* c, EngineCacheStats* out) {
-  std::shared_lock<std::shared_mutex> guard(c->lock);
-  *out = EngineCacheStats{c->lookups, c->hits,      c->evictions, c->clears,
-                         c->bytes,   c->peakBytes, c->budget,    c->refusals};
+  ReaderShared guard(&c->lock);
+  uint64_t lookups = 0, hits = 0;
+  for (const EngineCacheCounts& counts : c->counts) {
+    lookups += counts.lookups.load(std::memory_order_relaxed);
+    hits += counts.hits.load(std::memory_order_relaxed);
+  }
+  *out = EngineCacheStats{lookups,      hits,      c->evictions, c->clears,
+                         c->bytes,     c->peakBytes, c->budget,    c->refusals};
 }
 
 void EngineCache_Count(EngineCache* c, uint32_t lookups, uint32_t hits) {
-  if (lookups != 0) c->lookups.fetch_add(lookups, std::memory_order_relaxed);
-  if (hits != 0) c->hits.fetch_add(hits, std::memory_order_relaxed);
+  EngineCacheCounts& counts = c->counts[ReaderLock_ThreadSlot()];
+  if (lookups != 0) counts.lookups.fetch_add(lookups, std::memory_order_relaxed);
+  if (hits != 0) counts.hits.fetch_add(hits, std::memory_order_relaxed);
 }
 
 const CachedFile* EngineCache_FindFile(EngineCache* c, uint32_t number) {
   const int slot = FileSlot(number);
   if (slot < 0 || c->budget == 0) return nullptr;
-  std::shared_lock<std::shared_mutex> guard(c->lock);
+  ReaderShared guard(&c->lock);
   return static_cast<const CachedFile*>(FindIn(c->files[slot]));
 }
 
@@ -306,14 +313,14 @@ const CachedFile* EngineCache_AddFile(EngineCache* c, uint32_t number, FILE* fil
     Mem_Free(item);
     return nullptr;
   }
-  std::unique_lock<std::shared_mutex> guard(c->lock);
+  ReaderAlone guard(&c->lock);
   if (c->files[slot] == nullptr) {
     return static_cast<const CachedFile*>(Insert(c, &c->files[slot], item, nullptr));
   }
   // Another search read it meanwhile.
   CacheItem* existing = c->files[slot];
   FindIn(existing);
-  guard.unlock();
+  guard.Unlock();
   DictFile_Free(dict);
   Mem_Free(node->numberBlocks);
   Mem_Free(item);
@@ -323,7 +330,7 @@ const CachedFile* EngineCache_AddFile(EngineCache* c, uint32_t number, FILE* fil
 const DecodedNumberBlock* EngineCache_FindNumberBlock(EngineCache* c, const CachedFile* file,
                                                       uint32_t k) {
   if (k >= file->dict.numberIndexCount) return nullptr;
-  std::shared_lock<std::shared_mutex> guard(c->lock);
+  ReaderShared guard(&c->lock);
   const auto* node = reinterpret_cast<const FileNode*>(file);
   return static_cast<const DecodedNumberBlock*>(FindIn(node->numberBlocks[k]));
 }
@@ -357,7 +364,7 @@ const DecodedNumberBlock* EngineCache_AddNumberBlock(EngineCache* c, const Cache
 const DecodedEntryBlock* EngineCache_FindEntryBlock(EngineCache* c, const CachedFile* file,
                                                     uint32_t k) {
   if (k >= kEntryBlockMax) return nullptr;
-  std::shared_lock<std::shared_mutex> guard(c->lock);
+  ReaderShared guard(&c->lock);
   const auto* node = reinterpret_cast<const FileNode*>(file);
   return static_cast<const DecodedEntryBlock*>(FindIn(node->entryBlocks[k]));
 }
@@ -407,7 +414,7 @@ bool EngineCache_AdmitsEntryBlock(EngineCache* c, const CachedFile* file, uint32
 
 const NameIndex* EngineCache_FindNameIndex(EngineCache* c, const CachedFile* file,
                                            uint16_t region) {
-  std::shared_lock<std::shared_mutex> guard(c->lock);
+  ReaderShared guard(&c->lock);
   const auto* node = reinterpret_cast<const FileNode*>(file);
   CacheItem* index = node->indexes;
   while (index != nullptr && index->slot != region) index = index->nextIndex;
@@ -429,11 +436,11 @@ const NameIndex* EngineCache_AddNameIndex(EngineCache* c, const CachedFile* file
   *copy = NameIndex{records, index->count};
   CacheItem* owner = ItemOf(file);
   auto* node = reinterpret_cast<FileNode*>(const_cast<CachedFile*>(file));
-  std::unique_lock<std::shared_mutex> guard(c->lock);
+  ReaderAlone guard(&c->lock);
   for (CacheItem* existing = node->indexes; existing; existing = existing->nextIndex) {
     if (existing->slot == region) {
       FindIn(existing);
-      guard.unlock();
+      guard.Unlock();
       Mem_Free(item);
       return Payload<NameIndex>(existing);
     }
@@ -446,7 +453,7 @@ const NameIndex* EngineCache_AddNameIndex(EngineCache* c, const CachedFile* file
 
 const AreaCodeSets* EngineCache_FindAreaUnion(EngineCache* c, uint32_t prefix) {
   if (prefix >= kPrefixNumberLimit || c->budget == 0) return nullptr;
-  std::shared_lock<std::shared_mutex> guard(c->lock);
+  ReaderShared guard(&c->lock);
   return static_cast<const AreaCodeSets*>(FindIn(c->unions[prefix]));
 }
 
@@ -466,7 +473,7 @@ void EngineCache_Release(EngineCache* c, const void* pinned) {
   if (pinned == nullptr) return;
   // What a search held past the budget goes once nobody holds it.
   if (ItemOf(pinned)->pins.fetch_sub(1, std::memory_order_release) == 1 && c->bytes > c->budget) {
-    std::unique_lock<std::shared_mutex> guard(c->lock);
+    ReaderAlone guard(&c->lock);
     Shrink(c);
   }
 }
@@ -476,7 +483,7 @@ void EngineCache_Retain(const void* pinned) {
 }
 
 void EngineCache_Clear(EngineCache* c) {
-  std::unique_lock<std::shared_mutex> guard(c->lock);
+  ReaderAlone guard(&c->lock);
   for (CacheItem*& file : c->files) {
     if (file) Drop(c, file);
   }
@@ -489,11 +496,15 @@ void EngineCache_Clear(EngineCache* c) {
 
 void EngineCache_MarkStale(EngineCache* c) { c->stale = true; }
 
-bool EngineCache_TakeStale(EngineCache* c) { return c->stale.exchange(false); }
+bool EngineCache_TakeStale(EngineCache* c) {
+  return c->stale.load() && c->stale.exchange(false);
+}
+
+bool EngineCache_Stale(const EngineCache* c) { return c->stale.load(); }
 
 void EngineCache_SetBudget(EngineCache* c, uint64_t bytes) {
   EngineCache_Clear(c);
-  std::unique_lock<std::shared_mutex> guard(c->lock);
+  ReaderAlone guard(&c->lock);
   c->budget = bytes;
 }
 
@@ -506,7 +517,7 @@ void EngineCache_FailAllocation(EngineCache* c, unsigned long k) {
 unsigned long EngineCache_AllocationCount(EngineCache* c) { return c->allocations; }
 
 long EngineCache_LiveBlocks(EngineCache* c) {
-  std::shared_lock<std::shared_mutex> guard(c->lock);
+  ReaderShared guard(&c->lock);
   long blocks = 0;
   for (CacheItem* item = c->newest[0] ? c->newest[0] : c->newest[1]; item != nullptr;
        item = item->older ? item->older : (Finds(item) ? nullptr : c->newest[1])) {

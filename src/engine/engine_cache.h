@@ -4,8 +4,8 @@
 //
 // Everything handed out is pinned: it stays valid and unchanged until released, and eviction
 // passes it by. Items are never changed once added, so searches read them without a lock; the
-// cache's lists and slots are guarded by one lock, taken shared to find and alone to add or
-// evict.
+// cache's lists and slots are guarded by one lock (a ReaderLock: finders write only their own
+// thread's slot), taken shared to find and alone to add or evict.
 // EngineCache_Clear must only run when no search holds anything (with the engine held alone).
 #ifndef QOR3_ENGINE_ENGINE_CACHE_H
 #define QOR3_ENGINE_ENGINE_CACHE_H
@@ -13,8 +13,8 @@
 #include <atomic>
 #include <cstdint>
 #include <cstdio>
-#include <shared_mutex>
 
+#include "base/reader_lock.h"
 #include "dict/decoded_block.h"
 #include "dict/dict_file.h"
 #include "engine/engine_state.h"
@@ -27,10 +27,16 @@ constexpr uint64_t kEngineCacheBudget = 64ull << 20;
 struct EngineCacheItem;
 constexpr uint32_t kEngineCacheFileSlots = kDictNumberLimit + 1;  // the last: correction file
 
+// Lookups and hits, counted apart by each thread's reader slot.
+struct alignas(kCacheLine) EngineCacheCounts {
+  std::atomic<uint64_t> lookups{0};
+  std::atomic<uint64_t> hits{0};
+};
+
 // One engine's cache. Its counters run from EngineCache_Init on (a clear keeps them).
 struct EngineCache {
   // Shared: finding (and reading slots); alone: anything that changes the lists or slots.
-  std::shared_mutex lock;
+  ReaderLock lock;
   // Two lists, each from the most recently added or spared item to the oldest: [0] entry
   // blocks and name indexes, [1] what finds them (files, number blocks, area code unions).
   EngineCacheItem* newest[2] = {};
@@ -40,8 +46,7 @@ struct EngineCache {
   EngineCacheItem* unions[kPrefixNumberLimit] = {};
   std::atomic<uint64_t> budget{kEngineCacheBudget};  // 0: the cache is off
   std::atomic<uint64_t> bytes{0};
-  std::atomic<uint64_t> lookups{0};
-  std::atomic<uint64_t> hits{0};
+  EngineCacheCounts counts[kReaderSlots];
   uint64_t peakBytes = 0;
   uint64_t evictions = 0;
   uint64_t clears = 0;
@@ -149,6 +154,8 @@ void EngineCache_Clear(EngineCache* cache);
 // before the next search (EngineCache_TakeStale tells, once).
 void EngineCache_MarkStale(EngineCache* cache);
 bool EngineCache_TakeStale(EngineCache* cache);
+// Whether it is so marked, without taking the mark.
+bool EngineCache_Stale(const EngineCache* cache);
 
 #if defined(QOR3_FAULT_INJECTION)
 // Test builds: the heap blocks (Mem_Alloc) the cache holds now.

@@ -90,6 +90,10 @@ DirWatch* Platform_WatchDirectories(const char* const* dirs, int count);
 // 1 when something changed since the watch was made or last asked (or events were lost), 0
 // when nothing did.
 int Platform_WatchChanged(DirWatch* watch);
+// 1 when Platform_WatchChanged has something to look at (events queued, a notification
+// signalled, or the state cannot be told), 0 when nothing happened since it last looked. It
+// consumes nothing, so it may run beside Platform_WatchChanged on the same watch.
+int Platform_WatchPending(DirWatch* watch);
 void Platform_WatchClose(DirWatch* watch);
 
 // What tells one file's content from another's without reading it: size, modification and

@@ -7,6 +7,7 @@
 #include <unistd.h>
 #if defined(__linux__)
 #include <sys/inotify.h>
+#include <sys/ioctl.h>
 #endif
 
 #include <cctype>
@@ -301,6 +302,11 @@ int Platform_WatchChanged(DirWatch* watch) {
   }
 }
 
+int Platform_WatchPending(DirWatch* watch) {
+  int bytes = 0;
+  return ioctl(watch->fd, FIONREAD, &bytes) != 0 || bytes > 0 ? 1 : 0;
+}
+
 void Platform_WatchClose(DirWatch* watch) {
   if (watch == nullptr) return;
   close(watch->fd);
@@ -309,6 +315,7 @@ void Platform_WatchClose(DirWatch* watch) {
 #else
 DirWatch* Platform_WatchDirectories(const char* const*, int) { return nullptr; }
 int Platform_WatchChanged(DirWatch*) { return 1; }
+int Platform_WatchPending(DirWatch*) { return 1; }
 void Platform_WatchClose(DirWatch*) {}
 #endif
 

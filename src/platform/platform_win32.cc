@@ -4,6 +4,7 @@
 #include <fcntl.h>
 #include <io.h>
 
+#include <atomic>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -310,20 +311,21 @@ int Platform_CopyFile(const char* src, const char* dst) {
 // Besides the notification handle, each directory's last write time: it moves when a file
 // is created, deleted or renamed there, and it is read at once, where a notification may be
 // signalled only a moment after the change (wine's are; so are those of network shares).
+// The write times are atomic: Platform_WatchPending reads them beside Platform_WatchChanged.
 struct DirWatch {
   HANDLE handles[3];
   char dirs[3][MAX_PATH + 1];
-  FILETIME written[3];
+  std::atomic<uint64_t> written[3];
   int count;
 };
 
 namespace {
 
-bool DirWriteTime(const char* dir, FILETIME* out) {
+// The directory's last write time, 0 when it cannot be read.
+uint64_t DirWriteTime(const char* dir) {
   WIN32_FILE_ATTRIBUTE_DATA data;
-  if (!GetFileAttributesExA(dir, GetFileExInfoStandard, &data)) return false;
-  *out = data.ftLastWriteTime;
-  return true;
+  if (!GetFileAttributesExA(dir, GetFileExInfoStandard, &data)) return 0;
+  return Ticks(data.ftLastWriteTime);
 }
 
 }  // namespace
@@ -342,7 +344,7 @@ DirWatch* Platform_WatchDirectories(const char* const* dirs, int count) {
       return nullptr;
     }
     std::strcpy(watch->dirs[n], dirs[i]);
-    if (!DirWriteTime(dirs[i], &watch->written[n])) watch->written[n] = FILETIME{};
+    watch->written[n] = DirWriteTime(dirs[i]);
     const HANDLE h = FindFirstChangeNotificationA(dirs[i], FALSE, kFilter);
     if (h == INVALID_HANDLE_VALUE) {
       Platform_WatchClose(watch);
@@ -357,9 +359,8 @@ DirWatch* Platform_WatchDirectories(const char* const* dirs, int count) {
 int Platform_WatchChanged(DirWatch* watch) {
   int changed = 0;
   for (int i = 0; i < watch->count; ++i) {
-    FILETIME written{};
-    DirWriteTime(watch->dirs[i], &written);
-    if (CompareFileTime(&written, &watch->written[i]) != 0) {
+    const uint64_t written = DirWriteTime(watch->dirs[i]);
+    if (written != watch->written[i].load()) {
       watch->written[i] = written;
       changed = 1;
     }
@@ -369,6 +370,15 @@ int Platform_WatchChanged(DirWatch* watch) {
     if (state != WAIT_OBJECT_0 || !FindNextChangeNotification(watch->handles[i])) return 1;
   }
   return changed;
+}
+
+// A wait of no time leaves the notification signalled for Platform_WatchChanged.
+int Platform_WatchPending(DirWatch* watch) {
+  for (int i = 0; i < watch->count; ++i) {
+    if (DirWriteTime(watch->dirs[i]) != watch->written[i].load()) return 1;
+    if (WaitForSingleObject(watch->handles[i], 0) != WAIT_TIMEOUT) return 1;
+  }
+  return 0;
 }
 
 void Platform_WatchClose(DirWatch* watch) {

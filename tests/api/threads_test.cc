@@ -4,6 +4,7 @@
 
 #include <atomic>
 #include <cstring>
+#include <filesystem>
 #include <string>
 #include <thread>
 #include <vector>
@@ -49,8 +50,8 @@ std::string Answer(void* handle, SearchRequest request) {
 class ThreadsTest : public SearchTest {
  protected:
   void SetUp() override {
-    std::vector<TestListing> a, b, corrections;
-    for (uint32_t i = 0; i < 400; ++i) a.push_back(Listing(i, 13101));
+    std::vector<TestListing> b, corrections;
+    for (uint32_t i = 0; i < 400; ++i) a_.push_back(Listing(i, 13101));
     for (uint32_t i = 400; i < 700; ++i) b.push_back(Listing(i, 13102));
     for (uint32_t i = 0; i < 40; i += 3) {
       TestListing l = Listing(i, 13101);
@@ -62,7 +63,8 @@ class ThreadsTest : public SearchTest {
     o.edition1 = kEdition;
     o.maxEntriesPerBlock = 16;
     o.number = 101;
-    WriteTestDict(d1_.path(), a, o);
+    options101_ = o;
+    WriteTestDict(d1_.path(), a_, o);
     o.number = 102;
     WriteTestDict(d2_.path(), b, o);
     TestDictOptions c;
@@ -84,6 +86,8 @@ class ThreadsTest : public SearchTest {
     for (const SearchRequest& r : requests_) expected_.push_back(Answer(handle_, r));
   }
 
+  std::vector<TestListing> a_;  // dictionary 101
+  TestDictOptions options101_;
   std::vector<SearchRequest> requests_;
   std::vector<std::string> expected_;
 };
@@ -146,6 +150,87 @@ TEST_F(ThreadsTest, OpensAndCopiesBesideSearchesLeaveTheAnswersWhole) {
   stop = true;
   for (std::thread& thread : searchers) thread.join();
   EXPECT_EQ(mismatches.load(), 0);
+}
+
+// Dictionary 101 changes four times under two searching threads, by rename (as another
+// process installs a file) and by Qor_CopyDic, between its first files (A) and others (B). A
+// search answers as A or B whole, whichever its time allows: one that starts after a change
+// finished and ends before the next begins answers that change's files, never the earlier.
+TEST_F(ThreadsTest, SearchesBesideFileReplacementsAnswerTheOldOrTheNewFilesWhole) {
+  std::vector<TestListing> changed = a_;
+  for (size_t i = 0; i < changed.size(); i += 2) changed[i].name += "改";
+  TempDir sourceA, sourceB;
+  WriteTestDict(sourceA.path(), a_, options101_);
+  WriteTestDict(sourceB.path(), changed, options101_);
+  std::vector<std::string> expectedB;
+  {
+    OwnEngine b = OpenEngine(sourceB.path(), d2_.path(), d3_.path());
+    ASSERT_NE(b, nullptr);
+    for (const SearchRequest& r : requests_) expectedB.push_back(Answer(b.get(), r));
+  }
+  size_t differing = 0;
+  for (size_t i = 0; i < requests_.size(); ++i) differing += expected_[i] != expectedB[i];
+  ASSERT_GT(differing, requests_.size() / 3) << "most answers should tell A from B";
+
+  // Change k (1..4) makes the files B when k is odd, A when even; begun counts the changes
+  // started, done those finished.
+  std::atomic<int> begun{0}, done{0};
+  std::atomic<bool> stop{false};
+  std::atomic<int> mixed{0}, early{0};
+  std::atomic<long> completed[2] = {0, 0};
+  std::vector<std::thread> searchers;
+  for (int t = 0; t < 2; ++t) {
+    searchers.emplace_back([&, t] {
+      for (size_t k = static_cast<size_t>(t) * 5; !stop.load(); ++k) {
+        const size_t i = k % requests_.size();
+        const int from = done.load();
+        const std::string answer = Answer(handle_, requests_[i]);
+        const int to = begun.load();
+        const bool isA = answer == expected_[i], isB = answer == expectedB[i];
+        if (!isA && !isB) ++mixed;
+        // The files the changes from..to left: A after an even count of changes, B after odd.
+        const bool mayA = from % 2 == 0 || to > from, mayB = from % 2 == 1 || to > from;
+        if ((isA && !isB && !mayA) || (isB && !isA && !mayB)) ++early;
+        ++completed[t];
+      }
+    });
+  }
+  // Each searcher answers some searches of the files as they are before a change (or the end).
+  auto letSearch = [&] {
+    const long seen[2] = {completed[0].load(), completed[1].load()};
+    while (completed[0].load() < seen[0] + 20 || completed[1].load() < seen[1] + 20) {
+      std::this_thread::yield();
+    }
+  };
+  const std::string to = d1_.path();
+  const int32_t numbers[] = {101};
+  bool changing = true;
+  for (int k = 1; k <= 4 && changing; ++k) {
+    letSearch();
+    const std::string source = (k % 2 == 1 ? sourceB : sourceA).path();
+    ++begun;
+    if (k == 1 || k == 4) {
+      std::error_code error;
+      std::filesystem::copy_file(source + "qor0101.dct", to + "new.tmp", error);
+      if (!error) std::filesystem::rename(to + "new.tmp", to + "qor0101.dct", error);
+      EXPECT_FALSE(error) << error.message();
+      changing = !error;
+    } else {
+      changing = Qor_CopyDic(source.data(), static_cast<int32_t>(source.size()), to.data(),
+                             static_cast<int32_t>(to.size()), numbers, 1) == 1;
+      EXPECT_TRUE(changing);
+    }
+    ++done;
+  }
+  letSearch();
+  stop = true;
+  for (std::thread& thread : searchers) thread.join();
+  ASSERT_TRUE(changing);
+  EXPECT_EQ(mixed.load(), 0);
+  EXPECT_EQ(early.load(), 0);
+  for (size_t i = 0; i < requests_.size(); ++i) {
+    EXPECT_EQ(Answer(handle_, requests_[i]), expected_[i]);
+  }
 }
 
 }  // namespace
