@@ -94,6 +94,20 @@ int DecodeEntries(DecodedEntryBuilder* b, DictDecoder* decoder, const RegionTabl
   return 0;
 }
 
+// Empties the builder and decodes the block into it (see DecodeEntries).
+int DecodeBlock(DecodedEntryBuilder* b, DictDecoder* decoder, const RegionTable* regions,
+                const uint8_t* data, uint32_t length, int variant, int64_t key,
+                DecodedEntryBlock* out) {
+  b->count = 0;
+  b->textBytes = 0;
+  DictDecoder_StartBlock(decoder);
+  // The compact form keeps numbers: the texts made of them are rebuilt when an entry is.
+  decoder->numbersOnly = true;
+  const int result = DecodeEntries(b, decoder, regions, data, length, variant, key, out);
+  decoder->numbersOnly = false;
+  return result;
+}
+
 }  // namespace
 
 void DecodedNumberBlock_Build(const uint8_t* data, uint32_t length, void* storage,
@@ -162,27 +176,14 @@ void DecodedEntryBuilder_Free(DecodedEntryBuilder* builder) {
 int DecodedEntryBuilder_Decode(DecodedEntryBuilder* b, DictDecoder* decoder,
                                const RegionTable* regions, const uint8_t* data,
                                uint32_t length, int variant, DecodedEntryBlock* out) {
-  b->count = 0;
-  b->textBytes = 0;
-  DictDecoder_StartBlock(decoder);
-  // The compact form keeps numbers: the texts made of them are rebuilt when an entry is.
-  decoder->numbersOnly = true;
-  const int result = DecodeEntries(b, decoder, regions, data, length, variant, -1, out);
-  decoder->numbersOnly = false;
-  return result;
+  return DecodeBlock(b, decoder, regions, data, length, variant, -1, out);
 }
 
 int DecodedEntryBuilder_DecodeNumber(DecodedEntryBuilder* b, DictDecoder* decoder,
                                      const RegionTable* regions, const uint8_t* data,
                                      uint32_t length, int variant, uint32_t key,
                                      DecodedEntryBlock* out) {
-  b->count = 0;
-  b->textBytes = 0;
-  DictDecoder_StartBlock(decoder);
-  decoder->numbersOnly = true;
-  const int result = DecodeEntries(b, decoder, regions, data, length, variant, key, out);
-  decoder->numbersOnly = false;
-  return result;
+  return DecodeBlock(b, decoder, regions, data, length, variant, key, out);
 }
 
 size_t DecodedEntryBlock_Bytes(const DecodedEntryBlock* block) {

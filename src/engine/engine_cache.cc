@@ -401,7 +401,9 @@ bool EngineCache_AdmitsEntryBlock(EngineCache* c, const CachedFile* file, uint32
   const auto period = static_cast<uint32_t>(c->refusals.load(std::memory_order_relaxed) / window);
   std::atomic_ref<uint32_t> stamp(node->missedPeriod);
   if (stamp.load(std::memory_order_relaxed) != period) {
-    for (uint64_t& word : node->missed) std::atomic_ref<uint64_t>(word).store(0, std::memory_order_relaxed);
+    for (uint64_t& word : node->missed) {
+      std::atomic_ref<uint64_t>(word).store(0, std::memory_order_relaxed);
+    }
     stamp.store(period, std::memory_order_relaxed);
   }
   const uint64_t bit = uint64_t{1} << (k % 64);
@@ -519,18 +521,19 @@ unsigned long EngineCache_AllocationCount(EngineCache* c) { return c->allocation
 long EngineCache_LiveBlocks(EngineCache* c) {
   ReaderShared guard(&c->lock);
   long blocks = 0;
-  for (CacheItem* item = c->newest[0] ? c->newest[0] : c->newest[1]; item != nullptr;
-       item = item->older ? item->older : (Finds(item) ? nullptr : c->newest[1])) {
-    ++blocks;
-    if (item->kind != kFileItem) continue;
-    const FileNode* node = Payload<FileNode>(item);
-    const DictFile& dict = node->file.dict;
-    for (const void* table : {static_cast<const void*>(dict.regionTable),
-                              static_cast<const void*>(dict.numberIndex),
-                              static_cast<const void*>(dict.entryIndexBytes),
-                              static_cast<const void*>(dict.entryIndex),
-                              static_cast<const void*>(node->numberBlocks)}) {
-      blocks += table != nullptr;
+  for (CacheItem* newest : c->newest) {
+    for (CacheItem* item = newest; item != nullptr; item = item->older) {
+      ++blocks;
+      if (item->kind != kFileItem) continue;
+      const FileNode* node = Payload<FileNode>(item);
+      const DictFile& dict = node->file.dict;
+      for (const void* table : {static_cast<const void*>(dict.regionTable),
+                                static_cast<const void*>(dict.numberIndex),
+                                static_cast<const void*>(dict.entryIndexBytes),
+                                static_cast<const void*>(dict.entryIndex),
+                                static_cast<const void*>(node->numberBlocks)}) {
+        blocks += table != nullptr;
+      }
     }
   }
   return blocks;

@@ -397,13 +397,13 @@ const DecodedEntryBlock* Search_EntryBlock(SearchState* s, const SelectedBlock& 
                                                   s->buffer.length));
   if (loaded == Result::kOk) {
     const RegionTable regions = Dict_RegionTable(s->file);
+    const bool whole = keep || !s->mode->byKeyNumber;
     const int decoded =
-        keep || !s->mode->byKeyNumber
-            ? DecodedEntryBuilder_Decode(&s->builder, &s->decoder, &regions, s->buffer.data,
-                                         s->buffer.length, variant, &s->entryBlock)
-            : DecodedEntryBuilder_DecodeNumber(&s->builder, &s->decoder, &regions,
-                                               s->buffer.data, s->buffer.length, variant,
-                                               s->criteria.keyNumber, &s->entryBlock);
+        whole ? DecodedEntryBuilder_Decode(&s->builder, &s->decoder, &regions, s->buffer.data,
+                                           s->buffer.length, variant, &s->entryBlock)
+              : DecodedEntryBuilder_DecodeNumber(&s->builder, &s->decoder, &regions,
+                                                 s->buffer.data, s->buffer.length, variant,
+                                                 s->criteria.keyNumber, &s->entryBlock);
     if (decoded != 0) {
       s->stopped = Result::kOutOfMemory;
       return nullptr;
