@@ -64,7 +64,8 @@ struct IndexRecord {
   std::string first, last;
 };
 
-std::vector<IndexRecord> EntryIndex(const Image& image, std::vector<Bytes>* blocks) {
+std::vector<IndexRecord> EntryIndex(const Image& image, std::vector<Bytes>* blocks,
+                                   std::vector<Bytes>* streams = nullptr) {
   Bytes s = image.Section(6);
   uint32_t length = U16(s, 0);
   size_t p = 6, data = 6 + length, offset = 0;
@@ -81,6 +82,7 @@ std::vector<IndexRecord> EntryIndex(const Image& image, std::vector<Bytes>* bloc
     Bytes compressed(s.begin() + static_cast<std::ptrdiff_t>(data + offset),
                      s.begin() + static_cast<std::ptrdiff_t>(data + offset + r.size));
     blocks->push_back(Uncompress(compressed));
+    if (streams != nullptr) streams->push_back(compressed);
     offset += r.size;
     records.push_back(r);
   }
@@ -571,6 +573,51 @@ TEST(DictBuilderTest, RaisesTheBlockTargetToStayWithin256Blocks) {
   EntryIndex(image, &blocks);
   EXPECT_EQ(blocks.size(), stats.entryBlocks);
   for (const Bytes& b : blocks) EXPECT_LE(b.size(), 150000u);
+}
+
+// Blocks that deflate saves little on are stored (deflate block type 0), the others
+// compressed; both are zlib streams that inflate to the coded entries.
+TEST(DictBuilderTest, StoresTheBlocksCompressionSavesLittleOn) {
+  uint32_t state = 12345;
+  auto noise = [&state](size_t n) {
+    std::string text;
+    for (size_t i = 0; i < n; ++i) {
+      state = state * 1103515245u + 12345u;
+      text.push_back(static_cast<char>('!' + (state >> 16) % 94));
+    }
+    return text;
+  };
+  std::vector<TestListing> listings;
+  for (int i = 0; i < 40; ++i) {  // region 13101: the same address over and over
+    listings.push_back(Person(13101, "03-3000-" + std::to_string(1000 + i), kSatoTaro, kGinza,
+                              "Room 1 Building"));
+  }
+  for (int i = 0; i < 40; ++i) {  // region 13102: addresses that do not repeat
+    listings.push_back(Person(13102, "03-4000-" + std::to_string(1000 + i), kSatoTaro, kGinza,
+                              noise(60)));
+  }
+  TestDictOptions options;
+  options.blockBytes = 1024;
+  Image image = Build(listings, options);
+  std::vector<Bytes> blocks, streams;
+  std::vector<IndexRecord> records = EntryIndex(image, &blocks, &streams);
+  size_t stored = 0, compressed = 0;
+  for (size_t k = 0; k < records.size(); ++k) {
+    SCOPED_TRACE("block " + std::to_string(k));
+    ASSERT_GE(streams[k].size(), 3u);
+    const bool isStored = (streams[k][2] >> 1 & 3) == 0;
+    if (records[k].region == 13101) {
+      EXPECT_FALSE(isStored);
+      EXPECT_LE(streams[k].size() * 4, blocks[k].size() * 3);
+      ++compressed;
+    } else {
+      EXPECT_TRUE(isStored);
+      EXPECT_EQ(streams[k].size(), blocks[k].size() + 11) << "header, stored head, Adler-32";
+      ++stored;
+    }
+  }
+  EXPECT_GT(stored, 0u);
+  EXPECT_GT(compressed, 0u);
 }
 
 TEST(DictBuilderTest, RefusesWhatCannotFitOrBeRead) {

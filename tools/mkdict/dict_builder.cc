@@ -138,14 +138,26 @@ void CodeEntry(const Listing& e, bool correction, EntryCoder* coder, Bytes* out)
   coder->previous = &e;
 }
 
-bool Compress(const Bytes& raw, Bytes* out) {
+// A zlib stream of raw at the level given (0 stores it).
+bool Deflate(const Bytes& raw, int level, Bytes* out) {
   uLongf length = compressBound(static_cast<uLong>(raw.size()));
   out->resize(length);
-  if (compress2(out->data(), &length, raw.data(), static_cast<uLong>(raw.size()), 9) != Z_OK) {
+  if (compress2(out->data(), &length, raw.data(), static_cast<uLong>(raw.size()), level) !=
+      Z_OK) {
     return false;
   }
   out->resize(length);
   return true;
+}
+
+// A block as a zlib stream: compressed, or stored when compressing saves less than a quarter
+// of it. Small blocks of coded entries compress little (about a sixth at 1 KiB), and
+// inflating a compressed block costs a lookup that misses the cache several times what
+// copying a stored one does; every zlib reader reads both.
+bool Compress(const Bytes& raw, Bytes* out) {
+  if (!Deflate(raw, 9, out)) return false;
+  if (out->size() * 4 <= raw.size() * 3) return true;
+  return Deflate(raw, 0, out);
 }
 
 struct Range {
