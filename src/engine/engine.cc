@@ -136,6 +136,10 @@ void Engine_Install(Engine* engine, EngineState* tables, const EngineAlone&) {
   Engine_FreeTables(engine->tables);
   engine->tables = tables;
   Watch_Start(&engine->watch, tables);
+  // The cache keeps files open only where the watch tells when one is replaced (a kept file
+  // would go on giving the content it had), and drops them with everything else then.
+  const bool told = engine->watch.notification != nullptr && !engine->options.ignoreWatch;
+  engine->cache.keptFileLimit = told ? Platform_KeptFileLimit() : 0;
 }
 
 int Engine_Open(Engine* engine, const char* dir1, const char* dir2, const char* correction) {

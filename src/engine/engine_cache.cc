@@ -144,6 +144,10 @@ void Drop(EngineCache* c, CacheItem* item) {
       if (block) Drop(c, block);
     }
     while (node->indexes) Drop(c, node->indexes);
+    if (node->file.stream != nullptr) {
+      std::fclose(node->file.stream);
+      --c->keptFiles;
+    }
     DictFile_Free(&node->file.dict);
     Mem_Free(node->numberBlocks);
   }
@@ -277,7 +281,8 @@ const CachedFile* EngineCache_FindFile(EngineCache* c, uint32_t number) {
 }
 
 const CachedFile* EngineCache_AddFile(EngineCache* c, uint32_t number, FILE* file,
-                                     const FileIdentity& identity) {
+                                     const FileIdentity& identity, bool* kept) {
+  *kept = false;
   const int slot = FileSlot(number);
   if (slot < 0 || c->budget == 0 || file == nullptr) return nullptr;
   CacheItem* item = NewItem(c, kFileItem, sizeof(FileNode), static_cast<uint32_t>(slot));
@@ -292,6 +297,7 @@ const CachedFile* EngineCache_AddFile(EngineCache* c, uint32_t number, FILE* fil
   DictFile_Init(dict, file);
   dict->knownSize = static_cast<int64_t>(identity.size);
   node->file.identity = identity;
+  node->file.stream = nullptr;
   Dict_ReadAll(dict);
   const bool refused = Refuses(c);  // as when a table could not be allocated
   dict->file = nullptr;
@@ -315,6 +321,11 @@ const CachedFile* EngineCache_AddFile(EngineCache* c, uint32_t number, FILE* fil
   }
   ReaderAlone guard(&c->lock);
   if (c->files[slot] == nullptr) {
+    if (c->keptFiles < c->keptFileLimit) {
+      node->file.stream = file;
+      ++c->keptFiles;
+      *kept = true;
+    }
     return static_cast<const CachedFile*>(Insert(c, &c->files[slot], item, nullptr));
   }
   // Another search read it meanwhile.
@@ -325,6 +336,28 @@ const CachedFile* EngineCache_AddFile(EngineCache* c, uint32_t number, FILE* fil
   Mem_Free(node->numberBlocks);
   Mem_Free(item);
   return Payload<CachedFile>(existing);
+}
+
+uint32_t EngineCache_KeyAbsent(EngineCache* c, const uint16_t* numbers, uint32_t count,
+                               uint32_t key, bool* absent) {
+  uint32_t found = 0;
+  if (c->budget == 0) {
+    std::fill(absent, absent + count, false);
+    return 0;
+  }
+  // Under the lock shared nothing is evicted, so the files are read without pins.
+  ReaderShared guard(&c->lock);
+  for (uint32_t i = 0; i < count; ++i) {
+    const int slot = FileSlot(numbers[i]);
+    CacheItem* item = slot >= 0 ? c->files[slot] : nullptr;
+    absent[i] = item != nullptr && !Dict_KeyMayOccur(&Payload<CachedFile>(item)->dict, key);
+    if (!absent[i]) continue;
+    ++found;
+    if (!item->used.load(std::memory_order_relaxed)) {
+      item->used.store(true, std::memory_order_relaxed);
+    }
+  }
+  return found;
 }
 
 const DecodedNumberBlock* EngineCache_FindNumberBlock(EngineCache* c, const CachedFile* file,

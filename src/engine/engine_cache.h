@@ -51,6 +51,8 @@ struct EngineCache {
   uint64_t evictions = 0;
   uint64_t clears = 0;
   std::atomic<uint64_t> refusals{0};  // entry blocks not admitted (EngineCache_AdmitsEntryBlock)
+  uint32_t keptFiles = 0;      // files of cached items kept open
+  uint32_t keptFileLimit = 0;  // set by the engine at an open (with it alone)
   std::atomic<bool> stale{false};
   std::atomic<unsigned long> allocations{0};  // test builds: EngineCache_FailAllocation
   std::atomic<unsigned long> failAt{0};
@@ -75,11 +77,14 @@ void EngineCache_Stats(EngineCache* cache, EngineCacheStats* out);
 // writes nothing that all of them share).
 void EngineCache_Count(EngineCache* cache, uint32_t lookups, uint32_t hits);
 
-// A dictionary or correction file as read once: its tables (Dict_ReadAll; the file is not
-// kept open) and the identity of the file they were read from.
+// A dictionary or correction file as read once: its tables (Dict_ReadAll) and the identity of
+// the file they were read from; and, while the system lets the cache keep files open
+// (Platform_KeptFileLimit), that file itself, which searches read blocks from (at an offset:
+// threads share it) instead of opening it again.
 struct CachedFile {
   DictFile dict;
   FileIdentity identity;
+  FILE* stream;  // null: opened by path for each search that reads blocks
 };
 
 // The file of dictionary number (0..4999, or the correction file's number), pinned; null
@@ -87,9 +92,17 @@ struct CachedFile {
 const CachedFile* EngineCache_FindFile(EngineCache* cache, uint32_t number);
 // Reads the open file (of that identity) whole into the cache and returns it pinned. Null
 // when the cache is off, out of memory or over its budget with everything pinned; the caller
-// then reads the file itself.
+// then reads the file itself. *kept tells whether the cache took the file to keep open (as
+// CachedFile::stream, closed when the item goes); otherwise the caller still closes it.
 const CachedFile* EngineCache_AddFile(EngineCache* cache, uint32_t number, FILE* file,
-                                     const FileIdentity& identity);
+                                     const FileIdentity& identity, bool* kept);
+
+// Sets absent[i] for each of the count dictionaries numbers[i] whose file is cached and whose
+// filters tell that key occurs in it nowhere (Dict_KeyMayOccur); clears it for the others.
+// Returns how many it set. Nothing is pinned: a number search passes such files over without
+// finding each of them.
+uint32_t EngineCache_KeyAbsent(EngineCache* cache, const uint16_t* numbers, uint32_t count,
+                               uint32_t key, bool* absent);
 
 // Number block k (of section 5's index) of a pinned file, pinned; null when not cached.
 const DecodedNumberBlock* EngineCache_FindNumberBlock(EngineCache* cache, const CachedFile* file,

@@ -57,6 +57,10 @@ FILE* Platform_OpenRegularFile(const char* path, FileIdentity* identity = nullpt
 // without its stream's buffer (one system call where the system reads at an offset): false
 // when fewer bytes are there or the read fails.
 bool Platform_ReadAt(FILE* file, uint64_t offset, void* buf, size_t n);
+// How many files opened for reading a caller may keep open beside the host's own: 0 where an
+// open file cannot be renamed over or deleted (Windows), else a quarter of the process's
+// limit on open files, at most 1024.
+uint32_t Platform_KeptFileLimit();
 // Last modification time of an open file in local time: 0, or -1 when it cannot be told.
 int Platform_FileTime(FILE* file, LocalTime* out);
 // 0 when the file is gone afterwards (deleted, or was not there), else -1.

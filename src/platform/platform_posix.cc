@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <limits.h>
 #include <signal.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #if defined(__linux__)
@@ -107,6 +108,13 @@ bool Platform_ReadAt(FILE* file, uint64_t offset, void* buf, size_t n) {
     n -= static_cast<size_t>(got);
   }
   return true;
+}
+
+uint32_t Platform_KeptFileLimit() {
+  struct rlimit limit;
+  if (getrlimit(RLIMIT_NOFILE, &limit) != 0) return 0;
+  if (limit.rlim_cur == RLIM_INFINITY || limit.rlim_cur / 4 >= 1024) return 1024;
+  return static_cast<uint32_t>(limit.rlim_cur / 4);
 }
 
 // A directory that cannot be read (one that may be entered but not listed) has no listing:

@@ -226,6 +226,9 @@ FILE* Platform_OpenDictFile(DictDirectory* dir, const char* name) {
   return BuildPath(dir->dir, name, path, sizeof path) ? Platform_OpenRegularFile(path) : nullptr;
 }
 
+// A file the CRT opened cannot be renamed over or deleted while it is open.
+uint32_t Platform_KeptFileLimit() { return 0; }
+
 bool Platform_ReadAt(FILE* file, uint64_t offset, void* buf, size_t n) {
   // Through the stream: a read at an offset on the handle would move the position the
   // stream believes it has.

@@ -1,6 +1,7 @@
 // The skeleton both searches share.
 #include "search/search_run.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 
@@ -88,10 +89,9 @@ int MergeMatch(SearchState* s, const DictEntry* entry) {
 
 bool Stopped(const SearchState* s) { return s->stopped != Result::kOk; }
 
-// Opens the current file for reading blocks, once. A file read from the cache must still be
-// the file the cache read: otherwise the search is to start again without the cache.
-bool OpenStream(SearchState* s) {
-  if (s->stream != nullptr) return true;
+// The cached file opened by its name, which must still name the file the cache read:
+// otherwise the search is to start again without the cache.
+bool OpenByName(SearchState* s) {
   FileIdentity now{};
   s->stream = OpenEngineFile(s->engine, s->fileNumber, &now);
   if (s->stream == nullptr || !(now == s->cached->identity)) {
@@ -101,13 +101,34 @@ bool OpenStream(SearchState* s) {
   return true;
 }
 
+// Opens the current file for reading blocks, once: the cache's own where it keeps it open.
+bool OpenStream(SearchState* s) {
+  if (s->stream != nullptr) return true;
+  if (s->cached->stream != nullptr) {
+    s->stream = s->cached->stream;
+    s->streamKept = true;
+    return true;
+  }
+  return OpenByName(s);
+}
+
 // Inflates the selected block of section (5 or 6) into the buffer: kOk; kDamaged when it
 // cannot be read (it gives nothing); kIoFailure (the file is not the one the search began
 // with, or is gone) or kOutOfMemory when the search must stop.
 Result LoadBlock(SearchState* s, int section, const SelectedBlock& selected) {
   if (!OpenStream(s)) return Result::kIoFailure;
-  const Result loaded = Dict_LoadBlockFrom(s->file, s->stream, section, selected.offset,
-                                           selected.size, &s->buffer);
+  Result loaded = Dict_LoadBlockFrom(s->file, s->stream, section, selected.offset,
+                                     selected.size, &s->buffer);
+  if (loaded == Result::kDamaged && s->streamKept) {
+    // A kept file that does not give a block the tables name may have been replaced where no
+    // change is told (a network file system reports another machine's changes to nobody): it
+    // is opened by its name, which tells, and read again.
+    s->stream = nullptr;
+    s->streamKept = false;
+    if (!OpenByName(s)) return Result::kIoFailure;
+    loaded = Dict_LoadBlockFrom(s->file, s->stream, section, selected.offset, selected.size,
+                                &s->buffer);
+  }
   if (loaded == Result::kOutOfMemory) s->stopped = loaded;
   return loaded;
 }
@@ -166,6 +187,7 @@ bool ReadFile(SearchState* s, uint32_t number, bool correctionFile, EntryHandler
   s->entryNamesKnown = false;
   s->useCandidates = false;
   s->stream = nullptr;
+  s->streamKept = false;
   s->cached =
       s->useCache ? Search_Counted(s, EngineCache_FindFile(s->cache, number)) : nullptr;
   if (s->cached == nullptr) {
@@ -177,7 +199,7 @@ bool ReadFile(SearchState* s, uint32_t number, bool correctionFile, EntryHandler
     // it from its replacement.
     const bool known = !(identity == FileIdentity{});
     if (s->useCache && known) {
-      s->cached = EngineCache_AddFile(s->cache, number, file, identity);
+      s->cached = EngineCache_AddFile(s->cache, number, file, identity, &s->streamKept);
     }
     if (s->cached == nullptr) {
       DictFile_Init(&s->dict, file);
@@ -192,7 +214,7 @@ bool ReadFile(SearchState* s, uint32_t number, bool correctionFile, EntryHandler
     ReadEntries(s, handler);
   }
   if (Dict_OutOfMemory(&s->dict)) s->stopped = Result::kOutOfMemory;
-  if (s->stream != nullptr) std::fclose(s->stream);
+  if (s->stream != nullptr && !s->streamKept) std::fclose(s->stream);
   s->stream = nullptr;
   DictFile_Free(&s->dict);
   EngineCache_Release(s->cache, s->cached);
@@ -231,11 +253,24 @@ void RunOnce(SearchState* s, SearchRequest* request) {
 
   bool finish = s->mode->acrossDictionaries;
   uint16_t numbers[kDictionaryBatch];
+  bool absent[kDictionaryBatch];
   // A listing longer than the batch is visited a batch at a time.
   for (uint32_t first = 0; !Stopped(s);) {
     uint16_t count = 0;
     const uint32_t listed = s->mode->listDictionaries(s, first, numbers, kDictionaryBatch, &count);
+    // A number search passes over the cached files whose filters rule its key out, all told
+    // at once, once nothing else (their area code sets) is wanted of them: reading such a
+    // file selects no block.
+    if (s->mode->byKeyNumber && s->useCache && s->areaCodesKnown) {
+      const uint32_t passed =
+          EngineCache_KeyAbsent(s->cache, numbers, count, s->criteria.keyNumber, absent);
+      s->cacheLookups += passed;
+      s->cacheHits += passed;
+    } else {
+      std::fill_n(absent, count, false);
+    }
     for (uint16_t i = 0; i < count && !Stopped(s); ++i) {
+      if (absent[i]) continue;
       if (ReadFile(s, numbers[i], false, MergeMatch)) finish = true;
     }
     first += count;
@@ -273,6 +308,7 @@ SearchState* SearchState_New(const EngineState* engine, EngineCache* cache,
   s->file = nullptr;
   s->cached = nullptr;
   s->stream = nullptr;
+  s->streamKept = false;
   s->fileNumber = 0;
   s->correctionFile = false;
   DictFile_Init(&s->dict, nullptr);

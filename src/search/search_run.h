@@ -54,11 +54,13 @@ struct SearchState {
   bool useCache;
 
   // The file being read: its tables (the cache's, or dict when read directly) and, once a
-  // block had to be read, the open file.
+  // block had to be read, the open file (the cache's own when it keeps the file open: then
+  // streamKept, and the search does not close it).
   const DictFile* file;
   const CachedFile* cached;
   DictFile dict;
   FILE* stream;
+  bool streamKept;
   uint32_t fileNumber;
   bool correctionFile;
 
