@@ -64,6 +64,7 @@ int DecodeEntries(DecodedEntryBuilder* b, DictDecoder* decoder, const RegionTabl
       continue;
     }
     if (!Mem_Reserve(&b->entries, &b->capacity, uint64_t{b->count} + 1)) return -1;
+    DictDecoder_CompleteName(decoder);
     const int64_t name = AppendText(b, d->name, shape.nameLength);
     // An address text the entry repeats from the one before is stored once.
     if (address1 < 0 || (shape.flags & kFlagSameAddress1) == 0) {

@@ -1,6 +1,7 @@
 // Decoding the entries of an inflated entry block, field by field in the order of the format.
 #include "dict/dict_entry.h"
 
+#include <algorithm>
 #include <cstring>
 
 #include "base/byte_reader.h"
@@ -44,6 +45,7 @@ int ReadRun(ByteReader* r, char* text, uint32_t* length, uint32_t max) {
 int DecodeInto(const DictEntry& p, const EntryShape& ps, const RegionTable* regions,
                ByteReader* r, DictEntry* e, int variant, bool numbersOnly, EntryShape* shape) {
   const bool texts = !numbersOnly;
+  shape->pendingSurname = -1;
   uint8_t flags = 0;
   QOR_CHECK(ByteReader_U8(r, &flags));
   shape->flags = flags;
@@ -133,7 +135,14 @@ int DecodeInto(const DictEntry& p, const EntryShape& ps, const RegionTable* regi
     // The shared characters must exist in the previous name.
     QOR_CHECK(2 * k <= ps.nameLength);
     nameLength = 2 * k;
-    std::memcpy(e->name, p.name, nameLength);
+    // The previous name's surname where it was left out, then the rest of it.
+    uint32_t taken = 0;
+    if (ps.pendingSurname >= 0) {
+      const uint32_t surname = static_cast<uint32_t>(ps.pendingSurname);
+      taken = std::min(nameLength, SurnameTable_Length(surname));
+      std::memcpy(e->name, SurnameTable_Get(surname), taken);
+    }
+    std::memcpy(e->name + taken, p.name + taken, nameLength - taken);
     e->kind = 2;
   } else {
     if (haveNext && next < 0x80) {
@@ -144,7 +153,13 @@ int DecodeInto(const DictEntry& p, const EntryShape& ps, const RegionTable* regi
       QOR_CHECK(surname != nullptr);
       nameLength = SurnameTable_Length(index);
       QOR_CHECK(nameLength <= kNameMax);
-      std::memcpy(e->name, surname, nameLength);
+      // Most entries decoded for their numbers are passed over: their surnames are copied
+      // only when kept or shared (DictDecoder_CompleteName, the kind-2 branch above).
+      if (numbersOnly) {
+        shape->pendingSurname = static_cast<int32_t>(index);
+      } else {
+        std::memcpy(e->name, surname, nameLength);
+      }
     }
     e->kind = 1;
   }
@@ -159,14 +174,16 @@ int DecodeInto(const DictEntry& p, const EntryShape& ps, const RegionTable* regi
     // cannot reach here: the name's run before it takes every such byte.)
     QOR_CHECK(k <= ps.address2Length);
     std::memcpy(e->address2, p.address2, k);
-    uint32_t length = k;
-    uint8_t b = 0;
-    while (ByteReader_Peek(r, &b) && b >= 0x20) {
-      // A tail that would make address text 2 longer than 200 bytes damages the entry.
-      QOR_CHECK(length + 1 <= kAddressMax);
-      e->address2[length++] = static_cast<char>(b);
-      ByteReader_Skip(r, 1);
-    }
+    // The tail: the bytes from 0x20 on up to the next one below.
+    const uint8_t* tail = r->data + r->pos;
+    const size_t left = ByteReader_Left(r);
+    size_t n = 0;
+    while (n < left && tail[n] >= 0x20) ++n;
+    // A tail that would make address text 2 longer than 200 bytes damages the entry.
+    QOR_CHECK(k + n <= kAddressMax);
+    std::memcpy(e->address2 + k, tail, n);
+    ByteReader_Skip(r, n);
+    const uint32_t length = static_cast<uint32_t>(k + n);
     e->address2[length] = '\0';
     shape->address2Length = length;
   } else {
@@ -223,6 +240,14 @@ void DictDecoder_Init(DictDecoder* decoder) {
   decoder->spare = &decoder->slots[1];
   decoder->numbersOnly = false;
   DictDecoder_StartBlock(decoder);
+}
+
+void DictDecoder_CompleteName(DictDecoder* decoder) {
+  const int32_t surname = decoder->shape.pendingSurname;
+  if (surname < 0) return;
+  std::memcpy(decoder->entry->name, SurnameTable_Get(static_cast<uint32_t>(surname)),
+              SurnameTable_Length(static_cast<uint32_t>(surname)));
+  decoder->shape.pendingSurname = -1;
 }
 
 void DictDecoder_StartBlock(DictDecoder* decoder) {

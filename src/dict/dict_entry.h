@@ -19,6 +19,9 @@ struct EntryShape {
   uint32_t address1Length;
   uint32_t address2Length;
   uint16_t correctionVersion;  // correction file
+  // Decoding numbers only: the surname table entry the name starts with, not yet copied into
+  // it (its bytes are left as they were); -1 when the name is whole.
+  int32_t pendingSurname = -1;
 };
 
 struct DictDecoder {
@@ -31,6 +34,9 @@ struct DictDecoder {
   bool numbersOnly;
 };
 
+// Completes the name of the entry last decoded where decoding numbers only left its surname
+// out: whoever keeps an entry calls it first.
+void DictDecoder_CompleteName(DictDecoder* decoder);
 // Points the decoder at its slots and resets the last entry, as at the start of a block.
 void DictDecoder_Init(DictDecoder* decoder);
 // Starts a block: the next entry is coded against an empty entry.

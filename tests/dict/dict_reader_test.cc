@@ -2,6 +2,7 @@
 // collection on hand-made files, and damaged files read without harm.
 #include "search/dict_reader.h"
 
+#include "dict/decoded_block.h"
 #include "dict/dict_entry.h"
 #include "dict/dict_file.h"
 
@@ -220,6 +221,43 @@ TEST_F(DictEntryDecodeTest, CopyFlagsShortNumberAndSharedName) {
   EXPECT_EQ(Decode(block, &p), -1);
   EXPECT_EQ(p, block.size());
   EXPECT_EQ(std::memcmp(&before, &(*c_->decoder.entry), sizeof before), 0);
+}
+
+// Decoding for one number passes the other entries over without their surnames; a name that
+// shares characters with such an entry still gets them, as the whole decode gives them.
+TEST_F(DictEntryDecodeTest, DecodingOneNumberGivesItsEntriesAsTheWholeDecodeDoes) {
+  Bytes block = FirstEntry(312345678);
+  block.push_back(0x1F);  // the kind-2 name: one character of the previous name, then kA
+  Put16(&block, 0x4000 | 9);
+  block.push_back(1);
+  PutText(&block, kA);
+  const ::RegionTable regions = Regions(c_.get());
+  DecodedEntryBuilder builder;
+  DecodedEntryBuilder_Init(&builder);
+  auto whole = std::make_unique<DictEntry>(), one = std::make_unique<DictEntry>();
+  for (uint32_t key : {312340009u, 312345678u}) {
+    SCOPED_TRACE(key);
+    // The keyed decode first, on fresh slots: nothing left of an earlier decode stands in.
+    DictDecoder_Init(&c_->decoder);
+    DecodedEntryBlock all, keyed;
+    ASSERT_EQ(DecodedEntryBuilder_DecodeNumber(&builder, &c_->decoder, &regions, block.data(),
+                                               static_cast<uint32_t>(block.size()), 1, key,
+                                               &keyed),
+              0);
+    ASSERT_EQ(keyed.count, 1u);
+    DecodedEntry_Materialize(&keyed, 0, &regions, false, one.get());
+    ASSERT_EQ(DecodedEntryBuilder_Decode(&builder, &c_->decoder, &regions, block.data(),
+                                         static_cast<uint32_t>(block.size()), 1, &all),
+              0);
+    ASSERT_EQ(all.count, 2u);
+    DecodedEntry_Materialize(&all, key == 312345678u ? 0 : 1, &regions, false, whole.get());
+    EXPECT_EQ(Text(one->name), Text(whole->name));
+    EXPECT_EQ(Text(one->address1), Text(whole->address1));
+    EXPECT_EQ(Text(one->address2), Text(whole->address2));
+    EXPECT_EQ(one->number, key);
+  }
+  EXPECT_EQ(Text(one->name), Text(SurnameTable_Get(31)) + kC);
+  DecodedEntryBuilder_Free(&builder);
 }
 
 TEST_F(DictEntryDecodeTest, NumberTextWidthAndNameForms) {
