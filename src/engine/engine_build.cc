@@ -123,6 +123,7 @@ int BuildRegions(const DirSet* set, EngineState* engine, BuildWork* work) {
               return a.code != b.code ? a.code < b.code : a.order < b.order;
             });
   std::memset(engine->regionCovered, 0, sizeof engine->regionCovered);
+  std::fill_n(engine->regionDictionary, kRegionCodeLimit, kNoDictionary);
   std::memset(engine->regionEdition, 0, sizeof engine->regionEdition);
   for (uint32_t i = 0; i < work->regionCount; ++i) {
     const RegionItem& r = work->regions[i];
@@ -132,6 +133,9 @@ int BuildRegions(const DirSet* set, EngineState* engine, BuildWork* work) {
     const char* f[] = {code, r.name1, r.name2, number};
     if (RowList_Append(&engine->regionList, f, 4) != 0) return -1;
     engine->regionCovered[r.code] = 1;
+    if (engine->regionDictionary[r.code] == kNoDictionary) {
+      engine->regionDictionary[r.code] = static_cast<uint16_t>(r.dictNumber);
+    }
     // Several dictionaries on one code: the last in region order decides. The edition value
     // is the one its 8-digit text gives back.
     const uint32_t rank = work->selectedEdition[r.dictNumber];

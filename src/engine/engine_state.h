@@ -10,6 +10,7 @@
 constexpr uint32_t kDictNumberLimit = 5000;
 constexpr uint32_t kRegionCodeLimit = 50000;
 constexpr uint32_t kPrefixNumberLimit = 1024;
+constexpr uint16_t kNoDictionary = 0xFFFF;
 
 struct EngineState {
   char directory1[kPathCapacity];  // closed with the path separator unless empty
@@ -28,6 +29,9 @@ struct EngineState {
   uint8_t* prefixRows[kPrefixNumberLimit];
   uint8_t dictDirectory[kDictNumberLimit];  // 0 none, 1 directory 1, 2 directory 2
   uint8_t regionCovered[kRegionCodeLimit];
+  // The dictionary of each region code's first row in regionList (kNoDictionary: none), so
+  // that a name search goes straight to it.
+  uint16_t regionDictionary[kRegionCodeLimit];
   uint16_t regionEdition[kRegionCodeLimit];  // (edition value 1 / 100) mod 10000
 };
 

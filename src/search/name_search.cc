@@ -213,24 +213,17 @@ bool Matches(SearchState* s, const EntryView* e, bool correctionFile) {
   return PatternMatcher_Match(&s->matcher, e->name) == 0;
 }
 
-// The region's dictionary, from the engine's region list (walked through its links, which
-// leaves the list untouched).
+// The region's dictionary: the one of its first row in the engine's region list.
 uint32_t ListRegionDictionary(const SearchState* s, uint32_t first, uint16_t* numbers,
                               uint16_t capacity, uint16_t* count) {
   *count = 0;
-  for (uint8_t* link = s->engine->regionList.firstRow; link != nullptr; link = RowLink_Next(link)) {
-    uint8_t* block = RowLink_Block(link);
-    if (RowBlock_FieldCount(block) < 4) continue;
-    if (static_cast<uint16_t>(DecimalValue(RowBlock_Field(block, 0))) != s->criteria.regionCode) {
-      continue;
-    }
-    if (first == 0 && capacity > 0) {
-      numbers[0] = static_cast<uint16_t>(DecimalValue(RowBlock_Field(block, 3)));
-      *count = 1;
-    }
-    return 1;
+  const uint16_t code = s->criteria.regionCode;
+  if (code >= kRegionCodeLimit || s->engine->regionDictionary[code] == kNoDictionary) return 0;
+  if (first == 0 && capacity > 0) {
+    numbers[0] = s->engine->regionDictionary[code];
+    *count = 1;
   }
-  return 0;
+  return 1;
 }
 
 constexpr SearchMode kNameMode = {SelectNameBlocks, Matches, ListRegionDictionary, false, false};
