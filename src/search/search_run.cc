@@ -248,7 +248,17 @@ void RunOnce(SearchState* s, SearchRequest* request) {
     s->areaPin = s->areaCodes;
     s->areaCodesKnown = s->areaCodes != nullptr;
   }
-  if (engine->correctionFilePresent) ReadFile(s, kCorrectionDictNumber, true, KeepCorrection);
+  if (engine->correctionFilePresent) {
+    // A number search passes over a cached correction file whose filters rule its key out.
+    const uint16_t correction = kCorrectionDictNumber;
+    bool absent = false;
+    if (s->mode->byKeyNumber && s->useCache &&
+        EngineCache_KeyAbsent(s->cache, &correction, 1, s->criteria.keyNumber, &absent) != 0) {
+      ++s->cacheLookups;
+      ++s->cacheHits;
+    }
+    if (!absent) ReadFile(s, kCorrectionDictNumber, true, KeepCorrection);
+  }
   Correction_Start(&s->merge);
 
   bool finish = s->mode->acrossDictionaries;
