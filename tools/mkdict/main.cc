@@ -268,7 +268,9 @@ int MkDictMain(int argc, char** argv) {
       ->type_name("FILE");
   CLI::Option* blockBytesOption = app.add_option("--block-bytes", blockBytesText,
                  "target decompressed size of an entry block, 1024..150000; default\n"
-                 "1024. Raised automatically when the data needs more than 256 blocks")
+                 "1024. Raised automatically when the data needs more than 256 blocks.\n"
+                 "A block that compression would shrink by less than a quarter is\n"
+                 "stored uncompressed (still a zlib stream): it reads faster")
       ->type_name("N");
   app.add_flag("--split", split,
                "build every dictionary of a whole set from one TSV: its extra column\n"
