@@ -95,6 +95,7 @@ void OnConnection(void* cls, MHD_Connection* connection, void** socketContext,
 void* OnRequestLine(void*, const char* uri, MHD_Connection* connection) {
   auto* c = static_cast<Connection*>(
       MHD_get_connection_info(connection, MHD_CONNECTION_INFO_SOCKET_CONTEXT)->socket_context);
+  if (c == nullptr) return nullptr;  // OnRequest refuses the request
   c->target = uri;
   c->bodyBytes = 0;
   c->called = c->answered = false;
