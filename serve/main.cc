@@ -240,7 +240,10 @@ Exit status: 0 stopped by SIGTERM or SIGINT (the requests in progress are answer
 
 struct Options {
   std::string dir, dir2, corrections, listen = "127.0.0.1:8080";
-  unsigned threads = std::max(1u, std::thread::hardware_concurrency());
+  // Two event loops a core: a loop answers nothing else while one of its searches runs (a
+  // name search takes milliseconds), and on a 2-core machine under load 4 loops answered
+  // more caller-ID requests a second than 2 (over a quarter), with fewer context switches.
+  unsigned threads = 2 * std::max(1u, std::thread::hardware_concurrency());
   double requestTimeout = 10;
   bool quiet = false;
 };
@@ -286,8 +289,8 @@ int main(int argc, char** argv) {
                  "ADDRESS:PORT to listen on (default 127.0.0.1:8080, loopback only; port 0 "
                  "picks a free one)");
   app.add_option("--threads", o.threads,
-                 "event loops, each a thread serving its share of the connections (default: "
-                 "the number of cores)")
+                 "event loops, each a thread serving its share of the connections and "
+                 "running their searches (default: twice the number of cores)")
       ->check(CLI::Range(1, 256));
   app.add_option("--request-timeout", o.requestTimeout,
                  "seconds a request may take from its first byte to the answer sent (default 10); "
