@@ -13,7 +13,7 @@
 #   --queries FILE   the run's query file (default BUILD/bench-data/queries.tsv)
 #   --seconds N      per workload (default 10)
 #   --connections N  (default 64)
-#   --threads N      qor-serve's --threads (default: its own, twice the number of cores)
+#   --threads N      qor-serve's --threads (default: its own, four times the cores)
 # Needs wrk and nginx (scripts/install-deps.sh, group serve). Listens on loopback only.
 set -euo pipefail
 
@@ -129,7 +129,7 @@ LOAD_AFTER=$(cut -d' ' -f1-3 /proc/loadavg)
 kill -TERM "$SERVE_PID"
 wait "$SERVE_PID" || { echo "serve.sh: qor-serve did not exit 0 on SIGTERM" >&2; exit 1; }
 
-python3 - "$RESULTS" "$RSS_KIB" "$CONNECTIONS" "$SECONDS_PER" "${THREADS:-$((2 * $(nproc)))}" \
+python3 - "$RESULTS" "$RSS_KIB" "$CONNECTIONS" "$SECONDS_PER" "${THREADS:-$((4 * $(nproc)))}" \
   "$(wc -l < "$S/cid.txt")" "$(wc -l < "$S/name.txt")" "$(nproc)" "$LOAD_BEFORE" "$LOAD_AFTER" \
   > "$WORK/serve.md" <<'PY'
 import sys
