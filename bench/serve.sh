@@ -13,7 +13,7 @@
 #   --queries FILE   the run's query file (default BUILD/bench-data/queries.tsv)
 #   --seconds N      per workload (default 10)
 #   --connections N  (default 64)
-#   --threads N      qor-serve's --threads (default: the connections)
+#   --threads N      qor-serve's --threads (default: its own, four times the cores)
 # Needs wrk and nginx (scripts/install-deps.sh, group serve). Listens on loopback only.
 set -euo pipefail
 
@@ -36,7 +36,6 @@ while [[ $# -gt 0 ]]; do
     *) echo "serve.sh: unknown argument: $1" >&2; exit 2 ;;
   esac
 done
-THREADS=${THREADS:-$CONNECTIONS}
 BUILD=$(realpath "$BUILD")  # nginx takes its paths from its -p directory
 WORK=$BUILD/bench-data
 QOR=${QOR:-$WORK/qor}
@@ -79,7 +78,7 @@ PY
 free_port() { python3 -c 'import socket; s = socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])'; }
 
 "$BUILD/tools/qor-serve" --dir "$QOR/dict" --corrections "$QOR/corrections" --quiet \
-  --threads "$THREADS" --listen 127.0.0.1:0 2> "$S/serve.log" &
+  ${THREADS:+--threads "$THREADS"} --listen 127.0.0.1:0 2> "$S/serve.log" &
 SERVE_PID=$!
 NGINX_STARTED=0
 cleanup() {
@@ -130,7 +129,7 @@ LOAD_AFTER=$(cut -d' ' -f1-3 /proc/loadavg)
 kill -TERM "$SERVE_PID"
 wait "$SERVE_PID" || { echo "serve.sh: qor-serve did not exit 0 on SIGTERM" >&2; exit 1; }
 
-python3 - "$RESULTS" "$RSS_KIB" "$CONNECTIONS" "$SECONDS_PER" "$THREADS" \
+python3 - "$RESULTS" "$RSS_KIB" "$CONNECTIONS" "$SECONDS_PER" "${THREADS:-$((4 * $(nproc)))}" \
   "$(wc -l < "$S/cid.txt")" "$(wc -l < "$S/name.txt")" "$(nproc)" "$LOAD_BEFORE" "$LOAD_AFTER" \
   > "$WORK/serve.md" <<'PY'
 import sys

@@ -38,7 +38,7 @@ export DEBIAN_FRONTEND=noninteractive
 # 32-bit half cannot run the 32-bit test programs, so the two are one unit).
 GROUPS_ALL=(native checks cross wine bench data serve package)
 declare -A UNITS=(
-  [native]="cmake|g++|make|python3|pkgconf|zlib1g-dev|libdeflate-dev|googletest|libgtest-dev|libcli11-dev|nlohmann-json3-dev|libcpp-httplib-dev|python3-pytest|python3-pip|python3-setuptools"
+  [native]="cmake|g++|make|python3|pkgconf|zlib1g-dev|libdeflate-dev|googletest|libgtest-dev|libcli11-dev|nlohmann-json3-dev|libmicrohttpd-dev|python3-pytest|python3-pip|python3-setuptools"
   [checks]="valgrind|clang|libclang-rt-14-dev"
   [cross]="g++-mingw-w64-i686|g++-mingw-w64-i686-posix|gcc-mingw-w64-i686-posix|g++-mingw-w64-x86-64-posix|gcc-mingw-w64-x86-64-posix|libz-mingw-w64-dev|llvm"
   [wine]="wine wine64|wine32:i386|locales"

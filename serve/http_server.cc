@@ -1,268 +1,271 @@
-// Deadlines, byte and connection limits around cpp-httplib's request processing.
+// libmicrohttpd with a request deadline, a body limit and a drain.
 #include "http_server.h"
 
 #include <arpa/inet.h>
+#include <linux/tcp.h>
+#include <microhttpd.h>
+#include <netdb.h>
 #include <netinet/in.h>
-#include <netinet/tcp.h>
-#include <poll.h>
 #include <sys/socket.h>
-#include <sys/time.h>
 #include <unistd.h>
 
 #include <algorithm>
-#include <cerrno>
+#include <atomic>
+#include <condition_variable>
+#include <cstdint>
+#include <cstdlib>
 #include <cstring>
-#include <string>
+#include <mutex>
+#include <thread>
 
 namespace {
 
 using Clock = std::chrono::steady_clock;
 
-void Address(const sockaddr_storage& address, std::string* ip, int* port) {
-  char text[INET6_ADDRSTRLEN] = "";
-  if (address.ss_family == AF_INET) {
-    const auto* a = reinterpret_cast<const sockaddr_in*>(&address);
-    inet_ntop(AF_INET, &a->sin_addr, text, sizeof text);
-    *port = ntohs(a->sin_port);
-  } else if (address.ss_family == AF_INET6) {
-    const auto* a = reinterpret_cast<const sockaddr_in6*>(&address);
-    inet_ntop(AF_INET6, &a->sin6_addr, text, sizeof text);
-    *port = ntohs(a->sin6_port);
-  }
-  *ip = text;
-}
-
-// httplib's Stream over a connected socket: buffered reads, gathered writes, and every wait
-// bounded by the request's deadline as well as by the time one read or write may take.
-//
-// httplib writes an answer's headers and body separately; with TCP_NODELAY each write would
-// be a segment of its own, which the client reads on two wakeups. Writes are therefore
-// gathered up to kGatherBytes and sent when the answer is complete (Flush), before a read
-// (an interim "100 Continue" is not held back), or when more does not fit.
-class DeadlineStream final : public httplib::Stream {
- public:
-  explicit DeadlineStream(int fd) : fd_(fd) {
-    // Headers and body go out in separate writes; with Nagle's algorithm the second would
-    // wait for the client's delayed acknowledgement (40 ms).
-    const int on = 1;
-    setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
-    // AwaitRequest's blocking receive returns at least this often, so that a drain is seen.
-    const timeval step{0, 100 * 1000};
-    setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &step, sizeof step);
-    sockaddr_storage address{};
-    socklen_t size = sizeof address;
-    if (getpeername(fd, reinterpret_cast<sockaddr*>(&address), &size) == 0) {
-      Address(address, &remoteIp_, &remotePort_);
-    }
-    size = sizeof address;
-    if (getsockname(fd, reinterpret_cast<sockaddr*>(&address), &size) == 0) {
-      Address(address, &localIp_, &localPort_);
-    }
-  }
-
-  // Waits until idleEnd for the first bytes of the next request (true), receiving them
-  // directly rather than polling first: one system call per request less on a busy connection.
-  // False when the client closed the connection, stayed idle, or draining became true.
-  bool AwaitRequest(Clock::time_point idleEnd, const std::atomic<bool>& draining) {
-    awaited_ = 0;
-    if (HasBuffered()) return true;
-    while (!draining && Clock::now() < idleEnd) {
-      const ssize_t n = recv(fd_, buffer_, sizeof buffer_, 0);
-      if (n > 0) {
-        begin_ = 0;
-        end_ = awaited_ = static_cast<size_t>(n);
-        return true;
-      }
-      if (n == 0 || (errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR)) return false;
-    }
-    return false;
-  }
-
-  // The bytes AwaitRequest received count against the request's budget.
-  void StartRequest(Clock::time_point deadline, size_t maxBytes) {
-    deadline_ = deadline;
-    budget_ = maxBytes > awaited_ ? maxBytes - awaited_ : 0;
-  }
-  bool HasBuffered() const { return begin_ < end_; }
-
-  bool is_readable() const override { return HasBuffered() || Wait(POLLIN); }
-  // The write itself waits for room; here only the deadline is checked.
-  bool is_writable() const override { return Clock::now() < deadline_; }
-
-  // Both try the socket first and wait only when it is not ready, which saves a poll per
-  // call on a busy connection; the deadline is checked either way.
-  ssize_t read(char* ptr, size_t size) override {
-    if (!HasBuffered()) {
-      if (budget_ == 0 || Clock::now() >= deadline_ || !Flush()) return -1;
-      const size_t want = std::min(sizeof buffer_, budget_);
-      ssize_t n;
-      while ((n = Retry([&] { return recv(fd_, buffer_, want, MSG_DONTWAIT); })) < 0 &&
-             (errno == EAGAIN || errno == EWOULDBLOCK)) {
-        if (!Wait(POLLIN)) return -1;
-      }
-      if (n <= 0) return n;
-      budget_ -= static_cast<size_t>(n);
-      begin_ = 0;
-      end_ = static_cast<size_t>(n);
-    }
-    const size_t n = std::min(size, end_ - begin_);
-    std::memcpy(ptr, buffer_ + begin_, n);
-    begin_ += n;
-    return static_cast<ssize_t>(n);
-  }
-
-  ssize_t write(const char* ptr, size_t size) override {
-    if (Clock::now() >= deadline_) return -1;
-    if (gathered_ + size <= sizeof gather_) {
-      std::memcpy(gather_ + gathered_, ptr, size);
-      gathered_ += size;
-      return static_cast<ssize_t>(size);
-    }
-    if (!Flush()) return -1;
-    return Send(ptr, size);
-  }
-
-  // Sends what the writes gathered; false when the client cannot take it before the deadline.
-  bool Flush() {
-    size_t sent = 0;
-    while (sent < gathered_) {
-      const ssize_t n = Send(gather_ + sent, gathered_ - sent);
-      if (n <= 0) return false;
-      sent += static_cast<size_t>(n);
-    }
-    gathered_ = 0;
-    return true;
-  }
-
-  void get_remote_ip_and_port(std::string& ip, int& port) const override {
-    ip = remoteIp_;
-    port = remotePort_;
-  }
-  void get_local_ip_and_port(std::string& ip, int& port) const override {
-    ip = localIp_;
-    port = localPort_;
-  }
-  socket_t socket() const override { return fd_; }
-
- private:
-  static constexpr size_t kGatherBytes = 16 * 1024;
-
-  ssize_t Send(const char* ptr, size_t size) {
-    ssize_t n;
-    while ((n = Retry([&] { return send(fd_, ptr, size, MSG_DONTWAIT | MSG_NOSIGNAL); })) < 0 &&
-           (errno == EAGAIN || errno == EWOULDBLOCK)) {
-      if (!Wait(POLLOUT)) return -1;
-    }
-    return n;
-  }
-
-  template <typename Call>
-  static ssize_t Retry(Call call) {
-    ssize_t n;
-    do {
-      n = call();
-    } while (n < 0 && errno == EINTR);
-    return n;
-  }
-
-  // True when the socket is ready for `events` before the deadline and within the time one
-  // read or write may wait.
-  bool Wait(short events) const {
-    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline_ -
-                                                                             Clock::now());
-    if (left.count() <= 0) return false;
-    pollfd p{fd_, events, 0};
-    int n;
-    do {
-      n = poll(&p, 1, static_cast<int>(std::min<long long>(left.count(), 5000)));
-    } while (n < 0 && errno == EINTR);
-    return n > 0 && (p.revents & (events | POLLHUP | POLLERR)) != 0;
-  }
-
-  int fd_;
-  std::string remoteIp_, localIp_;
-  int remotePort_ = -1, localPort_ = -1;
-  Clock::time_point deadline_ = Clock::now();
-  size_t budget_ = 0;
-  char buffer_[4096];
-  size_t begin_ = 0, end_ = 0;
-  size_t awaited_ = 0;  // received by AwaitRequest
-  char gather_[kGatherBytes];
-  size_t gathered_ = 0;
-};
-
-// httplib's thread pool behind a count of the connections taken: enqueue, called by the
-// accept loop, waits while the count is at the limit.
-class ConnectionQueue final : public httplib::TaskQueue {
- public:
-  ConnectionQueue(size_t threads, size_t maxConnections)
-      : pool_(threads), max_(std::max(maxConnections, threads)) {}
-
-  void enqueue(std::function<void()> fn) override {
-    {
-      std::unique_lock<std::mutex> lock(mutex_);
-      room_.wait(lock, [&] { return taken_ < max_; });
-      ++taken_;
-    }
-    pool_.enqueue([this, fn = std::move(fn)] {
-      fn();
-      {
-        std::lock_guard<std::mutex> lock(mutex_);
-        --taken_;
-      }
-      room_.notify_one();
-    });
-  }
-  void shutdown() override { pool_.shutdown(); }
-
- private:
-  httplib::ThreadPool pool_;
-  std::mutex mutex_;
-  std::condition_variable room_;
-  size_t taken_ = 0;
-  const size_t max_;
+struct Connection {
+  int fd = -1;
+  std::string remoteAddress;
+  // The request being read or answered; touched by its event loop only.
+  std::string target;
+  size_t bodyBytes = 0;
+  bool called = false;    // the handler saw its headers
+  bool answered = false;  // an answer was queued
+  // Read by the watchdog and the drain.
+  std::atomic<bool> busy{false};  // from the request line to the answer sent
+  std::atomic<uint64_t> served{0};
+  // The watchdog's own, under HttpServer::mutex.
+  uint64_t seenServed = 0;
+  uint64_t bytesAtAnswer = 0;  // received by then
+  Clock::time_point requestStart{};
 };
 
 }  // namespace
 
-LimitedServer::LimitedServer(const ServerLimits& limits) : limits_(limits) {
-  // What the Keep-Alive header tells clients; process_and_close_socket applies it.
-  set_keep_alive_max_count(limits.keepAliveRequests);
-  set_keep_alive_timeout(
-      std::chrono::duration_cast<std::chrono::seconds>(limits.idleTimeout).count());
-  new_task_queue = [limits] { return new ConnectionQueue(limits.threads, limits.maxConnections); };
-}
+struct HttpServer {
+  MHD_Daemon* daemon = nullptr;
+  ServerLimits limits;
+  HttpHandler handler = nullptr;
+  std::mutex mutex;
+  std::condition_variable wake;
+  bool stopping = false;
+  std::vector<Connection*> connections;  // open ones
+  std::thread watchdog;
+};
 
-int LimitedServer::Bind(const std::string& host, int port) {
-  if (port == 0) {
-    port = bind_to_any_port(host);
-  } else if (!bind_to_port(host, port)) {
-    port = -1;
+namespace {
+
+std::string AddressText(const sockaddr* address) {
+  char text[INET6_ADDRSTRLEN] = "";
+  if (address == nullptr) return text;
+  if (address->sa_family == AF_INET) {
+    inet_ntop(AF_INET, &reinterpret_cast<const sockaddr_in*>(address)->sin_addr, text,
+              sizeof text);
+  } else if (address->sa_family == AF_INET6) {
+    inet_ntop(AF_INET6, &reinterpret_cast<const sockaddr_in6*>(address)->sin6_addr, text,
+              sizeof text);
   }
-  if (port > 0) ::listen(svr_sock_, SOMAXCONN);
-  return port;
+  return text;
 }
 
-void LimitedServer::Drain() {
-  draining_ = true;
-  stop();
-}
-
-bool LimitedServer::process_and_close_socket(socket_t sock) {
-  DeadlineStream stream(sock);
-  bool ok = false;
-  for (size_t served = 0; served < limits_.keepAliveRequests && !draining_; ++served) {
-    // Idle between requests: wait in short steps so that a drain closes idle connections.
-    if (!stream.AwaitRequest(Clock::now() + limits_.idleTimeout, draining_) || draining_) break;
-    stream.StartRequest(Clock::now() + limits_.requestTimeout, limits_.maxRequestBytes);
-    bool closed = false;
-    const bool last = served + 1 == limits_.keepAliveRequests;
-    ok = process_request(stream, last, closed, nullptr);
-    // An answer to a request httplib refused is sent too.
-    if (!stream.Flush()) ok = false;
-    if (!ok || closed) break;
+// The library tells of a connection before its first request and after its socket's last use,
+// before closing it: the watchdog never touches a descriptor that was closed and reused.
+void OnConnection(void* cls, MHD_Connection* connection, void** socketContext,
+                  MHD_ConnectionNotificationCode code) {
+  auto* server = static_cast<HttpServer*>(cls);
+  if (code == MHD_CONNECTION_NOTIFY_STARTED) {
+    auto* c = new Connection;
+    c->fd = MHD_get_connection_info(connection, MHD_CONNECTION_INFO_CONNECTION_FD)->connect_fd;
+    c->remoteAddress = AddressText(
+        MHD_get_connection_info(connection, MHD_CONNECTION_INFO_CLIENT_ADDRESS)->client_addr);
+    std::lock_guard<std::mutex> lock(server->mutex);
+    server->connections.push_back(c);
+    *socketContext = c;
+  } else if (*socketContext != nullptr) {
+    auto* c = static_cast<Connection*>(*socketContext);
+    {
+      std::lock_guard<std::mutex> lock(server->mutex);
+      std::erase(server->connections, c);
+    }
+    delete c;
+    *socketContext = nullptr;
   }
-  ::shutdown(sock, SHUT_RDWR);
-  ::close(sock);
-  return ok;
+}
+
+// Called once the request line is read; what it returns is the request's context.
+void* OnRequestLine(void*, const char* uri, MHD_Connection* connection) {
+  auto* c = static_cast<Connection*>(
+      MHD_get_connection_info(connection, MHD_CONNECTION_INFO_SOCKET_CONTEXT)->socket_context);
+  if (c == nullptr) return nullptr;  // OnRequest refuses the request
+  c->target = uri;
+  c->bodyBytes = 0;
+  c->called = c->answered = false;
+  c->busy = true;
+  return c;
+}
+
+void OnCompleted(void*, MHD_Connection*, void** context, MHD_RequestTerminationCode) {
+  if (*context == nullptr) return;
+  auto* c = static_cast<Connection*>(*context);
+  c->busy = false;
+  c->served.fetch_add(1);
+}
+
+MHD_Result AddParam(void* cls, MHD_ValueKind, const char* key, size_t keySize, const char* value,
+                    size_t valueSize) {
+  static_cast<QueryParams*>(cls)->emplace_back(std::string(key, keySize),
+                                              value == nullptr ? std::string()
+                                                               : std::string(value, valueSize));
+  return MHD_YES;
+}
+
+MHD_Result Answer(HttpServer* server, MHD_Connection* connection, Connection* c, const char* url,
+                  const char* method, bool bodyTooLarge) {
+  HttpRequest request;
+  request.method = method;
+  request.path = url;
+  request.target = c->target;
+  request.remoteAddress = c->remoteAddress;
+  request.bodyTooLarge = bodyTooLarge;
+  MHD_get_connection_values_n(connection, MHD_GET_ARGUMENT_KIND, AddParam, &request.params);
+  HttpResponse out;
+  server->handler(request, &out);
+  MHD_Response* response = MHD_create_response_from_buffer(out.body.size(), out.body.data(),
+                                                           MHD_RESPMEM_MUST_COPY);
+  if (response == nullptr) return MHD_NO;
+  MHD_add_response_header(response, MHD_HTTP_HEADER_CONTENT_TYPE, out.contentType);
+  for (const auto& [name, value] : out.headers) {
+    MHD_add_response_header(response, name, value.c_str());
+  }
+  if (c->served.load() + 1 >= server->limits.keepAliveRequests) {
+    MHD_add_response_header(response, MHD_HTTP_HEADER_CONNECTION, "close");
+  }
+  const MHD_Result queued = MHD_queue_response(connection, out.status, response);
+  MHD_destroy_response(response);
+  c->answered = true;
+  return queued;
+}
+
+// Called with the headers read, then with each piece of the body, then once more at its end.
+// A body is counted and dropped; over the limit (declared or read) it is answered at once, and
+// the library closes the connection after that answer.
+MHD_Result OnRequest(void* cls, MHD_Connection* connection, const char* url, const char* method,
+                     const char*, const char*, size_t* uploadSize, void** context) {
+  auto* server = static_cast<HttpServer*>(cls);
+  auto* c = static_cast<Connection*>(*context);
+  if (c == nullptr) return MHD_NO;
+  if (c->answered) {
+    *uploadSize = 0;
+    return MHD_YES;
+  }
+  const size_t limit = server->limits.maxBodyBytes;
+  // An answer queued on the first call, before the library knows the request has no body,
+  // would close the connection after it.
+  if (!c->called) {
+    c->called = true;
+    const char* length =
+        MHD_lookup_connection_value(connection, MHD_HEADER_KIND, MHD_HTTP_HEADER_CONTENT_LENGTH);
+    if (length != nullptr && std::strtoull(length, nullptr, 10) > limit) {
+      return Answer(server, connection, c, url, method, true);
+    }
+    return MHD_YES;
+  }
+  if (*uploadSize > 0) {
+    c->bodyBytes += *uploadSize;
+    *uploadSize = 0;
+    if (c->bodyBytes <= limit) return MHD_YES;
+    return Answer(server, connection, c, url, method, true);
+  }
+  return Answer(server, connection, c, url, method, false);
+}
+
+// Every 100 ms: a connection that received bytes after its last answer has a request under
+// way since then; past the request timeout its socket is shut down, which ends it in the
+// library's loop. The kernel's count of bytes received shows a request's first byte, which
+// the library does not report until the whole request line is in.
+void Watch(HttpServer* server) {
+  std::unique_lock<std::mutex> lock(server->mutex);
+  while (!server->stopping) {
+    server->wake.wait_for(lock, std::chrono::milliseconds(100));
+    const Clock::time_point now = Clock::now();
+    for (Connection* c : server->connections) {
+      tcp_info info{};
+      socklen_t size = sizeof info;
+      if (getsockopt(c->fd, IPPROTO_TCP, TCP_INFO, &info, &size) != 0) continue;
+      const uint64_t served = c->served.load();
+      if (served != c->seenServed) {
+        c->seenServed = served;
+        c->bytesAtAnswer = info.tcpi_bytes_received;
+        c->requestStart = {};
+      } else if (c->requestStart == Clock::time_point{}) {
+        if (info.tcpi_bytes_received > c->bytesAtAnswer) c->requestStart = now;
+      } else if (now - c->requestStart > server->limits.requestTimeout) {
+        shutdown(c->fd, SHUT_RDWR);
+      }
+    }
+  }
+}
+
+bool AnyBusy(HttpServer* server) {
+  std::lock_guard<std::mutex> lock(server->mutex);
+  return std::any_of(server->connections.begin(), server->connections.end(),
+                     [](const Connection* c) { return c->busy.load(); });
+}
+
+}  // namespace
+
+HttpServer* HttpServer_Start(const std::string& host, int port, const ServerLimits& limits,
+                             HttpHandler handler, int* boundPort) {
+  addrinfo hints{};
+  hints.ai_family = AF_UNSPEC;
+  hints.ai_socktype = SOCK_STREAM;
+  hints.ai_flags = AI_NUMERICSERV;
+  addrinfo* found = nullptr;
+  if (getaddrinfo(host.c_str(), std::to_string(port).c_str(), &hints, &found) != 0) return nullptr;
+  sockaddr_storage address{};
+  std::memcpy(&address, found->ai_addr, std::min<size_t>(found->ai_addrlen, sizeof address));
+  freeaddrinfo(found);
+
+  auto* server = new HttpServer;
+  server->limits = limits;
+  server->handler = handler;
+  const auto timeout = static_cast<intptr_t>(limits.idleSeconds);
+  MHD_OptionItem options[] = {
+      {MHD_OPTION_SOCK_ADDR, 0, &address},
+      {MHD_OPTION_CONNECTION_LIMIT, static_cast<intptr_t>(limits.maxConnections), nullptr},
+      {MHD_OPTION_CONNECTION_TIMEOUT, timeout, nullptr},
+      {MHD_OPTION_CONNECTION_MEMORY_LIMIT, static_cast<intptr_t>(limits.maxHeadBytes), nullptr},
+      {MHD_OPTION_NOTIFY_CONNECTION, reinterpret_cast<intptr_t>(&OnConnection), server},
+      {MHD_OPTION_URI_LOG_CALLBACK, reinterpret_cast<intptr_t>(&OnRequestLine), server},
+      {MHD_OPTION_NOTIFY_COMPLETED, reinterpret_cast<intptr_t>(&OnCompleted), server},
+      {MHD_OPTION_THREAD_POOL_SIZE, static_cast<intptr_t>(limits.threads), nullptr},
+      {MHD_OPTION_END, 0, nullptr},
+  };
+  unsigned flags = MHD_USE_EPOLL_INTERNAL_THREAD | MHD_USE_ITC;
+  if (address.ss_family == AF_INET6) flags |= MHD_USE_IPv6;
+  server->daemon = MHD_start_daemon(flags, 0, nullptr, nullptr, &OnRequest, server,
+                                    MHD_OPTION_ARRAY, options, MHD_OPTION_END);
+  if (server->daemon == nullptr) {
+    delete server;
+    return nullptr;
+  }
+  *boundPort = MHD_get_daemon_info(server->daemon, MHD_DAEMON_INFO_BIND_PORT)->port;
+  server->watchdog = std::thread(Watch, server);
+  return server;
+}
+
+void HttpServer_Stop(HttpServer* server) {
+  const MHD_socket listening = MHD_quiesce_daemon(server->daemon);
+  const Clock::time_point deadline = Clock::now() + server->limits.requestTimeout;
+  while (AnyBusy(server) && Clock::now() < deadline) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  MHD_stop_daemon(server->daemon);
+  if (listening != MHD_INVALID_SOCKET) close(listening);
+  {
+    std::lock_guard<std::mutex> lock(server->mutex);
+    server->stopping = true;
+  }
+  server->wake.notify_all();
+  server->watchdog.join();
+  delete server;
 }

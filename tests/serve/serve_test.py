@@ -116,6 +116,20 @@ class Routes(unittest.TestCase):
                 self.assertEqual(data, body, path)
         c.close()
 
+    def test_connection_serves_1000_requests(self):
+        c = http.client.HTTPConnection("127.0.0.1", self.server.port, timeout=10)
+        c.connect()
+        sock = c.sock
+        for i in range(1, 1001):
+            c.request("GET", "/healthz")
+            r = c.getresponse()
+            self.assertEqual(r.read(), b"ok\n")
+            if i < 1000:
+                # http.client drops its socket after an answer that closes the connection.
+                self.assertIs(c.sock, sock, i)
+        self.assertEqual(r.getheader("Connection"), "close")
+        c.close()
+
     def test_json_answers_as_qor_does(self):
         self.assertEqual(self.server.json("/v1/number/%2B81379086562"),
                          (200, qor_json("number", "03-7908-6562")))
