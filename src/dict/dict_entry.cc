@@ -25,18 +25,20 @@ void SetText(char (&dst)[N], const char* src) {
 // Appends a run of double-byte characters (taken while the next byte has its top bit set) to
 // text, which holds *length bytes and has room for max bytes and a NUL.
 int ReadRun(ByteReader* r, char* text, uint32_t* length, uint32_t max) {
-  uint8_t b = 0;
-  while (ByteReader_Peek(r, &b) && (b & 0x80) != 0) {
-    const uint8_t* pair = nullptr;
-    // A run that ends in half a character at the end of the block, or that would make the
-    // text longer than its field, damages the entry.
-    QOR_CHECK(ByteReader_Bytes(r, 2, &pair));
-    QOR_CHECK(*length + 2 <= max);
-    text[*length] = static_cast<char>(pair[0]);
-    text[*length + 1] = static_cast<char>(pair[1]);
-    *length += 2;
+  const uint8_t* run = r->data + r->pos;
+  const size_t left = ByteReader_Left(r);
+  size_t n = 0;
+  while (n < left && (run[n] & 0x80) != 0) {
+    // A run that ends in half a character at the end of the block damages the entry.
+    QOR_CHECK(n + 2 <= left);
+    n += 2;
   }
+  // So does a run that would make the text longer than its field.
+  QOR_CHECK(*length + n <= max);
+  std::memcpy(text + *length, run, n);
+  *length += static_cast<uint32_t>(n);
   text[*length] = '\0';
+  ByteReader_Skip(r, n);
   return 0;
 }
 

@@ -119,11 +119,12 @@ const DecodedEntryBlock* EngineCache_AddEntryBlock(EngineCache* cache, const Cac
                                                    uint32_t k,
                                                    const DecodedEntryBlock* decoded);
 
-// Whether a number search that missed entry block k (length bytes inflated) of a pinned file
-// should decode it whole and add it: yes while it fits without evicting anything; otherwise
-// only when the block was missed before, not long ago. A set far larger than the budget then
-// keeps the blocks searched again instead of churning through the budget, and a block it does
-// not keep costs the search only the entries it wants.
+// Whether a search that missed entry block k (length bytes inflated) of a pinned file should
+// add it: yes while it fits without evicting anything; otherwise only when the block was
+// missed before, not long ago. A set far larger than the budget then keeps the blocks searched
+// again instead of churning through the budget (and searches on other threads do not wait on
+// the cache lock for blocks nobody reads twice); a block it does not keep costs a number
+// search only the entries it wants.
 bool EngineCache_AdmitsEntryBlock(EngineCache* cache, const CachedFile* file, uint32_t k,
                                   uint32_t length);
 

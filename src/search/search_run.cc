@@ -436,11 +436,11 @@ const DecodedEntryBlock* Search_EntryBlock(SearchState* s, const SelectedBlock& 
   s->entryBlock = DecodedEntryBlock{nullptr, nullptr, 0, 0, 1, 0, static_cast<uint8_t>(variant)};
   const Result loaded = LoadBlock(s, 6, selected);
   if (!GoesOn(loaded)) return nullptr;
-  // A number search decodes only the entries of its key from a block the cache will not keep.
+  // A block the cache will not keep is decoded for this search alone: by a number search only
+  // as far as the entries of its key go.
   const bool keep = s->cached != nullptr &&
-                    (!s->mode->byKeyNumber ||
-                     EngineCache_AdmitsEntryBlock(s->cache, s->cached, selected.index,
-                                                  s->buffer.length));
+                    EngineCache_AdmitsEntryBlock(s->cache, s->cached, selected.index,
+                                                 s->buffer.length);
   if (loaded == Result::kOk) {
     const RegionTable regions = Dict_RegionTable(s->file);
     const bool whole = keep || !s->mode->byKeyNumber;
