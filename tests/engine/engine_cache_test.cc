@@ -192,6 +192,20 @@ TEST_P(EngineCacheTest, AnswersAreTheSameWithTheCacheOffColdWarmAndEvicting) {
       EXPECT_GT(stats.refusals, 0u);
     }
   }
+  // Name searches alone refuse blocks to a full cache too, and answer the same.
+  std::vector<SearchRequest> names;
+  std::vector<std::string> nameAnswers;
+  for (size_t i = 0; i < requests.size(); ++i) {
+    if (requests[i].mode == 1) {  // a name search
+      names.push_back(requests[i]);
+      nameAnswers.push_back(expected[i]);
+    }
+  }
+  const OwnEngine small = open(uint64_t{384} << 10);
+  ASSERT_NE(small, nullptr);
+  EXPECT_EQ(Answers(small.get(), names), nameAnswers);
+  EngineCache_Stats(&small->cache, &stats);
+  EXPECT_GT(stats.refusals, 0u);
 }
 
 INSTANTIATE_TEST_SUITE_P(WithAndWithoutCorrections, EngineCacheTest, ::testing::Bool());
