@@ -239,6 +239,21 @@ void ResetRun(SearchState* s) {
   s->stopped = Result::kOk;
 }
 
+// A number search passes over the cached files whose filters rule its key out, all told at
+// once (reading such a file selects no block): sets absent[i] for those of the count files,
+// counted as cache hits; clears every absent[i] when the search is another or may not.
+void PassOverAbsent(SearchState* s, const uint16_t* numbers, uint16_t count, bool may,
+                    bool* absent) {
+  if (!s->mode->byKeyNumber || !s->useCache || !may) {
+    std::fill_n(absent, count, false);
+    return;
+  }
+  const uint32_t passed =
+      EngineCache_KeyAbsent(s->cache, numbers, count, s->criteria.keyNumber, absent);
+  s->cacheLookups += passed;
+  s->cacheHits += passed;
+}
+
 void RunOnce(SearchState* s, SearchRequest* request) {
   const EngineState* engine = s->engine;
   if (s->useCache && s->areaUnionKey >= 0) {
@@ -249,14 +264,9 @@ void RunOnce(SearchState* s, SearchRequest* request) {
     s->areaCodesKnown = s->areaCodes != nullptr;
   }
   if (engine->correctionFilePresent) {
-    // A number search passes over a cached correction file whose filters rule its key out.
     const uint16_t correction = kCorrectionDictNumber;
     bool absent = false;
-    if (s->mode->byKeyNumber && s->useCache &&
-        EngineCache_KeyAbsent(s->cache, &correction, 1, s->criteria.keyNumber, &absent) != 0) {
-      ++s->cacheLookups;
-      ++s->cacheHits;
-    }
+    PassOverAbsent(s, &correction, 1, true, &absent);
     if (!absent) ReadFile(s, kCorrectionDictNumber, true, KeepCorrection);
   }
   Correction_Start(&s->merge);
@@ -268,17 +278,8 @@ void RunOnce(SearchState* s, SearchRequest* request) {
   for (uint32_t first = 0; !Stopped(s);) {
     uint16_t count = 0;
     const uint32_t listed = s->mode->listDictionaries(s, first, numbers, kDictionaryBatch, &count);
-    // A number search passes over the cached files whose filters rule its key out, all told
-    // at once, once nothing else (their area code sets) is wanted of them: reading such a
-    // file selects no block.
-    if (s->mode->byKeyNumber && s->useCache && s->areaCodesKnown) {
-      const uint32_t passed =
-          EngineCache_KeyAbsent(s->cache, numbers, count, s->criteria.keyNumber, absent);
-      s->cacheLookups += passed;
-      s->cacheHits += passed;
-    } else {
-      std::fill_n(absent, count, false);
-    }
+    // Dictionaries only once nothing else (their area code sets) is wanted of them.
+    PassOverAbsent(s, numbers, count, s->areaCodesKnown, absent);
     for (uint16_t i = 0; i < count && !Stopped(s); ++i) {
       if (absent[i]) continue;
       if (ReadFile(s, numbers[i], false, MergeMatch)) finish = true;
